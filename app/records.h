@@ -1,0 +1,71 @@
+// The records the shell and the Run share: the data file scan, the variable
+// selection and the run options, plus the application state that holds one
+// instance of each. Storage is 0-based; the 1-based numbers of the
+// documented behaviour (variable numbers, engine positions) map to index - 1.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ace/ace_settings.h"
+
+namespace tavel::app {
+
+inline constexpr int kNameLength = 50;
+inline constexpr int kFileNameLength = 100;
+inline constexpr int kHeaderLength = 256;
+inline constexpr int kMaxNames = 64;      // names taken from a header line
+inline constexpr int kMaxIncluded = 30;   // rows of the include list
+
+// Unit numbers.
+inline constexpr int kDataUnit = 1;
+inline constexpr int kLogUnit = 2;
+inline constexpr int kFirstPlotUnitNumber = 11;
+inline constexpr int kTransformSheetUnit = 21;
+inline constexpr int kCorrectionSheetUnit = 22;
+
+// Flag codes of RunOptions::l.
+enum VarFlag { kOrderable = 1, kCircular = 2, kMonotone = 3, kLinear = 4, kUnorderable = 5 };
+
+struct DataTable {
+  std::string dataFileName;        // as chosen; at most 100 characters
+  int numCol1 = 0;                 // file columns (names in the header), at most 64
+  int numCol = 0;                  // numCol1 plus one log variable per all-positive column
+  int nRows = 0;                   // rows read successfully
+  std::vector<std::string> colName;  // colName[v-1]: 50 characters, blank padded
+  std::vector<int> lnSource;         // lnSource[v-1]: source file column of log variable v
+  std::vector<bool> allPositive;     // allPositive[j-1] per file column
+};
+
+struct VarSelection {
+  int p = 0;                    // number of independents; below 1: no usable selection
+  std::vector<int> indep;       // indep[j-1]: variable number of engine position j
+  int dep = 0;                  // variable number of the dependent (engine position p+1)
+  int depChoice = 1;            // include-list row of the chosen radio button (1..30)
+  std::vector<int> fromltoreg = std::vector<int>(kMaxIncluded + 1, 0);  // [i-1]: engine position of row i
+};
+
+struct RunOptions {
+  std::vector<int> l = std::vector<int>(kMaxIncluded + 1, 0);  // l[e-1]: flag of engine position e
+  int NumTerm = 2;
+  double DelRsq = static_cast<double>(1.0e-4f);  // 9.999999747378752e-05
+  bool Equilibration = false;
+  bool ScreenCaptures = false;
+};
+
+// One instance per process; passed by reference, so tests start fresh.
+struct AppState {
+  DataTable data;
+  VarSelection selection;
+  RunOptions options;
+  ace::AceSettings aceSettings;
+  int captureCounter = 0;
+  int firstPlotUnit = 0;
+  int lastPlotUnit = 0;
+  std::string plotSubtitle = std::string(40, ' ');
+  // Values of the previous row read, kept across reads since start-up: an
+  // empty field or a slash keeps them (free-form reading).
+  std::vector<double> previousRow;
+};
+
+}  // namespace tavel::app

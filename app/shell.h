@@ -1,0 +1,46 @@
+// The application shell: start-up, the menu bar and its commands, and the
+// picture-saving routine the Run uses. All work runs in menu callbacks.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/records.h"
+#include "platform/runtime.h"
+
+namespace tavel::app {
+
+class Shell {
+ public:
+  Shell(platform::Runtime& runtime, AppState& state);
+
+  // Start-up hook: appends the ten menu entries in table order; false at the
+  // first append that fails.
+  bool buildMenus();
+  // The main program's start-up after the frame exists: about text, old
+  // pictures deleted, frame and output window geometry, Tavel.log opened.
+  void startUp();
+
+  // Menu commands (the argument is the item's check state, ignored).
+  void onInputDataFile(bool checked);
+  void onExit(bool checked);
+  void onPrepare(bool checked);
+  void onOptions(bool checked);
+  void onRun(bool checked);
+
+  // The Run lives in run/, which builds on this shell; main installs it.
+  void setRunCommand(std::function<void()> run) { run_ = std::move(run); }
+
+  // Saves the active graphics window as the next picture when captures are on.
+  void saveCapture(bool reset);
+
+  platform::Runtime& runtime() { return runtime_; }
+  AppState& state() { return state_; }
+
+ private:
+  platform::Runtime& runtime_;
+  AppState& state_;
+  std::function<void()> run_;
+};
+
+}  // namespace tavel::app

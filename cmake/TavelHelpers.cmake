@@ -1,0 +1,28 @@
+# Warnings as errors on our own targets only.
+function(tavel_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# One library per folder: every .cc file of the folder (tests excluded).
+function(tavel_folder_library target)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  list(FILTER sources EXCLUDE REGEX "_test\\.cc$")
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  tavel_warnings(${target})
+endfunction()
+
+# One test executable per test folder; every *_test.cc of the folder.
+function(tavel_folder_tests target)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc
+       ${CMAKE_CURRENT_SOURCE_DIR}/*_support.cc)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${target} ${sources})
+  target_link_libraries(${target} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  tavel_warnings(${target})
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
+                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()

@@ -1,0 +1,101 @@
+// The windowing runtime as the program sees it: the frame and its menus,
+// numbered text units (the main output window, files, graphics windows),
+// dialogs by resource number, the open-file dialog and file housekeeping.
+// No toolkit types here; platform/qt and platform/headless realise it.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/canvas.h"
+#include "platform/dialog.h"
+
+namespace tavel::platform {
+
+// The default output unit: the main output window ("the screen").
+inline constexpr int kScreenUnit = 0;
+// The frame window, for the geometry operations.
+inline constexpr int kFrameUnit = -1;
+
+using MenuCallback = std::function<void(bool checked)>;
+
+enum class BuiltinAction { None, Cascade, FullScreen, About };
+
+struct Geometry {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+enum class GeometryRequest { Minimise = 1, Maximise = 2, Restore = 3, SetPositionSize = 4 };
+
+struct FileFilter {
+  std::string description;  // "Data files(*.DAT)"
+  std::string pattern;      // "*.dat"
+};
+
+enum class ReadResult { Success, EndOfFile, Error };
+
+class Runtime {
+ public:
+  virtual ~Runtime() = default;
+
+  // ---- frame and menus
+  // A menu number one above the current count adds a menu-bar title; further
+  // calls add items to it. A title with a callback is a command on the bar.
+  virtual bool appendMenu(int menu, bool enabled, std::string_view text, MenuCallback callback,
+                          BuiltinAction action = BuiltinAction::None) = 0;
+  virtual void setAboutText(std::string_view text) = 0;  // lines separated by '\r'
+  // Shows the message, closes all units and ends the application.
+  virtual void stop(std::string_view message) = 0;
+  virtual bool getGeometry(int unit, Geometry& geometry) = 0;
+  virtual bool applyGeometry(int unit, const Geometry& geometry, GeometryRequest request) = 0;
+  // Shows the open-file dialog; name holds the initial name and receives the
+  // chosen path. True when the user confirmed.
+  virtual bool openFileDialog(std::string_view title, const std::vector<FileFilter>& filters,
+                              std::string& name) = 0;
+  // Deletes every file of the current directory matching a wildcard pattern.
+  virtual void deleteFiles(std::string_view pattern) = 0;
+  // The folder that relative file names are taken from ("" = process cwd).
+  virtual std::string resolvePath(std::string_view name) = 0;
+  virtual void yieldIdle() {}
+
+  // ---- dialogs
+  virtual void addDialogResource(const DialogResource& resource) = 0;
+  // Null when the resource is missing.
+  virtual std::unique_ptr<Dialog> initDialog(int resourceId) = 0;
+
+  // ---- text units
+  // Opens a file on a unit with status "unknown" (created when missing),
+  // at its start, or at its end when append is true. False on failure.
+  virtual bool openFile(int unit, std::string_view fileName, bool append) = 0;
+  // Opens a graphics child window (device "user") with a window title; it
+  // becomes the active graphics window.
+  virtual bool openGraphics(int unit, std::string_view title) = 0;
+  // Opens a file that replaces an earlier one only when complete: writes go
+  // to a temporary file beside it, which closeChecked renames into place.
+  virtual bool openFileReplacing(int unit, std::string_view fileName) = 0;
+  virtual void close(int unit) = 0;  // no effect when not open
+  // Closes a unit; false when buffered output or the final rename failed
+  // (a replacing file then leaves the earlier file untouched).
+  virtual bool closeChecked(int unit) = 0;
+  virtual bool isOpen(int unit) = 0;
+  virtual bool rewind(int unit) = 0;
+  // Reads one record (one line, without its line end).
+  virtual ReadResult readLine(int unit, std::string& line) = 0;
+  // Writes one line (the line end is added). False when it cannot be written.
+  virtual bool writeLine(int unit, std::string_view line) = 0;
+  // Flushes a file unit; false when buffered output could not be written.
+  virtual bool flush(int unit) = 0;
+  // Clears the window that has the focus (the main output window).
+  virtual void clearFocusedWindow() = 0;
+
+  // ---- graphics
+  // The active graphics window's canvas; null when there is none.
+  virtual Canvas* activeCanvas() = 0;
+  // Saves a pixel rectangle of the active graphics window; negative on failure.
+  virtual int saveImage(std::string_view fileName, int x1, int y1, int x2, int y2) = 0;
+};
+
+}  // namespace tavel::platform
