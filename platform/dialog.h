@@ -56,6 +56,14 @@ using DialogCallback = std::function<void(Dialog& dialog, int controlId, int rea
 // state (checking a radio button unchecks the rest of its group); index
 // kIndexEnable addresses the enabled state. Edit boxes: the text is the
 // content.
+//
+// List refresh: while the program is changing a list (inside one callback, or
+// before runModal), positions are the positions the list had when the change
+// began plus the items added at its end, and selection flags stay with their
+// positions, so a routine can read selected positions while it overwrites
+// items. When the callback returns (and when runModal starts) every changed
+// sorted list is re-sorted (platform::listItemLess) and its selection cleared;
+// only then does the user see the new order.
 class Dialog {
  public:
   virtual ~Dialog() = default;
