@@ -1,0 +1,20 @@
+// Sorting with a carried index and the initial least-squares scaling of the
+// predictor transformations.
+#pragma once
+
+namespace tavel::ace {
+
+// Sorts v(ii..jj) ascending in place and moves a(ii..jj) along with it.
+// Indices are 1-based: v[0] is v(1). The order left among equal values is
+// part of the result (the smoothers see tied abscissae in it). No recursion,
+// no allocation.
+void sort_with_index(double* v, int* a, int ii, int jj);
+
+// Conjugate-gradient least squares: finds c minimising
+// sum_j w(j) (ty(j) - sum_i c_i tx(j,i))**2 and replaces each column tx(.,i)
+// by c_i tx(.,i). r is (n) work, sc is (ld, 5) work with p <= ld; maxit
+// limits the restarts, eps the change of c per restart.
+void scale_predictors(int n, int p, int ld, const double* w, double sw, const double* ty,
+                      double* tx, double eps, int maxit, double* r, double* sc);
+
+}  // namespace tavel::ace
