@@ -1,0 +1,8 @@
+// The graphing library in one include: records, defaults, axes and series.
+#pragma once
+
+#include "graph/axes.h"
+#include "graph/defaults.h"
+#include "graph/records.h"
+#include "graph/series.h"
+#include "graph/window.h"
