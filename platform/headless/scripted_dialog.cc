@@ -1,0 +1,252 @@
+#include "platform/headless/scripted_dialog.h"
+
+#include <algorithm>
+#include <cassert>
+
+#include "platform/list_order.h"
+
+namespace tavel::platform::headless {
+namespace {
+std::string trimRight(std::string_view s) {
+  std::size_t n = s.size();
+  while (n > 0 && s[n - 1] == ' ') --n;
+  return std::string(s.substr(0, n));
+}
+}  // namespace
+
+DialogAction DialogAction::select(int id, std::vector<std::string> names) {
+  DialogAction a;
+  a.kind = Kind::SelectNames;
+  a.id = id;
+  a.names = std::move(names);
+  return a;
+}
+DialogAction DialogAction::selectRows(int id, std::vector<int> rows) {
+  DialogAction a;
+  a.kind = Kind::SelectRows;
+  a.id = id;
+  a.rows = std::move(rows);
+  return a;
+}
+DialogAction DialogAction::press(int id) {
+  DialogAction a;
+  a.kind = Kind::Press;
+  a.id = id;
+  return a;
+}
+DialogAction DialogAction::clickRadio(int id) {
+  DialogAction a;
+  a.kind = Kind::ClickRadio;
+  a.id = id;
+  return a;
+}
+DialogAction DialogAction::check(int id, bool value) {
+  DialogAction a;
+  a.kind = Kind::Check;
+  a.id = id;
+  a.value = value;
+  return a;
+}
+DialogAction DialogAction::type(int id, std::string text) {
+  DialogAction a;
+  a.kind = Kind::Type;
+  a.id = id;
+  a.text = std::move(text);
+  return a;
+}
+DialogAction DialogAction::close() { return DialogAction{}; }
+
+ScriptedDialog::ScriptedDialog(const DialogResource& resource, DialogScript script)
+    : script_(std::move(script)) {
+  for (const ControlSpec& spec : resource.controls) {
+    Control c;
+    c.spec = spec;
+    if (spec.kind != ControlKind::ListBox && spec.kind != ControlKind::EditBox) c.text = spec.text;
+    controls_.push_back(std::move(c));
+  }
+}
+
+ScriptedDialog::Control* ScriptedDialog::find(int id) {
+  if (id < 0) return nullptr;
+  for (Control& c : controls_)
+    if (c.spec.id == id) return &c;
+  return nullptr;
+}
+
+int ScriptedDialog::getInt(int id, int index) {
+  Control* c = find(id);
+  if (c == nullptr) return 0;
+  if (c->spec.kind != ControlKind::ListBox) return 0;
+  if (index == kIndexValue) return static_cast<int>(c->items.size());
+  if (index < 1) return 0;
+  int rank = 0;
+  for (std::size_t i = 0; i < c->selected.size(); ++i) {
+    if (c->selected[i] && ++rank == index) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
+void ScriptedDialog::setInt(int id, int value, int index) {
+  Control* c = find(id);
+  if (c == nullptr || c->spec.kind != ControlKind::ListBox || index != kIndexValue) return;
+  const std::size_t n = static_cast<std::size_t>(std::max(0, value));
+  c->items.resize(n);
+  c->selected.resize(n, false);
+  c->dirty = true;
+}
+
+bool ScriptedDialog::getLogical(int id, int index) {
+  Control* c = find(id);
+  if (c == nullptr) return false;
+  if (index == kIndexEnable) return c->enabled;
+  switch (c->spec.kind) {
+    case ControlKind::PushButton:
+    case ControlKind::DefaultPushButton:
+      return c->enabled;
+    case ControlKind::RadioButton:
+    case ControlKind::CheckBox:
+      return c->checked;
+    default:
+      return false;
+  }
+}
+
+void ScriptedDialog::setLogical(int id, bool value, int index) {
+  Control* c = find(id);
+  if (c == nullptr) return;
+  if (index == kIndexEnable) {
+    c->enabled = value;
+    return;
+  }
+  switch (c->spec.kind) {
+    case ControlKind::PushButton:
+    case ControlKind::DefaultPushButton:
+      c->enabled = value;
+      break;
+    case ControlKind::RadioButton:
+      if (value && c->spec.group != 0) {
+        for (Control& other : controls_)
+          if (other.spec.kind == ControlKind::RadioButton && other.spec.group == c->spec.group)
+            other.checked = false;
+      }
+      c->checked = value;
+      break;
+    case ControlKind::CheckBox:
+      c->checked = value;
+      break;
+    default:
+      break;
+  }
+}
+
+std::string ScriptedDialog::getText(int id, int index) {
+  Control* c = find(id);
+  if (c == nullptr) return {};
+  if (c->spec.kind == ControlKind::ListBox) {
+    if (index < 1 || index > static_cast<int>(c->items.size())) return {};
+    return c->items[static_cast<std::size_t>(index - 1)];
+  }
+  return c->text;
+}
+
+void ScriptedDialog::setText(int id, std::string_view text, int index) {
+  Control* c = find(id);
+  if (c == nullptr) return;
+  if (c->spec.kind == ControlKind::ListBox) {
+    if (index < 1 || index > static_cast<int>(c->items.size())) return;
+    c->items[static_cast<std::size_t>(index - 1)] = std::string(text);
+    c->dirty = true;
+    return;
+  }
+  c->text = std::string(text);
+}
+
+void ScriptedDialog::setCallback(int id, DialogCallback callback) {
+  if (Control* c = find(id)) c->callback = std::move(callback);
+}
+
+void ScriptedDialog::refresh() {
+  for (Control& c : controls_) {
+    if (!c.dirty) continue;
+    c.dirty = false;
+    if (c.spec.style & kStyleSorted) {
+      std::stable_sort(c.items.begin(), c.items.end(),
+                       [](const std::string& a, const std::string& b) { return listItemLess(a, b); });
+    }
+    std::fill(c.selected.begin(), c.selected.end(), false);
+  }
+}
+
+void ScriptedDialog::fire(Control& c, int reason) {
+  if (c.callback) {
+    DialogCallback cb = c.callback;  // the callback may replace itself
+    cb(*this, c.spec.id, reason);
+  }
+  refresh();
+}
+
+int ScriptedDialog::runModal() {
+  refresh();
+  for (const DialogAction& a : script_) {
+    if (a.kind == DialogAction::Kind::Close) return 0;
+    Control* c = find(a.id);
+    assert(c != nullptr && "the script names a control the dialog does not have");
+    if (c == nullptr || !c->enabled) continue;  // a user cannot operate a disabled control
+    switch (a.kind) {
+      case DialogAction::Kind::SelectNames:
+      case DialogAction::Kind::SelectRows: {
+        std::fill(c->selected.begin(), c->selected.end(), false);
+        std::vector<std::size_t> rows;
+        if (a.kind == DialogAction::Kind::SelectRows) {
+          for (int r : a.rows)
+            if (r >= 1 && r <= static_cast<int>(c->items.size()))
+              rows.push_back(static_cast<std::size_t>(r - 1));
+        } else {
+          for (const std::string& name : a.names)
+            for (std::size_t i = 0; i < c->items.size(); ++i)
+              if (trimRight(c->items[i]) == name) {
+                rows.push_back(i);
+                break;
+              }
+        }
+        if (!(c->spec.style & kStyleMultiSelect) && rows.size() > 1) rows.erase(rows.begin(), rows.end() - 1);
+        for (std::size_t r : rows) c->selected[r] = true;
+        if (c->spec.style & kStyleNotify) fire(*c, kReasonSelectionChanged);
+        break;
+      }
+      case DialogAction::Kind::Press:
+        if (c->spec.id == 1 || c->spec.kind == ControlKind::DefaultPushButton) return c->spec.id;
+        fire(*c, kReasonClicked);
+        break;
+      case DialogAction::Kind::ClickRadio:
+        setLogical(c->spec.id, true);
+        fire(*c, kReasonClicked);
+        break;
+      case DialogAction::Kind::Check:
+        c->checked = a.value;
+        fire(*c, kReasonClicked);
+        break;
+      case DialogAction::Kind::Type:
+        c->text = a.text;
+        break;
+      case DialogAction::Kind::Close:
+        return 0;
+    }
+  }
+  return 0;
+}
+
+std::vector<std::string> ScriptedDialog::items(int id) {
+  Control* c = find(id);
+  return c ? c->items : std::vector<std::string>{};
+}
+bool ScriptedDialog::enabled(int id) {
+  Control* c = find(id);
+  return c && c->enabled;
+}
+bool ScriptedDialog::checked(int id) {
+  Control* c = find(id);
+  return c && c->checked;
+}
+
+}  // namespace tavel::platform::headless
