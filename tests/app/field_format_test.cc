@@ -1,0 +1,107 @@
+#include "app/field_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace tavel::app {
+namespace {
+
+TEST(FieldFormatTest, GeneralFormChoosesFixedOrExponentByRoundedMagnitude) {
+  // Fixed: 7 characters, then 4 blanks.
+  EXPECT_EQ(fieldG(12.345, 11, 3), "   12.3    ");
+  EXPECT_EQ(fieldG(0.1, 11, 3), "  0.100    ");
+  EXPECT_EQ(fieldG(0.123456, 11, 3), "  0.123    ");
+  EXPECT_EQ(fieldG(1.0, 11, 3), "   1.00    ");
+  EXPECT_EQ(fieldG(999.4, 11, 3), "   999.    ");
+  EXPECT_EQ(fieldG(99.96, 11, 3), "   100.    ");  // rounds up a decade, still fixed
+  EXPECT_EQ(fieldG(9.996, 11, 3), "   10.0    ");
+  // 0.09995 rounds to 0.100: the rounded value decides, so fixed form.
+  EXPECT_EQ(fieldG(0.09995, 11, 3), "  0.100    ");
+  EXPECT_EQ(fieldG(0.09994, 11, 3), "  0.999E-01");
+  // 999.5 rounds to 1000: exponent form.
+  EXPECT_EQ(fieldG(999.5, 11, 3), "  0.100E+04");
+  EXPECT_EQ(fieldG(1234.5, 11, 3), "  0.123E+04");
+  EXPECT_EQ(fieldG(0.0123456, 11, 3), "  0.123E-01");
+  EXPECT_EQ(fieldG(1.0e-5, 11, 3), "  0.100E-04");
+}
+
+TEST(FieldFormatTest, GeneralFormZeroAndNegatives) {
+  EXPECT_EQ(fieldG(0.0, 11, 3), "  0.000E+00");
+  EXPECT_EQ(fieldG(-0.0, 11, 3), "  0.000E+00");
+  EXPECT_EQ(fieldG(-12.345, 11, 3), "  -12.3    ");
+  EXPECT_EQ(fieldG(-0.1, 11, 3), " -0.100    ");
+  EXPECT_EQ(fieldG(-999.5, 11, 3), " -0.100E+04");
+  EXPECT_EQ(fieldG(-0.05, 11, 3), " -0.500E-01");
+  EXPECT_EQ(fieldG(-1.0e100, 11, 3), "-0.100E+101");
+  EXPECT_EQ(fieldG(std::numeric_limits<double>::quiet_NaN(), 11, 3), "***********");
+}
+
+TEST(FieldFormatTest, ExponentFormOneDigitBeforePoint) {
+  EXPECT_EQ(fieldE(12.345, 11, 3), "  1.235E+01");
+  EXPECT_EQ(fieldE(-0.004, 11, 3), " -4.000E-03");
+  EXPECT_EQ(fieldE(12.345, 15, 5), "    1.23450E+01");
+  EXPECT_EQ(fieldE(0.0, 11, 3), "  0.000E+00");
+  EXPECT_EQ(fieldE(-0.0, 15, 5), "    0.00000E+00");
+  // The carry moves the exponent.
+  EXPECT_EQ(fieldE(9.9995, 11, 3), "  1.000E+01");
+  EXPECT_EQ(fieldE(-9.9995, 11, 3), " -1.000E+01");
+  EXPECT_EQ(fieldE(9.99949, 11, 3), "  9.999E+00");
+  EXPECT_EQ(fieldE(1.0, 15, 5), "    1.00000E+00");
+  EXPECT_EQ(fieldE(-1.0e-300, 11, 3), "-1.000E-300");
+  EXPECT_EQ(fieldE(1.5e200, 15, 5), "   1.50000E+200");
+  EXPECT_EQ(fieldE(std::numeric_limits<double>::infinity(), 11, 3), "***********");
+}
+
+TEST(FieldFormatTest, FixedForm) {
+  EXPECT_EQ(fieldF(0.98765, 7, 4), " 0.9877");
+  EXPECT_EQ(fieldF(1.0, 7, 4), " 1.0000");
+  EXPECT_EQ(fieldF(-0.5, 7, 4), "-0.5000");
+  EXPECT_EQ(fieldF(-0.00001, 7, 4), " 0.0000");  // no sign on a rounded zero
+  EXPECT_EQ(fieldF(0.00005, 7, 4), " 0.0001");
+  EXPECT_EQ(fieldF(12.25, 8, 1), "    12.3");
+  EXPECT_EQ(fieldF(123.0, 5, 0), " 123.");
+  EXPECT_EQ(fieldF(0.5, 3, 1), "0.5");
+  EXPECT_EQ(fieldF(-0.5, 3, 1), "-.5");  // zero before the point dropped to fit
+  EXPECT_EQ(fieldF(1234.5, 7, 4), "*******");
+  EXPECT_EQ(fieldF(99.99996, 8, 4), "100.0000");
+  EXPECT_EQ(fieldF(1e20, 8, 1), "********");
+}
+
+TEST(FieldFormatTest, IntegerTextAndBlanks) {
+  EXPECT_EQ(fieldI(2, 4), "   2");
+  EXPECT_EQ(fieldI(-12, 4), " -12");
+  EXPECT_EQ(fieldI(12345, 4), "****");
+  EXPECT_EQ(fieldI(1000000, 5), "*****");
+  EXPECT_EQ(fieldI(0, 11), "          0");
+
+  std::string s;
+  appendA(s, "TEMPERATURE_OF_BATH" + std::string(31, ' '), 10);
+  EXPECT_EQ(s, "TEMPERATUR");
+  s.clear();
+  appendA(s, "AB", 4);
+  EXPECT_EQ(s, "  AB");
+  appendX(s, 3);
+  EXPECT_EQ(s, "  AB   ");
+}
+
+TEST(FieldFormatTest, OptionsBoxTexts) {
+  EXPECT_EQ(numTermText(2), "   2");
+  EXPECT_EQ(delRsqText(static_cast<double>(1.0e-4f)), "1.0E-04");
+  EXPECT_EQ(delRsqText(0.00123), "1.2E-03");
+  EXPECT_EQ(delRsqText(0.005), "5.0E-03");
+  EXPECT_EQ(delRsqText(9.96e-3), "1.0E-02");
+  EXPECT_EQ(delRsqText(-1.0e-4), "*******");
+}
+
+TEST(FieldFormatTest, FreeFormLine) {
+  EXPECT_EQ(listLine({"last = first, sorry"}), " last = first, sorry");
+  EXPECT_EQ(listLine({"numCol1=", 5, "   numCol=", 7}),
+            " numCol1=           5   numCol=           7");
+  EXPECT_EQ(listLine({3, " ", std::string("X")}), "            3 X");
+  EXPECT_EQ(listLine({-1234567890123L}), " -1234567890123");
+}
+
+}  // namespace
+}  // namespace tavel::app
