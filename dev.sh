@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Sets up a Debian machine, builds Tavel and runs it or its tests.
+#   ./dev.sh run    set up, build and start the program (without a display:
+#                   run the bundled example through tavel-batch)
+#   ./dev.sh test   set up, build and run every test
+#   ./dev.sh sanitize  build the non-GUI tests with ASan+UBSan and run them
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(qt6-base-dev qt6-svg-dev cmake g++ ninja-build libgtest-dev libbenchmark-dev
+          fonts-liberation fonts-dejavu-core xvfb xauth)
+
+setup() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+      "${missing[@]}" >/dev/null
+  fi
+}
+
+build() {
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  ninja -C build
+}
+
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d /tmp/tavel-xdg.XXXXXX)}"
+chmod 700 "$XDG_RUNTIME_DIR" 2>/dev/null || true
+
+case "${1:-}" in
+  run)
+    setup
+    build
+    mkdir -p out
+    if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+      cd out && exec ../build/main/tavel
+    fi
+    echo "No display: running the bundled example through tavel-batch."
+    mkdir -p out/example
+    ./build/main/tavel-batch --dep _ln_RATE --indep T --indep P --indep CATALYST \
+      --flag T=monotone --flag P=monotone --flag CATALYST=unorderable \
+      --captures --outdir out/example examples/reaction_rates.dat
+    echo
+    echo "Results are in $(pwd)/out/example: Tavel.log, Taveltr.xls, pic_*.bmp"
+    ;;
+  test)
+    setup
+    build
+    QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j2
+    ;;
+  sanitize)
+    setup
+    cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVEL_SANITIZE=ON \
+      -DTAVEL_WITH_QT=OFF >/dev/null
+    ninja -C build-sanitize
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      ctest --test-dir build-sanitize --output-on-failure -j2
+    ;;
+  *)
+    echo "usage: $0 run|test|sanitize" >&2
+    exit 2
+    ;;
+esac
