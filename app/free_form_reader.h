@@ -1,0 +1,93 @@
+// Free-form reading of numbers, shared by the data file scan (single
+// precision), the Run's re-read of the same file (double precision) and the
+// OPTIONS edit boxes, so every reader accepts exactly the same texts.
+//
+// A row of n values is read from consecutive records (lines):
+// - values are separated by blanks, tabs or a comma (blanks around a comma
+//   belong to it); the end of a record counts as a blank, so a row that a
+//   line does not complete continues on the next line(s);
+// - a value is an integer, fixed or exponent number: [+-]digits[.digits]
+//   or [+-].digits, optionally followed by E, e, D or d and a signed or
+//   unsigned integer exponent;
+// - r*value stands for r equal values; r* alone for r empty fields;
+// - an empty field (two commas with only blanks between them, or a comma
+//   before any value of the row) leaves that value as it was; a slash ends
+//   the row early and leaves the remaining values as they were;
+// - once the n-th value is read, the rest of its record is ignored;
+// - anything else (a word, a semicolon, "nan", "inf", a NUL byte, a number
+//   beyond the double range) makes the row unreadable.
+// The caller's buffer is changed only by a row that is read completely, so
+// the values that an empty field keeps are always those of the previous row
+// that was read successfully.
+//
+// Example: with n = 3 and the buffer holding 7 8 9, the records "1,,3"
+// give 1 8 3; "4 /" then gives 4 8 3; "2*5" then "x" gives 5 5 3 and then
+// an unreadable row.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/runtime.h"
+
+namespace tavel::app {
+
+// Reads rows from one text unit of the runtime. One reader per pass over the
+// file; it holds a line buffer and a staging row so that reading allocates
+// nothing per value (and nothing per row once the buffers have grown).
+class FreeFormReader {
+ public:
+  FreeFormReader(platform::Runtime& runtime, int unit);
+
+  // Reads one row of values.size() values, starting at the next record.
+  // Success: the buffer holds the row. EndOfFile: the file ended before the
+  // row was complete (or the unit could not be read at all: see
+  // inputFailed). Error: the row was unreadable; the record holding the
+  // fault has been consumed and the buffer is unchanged. A row of zero values
+  // consumes one record whatever it holds.
+  platform::ReadResult readRow(std::span<float> values);
+  platform::ReadResult readRow(std::span<double> values);
+
+  // Reads and throws away one record. EndOfFile when there is none.
+  platform::ReadResult discardRecord();
+
+  // One step of the loop both passes run: reads rows until one is readable.
+  // Each unreadable row is skipped together with the record after it; when
+  // that further record does not exist (the unreadable row was the last) the
+  // read ends as at an ordinary end of file. True with the row in values;
+  // false at the end of the file.
+  bool nextRow(std::span<float> values);
+  bool nextRow(std::span<double> values);
+
+  // True when the unit reported a read failure that is not an end of file
+  // (a folder, an I/O error); the reader then reports EndOfFile.
+  bool inputFailed() const { return inputFailed_; }
+  // Rows skipped as unreadable since the reader was made.
+  int unreadableRows() const { return unreadableRows_; }
+
+ private:
+  template <typename T>
+  platform::ReadResult readRowImpl(std::span<T> values, std::vector<T>& staging);
+  template <typename T>
+  bool nextRowImpl(std::span<T> values);
+  platform::ReadResult nextRecord();
+
+  platform::Runtime& runtime_;
+  int unit_;
+  std::string line_;
+  std::vector<float> stagingFloat_;  // the row being read, committed on success
+  std::vector<double> stagingDouble_;
+  bool inputFailed_ = false;
+  int unreadableRows_ = 0;
+};
+
+// One number read in free form from a text (an edit box): the first field of
+// the text. False, leaving value unchanged, when the text is empty or blank,
+// the first field is empty or a slash, or it is not a number of the kind
+// asked for (a whole number for int: "4" and " +4 " read, "4.0" does not).
+bool readFreeFormNumber(std::string_view text, int& value);
+bool readFreeFormNumber(std::string_view text, double& value);
+
+}  // namespace tavel::app
