@@ -54,6 +54,12 @@ DialogAction DialogAction::type(int id, std::string text) {
   a.text = std::move(text);
   return a;
 }
+DialogAction DialogAction::run(std::function<void(ScriptedDialog&)> call) {
+  DialogAction a;
+  a.kind = Kind::Call;
+  a.call = std::move(call);
+  return a;
+}
 DialogAction DialogAction::close() { return DialogAction{}; }
 
 ScriptedDialog::ScriptedDialog(const DialogResource& resource, DialogScript script)
@@ -187,53 +193,69 @@ void ScriptedDialog::fire(Control& c, int reason) {
 
 int ScriptedDialog::runModal() {
   refresh();
+  closedBy_ = 0;
   for (const DialogAction& a : script_) {
-    if (a.kind == DialogAction::Kind::Close) return 0;
-    Control* c = find(a.id);
-    assert(c != nullptr && "the script names a control the dialog does not have");
-    if (c == nullptr || !c->enabled) continue;  // a user cannot operate a disabled control
-    switch (a.kind) {
-      case DialogAction::Kind::SelectNames:
-      case DialogAction::Kind::SelectRows: {
-        std::fill(c->selected.begin(), c->selected.end(), false);
-        std::vector<std::size_t> rows;
-        if (a.kind == DialogAction::Kind::SelectRows) {
-          for (int r : a.rows)
-            if (r >= 1 && r <= static_cast<int>(c->items.size()))
-              rows.push_back(static_cast<std::size_t>(r - 1));
-        } else {
-          for (const std::string& name : a.names)
-            for (std::size_t i = 0; i < c->items.size(); ++i)
-              if (trimRight(c->items[i]) == name) {
-                rows.push_back(i);
-                break;
-              }
-        }
-        if (!(c->spec.style & kStyleMultiSelect) && rows.size() > 1) rows.erase(rows.begin(), rows.end() - 1);
-        for (std::size_t r : rows) c->selected[r] = true;
-        if (c->spec.style & kStyleNotify) fire(*c, kReasonSelectionChanged);
-        break;
-      }
-      case DialogAction::Kind::Press:
-        if (c->spec.id == 1 || c->spec.kind == ControlKind::DefaultPushButton) return c->spec.id;
-        fire(*c, kReasonClicked);
-        break;
-      case DialogAction::Kind::ClickRadio:
-        setLogical(c->spec.id, true);
-        fire(*c, kReasonClicked);
-        break;
-      case DialogAction::Kind::Check:
-        c->checked = a.value;
-        fire(*c, kReasonClicked);
-        break;
-      case DialogAction::Kind::Type:
-        c->text = a.text;
-        break;
-      case DialogAction::Kind::Close:
-        return 0;
-    }
+    if (!play(a)) return closedBy_;
   }
   return 0;
+}
+
+bool ScriptedDialog::play(const DialogAction& a) {
+  if (a.kind == DialogAction::Kind::Close) {
+    closedBy_ = 0;
+    return false;
+  }
+  if (a.kind == DialogAction::Kind::Call) {
+    if (a.call) a.call(*this);
+    return true;
+  }
+  Control* c = find(a.id);
+  assert(c != nullptr && "the script names a control the dialog does not have");
+  if (c == nullptr || !c->enabled) return true;  // a user cannot operate a disabled control
+  switch (a.kind) {
+    case DialogAction::Kind::SelectNames:
+    case DialogAction::Kind::SelectRows: {
+      std::fill(c->selected.begin(), c->selected.end(), false);
+      std::vector<std::size_t> rows;
+      if (a.kind == DialogAction::Kind::SelectRows) {
+        for (int r : a.rows)
+          if (r >= 1 && r <= static_cast<int>(c->items.size()))
+            rows.push_back(static_cast<std::size_t>(r - 1));
+      } else {
+        for (const std::string& name : a.names)
+          for (std::size_t i = 0; i < c->items.size(); ++i)
+            if (trimRight(c->items[i]) == name) {
+              rows.push_back(i);
+              break;
+            }
+      }
+      if (!(c->spec.style & kStyleMultiSelect) && rows.size() > 1)
+        rows.erase(rows.begin(), rows.end() - 1);
+      for (std::size_t r : rows) c->selected[r] = true;
+      if (c->spec.style & kStyleNotify) fire(*c, kReasonSelectionChanged);
+      return true;
+    }
+    case DialogAction::Kind::Press:
+      if (c->spec.id == 1 || c->spec.kind == ControlKind::DefaultPushButton) {
+        closedBy_ = c->spec.id;
+        return false;
+      }
+      fire(*c, kReasonClicked);
+      return true;
+    case DialogAction::Kind::ClickRadio:
+      setLogical(c->spec.id, true);
+      fire(*c, kReasonClicked);
+      return true;
+    case DialogAction::Kind::Check:
+      c->checked = a.value;
+      fire(*c, kReasonClicked);
+      return true;
+    case DialogAction::Kind::Type:
+      c->text = a.text;
+      return true;
+    default:
+      return true;
+  }
 }
 
 std::vector<std::string> ScriptedDialog::items(int id) {

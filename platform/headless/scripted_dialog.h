@@ -3,6 +3,7 @@
 // callbacks a real dialog would.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,14 +12,17 @@
 
 namespace tavel::platform::headless {
 
+class ScriptedDialog;
+
 struct DialogAction {
-  enum class Kind { SelectNames, SelectRows, Press, ClickRadio, Check, Type, Close };
+  enum class Kind { SelectNames, SelectRows, Press, ClickRadio, Check, Type, Call, Close };
   Kind kind = Kind::Close;
   int id = 0;
   std::vector<std::string> names;  // SelectNames: item texts without trailing blanks
   std::vector<int> rows;           // SelectRows: 1-based displayed positions
   bool value = false;              // Check
   std::string text;                // Type
+  std::function<void(ScriptedDialog&)> call;  // Call: decides at play time (sees the lists)
 
   // Replaces the list's selection by the named items (trailing blanks ignored).
   static DialogAction select(int id, std::vector<std::string> names);
@@ -27,6 +31,7 @@ struct DialogAction {
   static DialogAction clickRadio(int id);
   static DialogAction check(int id, bool value);
   static DialogAction type(int id, std::string text);
+  static DialogAction run(std::function<void(ScriptedDialog&)> call);
   static DialogAction close();
 };
 
@@ -44,6 +49,10 @@ class ScriptedDialog : public Dialog {
   void setText(int id, std::string_view text, int index = kIndexValue) override;
   void setCallback(int id, DialogCallback callback) override;
   int runModal() override;
+
+  // Plays one user action now (as the script would); false when the dialog
+  // was closed by it.
+  bool play(const DialogAction& action);
 
   // What the user sees now (for tests): list items in displayed order.
   std::vector<std::string> items(int id);
@@ -67,6 +76,7 @@ class ScriptedDialog : public Dialog {
 
   std::vector<Control> controls_;
   DialogScript script_;
+  int closedBy_ = 0;
 };
 
 }  // namespace tavel::platform::headless
