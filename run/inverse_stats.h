@@ -1,0 +1,106 @@
+// The numeric stages of a run outside the engine: the sum of the transformed
+// predictors, equilibration, prediction of the response on its raw scale
+// through the inverse of its transformation, and the error statistics.
+//
+// Inverse transformations are tables of the distinct raw values (ascending)
+// beside their transformed values, read backwards by piecewise-linear
+// interpolation. All arrays belong to the caller and are column-major with n
+// rows; sort orders hold 1-based observation numbers as the engine leaves
+// them. Messages go to a line sink as complete lines (the main output window).
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+namespace tavel::run {
+
+using LineSink = std::function<void(std::string_view line)>;
+
+// The start value of the "previous raw value" while a table is built: the
+// single-precision value of 1.0e12. A smallest raw value equal to it is not
+// entered into the table.
+inline constexpr double kTableStartValue = 999999995904.0;
+
+// Written when a table cannot be inverted (fewer than two entries, or equal
+// first and last entries).
+inline constexpr std::string_view kDegenerateTableLine = " last = first, sorry";
+
+// An inversion table of `size` entries: raw[k] ascending and distinct,
+// transformed[k] the transformed value of raw[k]. Both point into
+// caller-owned storage of at least n entries (the two columns of invTable).
+struct InvTable {
+  double* raw = nullptr;
+  double* transformed = nullptr;
+  int size = 0;
+};
+
+// Fills the table from one variable of n observations: order[r] is the
+// observation number (1-based) of the r-th smallest raw value. Of several
+// observations with the same raw value the first in the order supplies the
+// transformed value. Returns the number of entries K <= n. Order entries
+// outside 1..n (an engine that stopped before sorting) are passed over, so
+// the table never reads outside the arrays.
+int buildInvTable(int n, const int* order, const double* raw, const double* transformed,
+                  InvTable& table);
+
+// Inverts t through the first n entries of (a, b): finds the interval of b
+// holding t, searching outwards from a guess, and interpolates a linearly.
+// Values beyond the ends are extrapolated along the first or last interval;
+// on a flat step the step's first-reached raw value is taken. Leaves result
+// unchanged when the table is degenerate (writing kDegenerateTableLine) or
+// when no interval holds t (a table that is not monotone).
+void interpolateTable(int n, const double* a, const double* b, double t, double& result,
+                      const LineSink& sink);
+
+// sumTx[i] = tx(i,1) + ... + tx(i,p), accumulated from 0.0 in that order.
+void sumTransforms(int n, int p, const double* tx, double* sumTx);
+
+// The caller's arrays of one run (column-major, n rows, p predictors).
+struct RunArrays {
+  int n = 0;
+  int p = 0;
+  const double* x = nullptr;   // (n, p)
+  const double* y = nullptr;   // (n)
+  const double* tx = nullptr;  // (n, p)
+  const double* ty = nullptr;  // (n)
+  const int* m = nullptr;      // (n, p+1) sort orders, 1-based observation numbers
+};
+
+// Moves every transformed value half-way towards agreement of the two sides
+// of the model and maps the moved values back to the raw scales:
+// eqTarget = (ty + sum of tx) / 2, each predictor takes 1/p of the
+// half-residual. xEq (n, p) and yEq (n) are set to 0.0 first, so an element
+// that cannot be inverted reads 0.0. tableRaw/tableTransformed: n entries each.
+void equilibrate(const RunArrays& run, double* tableRaw, double* tableTransformed, double* eqTarget,
+                 double* xEq, double* yEq, const LineSink& sink);
+
+struct PredictionStats {
+  double Avedev = 0.0;
+  double Stdev = 0.0;
+  double Bias = 0.0;
+};
+
+// yPred[i] = the inverse of the response's transformation at sumTx[i]
+// (yPred is set to 0.0 first); errors are measured minus predicted and
+// averaged over n (not n - 1).
+PredictionStats predictResponse(const RunArrays& run, const double* sumTx, double* tableRaw,
+                                double* tableTransformed, double* yPred, const LineSink& sink);
+
+struct ExpStats {
+  double Exp_Avedev = 0.0;
+  double Exp_Stdev = 0.0;
+  double Exp_Bias = 0.0;
+  double Exp_AvedevPercent = 0.0;  // Exp_Avedev%
+  double Exp_StdevPercent = 0.0;   // Exp_Stdev%
+  double Exp_BiasPercent = 0.0;    // Exp_Bias%
+};
+
+// For a response that is a natural logarithm: expPred = exp(yPred) and the
+// statistics of exp(y) - expPred, absolute and relative to exp(y) (in per
+// cent).
+ExpStats backTransformedStats(int n, const double* y, const double* yPred, double* expPred);
+
+// True when a 50-character variable name begins with "_ln_".
+bool isLogVariableName(std::string_view name);
+
+}  // namespace tavel::run
