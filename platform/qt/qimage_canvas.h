@@ -24,6 +24,7 @@
 #include <QPainter>
 #include <QPicture>
 #include <QPoint>
+#include <QPointF>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -123,6 +124,7 @@ class QImageCanvas : public Canvas {
  private:
   class Painters;
 
+  QPointF toDeviceF(double x, double y) const;
   QPoint toDevice(double x, double y) const;
   QRect deviceRect(const QPoint& a, const QPoint& b) const;
   QPen currentPen() const;
@@ -142,9 +144,10 @@ class QImageCanvas : public Canvas {
   bool solidFill_ = true;
   FillMask fillMask_{};
   QRect viewport_;
-  // World window: device x = origin + (x - wx1) * scale.
-  double wx1_ = 0, wy1_ = 0, scaleX_ = 1, scaleY_ = 1;
+  // World window (none set: world positions are viewport pixels).
   bool worldSet_ = false;
+  double wx1_ = 0, wy1_ = 0, wx2_ = 1, wy2_ = 1;
+  bool invert_ = false;
   QPoint position_;  // current position in image pixels
   QFont font_;
   int fontNumber_ = 0;
