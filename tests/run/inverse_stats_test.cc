@@ -1,0 +1,234 @@
+#include "run/inverse_stats.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace tavel::run {
+namespace {
+
+// Interpolation results are a few operations on exact inputs.
+constexpr double kTight = 1e-12;
+
+struct Captured {
+  std::vector<std::string> lines;
+  LineSink sink() {
+    return [this](std::string_view line) { lines.emplace_back(line); };
+  }
+};
+
+double invert(const std::vector<double>& a, const std::vector<double>& b, double t,
+              Captured* messages = nullptr, double start = -777.0) {
+  double result = start;
+  Captured ignore;
+  interpolateTable(static_cast<int>(a.size()), a.data(), b.data(), t, result,
+                   (messages ? messages : &ignore)->sink());
+  return result;
+}
+
+TEST(BuildInvTableTest, OneEntryPerDistinctRawValueFirstTieWins) {
+  const std::vector<double> raw = {3.0, 1.0, 3.0, 2.0};
+  const std::vector<double> transformed = {30.0, 10.0, 31.0, 20.0};
+  std::vector<double> a(4, -1.0), b(4, -1.0);
+  InvTable table{a.data(), b.data(), 0};
+
+  const std::vector<int> order = {2, 4, 1, 3};
+  EXPECT_EQ(buildInvTable(4, order.data(), raw.data(), transformed.data(), table), 3);
+  EXPECT_EQ(table.size, 3);
+  EXPECT_EQ(a, (std::vector<double>{1.0, 2.0, 3.0, -1.0}));
+  EXPECT_EQ(b, (std::vector<double>{10.0, 20.0, 30.0, -1.0}));
+
+  const std::vector<int> otherTieOrder = {2, 4, 3, 1};
+  buildInvTable(4, otherTieOrder.data(), raw.data(), transformed.data(), table);
+  EXPECT_EQ(b[2], 31.0);
+}
+
+TEST(BuildInvTableTest, StartValueAndOrdersOutsideTheArrays) {
+  const std::vector<double> raw = {999999995904.0, 2.0e12};
+  const std::vector<double> transformed = {1.0, 2.0};
+  std::vector<double> a(2, 0.0), b(2, 0.0);
+  InvTable table{a.data(), b.data(), 0};
+  const std::vector<int> order = {1, 2};
+  // A smallest value equal to the start value is not entered.
+  EXPECT_EQ(buildInvTable(2, order.data(), raw.data(), transformed.data(), table), 1);
+  EXPECT_EQ(a[0], 2.0e12);
+
+  // Orders an engine never filled in (zeros, garbage) are passed over.
+  const std::vector<int> unfilled = {0, 7};
+  EXPECT_EQ(buildInvTable(2, unfilled.data(), raw.data(), transformed.data(), table), 0);
+}
+
+TEST(InterpolateTableTest, InsideAndBeyondTheEnds) {
+  const std::vector<double> a = {1.0, 2.0, 3.0, 4.0};
+  const std::vector<double> b = {10.0, 20.0, 40.0, 80.0};
+  EXPECT_NEAR(invert(a, b, 15.0), 1.5, kTight);
+  EXPECT_NEAR(invert(a, b, 30.0), 2.5, kTight);
+  EXPECT_NEAR(invert(a, b, 60.0), 3.5, kTight);
+  EXPECT_EQ(invert(a, b, 40.0), 3.0);
+  // Below the first and above the last entry: along the end intervals.
+  EXPECT_NEAR(invert(a, b, 5.0), 0.5, kTight);
+  EXPECT_NEAR(invert(a, b, 120.0), 5.0, kTight);
+}
+
+TEST(InterpolateTableTest, DescendingTable) {
+  const std::vector<double> a = {1.0, 2.0, 3.0};
+  const std::vector<double> b = {30.0, 20.0, 10.0};
+  EXPECT_NEAR(invert(a, b, 25.0), 1.5, kTight);
+  EXPECT_NEAR(invert(a, b, 15.0), 2.5, kTight);
+  EXPECT_NEAR(invert(a, b, 35.0), 0.5, kTight);
+  EXPECT_NEAR(invert(a, b, 0.0), 4.0, kTight);
+}
+
+TEST(InterpolateTableTest, FlatStepGivesTheFirstEntryReachedBySearch) {
+  // t = 1 lies on a step of seven equal values. The guess is
+  // round(10 * 1 / 3) = 3; the first pass tests interval 2 before 3, and
+  // interval 2 ends on the step, so the result is A(2) with no blend.
+  const std::vector<double> a = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  const std::vector<double> b = {0, 1, 1, 1, 1, 1, 1, 1, 2, 3};
+  EXPECT_EQ(invert(a, b, 1.0), 2.0);
+  // When the step reaches B(n-1) the end bracket takes the last interval.
+  const std::vector<double> toEnd = {0, 1, 1, 1, 1, 1, 1, 1, 1, 3};
+  EXPECT_EQ(invert(a, toEnd, 1.0), 9.0);
+}
+
+TEST(InterpolateTableTest, DegenerateTablesLeaveTheResultAndSaySo) {
+  Captured messages;
+  // One entry (a constant variable).
+  EXPECT_EQ(invert({5.0}, {0.0}, 0.3, &messages), -777.0);
+  // Equal first and last transformed values with t inside.
+  EXPECT_EQ(invert({1.0, 2.0, 3.0}, {5.0, 3.0, 5.0}, 4.0, &messages), -777.0);
+  ASSERT_EQ(messages.lines.size(), 2u);
+  EXPECT_EQ(messages.lines[0], " last = first, sorry");
+  EXPECT_EQ(messages.lines[1], " last = first, sorry");
+
+  // An end bracket is found before the degenerate test.
+  messages.lines.clear();
+  EXPECT_NEAR(invert({1.0, 2.0, 3.0}, {5.0, 7.0, 5.0}, 6.0, &messages), 1.5, kTight);
+  EXPECT_TRUE(messages.lines.empty());
+}
+
+TEST(InterpolateTableTest, WildInputsStayInsideTheTable) {
+  Captured messages;
+  // A table that is not monotone sends the guess far beyond n.
+  EXPECT_NEAR(invert({1.0, 2.0, 3.0}, {0.0, 1000.0, 1.0}, 500.0), 1.5, kTight);
+  // Not a number: no interval holds it; nothing written, no message.
+  EXPECT_EQ(invert({1.0, 2.0, 3.0}, {0.0, 1.0, 2.0}, std::nan(""), &messages), -777.0);
+  EXPECT_TRUE(messages.lines.empty());
+}
+
+TEST(SumTransformsTest, AccumulatesInPredictorOrder) {
+  // Column-major, n = 2, p = 3. Row 1 in order: (1 + 1e16) - 1e16 = 0.
+  const std::vector<double> tx = {1.0, 0.5, 1e16, 0.25, -1e16, 0.125};
+  std::vector<double> sum(2);
+  sumTransforms(2, 3, tx.data(), sum.data());
+  EXPECT_EQ(sum[0], 0.0);
+  EXPECT_EQ(sum[1], 0.875);
+}
+
+TEST(PredictionTest, StatisticsDivideByN) {
+  // y = 1, 2 with ty = 10 y; predictions at 0 and 30 invert to 0 and 3:
+  // errors +1 and -1.
+  const std::vector<double> x = {7.0, 8.0};
+  const std::vector<double> y = {1.0, 2.0};
+  const std::vector<double> tx = {0.0, 0.0};
+  const std::vector<double> ty = {10.0, 20.0};
+  const std::vector<int> m = {1, 2, 1, 2};
+  RunArrays run{2, 1, x.data(), y.data(), tx.data(), ty.data(), m.data()};
+  const std::vector<double> sumTx = {0.0, 30.0};
+  std::vector<double> ta(2), tb(2), yPred(2, 99.0);
+  Captured messages;
+  const PredictionStats s =
+      predictResponse(run, sumTx.data(), ta.data(), tb.data(), yPred.data(), messages.sink());
+  EXPECT_NEAR(yPred[0], 0.0, kTight);
+  EXPECT_NEAR(yPred[1], 3.0, kTight);
+  EXPECT_NEAR(s.Avedev, 1.0, kTight);
+  EXPECT_NEAR(s.Stdev, 1.0, kTight);
+  EXPECT_NEAR(s.Bias, 0.0, kTight);
+  EXPECT_TRUE(messages.lines.empty());
+}
+
+TEST(PredictionTest, ConstantResponseLeavesZerosAndOneMessagePerObservation) {
+  const std::vector<double> x = {1.0, 2.0, 3.0};
+  const std::vector<double> y = {4.0, 4.0, 4.0};
+  const std::vector<double> tx = {-1.0, 0.0, 1.0};
+  const std::vector<double> ty = {0.0, 0.0, 0.0};
+  const std::vector<int> m = {1, 2, 3, 1, 2, 3};
+  RunArrays run{3, 1, x.data(), y.data(), tx.data(), ty.data(), m.data()};
+  std::vector<double> ta(3), tb(3), yPred(3, 99.0);
+  Captured messages;
+  const PredictionStats s =
+      predictResponse(run, tx.data(), ta.data(), tb.data(), yPred.data(), messages.sink());
+  EXPECT_EQ(yPred, (std::vector<double>{0.0, 0.0, 0.0}));
+  EXPECT_EQ(messages.lines.size(), 3u);
+  EXPECT_EQ(s.Bias, 4.0);
+  EXPECT_EQ(s.Avedev, 4.0);
+}
+
+TEST(PredictionTest, BackTransformedStatistics) {
+  // exp(y) = 2, 4 against predictions 1, 5: errors +1, -1; relative 0.5, -0.25.
+  const std::vector<double> y = {std::log(2.0), std::log(4.0)};
+  const std::vector<double> yPred = {0.0, std::log(5.0)};
+  std::vector<double> expPred(2);
+  const ExpStats s = backTransformedStats(2, y.data(), yPred.data(), expPred.data());
+  EXPECT_NEAR(expPred[0], 1.0, kTight);
+  EXPECT_NEAR(expPred[1], 5.0, kTight);
+  EXPECT_NEAR(s.Exp_Avedev, 1.0, kTight);
+  EXPECT_NEAR(s.Exp_Stdev, 1.0, kTight);
+  EXPECT_NEAR(s.Exp_Bias, 0.0, kTight);
+  EXPECT_NEAR(s.Exp_AvedevPercent, 37.5, kTight);
+  EXPECT_NEAR(s.Exp_StdevPercent, 100.0 * std::sqrt(0.15625), kTight);
+  EXPECT_NEAR(s.Exp_BiasPercent, 12.5, kTight);
+
+  EXPECT_TRUE(isLogVariableName("_ln_RATE" + std::string(42, ' ')));
+  EXPECT_FALSE(isLogVariableName("RATE_ln_"));
+  EXPECT_FALSE(isLogVariableName("_ln"));
+}
+
+TEST(EquilibrationTest, LinearTransformsMoveToTheMidpoint) {
+  // n = 5, p = 2, every transformation linear, so every inverse is exact:
+  // tx1 = 2 x1, tx2 = x2 / 10, ty = y. The moved values of each observation
+  // sum to the target, which is the midpoint of ty and tx1 + tx2.
+  const int n = 5;
+  const std::vector<double> x = {1, 2, 3, 4, 5, 50, 40, 30, 20, 10};
+  const std::vector<double> tx = {2, 4, 6, 8, 10, 5, 4, 3, 2, 1};
+  const std::vector<double> y = {6, 9, 8, 11, 10};
+  const std::vector<double>& ty = y;
+  const std::vector<int> m = {1, 2, 3, 4, 5, 5, 4, 3, 2, 1, 1, 3, 2, 5, 4};
+  RunArrays run{n, 2, x.data(), y.data(), tx.data(), ty.data(), m.data()};
+  std::vector<double> ta(n), tb(n), target(n), xEq(2 * n, 99.0), yEq(n, 99.0);
+  Captured messages;
+  equilibrate(run, ta.data(), tb.data(), target.data(), xEq.data(), yEq.data(), messages.sink());
+  EXPECT_TRUE(messages.lines.empty());
+  for (int i = 0; i < n; ++i) {
+    const double sum = tx[i] + tx[n + i];
+    EXPECT_NEAR(target[i], 0.5 * (y[i] + sum), kTight) << i;
+    const double shift = (ty[i] - target[i]) / 2;
+    EXPECT_NEAR(xEq[i], (tx[i] + shift) / 2.0, kTight) << i;
+    EXPECT_NEAR(xEq[n + i], (tx[n + i] + shift) * 10.0, kTight) << i;
+    EXPECT_NEAR(yEq[i], target[i], kTight) << i;
+    EXPECT_NEAR(2.0 * xEq[i] + xEq[n + i] / 10.0, target[i], kTight) << i;
+  }
+}
+
+TEST(EquilibrationTest, ConstantPredictorReadsZero) {
+  const int n = 3;
+  const std::vector<double> x = {7, 7, 7};
+  const std::vector<double> tx = {0, 0, 0};
+  const std::vector<double> y = {1, 2, 3};
+  const std::vector<double> ty = {-1, 0, 1};
+  const std::vector<int> m = {1, 2, 3, 1, 2, 3};
+  RunArrays run{n, 1, x.data(), y.data(), tx.data(), ty.data(), m.data()};
+  std::vector<double> ta(n), tb(n), target(n), xEq(n, 99.0), yEq(n, 99.0);
+  Captured messages;
+  equilibrate(run, ta.data(), tb.data(), target.data(), xEq.data(), yEq.data(), messages.sink());
+  EXPECT_EQ(xEq, (std::vector<double>{0.0, 0.0, 0.0}));
+  EXPECT_EQ(messages.lines.size(), 3u);
+  EXPECT_NEAR(yEq[0], 1.5, kTight);  // target -0.5 on y = 2 + ty
+  EXPECT_NEAR(yEq[2], 2.5, kTight);
+}
+
+}  // namespace
+}  // namespace tavel::run
