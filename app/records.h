@@ -14,8 +14,8 @@ namespace tavel::app {
 inline constexpr int kNameLength = 50;
 inline constexpr int kFileNameLength = 100;
 inline constexpr int kHeaderLength = 256;
-inline constexpr int kMaxNames = 64;      // names taken from a header line
-inline constexpr int kMaxIncluded = 30;   // rows of the include list
+inline constexpr int kMaxNames = 64;     // names taken from a header line
+inline constexpr int kMaxIncluded = 30;  // rows of the include list
 
 // Unit numbers.
 inline constexpr int kDataUnit = 1;
@@ -28,21 +28,27 @@ inline constexpr int kCorrectionSheetUnit = 22;
 enum VarFlag { kOrderable = 1, kCircular = 2, kMonotone = 3, kLinear = 4, kUnorderable = 5 };
 
 struct DataTable {
-  std::string dataFileName;        // as chosen; at most 100 characters
-  int numCol1 = 0;                 // file columns (names in the header), at most 64
-  int numCol = 0;                  // numCol1 plus one log variable per all-positive column
-  int nRows = 0;                   // rows read successfully
+  std::string dataFileName;          // as chosen; at most 100 characters
+  int numCol1 = 0;                   // file columns (names in the header), at most 64
+  int numCol = 0;                    // numCol1 plus one log variable per all-positive column
+  int nRows = 0;                     // rows read successfully
   std::vector<std::string> colName;  // colName[v-1]: 50 characters, blank padded
   std::vector<int> lnSource;         // lnSource[v-1]: source file column of log variable v
   std::vector<bool> allPositive;     // allPositive[j-1] per file column
+  // The values an empty field or a slash keeps in the file's first row: what
+  // the scan's row buffer held when the scan began. A later pass over the
+  // same file starts its row buffer from these (first numCol1 entries) so it
+  // reads exactly the rows the scan read.
+  std::vector<double> rowCarryIn;
 };
 
 struct VarSelection {
-  int p = 0;                    // number of independents; below 1: no usable selection
-  std::vector<int> indep;       // indep[j-1]: variable number of engine position j
-  int dep = 0;                  // variable number of the dependent (engine position p+1)
-  int depChoice = 1;            // include-list row of the chosen radio button (1..30)
-  std::vector<int> fromltoreg = std::vector<int>(kMaxIncluded + 1, 0);  // [i-1]: engine position of row i
+  int p = 0;               // number of independents; below 1: no usable selection
+  std::vector<int> indep;  // indep[j-1]: variable number of engine position j
+  int dep = 0;             // variable number of the dependent (engine position p+1)
+  int depChoice = 1;       // include-list row of the chosen radio button (1..30)
+  std::vector<int> fromltoreg =
+      std::vector<int>(kMaxIncluded + 1, 0);  // [i-1]: engine position of row i
 };
 
 struct RunOptions {
@@ -66,6 +72,9 @@ struct AppState {
   // Values of the previous row read, kept across reads since start-up: an
   // empty field or a slash keeps them (free-form reading).
   std::vector<double> previousRow;
+  // The scan's single-precision row buffer (kMaxNames values, zero at
+  // start-up): the previous row read by any scan since the program started.
+  std::vector<float> scanRow = std::vector<float>(kMaxNames, 0.0f);
 };
 
 }  // namespace tavel::app

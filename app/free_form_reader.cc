@@ -1,0 +1,304 @@
+#include "app/free_form_reader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <system_error>
+
+namespace tavel::app {
+namespace {
+
+using platform::ReadResult;
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool endsToken(char c) { return c == ' ' || c == '\t' || c == ',' || c == '/'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// True when token is [+-](digits[.digits] | .digits)[(E|e|D|d)[+-]digits].
+bool isRealSyntax(std::string_view t) {
+  std::size_t i = 0;
+  const std::size_t n = t.size();
+  if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t digits = 0;
+  while (i < n && isDigit(t[i])) ++i, ++digits;
+  if (i < n && t[i] == '.') {
+    ++i;
+    while (i < n && isDigit(t[i])) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i == n) return true;
+  if (t[i] != 'E' && t[i] != 'e' && t[i] != 'D' && t[i] != 'd') return false;
+  ++i;
+  if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t expDigits = 0;
+  while (i < n && isDigit(t[i])) ++i, ++expDigits;
+  return expDigits > 0 && i == n;
+}
+
+// Decimal order of magnitude of a syntactically valid real whose value is
+// not zero: negative for |value| < 1. Used only to tell an underflow from an
+// overflow, so a rough answer (saturating exponents) is enough.
+long magnitude(std::string_view t) {
+  std::size_t i = 0;
+  if (t[i] == '+' || t[i] == '-') ++i;
+  long order = 0;
+  bool seenNonZero = false;
+  while (i < t.size() && isDigit(t[i])) {
+    if (t[i] != '0') seenNonZero = true;
+    if (seenNonZero) ++order;
+    ++i;
+  }
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    while (i < t.size() && isDigit(t[i])) {
+      if (t[i] != '0') {
+        seenNonZero = true;
+        break;
+      }
+      if (!seenNonZero) --order;
+      ++i;
+    }
+    while (i < t.size() && isDigit(t[i])) ++i;
+  }
+  if (i < t.size()) {
+    ++i;  // exponent letter
+    bool negative = false;
+    if (t[i] == '+' || t[i] == '-') negative = t[i++] == '-';
+    long e = 0;
+    while (i < t.size()) {
+      e = std::min(e * 10 + (t[i] - '0'), 1000000L);
+      ++i;
+    }
+    order += negative ? -e : e;
+  }
+  return order;
+}
+
+// Converts a token already known to be valid real syntax.
+template <typename T>
+std::errc parseReal(std::string_view token, T& value) {
+  if (token.front() == '+') token.remove_prefix(1);
+  // The standard parser knows only the E exponent letter.
+  char local[64];
+  std::string longCopy;
+  const std::size_t d = token.find_first_of("Dd");
+  if (d != std::string_view::npos) {
+    char* dst = local;
+    if (token.size() > sizeof local) {
+      longCopy.assign(token);
+      dst = longCopy.data();
+    } else {
+      std::copy(token.begin(), token.end(), local);
+    }
+    dst[d] = 'E';
+    token = std::string_view(dst, token.size());
+  }
+  const auto r = std::from_chars(token.data(), token.data() + token.size(), value);
+  if (r.ec == std::errc() && r.ptr != token.data() + token.size())
+    return std::errc::invalid_argument;
+  return r.ec;
+}
+
+// A real value of the row. Values beyond the double range are unreadable in
+// both precisions, so the scan and the re-read accept the same rows; a value
+// that fits a double but not a float becomes an infinity in single
+// precision (and is positive or negative as written), one that is too small
+// becomes a subnormal or zero.
+template <typename T>
+bool toReal(std::string_view token, T& value) {
+  if (!isRealSyntax(token)) return false;
+  T v{};
+  std::errc ec = parseReal(token, v);
+  if (ec == std::errc()) {
+    value = v;
+    return true;
+  }
+  if (ec != std::errc::result_out_of_range) return false;
+  const bool negative = token.front() == '-';
+  if constexpr (std::is_same_v<T, float>) {
+    double wide = 0;
+    const std::errc ecWide = parseReal(token, wide);
+    if (ecWide == std::errc()) {
+      constexpr double kMax = std::numeric_limits<float>::max();
+      if (std::fabs(wide) > kMax)
+        value = negative ? -std::numeric_limits<float>::infinity()
+                         : std::numeric_limits<float>::infinity();
+      else
+        value = static_cast<float>(wide);  // a subnormal or zero
+      return true;
+    }
+  }
+  if (magnitude(token) >= 0) return false;  // beyond the double range
+  value = negative ? -T(0) : T(0);
+  return true;
+}
+
+bool toInteger(std::string_view token, int& value) {
+  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+  if (token.empty() || token.front() == '+') return false;
+  int v = 0;
+  const auto r = std::from_chars(token.data(), token.data() + token.size(), v);
+  if (r.ec != std::errc() || r.ptr != token.data() + token.size()) return false;
+  value = v;
+  return true;
+}
+
+template <typename T>
+bool toValue(std::string_view token, T& value) {
+  if constexpr (std::is_same_v<T, int>) {
+    return toInteger(token, value);
+  } else {
+    return toReal(token, value);
+  }
+}
+
+enum class Feed { Complete, NeedMore, Error };
+
+// The state of one row read across its records.
+template <typename T>
+class RowParse {
+ public:
+  explicit RowParse(std::span<T> out) : out_(out) {}
+
+  // Consumes one record. Complete: every value is set (or the row ended
+  // early); NeedMore: the record ended first; Error: an unreadable field.
+  Feed feed(std::string_view record) {
+    const std::size_t n = out_.size();
+    std::size_t i = 0;
+    const std::size_t end = record.size();
+    while (true) {
+      while (i < end && isBlank(record[i])) ++i;
+      if (i == end) return Feed::NeedMore;
+      const char c = record[i];
+      if (c == ',') {
+        if (expectValue_ && ++k_ == n) return Feed::Complete;  // an empty field
+        expectValue_ = true;
+        ++i;
+        continue;
+      }
+      if (c == '/') return Feed::Complete;
+      std::size_t j = i;
+      while (j < end && !endsToken(record[j])) ++j;
+      const std::string_view token = record.substr(i, j - i);
+      i = j;
+      expectValue_ = false;
+      const std::size_t star = token.find('*');
+      if (star == std::string_view::npos) {
+        if (!toValue(token, out_[k_])) return Feed::Error;
+        if (++k_ == n) return Feed::Complete;
+        continue;
+      }
+      // r*value or r*: a repeat count, then one value or an empty field.
+      int repeat = 0;
+      const std::string_view count = token.substr(0, star);
+      if (count.empty() || !std::all_of(count.begin(), count.end(), isDigit)) return Feed::Error;
+      const auto r = std::from_chars(count.data(), count.data() + count.size(), repeat);
+      if (r.ec != std::errc() || repeat < 1) return Feed::Error;
+      const std::string_view item = token.substr(star + 1);
+      T v{};
+      const bool empty = item.empty();
+      if (!empty && !toValue(item, v)) return Feed::Error;
+      const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(repeat), n - k_);
+      for (std::size_t m = 0; m < take; ++m, ++k_) {
+        if (!empty) out_[k_] = v;
+      }
+      if (k_ == n) return Feed::Complete;
+    }
+  }
+
+ private:
+  std::span<T> out_;
+  std::size_t k_ = 0;
+  bool expectValue_ = true;  // at the start a comma gives an empty field
+};
+
+std::string_view withoutCarriageReturn(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+template <typename T>
+bool readOne(std::string_view text, T& value) {
+  T v = value;
+  std::span<T> one(&v, 1);
+  RowParse<T> parse(one);
+  // A null field or a slash leaves the value as it was: that is "unchanged".
+  const std::string_view record = withoutCarriageReturn(text);
+  const std::size_t first = record.find_first_not_of(" \t");
+  if (first == std::string_view::npos || record[first] == '/' || record[first] == ',') return false;
+  if (parse.feed(record) != Feed::Complete) return false;
+  // "2*" is a repeated empty field: no value either.
+  const std::string_view token = record.substr(first, record.find_first_of(" \t,/", first) - first);
+  if (!token.empty() && token.back() == '*') return false;
+  value = v;
+  return true;
+}
+
+}  // namespace
+
+FreeFormReader::FreeFormReader(platform::Runtime& runtime, int unit)
+    : runtime_(runtime), unit_(unit) {}
+
+ReadResult FreeFormReader::nextRecord() {
+  if (inputFailed_) return ReadResult::EndOfFile;
+  const ReadResult r = runtime_.readLine(unit_, line_);
+  if (r == ReadResult::Error) {
+    inputFailed_ = true;
+    return ReadResult::EndOfFile;
+  }
+  return r;
+}
+
+template <typename T>
+ReadResult FreeFormReader::readRowImpl(std::span<T> values, std::vector<T>& staging) {
+  if (values.empty()) return nextRecord();
+  staging.assign(values.begin(), values.end());
+  RowParse<T> parse{std::span<T>(staging)};
+  while (true) {
+    if (nextRecord() != ReadResult::Success) return ReadResult::EndOfFile;
+    switch (parse.feed(withoutCarriageReturn(line_))) {
+      case Feed::Complete:
+        std::copy(staging.begin(), staging.end(), values.begin());
+        return ReadResult::Success;
+      case Feed::Error:
+        return ReadResult::Error;
+      case Feed::NeedMore:
+        break;
+    }
+  }
+}
+
+ReadResult FreeFormReader::readRow(std::span<float> values) {
+  return readRowImpl(values, stagingFloat_);
+}
+ReadResult FreeFormReader::readRow(std::span<double> values) {
+  return readRowImpl(values, stagingDouble_);
+}
+
+ReadResult FreeFormReader::discardRecord() { return nextRecord(); }
+
+template <typename T>
+bool FreeFormReader::nextRowImpl(std::span<T> values) {
+  while (true) {
+    switch (readRow(values)) {
+      case ReadResult::Success:
+        return true;
+      case ReadResult::EndOfFile:
+        return false;
+      case ReadResult::Error:
+        ++unreadableRows_;
+        if (discardRecord() != ReadResult::Success) return false;
+        break;
+    }
+  }
+}
+
+bool FreeFormReader::nextRow(std::span<float> values) { return nextRowImpl(values); }
+bool FreeFormReader::nextRow(std::span<double> values) { return nextRowImpl(values); }
+
+bool readFreeFormNumber(std::string_view text, int& value) { return readOne(text, value); }
+bool readFreeFormNumber(std::string_view text, double& value) { return readOne(text, value); }
+
+}  // namespace tavel::app

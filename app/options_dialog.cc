@@ -1,0 +1,154 @@
+#include "app/options_dialog.h"
+
+#include <memory>
+#include <string>
+
+#include "app/field_format.h"
+#include "app/free_form_reader.h"
+#include "app/trace.h"
+
+namespace tavel::app {
+namespace {
+
+using platform::ControlKind;
+using platform::Dialog;
+
+constexpr int kFlagCount = 5;
+constexpr int kFlagRadioGroup = 1;
+
+// Engine position of a row of the variable list; 0 when the row has none.
+int enginePosition(const VarSelection& sel, int row) {
+  if (row < 1 || row > static_cast<int>(sel.fromltoreg.size())) return 0;
+  const int e = sel.fromltoreg[row - 1];
+  return e >= 1 && e <= kMaxIncluded + 1 ? e : 0;
+}
+
+bool isVariable(const DataTable& data, int v) { return v >= 1 && v <= data.numCol; }
+
+// The rows of the variable list: the independents, then the dependent. A
+// selection with fewer than two variables (or one that does not belong to
+// the current table) has no rows.
+bool selectionUsable(const AppState& state) {
+  const VarSelection& sel = state.selection;
+  if (sel.p < 1 || static_cast<int>(sel.indep.size()) < sel.p) return false;
+  for (int j = 0; j < sel.p; ++j)
+    if (!isVariable(state.data, sel.indep[j])) return false;
+  return isVariable(state.data, sel.dep);
+}
+
+}  // namespace
+
+platform::DialogResource optionsDialogResource() {
+  platform::DialogResource r;
+  r.id = kOptionsResource;
+  r.title = "OPTIONS";
+  r.width = 192;
+  r.height = 132;
+  const int listStyle =
+      platform::kStyleSorted | platform::kStyleNotify | platform::kStyleVerticalScroll;
+  r.controls = {
+      {1, ControlKind::DefaultPushButton, "OK", 129, 7, 50, 14, 0, 0},
+      {-1, ControlKind::GroupBox, "Variable Flag", 7, 1, 96, 120, 0, 0},
+      {kOptionsVariableList, ControlKind::ListBox, "", 11, 12, 79, 44, listStyle, 0},
+  };
+  static const char* const kFlagTexts[kFlagCount] = {"Orderable", "Circular", "Monotone Tr",
+                                                     "Linear Tr", "Unorderable"};
+  for (int k = 0; k < kFlagCount; ++k)
+    r.controls.push_back({kFirstFlagRadio + k, ControlKind::RadioButton, kFlagTexts[k], 27,
+                          59 + 12 * k, 64, 10, 0, kFlagRadioGroup});
+  const std::vector<platform::ControlSpec> rest = {
+      {kEquilibrationBox, ControlKind::CheckBox, "Equilibration", 112, 27, 64, 14, 0, 0},
+      {kScreenCapturesBox, ControlKind::CheckBox, "Screen Captures", 112, 42, 64, 14, 0, 0},
+      {-1, ControlKind::GroupBox, "Convergence Criteriom", 105, 62, 81, 59, 0, 0},
+      {-1, ControlKind::StaticText, "NumTerm", 135, 73, 32, 8, 0, 0},
+      {kNumTermBox, ControlKind::EditBox, "", 123, 80, 54, 12, 0, 0},
+      {-1, ControlKind::StaticText, "DelRsq", 137, 98, 24, 8, 0, 0},
+      {kDelRsqBox, ControlKind::EditBox, "", 123, 105, 54, 13, 0, 0},
+  };
+  r.controls.insert(r.controls.end(), rest.begin(), rest.end());
+  return r;
+}
+
+void onVariableSelect(Dialog& dialog, AppState& state) {
+  auto enableFlags = [&dialog](bool on) {
+    for (int k = 0; k < kFlagCount; ++k)
+      dialog.setLogical(kFirstFlagRadio + k, on, platform::kIndexEnable);
+  };
+  if (dialog.getInt(kOptionsVariableList) == 0) {
+    enableFlags(false);
+    return;
+  }
+  const int selected = dialog.getInt(kOptionsVariableList, 1);
+  const int row = selected != 0 ? selected : 1;
+  const int e = enginePosition(state.selection, row);
+  const int f = e != 0 ? state.options.l[e - 1] : 0;
+  auto showFlag = [&] {
+    if (f >= 1 && f <= kFlagCount) dialog.setLogical(kFirstFlagRadio + f - 1, true);
+  };
+  if (selected != 0) {
+    enableFlags(true);
+    showFlag();
+  } else {
+    showFlag();
+    enableFlags(false);
+  }
+}
+
+void onFlagRadio(platform::Runtime& runtime, Dialog& dialog, AppState& state, int id) {
+  // The radio buttons are enabled only while a row is selected.
+  const int row = dialog.getInt(kOptionsVariableList, 1);
+  const int e = enginePosition(state.selection, row);
+  if (row == 0 || e == 0) return;
+  state.options.l[e - 1] = id - (kFirstFlagRadio - 1);
+  traceScreen(runtime, listLine({"Selected, l(fromltoreg(sel)):", row, state.options.l[e - 1]}));
+}
+
+void optionsDialog(platform::Runtime& runtime, AppState& state) {
+  std::unique_ptr<Dialog> dialog = runtime.initDialog(kOptionsResource);
+  if (!dialog) {
+    traceScreen(runtime, listLine({"error: resource not found"}));
+    return;
+  }
+  RunOptions& options = state.options;
+  const VarSelection& sel = state.selection;
+  const DataTable& data = state.data;
+
+  dialog->setText(kNumTermBox, numTermText(options.NumTerm));
+  dialog->setText(kDelRsqBox, delRsqText(options.DelRsq));
+  dialog->setLogical(kEquilibrationBox, options.Equilibration);
+  dialog->setLogical(kScreenCapturesBox, options.ScreenCaptures);
+
+  if (selectionUsable(state)) {
+    dialog->setInt(kOptionsVariableList, sel.p + 1);
+    for (int j = 1; j <= sel.p; ++j)
+      dialog->setText(kOptionsVariableList, trimName(data.colName[sel.indep[j - 1] - 1]), j);
+    dialog->setText(kOptionsVariableList, trimName(data.colName[sel.dep - 1]), sel.p + 1);
+  } else {
+    dialog->setInt(kOptionsVariableList, 0);
+  }
+
+  onVariableSelect(*dialog, state);
+  dialog->setCallback(kOptionsVariableList,
+                      [&state](Dialog& d, int, int) { onVariableSelect(d, state); });
+  for (int k = 0; k < kFlagCount; ++k)
+    dialog->setCallback(kFirstFlagRadio + k, [&runtime, &state](Dialog& d, int id, int) {
+      onFlagRadio(runtime, d, state, id);
+    });
+
+  dialog->runModal();
+
+  options.Equilibration = dialog->getLogical(kEquilibrationBox);
+  options.ScreenCaptures = dialog->getLogical(kScreenCapturesBox);
+  // The engine divides by NumTerm: a count below 1 is refused like text
+  // that is not a number, and the setting keeps its value.
+  int numTerm = options.NumTerm;
+  if (readFreeFormNumber(dialog->getText(kNumTermBox), numTerm) && numTerm >= 1)
+    options.NumTerm = numTerm;
+  const std::string delRsq = dialog->getText(kDelRsqBox);
+  readFreeFormNumber(std::string_view(delRsq).substr(0, kDelRsqTextLength), options.DelRsq);
+
+  dialog.reset();
+  traceBoth(runtime, listLine({"Options done:"}));
+}
+
+}  // namespace tavel::app

@@ -1,0 +1,37 @@
+// The OPTIONS dialog: the type flag of every selected variable (stored at
+// once when its radio button is clicked), the convergence criteria NumTerm
+// and DelRsq and the Equilibration and Screen Captures switches (taken when
+// the dialog closes).
+#pragma once
+
+#include "app/records.h"
+#include "platform/dialog.h"
+#include "platform/runtime.h"
+
+namespace tavel::app {
+
+inline constexpr int kOptionsResource = 107;
+inline constexpr int kOptionsVariableList = 1016;
+inline constexpr int kFirstFlagRadio = 1173;  // "Orderable"; 1177 "Unorderable"
+inline constexpr int kNumTermBox = 1178;
+inline constexpr int kDelRsqBox = 1179;
+inline constexpr int kEquilibrationBox = 1180;
+inline constexpr int kScreenCapturesBox = 1181;
+// Characters of the DelRsq box that are read back.
+inline constexpr int kDelRsqTextLength = 20;
+
+platform::DialogResource optionsDialogResource();
+
+// Runs the dialog (nothing but a trace line when its resource is missing).
+void optionsDialog(platform::Runtime& runtime, AppState& state);
+
+// Shows the flag of the selected row of the variable list (enabled radio
+// buttons), or of the first row with the radio buttons disabled when no row
+// is selected. With an empty list the radio buttons are only disabled.
+void onVariableSelect(platform::Dialog& dialog, AppState& state);
+
+// Stores the flag of the clicked radio button for the selected row and
+// traces it on the screen.
+void onFlagRadio(platform::Runtime& runtime, platform::Dialog& dialog, AppState& state, int id);
+
+}  // namespace tavel::app

@@ -1,0 +1,108 @@
+#include "app/shell.h"
+
+#include <string>
+
+#include "app/data_file.h"
+#include "app/field_format.h"
+#include "app/options_dialog.h"
+#include "app/prepare_dialog.h"
+#include "app/trace.h"
+
+namespace tavel::app {
+namespace {
+
+using platform::BuiltinAction;
+
+constexpr std::string_view kAboutText =
+    "TAVEL\r\r"
+    "ACE regression after L. Breiman and J. H. Friedman; program by the Tavel developers\r"
+    "Version 1.0 beta";
+constexpr std::string_view kLogFileName = "Tavel.log";
+constexpr std::string_view kPicturePattern = "pic_*.bmp";
+constexpr std::string_view kExitMessage = "Program terminated. See output files...";
+
+// The picture counter runs over the character codes "@" to "]".
+constexpr int kFirstCaptureCode = 64;
+constexpr int kCaptureCodeLimit = 94;
+
+}  // namespace
+
+Shell::Shell(platform::Runtime& runtime, AppState& state) : runtime_(runtime), state_(state) {
+  runtime_.addDialogResource(prepareDialogResource());
+  runtime_.addDialogResource(optionsDialogResource());
+}
+
+bool Shell::buildMenus() {
+  struct Entry {
+    int menu;
+    std::string_view text;
+    platform::MenuCallback callback;
+    BuiltinAction action;
+  };
+  const Entry entries[] = {
+      {1, "&File", nullptr, BuiltinAction::None},
+      {1, "&Input Dat File...", [this](bool c) { onInputDataFile(c); }, BuiltinAction::None},
+      {1, "E&xit", [this](bool c) { onExit(c); }, BuiltinAction::None},
+      {2, "&Prepare", [this](bool c) { onPrepare(c); }, BuiltinAction::None},
+      {3, "&Options", [this](bool c) { onOptions(c); }, BuiltinAction::None},
+      {4, "&Run", [this](bool c) { onRun(c); }, BuiltinAction::None},
+      {5, "&Windows...", nullptr, BuiltinAction::None},
+      {5, "&Cascade", nullptr, BuiltinAction::Cascade},
+      {5, "&Full screen", nullptr, BuiltinAction::FullScreen},
+      {5, "&About...", nullptr, BuiltinAction::About},
+  };
+  for (const Entry& e : entries)
+    if (!runtime_.appendMenu(e.menu, true, e.text, e.callback, e.action)) return false;
+  return true;
+}
+
+void Shell::startUp() {
+  runtime_.setAboutText(kAboutText);
+  runtime_.deleteFiles(kPicturePattern);
+
+  platform::Geometry frame;
+  if (runtime_.getGeometry(platform::kFrameUnit, frame))
+    runtime_.applyGeometry(platform::kFrameUnit, frame, platform::GeometryRequest::SetPositionSize);
+  platform::Geometry output;
+  if (runtime_.getGeometry(platform::kScreenUnit, output))
+    runtime_.applyGeometry(platform::kScreenUnit, output, platform::GeometryRequest::Maximise);
+
+  // An existing log keeps its content until the first line written replaces it.
+  if (!runtime_.openFile(kLogUnit, kLogFileName, false))
+    traceScreen(runtime_,
+                listLine({"error: cannot open ", kLogFileName, "; the run log is not written"}));
+}
+
+void Shell::onInputDataFile(bool) { inputDataFile(runtime_, state_); }
+
+void Shell::onExit(bool) { runtime_.stop(kExitMessage); }
+
+void Shell::onPrepare(bool) {
+  if (state_.data.nRows == 0) return;
+  prepareDialog(runtime_, state_);
+}
+
+void Shell::onOptions(bool) {
+  if (state_.data.nRows == 0) return;
+  optionsDialog(runtime_, state_);
+}
+
+void Shell::onRun(bool) {
+  if (run_) run_();
+}
+
+void Shell::saveCapture(bool reset) {
+  if (!state_.options.ScreenCaptures) return;
+  if (reset) {
+    state_.captureCounter = kFirstCaptureCode;
+    return;
+  }
+  if (++state_.captureCounter == kCaptureCodeLimit) state_.captureCounter = kFirstCaptureCode;
+  std::string name = "pic_";
+  name += static_cast<char>(state_.captureCounter);
+  name += ".bmp";
+  if (runtime_.saveImage(name, 0, 0, 799, 599) >= 0 && runtime_.isOpen(kLogUnit))
+    runtime_.writeLine(kLogUnit, name + " file is done");
+}
+
+}  // namespace tavel::app
