@@ -1,0 +1,21 @@
+// The Run command: from the chosen variables to every number, line, file and
+// plot of one analysis. Re-reads the data file, echoes the input, calls the
+// ACE engine once, equilibrates, predicts through the inverse transformation,
+// draws the result plots and writes the closing report and the spreadsheets.
+#pragma once
+
+#include "app/records.h"
+#include "app/shell.h"
+#include "platform/runtime.h"
+
+namespace tavel::run {
+
+// Fewer observations than this leave the smoothers without data: the Run then
+// says so and changes nothing.
+inline constexpr int kMinRunObservations = 5;
+
+// Menu callback of "&Run". Does nothing visible before a data file has been
+// scanned or while fewer than two variables are selected.
+void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell);
+
+}  // namespace tavel::run
