@@ -6,6 +6,7 @@
 
 #include <array>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "ace/ace_settings.h"
@@ -45,5 +46,9 @@ void ace_estimate(int n, int p, const double* x, const double* y, const double* 
                   double DelRsq, double* tx, double* ty, double& rsq, int& ierr, int* m, double* z,
                   int ld, const AceSettings& settings, int& NumTerm, RsqHistory& rsq_history,
                   const LineSink& sink);
+
+// The line written after every outer pass, 43 characters for passes below
+// 100 and |rsq| below 1000: " iteration" I2 "  r**2 = 1 - e**2 =" F12.7.
+std::string ace_iteration_line(int pass, double rsq);
 
 }  // namespace tavel::ace

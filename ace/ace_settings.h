@@ -6,9 +6,9 @@
 namespace tavel::ace {
 
 struct AceSettings {
-  int max_iterations = 10;    // cap on inner and outer passes
-  double fixed_span = 0.0;    // 0 (or less): adaptive span
-  double bass = 5.0;          // bass control of the supersmoother
+  int max_iterations = 10;  // cap on inner and outer passes
+  double fixed_span = 0.0;  // 0 (or less): adaptive span
+  double bass = 5.0;        // bass control of the supersmoother
   std::array<double, 3> trial_spans{0.05, 0.2, 0.5};
   double huge_value = 1e20;
   double tiny_value = 1e-7;

@@ -1,0 +1,282 @@
+#include "ace/ace.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "ace/helpers.h"
+#include "ace/smoothers.h"
+#include "ace/view.h"
+
+namespace tavel::ace {
+
+namespace {
+
+// Appends an integer right-justified in `width` columns (wider when it does
+// not fit, so no digit is ever lost).
+void append_int(std::string& line, int value, int width) {
+  char buf[16];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value);
+  const int len = static_cast<int>(res.ptr - buf);
+  if (len < width) line.append(static_cast<std::size_t>(width - len), ' ');
+  line.append(buf, res.ptr);
+}
+
+void append_fixed(std::string& line, double value, int width, int decimals) {
+  char buf[400];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  const int len = static_cast<int>(res.ptr - buf);
+  if (len < width) line.append(static_cast<std::size_t>(width - len), ' ');
+  line.append(buf, res.ptr);
+}
+
+void emit(const LineSink& sink, const std::string& line) {
+  if (sink) sink(line);
+}
+
+}  // namespace
+
+std::string ace_iteration_line(int pass, double rsq) {
+  std::string line = " iteration";
+  append_int(line, pass, 2);
+  line += "  r**2 = 1 - e**2 =";
+  append_fixed(line, rsq, 12, 7);
+  return line;
+}
+
+void ace_estimate(int n, int p, const double* x_data, const double* y_data, const double* w_data,
+                  const int* l_data, double DelRsq, double* tx_data, double* ty_data, double& rsq,
+                  int& ierr, int* m_data, double* z_data, int ld, const AceSettings& settings,
+                  int& NumTerm, RsqHistory& rsq_history, const LineSink& sink) {
+  ierr = 0;
+  // The smoothers' first windows and quartile scale need five points; with
+  // fewer they would read outside their arrays, so nothing is touched.
+  if (n < kMinObservations) {
+    ierr = kTooFewObservations;
+    std::string line = " ierr = 7: n must be .ge. 5 (fewer than 5 observations).";
+    emit(sink, line);
+    return;
+  }
+
+  Mat1<const double> x(x_data, ld);
+  Vec1<const double> y(y_data);
+  Vec1<const double> w(w_data);
+  Vec1<const int> l(l_data);
+  Mat1<double> tx(tx_data, ld);
+  Vec1<double> ty(ty_data);
+  Mat1<int> m(m_data, ld);
+  Mat1<double> z(z_data, ld);
+
+  // Validation: every failing check writes its line; the last one sets ierr.
+  for (int i = 1; i <= p + 1; ++i) {
+    if (l(i) < -5 || l(i) > 5) {
+      ierr = 6;
+      std::string line = " ierr = 6: l(";
+      append_int(line, i, 2);
+      line += ") must be .ge. -5 and .le. 5.";
+      emit(sink, line);
+    }
+  }
+  if (l(p + 1) == 0) {
+    ierr = 4;
+    std::string line = " ierr = 4: l(";
+    append_int(line, p + 1, 2);
+    line += ") must be nonzero.";
+    emit(sink, line);
+  }
+  int np = 0;
+  for (int i = 1; i <= p; ++i) {
+    if (l(i) != 0) ++np;
+  }
+  if (np < 1) {
+    ierr = 5;
+    std::string line = " ierr = 5: at least one l(1) - l(";
+    append_int(line, p, 2);
+    line += ") must be positive.";
+    emit(sink, line);
+  }
+  double sw = 0.0;
+  const bool copy_y = l(p + 1) > 0;
+  for (int j = 1; j <= n; ++j) {
+    sw += w(j);
+    if (copy_y) ty(j) = y(j);
+  }
+  if (sw <= 0.0) {
+    ierr = 1;
+    emit(sink, " ierr = 1: sum of weights not positive.");
+  }
+  if (ierr != 0) return;
+
+  // Starting transformations, centred.
+  for (int i = 1; i <= p; ++i) {
+    if (l(i) == 0) {
+      for (int j = 1; j <= n; ++j) tx(j, i) = 0.0;
+      continue;
+    }
+    if (l(i) > 0) {
+      for (int j = 1; j <= n; ++j) tx(j, i) = x(j, i);
+    }
+    double s = 0.0;
+    for (int j = 1; j <= n; ++j) s += w(j) * tx(j, i);
+    s = s / sw;
+    for (int j = 1; j <= n; ++j) tx(j, i) -= s;
+  }
+
+  const int resp = p + 1;
+  for (int j = 1; j <= n; ++j) {
+    m(j, resp) = j;
+    z(j, 2) = y(j);
+  }
+  {
+    double s = 0.0;
+    for (int j = 1; j <= n; ++j) s += w(j) * ty(j);
+    s = s / sw;
+    for (int j = 1; j <= n; ++j) ty(j) -= s;
+    double v = 0.0;
+    for (int j = 1; j <= n; ++j) v += w(j) * (ty(j) * ty(j));
+    v = v / sw;
+    if (v <= 0.0) {
+      if (l(resp) > 0) {
+        ierr = 2;
+        emit(sink, " ierr = 2: y has zero variance.");
+      } else {
+        ierr = 3;
+        emit(sink, " ierr = 3: y has zero variance.");
+      }
+      return;
+    }
+    const double scale = 1.0 / std::sqrt(v);
+    for (int j = 1; j <= n; ++j) ty(j) = ty(j) * scale;
+  }
+
+  // Each variable is sorted once; every later pass goes through these orders.
+  sort_with_index(z.col(2), m.col(resp), 1, n);
+  for (int i = 1; i <= p; ++i) {
+    if (l(i) == 0) continue;
+    for (int j = 1; j <= n; ++j) {
+      m(j, i) = j;
+      z(j, 2) = x(j, i);
+    }
+    sort_with_index(z.col(2), m.col(i), 1, n);
+  }
+
+  scale_predictors(n, p, ld, w_data, sw, ty_data, tx_data, DelRsq, p, z.col(5), z.col(6));
+
+  rsq = 0.0;
+  if (NumTerm > 10) NumTerm = 10;
+  // The history position is taken modulo NumTerm: below 1 would divide by 0.
+  if (NumTerm < 1) NumTerm = 1;
+  const int num_term = NumTerm;
+  int outer = 0;
+  int position = 0;
+  for (int t = 0; t < num_term; ++t) rsq_history[t] = 100.0;
+
+  Vec1<double> z1 = z.column(1);
+  Vec1<double> z2 = z.column(2);
+  Vec1<double> z3 = z.column(3);
+  Vec1<double> z4 = z.column(4);
+  Vec1<double> z5 = z.column(5);
+
+  for (;;) {
+    ++outer;
+    int inner = 0;
+    double rsq0 = 0.0;
+    do {
+      ++inner;
+      rsq0 = rsq;
+      for (int j = 1; j <= n; ++j) {
+        double s = 0.0;
+        for (int i = 1; i <= p; ++i) {
+          if (l(i) != 0) s += tx(j, i);
+        }
+        z5(j) = ty(j) - s;
+      }
+      for (int i = 1; i <= p; ++i) {
+        if (l(i) == 0) continue;
+        Vec1<const int> order = Vec1<const int>(m.col(i));
+        Vec1<const double> xi(x.col(i));
+        Vec1<double> txi = tx.column(i);
+        for (int j = 1; j <= n; ++j) {
+          const int k = order(j);
+          z1(j) = z5(k) + txi(k);
+          z2(j) = xi(k);
+          z4(j) = w(k);
+        }
+        const int code = l(i) < 0 ? -l(i) : l(i);
+        smooth_variable(code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
+                        settings);
+        double s = 0.0;
+        for (int j = 1; j <= n; ++j) s += z3(j) * z4(j);
+        s = s / sw;
+        for (int j = 1; j <= n; ++j) z3(j) -= s;
+        double e = 0.0;
+        for (int j = 1; j <= n; ++j) {
+          const double d = z1(j) - z3(j);
+          e += z4(j) * (d * d);
+        }
+        const double candidate = 1.0 - e / sw;
+        if (candidate > rsq) {
+          rsq = candidate;
+          for (int j = 1; j <= n; ++j) {
+            const int k = order(j);
+            txi(k) = z3(j);
+            z5(k) = z1(j) - z3(j);
+          }
+        }
+      }
+    } while (np != 1 && inner < settings.max_iterations && rsq - rsq0 > DelRsq);
+
+    // Response step: smooth the sum of the predictor transformations against y.
+    Vec1<const int> order(m.col(resp));
+    for (int j = 1; j <= n; ++j) {
+      const int k = order(j);
+      z2(j) = y(k);
+      z4(j) = w(k);
+      double s = 0.0;
+      for (int i = 1; i <= p; ++i) {
+        if (l(i) != 0) s += tx(k, i);
+      }
+      z1(j) = s;
+    }
+    const int code = l(resp) < 0 ? -l(resp) : l(resp);
+    smooth_variable(code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6), settings);
+    double s = 0.0;
+    for (int j = 1; j <= n; ++j) {
+      const int k = order(j);
+      s += w(k) * z3(j);
+      z2(k) = z1(j);
+    }
+    s = s / sw;
+    for (int j = 1; j <= n; ++j) z3(j) -= s;
+    double v = 0.0;
+    for (int j = 1; j <= n; ++j) v += (z3(j) * z3(j)) * z4(j);
+    v = v / sw;
+    if (v <= 0.0) {
+      ierr = 3;
+      emit(sink, " ier = 3: ty has zero variance.");
+      return;
+    }
+    const double root = std::sqrt(v);
+    for (int j = 1; j <= n; ++j) ty(order(j)) = z3(j) / root;
+    double e = 0.0;
+    for (int j = 1; j <= n; ++j) {
+      const double d = ty(j) - z2(j);
+      e += w(j) * (d * d);
+    }
+    rsq = 1.0 - e / sw;
+    emit(sink, ace_iteration_line(outer, rsq));
+
+    position = position % num_term + 1;
+    rsq_history[position - 1] = rsq;
+    double lo = 100.0;
+    double hi = -100.0;
+    for (int t = 0; t < num_term; ++t) {
+      if (rsq_history[t] < lo) lo = rsq_history[t];
+      if (rsq_history[t] > hi) hi = rsq_history[t];
+    }
+    if (!(outer < settings.max_iterations && hi - lo > DelRsq)) return;
+  }
+}
+
+}  // namespace tavel::ace

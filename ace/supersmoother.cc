@@ -1,0 +1,212 @@
+#include "ace/supersmoother.h"
+
+#include <cmath>
+
+#include "ace/running_line.h"
+#include "ace/supersmoother_passes.h"
+#include "ace/view.h"
+
+namespace tavel::ace {
+
+void running_line_smooth(int n, const double* x_data, const double* y_data, const double* w_data,
+                         double span, int iper, double vsmlsp, double* smo_data,
+                         double* acvr_data) {
+  Vec1<const double> x(x_data);
+  Vec1<const double> y(y_data);
+  Vec1<const double> w(w_data);
+  Vec1<double> smo(smo_data);
+  Vec1<double> acvr(acvr_data);
+  const int jper = iper < 0 ? -iper : iper;
+  const int ibw = running_line_half_width(n, span);
+  const int it = 2 * ibw + 1;
+
+  LineWindow win;
+  for (int i = 1; i <= it; ++i) {
+    int j = jper == 2 ? i - ibw - 1 : i;
+    double xt = 0.0;
+    if (j < 1) {
+      j = n + j;
+      xt = x(j) - 1.0;
+    } else {
+      xt = x(j);
+    }
+    win.add(xt, y(j), w(j));
+  }
+
+  for (int j = 1; j <= n; ++j) {
+    int out = j - ibw - 1;
+    int in = j + ibw;
+    if (jper == 2 || (out >= 1 && in <= n)) {
+      double xo = 0.0;
+      double xi = 0.0;
+      if (out < 1) {
+        out = n + out;
+        xo = x(out) - 1.0;
+        xi = x(in);
+      } else if (in > n) {
+        in = in - n;
+        xi = x(in) + 1.0;
+        xo = x(out);
+      } else {
+        xo = x(out);
+        xi = x(in);
+      }
+      win.remove(xo, y(out), w(out));
+      win.add(xi, y(in), w(in));
+    }
+    const double a = win.var > vsmlsp ? win.cvar / win.var : 0.0;
+    smo(j) = a * (x(j) - win.xm) + win.ym;
+    if (iper > 0) {
+      double h = win.fbw > 0.0 ? 1.0 / win.fbw : 0.0;
+      if (win.var > vsmlsp) {
+        const double dx = x(j) - win.xm;
+        h = h + dx * dx / win.var;
+      }
+      const double d = 1.0 - w(j) * h;
+      if (d > 0.0) {
+        acvr(j) = std::fabs(y(j) - smo(j)) / d;
+      } else {
+        acvr(j) = j > 1 ? acvr(j - 1) : 0.0;
+      }
+    }
+  }
+
+  // Tied abscissae get one value: the weighted mean of their smooths.
+  int j = 1;
+  while (j <= n) {
+    int k = j;
+    while (k < n && x(k + 1) <= x(k)) ++k;
+    if (k > j) {
+      double sw = 0.0;
+      double swy = 0.0;
+      for (int t = j; t <= k; ++t) {
+        sw += w(t);
+        swy += w(t) * smo(t);
+      }
+      const double mean = sw > 0.0 ? swy / sw : 0.0;
+      for (int t = j; t <= k; ++t) smo(t) = mean;
+    }
+    j = k + 1;
+  }
+}
+
+namespace {
+
+struct Prologue {
+  bool done = false;  // the abscissa was constant and smo is filled
+  int jper = 1;
+  double vsmlsp = 0.0;
+};
+
+// Constant abscissa, variance floor and periodicity, common to both paths.
+Prologue supersmoother_prologue(int n, const double* x_data, const double* y_data,
+                                const double* w_data, int iper, double* smo_data,
+                                const AceSettings& settings) {
+  Vec1<const double> x(x_data);
+  Vec1<const double> y(y_data);
+  Vec1<const double> w(w_data);
+  Vec1<double> smo(smo_data);
+  Prologue pro;
+  if (x(n) <= x(1)) {
+    double sw = 0.0;
+    double swy = 0.0;
+    for (int j = 1; j <= n; ++j) {
+      sw += w(j);
+      swy += w(j) * y(j);
+    }
+    const double mean = sw > 0.0 ? swy / sw : 0.0;
+    for (int j = 1; j <= n; ++j) smo(j) = mean;
+    pro.done = true;
+    return pro;
+  }
+  int i = n / 4;
+  int k = 3 * i;
+  double scale = x(k) - x(i);
+  while (scale <= 0.0) {
+    if (k < n) ++k;
+    if (i > 1) --i;
+    scale = x(k) - x(i);
+  }
+  const double fs = settings.scale_fraction * scale;
+  pro.vsmlsp = fs * fs;
+  int jper = iper;
+  if (iper == 2 && (x(1) < 0.0 || x(n) > 1.0)) jper = 1;
+  if (jper != 1 && jper != 2) jper = 1;
+  pro.jper = jper;
+  return pro;
+}
+
+}  // namespace
+
+void supersmoother_choose_span(int n, double* sc_data, int ld, double alpha,
+                               const AceSettings& settings) {
+  Mat1<double> sc(sc_data, ld);
+  const auto& s = settings.trial_spans;
+  for (int j = 1; j <= n; ++j) {
+    double resmin = settings.huge_value;
+    for (int t = 1; t <= 3; ++t) {
+      if (sc(j, 2 * t) < resmin) {
+        resmin = sc(j, 2 * t);
+        sc(j, 7) = s[t - 1];
+      }
+    }
+    if (resmin > 0.0 && alpha > 0.0 && alpha <= 10.0 && resmin < sc(j, 6)) {
+      const double f = std::fmax(resmin / sc(j, 6), settings.tiny_value);
+      sc(j, 7) = sc(j, 7) + (s[2] - sc(j, 7)) * std::pow(f, 10.0 - alpha);
+    }
+  }
+}
+
+void supersmoother_blend(int n, double* sc_data, int ld, const AceSettings& settings) {
+  Mat1<double> sc(sc_data, ld);
+  const auto& s = settings.trial_spans;
+  for (int j = 1; j <= n; ++j) {
+    if (sc(j, 2) <= s[0]) sc(j, 2) = s[0];
+    if (sc(j, 2) >= s[2]) sc(j, 2) = s[2];
+    double f = sc(j, 2) - s[1];
+    if (f >= 0.0) {
+      f = f / (s[2] - s[1]);
+      sc(j, 4) = (1.0 - f) * sc(j, 3) + f * sc(j, 5);
+    } else {
+      f = -f / (s[1] - s[0]);
+      sc(j, 4) = (1.0 - f) * sc(j, 3) + f * sc(j, 1);
+    }
+  }
+}
+
+namespace plain {
+
+void supersmoother(int n, int ld, const double* x, const double* y, const double* w, int iper,
+                   double span, double alpha, double* smo, double* sc_data,
+                   const AceSettings& settings) {
+  const Prologue pro = supersmoother_prologue(n, x, y, w, iper, smo, settings);
+  if (pro.done) return;
+  const int jper = pro.jper;
+  const double vsmlsp = pro.vsmlsp;
+  Mat1<double> sc(sc_data, ld);
+  if (span > 0.0) {
+    running_line_smooth(n, x, y, w, span, jper, vsmlsp, smo, sc.col(1));
+    return;
+  }
+  const auto& s = settings.trial_spans;
+  // The residual smooths below ask for no residuals of their own, so the
+  // scratch vector for them is never written and need not exist.
+  for (int t = 1; t <= 3; ++t) {
+    running_line_smooth(n, x, y, w, s[t - 1], jper, vsmlsp, sc.col(2 * t - 1), sc.col(7));
+    running_line_smooth(n, x, sc.col(7), w, s[1], -jper, vsmlsp, sc.col(2 * t), nullptr);
+  }
+  supersmoother_choose_span(n, sc_data, ld, alpha, settings);
+  running_line_smooth(n, x, sc.col(7), w, s[1], -jper, vsmlsp, sc.col(2), nullptr);
+  supersmoother_blend(n, sc_data, ld, settings);
+  running_line_smooth(n, x, sc.col(4), w, s[0], -jper, vsmlsp, smo, nullptr);
+}
+
+}  // namespace plain
+
+void supersmoother(int n, int ld, const double* x, const double* y, const double* w, int iper,
+                   double span, double alpha, double* smo, double* sc,
+                   const AceSettings& settings) {
+  plain::supersmoother(n, ld, x, y, w, iper, span, alpha, smo, sc, settings);
+}
+
+}  // namespace tavel::ace
