@@ -4,6 +4,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 #include "graph/records.h"
 #include "platform/canvas.h"

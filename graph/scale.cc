@@ -1,0 +1,41 @@
+#include "graph/scale.h"
+
+#include <cmath>
+
+namespace tavel::graph {
+
+double logBase(int scaleType) {
+  switch (scaleType) {
+    case kLog10:
+      return 10.0;
+    case kLogE:
+      return kSinglePrecisionE;
+    case kLog2:
+      return 2.0;
+    default:
+      return 0.0;
+  }
+}
+
+double AxisScale::measure(double value) const {
+  return logarithmic ? std::log(value) / std::log(base) : value;
+}
+
+bool makeAxisScale(const AxisRecord& axis, AxisScale& scale) {
+  if (axis.scaleType < kLinear || axis.scaleType > kLog2) return false;
+  if (!(axis.low < axis.high)) return false;
+  scale = AxisScale{};
+  if (axis.scaleType == kLinear) {
+    scale.low = axis.low;
+    scale.high = axis.high;
+    return true;
+  }
+  if (axis.low <= 0.0) return false;
+  scale.logarithmic = true;
+  scale.base = logBase(axis.scaleType);
+  scale.low = std::round(std::log(axis.low) / std::log(scale.base));
+  scale.high = std::round(std::log(axis.high) / std::log(scale.base));
+  return scale.low < scale.high;
+}
+
+}  // namespace tavel::graph
