@@ -205,6 +205,7 @@ QImageCanvas::QImageCanvas()
       painters_(std::make_unique<Painters>()),
       viewport_(0, 0, kWidth, kHeight) {
   font_ = fittedFont(resolveFontFamily(QStringLiteral("Courier New")), 16, 8, false);
+  fontInfo_ = FontInfo{16, 8, 1};
   clearWindow();
 }
 
@@ -521,9 +522,14 @@ void QImageCanvas::lineToWorld(double x, double y) {
   const QPoint to = toDevice(x, y);
   position_ = to;
   const QPen pen = currentPen();
+  // Qt leaves out a line's last pixel; a raster line includes it when the
+  // style has that pixel's bit set.
+  const int steps = std::max(std::abs(to.x() - from.x()), std::abs(to.y() - from.y()));
+  const bool lastLit = lineStyle_ != 0 && ((lineStyle_ >> (15 - steps % 16)) & 1);
   paint([&](QPainter& p) {
     p.setPen(pen);
     p.drawLine(from, to);
+    if (lastLit) p.drawPoint(to);
   });
 }
 
@@ -550,6 +556,7 @@ int QImageCanvas::setFont(std::string_view options) {
   struct Entry {
     QFont font;
     int number;
+    FontInfo info;
   };
   static QHash<QString, Entry> cache;
   QString key = fromText(options).trimmed();
@@ -564,21 +571,24 @@ int QImageCanvas::setFont(std::string_view options) {
     QFont font = fittedFont(family, parsed.height, parsed.width, parsed.bold);
     font.setItalic(parsed.italic);
     font.setUnderline(parsed.underline);
-    it = cache.insert(key, Entry{font, static_cast<int>(cache.size()) + 1});
+    // The cell the font was fitted into is its size, as a raster font of
+    // that size would report it.
+    const QFontMetricsF metrics(font);
+    FontInfo info;
+    info.pixelHeight =
+        parsed.height > 0 ? parsed.height : static_cast<int>(std::lround(metrics.height()));
+    info.pixelWidth =
+        parsed.width > 0 ? parsed.width : static_cast<int>(std::lround(metrics.averageCharWidth()));
+    info.type = 1;  // outline fonts: they turn
+    it = cache.insert(key, Entry{font, static_cast<int>(cache.size()) + 1, info});
   }
   font_ = it->font;
+  fontInfo_ = it->info;
   fontNumber_ = it->number;
   return fontNumber_;
 }
 
-FontInfo QImageCanvas::fontInfo() {
-  const QFontMetricsF metrics(font_);
-  FontInfo info;
-  info.pixelHeight = static_cast<int>(std::lround(metrics.height()));
-  info.pixelWidth = static_cast<int>(std::lround(metrics.averageCharWidth()));
-  info.type = 1;  // outline fonts: they turn
-  return info;
-}
+FontInfo QImageCanvas::fontInfo() { return fontInfo_; }
 
 int QImageCanvas::textExtent(std::string_view text) {
   return QFontMetrics(font_).horizontalAdvance(fromText(text));

@@ -150,6 +150,7 @@ class QImageCanvas : public Canvas {
   bool invert_ = false;
   QPoint position_;  // current position in image pixels
   QFont font_;
+  FontInfo fontInfo_;
   int fontNumber_ = 0;
   int rotation_ = 0;  // tenths of degrees
   int status_ = 0;
