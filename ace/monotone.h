@@ -9,4 +9,10 @@ namespace tavel::ace {
 // doubles each.
 void monotone_fit_pooled(double* v, int n, double* starts, double* values);
 
+// The monotone smoother's step after the supersmoother: replaces result(1..n)
+// by the better of its nondecreasing and nonincreasing fits, spreads flat
+// stretches into ramps, and gives equal abscissae the mean of their values.
+// scratch is (ld, 7) work; columns 1 to 4 are used.
+void monotone_step(int n, int ld, const double* abscissa, double* result, double* scratch);
+
 }  // namespace tavel::ace

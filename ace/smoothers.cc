@@ -57,10 +57,12 @@ void group_means(int n, Vec1<const double> x, Vec1<const double> y, Vec1<const d
   }
 }
 
-// Turns the supersmoother's result into the better of its nondecreasing and
-// nonincreasing fits, spreads flat stretches into ramps and gives equal
-// abscissae one value.
-void monotone_step(int n, int ld, Vec1<const double> x, Vec1<double> result, double* scratch_data) {
+}  // namespace
+
+void monotone_step(int n, int ld, const double* abscissa, double* result_data,
+                   double* scratch_data) {
+  Vec1<const double> x(abscissa);
+  Vec1<double> result(result_data);
   Mat1<double> sc(scratch_data, ld);
   Vec1<double> up = sc.column(1);
   Vec1<double> down = sc.column(2);
@@ -115,8 +117,6 @@ void monotone_step(int n, int ld, Vec1<const double> x, Vec1<double> result, dou
   }
 }
 
-}  // namespace
-
 void smooth_variable(int code, int n, int ld, const double* abscissa, const double* ordinate,
                      const double* weights, double* result, double* scratch,
                      const AceSettings& settings) {
@@ -130,7 +130,7 @@ void smooth_variable(int code, int n, int ld, const double* abscissa, const doub
     case 3:
       supersmoother(n, ld, abscissa, ordinate, weights, code, settings.fixed_span, settings.bass,
                     result, scratch, settings);
-      if (code == 3) monotone_step(n, ld, x, r, scratch);
+      if (code == 3) monotone_step(n, ld, abscissa, result, scratch);
       break;
     case 4:
       straight_line(n, x, y, w, r);

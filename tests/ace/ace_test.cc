@@ -1,0 +1,295 @@
+#include "ace/ace.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tavel::ace {
+namespace {
+
+// Caller-side storage for one engine call, laid out as the Run lays it out.
+struct Problem {
+  int n = 0;
+  int p = 0;
+  int ld = 0;
+  std::vector<double> x, y, w, tx, ty, z;
+  std::vector<int> l, m;
+  double DelRsq = static_cast<double>(1.0e-4f);
+  double rsq = -1.0;
+  int ierr = -1;
+  int NumTerm = 2;
+  RsqHistory history{};
+  AceSettings settings;
+  std::vector<std::string> lines;
+
+  Problem(int n_, int p_) : n(n_), p(p_), ld(n_) {
+    x.assign(ld * p, 0.0);
+    y.assign(n, 0.0);
+    w.assign(n, 1.0);
+    tx.assign(ld * p, 0.0);
+    ty.assign(n, 0.0);
+    z.assign(ld * 12, 0.0);
+    l.assign(p + 1, 1);
+    l[p] = 3;
+    m.assign(ld * (p + 1), 0);
+  }
+  double& X(int j, int i) { return x[(i - 1) * ld + (j - 1)]; }
+  double& TX(int j, int i) { return tx[(i - 1) * ld + (j - 1)]; }
+  void Run() {
+    lines.clear();
+    ace_estimate(n, p, x.data(), y.data(), w.data(), l.data(), DelRsq, tx.data(), ty.data(), rsq,
+                 ierr, m.data(), z.data(), ld, settings, NumTerm, history,
+                 [this](std::string_view s) { lines.emplace_back(s); });
+  }
+};
+
+Problem SmoothModel(int n, int p, unsigned seed, double noise_sd) {
+  Problem pr(n, p);
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::normal_distribution<double> noise(0.0, noise_sd);
+  for (int j = 1; j <= n; ++j) {
+    double s = 0.0;
+    for (int i = 1; i <= p; ++i) {
+      pr.X(j, i) = u(gen);
+      s += (i % 2 ? std::sin(2.0 * pr.X(j, i)) : pr.X(j, i) * pr.X(j, i));
+    }
+    pr.y[j - 1] = s + noise(gen);
+  }
+  return pr;
+}
+
+double Correlation(const std::vector<double>& a, const std::vector<double>& b) {
+  const double n = static_cast<double>(a.size());
+  double ma = 0, mb = 0;
+  for (size_t j = 0; j < a.size(); ++j) ma += a[j], mb += b[j];
+  ma /= n, mb /= n;
+  double sab = 0, saa = 0, sbb = 0;
+  for (size_t j = 0; j < a.size(); ++j) {
+    sab += (a[j] - ma) * (b[j] - mb);
+    saa += (a[j] - ma) * (a[j] - ma);
+    sbb += (b[j] - mb) * (b[j] - mb);
+  }
+  return sab / std::sqrt(saa * sbb);
+}
+
+TEST(AceValidation, LinesComeInOrderAndTheLastCodeWins) {
+  Problem pr(10, 3);
+  for (int j = 1; j <= 10; ++j) pr.y[j - 1] = j, pr.X(j, 1) = j, pr.X(j, 2) = j, pr.X(j, 3) = j;
+  pr.l = {1, 7, 1, 0};
+  pr.Run();
+  ASSERT_EQ(pr.lines.size(), 2u);
+  EXPECT_EQ(pr.lines[0], " ierr = 6: l( 2) must be .ge. -5 and .le. 5.");
+  EXPECT_EQ(pr.lines[1], " ierr = 4: l( 4) must be nonzero.");
+  EXPECT_EQ(pr.ierr, 4);
+  for (double t : pr.tx) EXPECT_EQ(t, 0.0);  // untouched
+
+  pr.l = {0, 0, 0, 3};
+  pr.w.assign(10, 0.0);
+  pr.Run();
+  ASSERT_EQ(pr.lines.size(), 2u);
+  EXPECT_EQ(pr.lines[0], " ierr = 5: at least one l(1) - l( 3) must be positive.");
+  EXPECT_EQ(pr.lines[1], " ierr = 1: sum of weights not positive.");
+  EXPECT_EQ(pr.ierr, 1);
+  EXPECT_EQ(pr.ty, pr.y);  // copied before the checks returned
+
+  pr.l = {-6, 0, 0, 3};
+  pr.w.assign(10, 1.0);
+  pr.Run();  // an out-of-range code still counts as a used predictor
+  ASSERT_EQ(pr.lines.size(), 1u);
+  EXPECT_EQ(pr.lines[0], " ierr = 6: l( 1) must be .ge. -5 and .le. 5.");
+  EXPECT_EQ(pr.ierr, 6);
+
+  // A single negative predictor code counts as active.
+  pr.l = {0, -1, 0, 3};
+  pr.TX(1, 2) = 1.0;
+  pr.Run();
+  EXPECT_EQ(pr.ierr, 0);
+}
+
+TEST(AceValidation, ZeroVarianceResponse) {
+  Problem pr(8, 1);
+  for (int j = 1; j <= 8; ++j) pr.X(j, 1) = j, pr.y[j - 1] = 2.5;
+  pr.Run();
+  EXPECT_EQ(pr.ierr, 2);
+  ASSERT_EQ(pr.lines.size(), 1u);
+  EXPECT_EQ(pr.lines[0], " ierr = 2: y has zero variance.");
+
+  pr.l[1] = -3;
+  pr.ty.assign(8, 1.0);
+  pr.Run();
+  EXPECT_EQ(pr.ierr, 3);
+  ASSERT_EQ(pr.lines.size(), 1u);
+  EXPECT_EQ(pr.lines[0], " ierr = 3: y has zero variance.");
+}
+
+TEST(AceValidation, FewerThanFiveObservationsTouchNothing) {
+  Problem pr(4, 1);
+  for (int j = 1; j <= 4; ++j) pr.X(j, 1) = j, pr.y[j - 1] = j * j;
+  pr.ty.assign(4, 9.0);
+  pr.NumTerm = 0;
+  pr.Run();
+  EXPECT_EQ(pr.ierr, 7);
+  ASSERT_EQ(pr.lines.size(), 1u);
+  EXPECT_EQ(pr.lines[0].rfind(" ierr = 7:", 0), 0u);
+  EXPECT_EQ(pr.ty, std::vector<double>(4, 9.0));
+  EXPECT_EQ(pr.NumTerm, 0);
+}
+
+TEST(AceEstimate, IterationLineFormat) {
+  EXPECT_EQ(ace_iteration_line(1, 0.98765432), " iteration 1  r**2 = 1 - e**2 =   0.9876543");
+  EXPECT_EQ(ace_iteration_line(10, -0.5), " iteration10  r**2 = 1 - e**2 =  -0.5000000");
+  EXPECT_EQ(ace_iteration_line(3, 1.0).size(), 43u);
+}
+
+TEST(AceEstimate, LinearModelWithLinearCodesIsExact) {
+  Problem pr(50, 2);
+  std::mt19937 gen(1);
+  std::uniform_real_distribution<double> u(0.0, 10.0);
+  for (int j = 1; j <= 50; ++j) {
+    pr.X(j, 1) = u(gen);
+    pr.X(j, 2) = u(gen);
+    pr.y[j - 1] = pr.X(j, 1) + pr.X(j, 2);
+  }
+  pr.l = {4, 4, 4};
+  pr.Run();
+  ASSERT_EQ(pr.ierr, 0);
+  EXPECT_NEAR(pr.rsq, 1.0, 1e-9);
+  EXPECT_EQ(pr.lines.back().substr(0, 31), " iteration 2  r**2 = 1 - e**2 =");
+}
+
+TEST(AceEstimate, MonotoneResponseRecoversTheLogarithm) {
+  const int n = 400;
+  Problem pr(n, 2);
+  std::mt19937 gen(2);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::normal_distribution<double> noise(0.0, 0.02);
+  std::vector<double> logy(n);
+  for (int j = 1; j <= n; ++j) {
+    pr.X(j, 1) = u(gen);
+    pr.X(j, 2) = u(gen);
+    pr.y[j - 1] = std::exp(pr.X(j, 1) + pr.X(j, 2) + noise(gen));
+    logy[j - 1] = std::log(pr.y[j - 1]);
+  }
+  pr.l = {1, 1, 3};
+  pr.Run();
+  ASSERT_EQ(pr.ierr, 0);
+  EXPECT_GT(Correlation(pr.ty, logy), 0.99);
+  EXPECT_GT(pr.rsq, 0.95);
+}
+
+TEST(AceEstimate, InvariantsOnReturn) {
+  const int n = 300;
+  Problem pr = SmoothModel(n, 4, 4, 0.3);
+  std::mt19937 gen(5);
+  std::uniform_real_distribution<double> u(0.2, 2.0);
+  for (double& w : pr.w) w = u(gen);
+  pr.l = {1, 0, 2, 5, 3};
+  for (int j = 1; j <= n; ++j) pr.X(j, 3) = (pr.X(j, 3) + 1.0) / 2.0;      // circular in [0, 1]
+  for (int j = 1; j <= n; ++j) pr.X(j, 4) = std::round(pr.X(j, 4) * 3.0);  // categories
+  pr.TX(7, 2) = 5.0;                                                       // inactive column
+  pr.Run();
+  ASSERT_EQ(pr.ierr, 0);
+  double sw = 0;
+  for (double w : pr.w) sw += w;
+  for (int i : {1, 3, 4}) {
+    double s = 0;
+    for (int j = 1; j <= n; ++j) s += pr.w[j - 1] * pr.TX(j, i);
+    EXPECT_NEAR(s / sw, 0.0, 1e-12) << i;
+  }
+  for (int j = 1; j <= n; ++j) EXPECT_EQ(pr.TX(j, 2), 0.0);
+  double s = 0, v = 0;
+  for (int j = 0; j < n; ++j) s += pr.w[j] * pr.ty[j], v += pr.w[j] * pr.ty[j] * pr.ty[j];
+  EXPECT_NEAR(s / sw, 0.0, 1e-12);
+  EXPECT_NEAR(v / sw, 1.0, 1e-12);
+  // rsq is 1 - e**2 of what is returned.
+  double e = 0;
+  for (int j = 1; j <= n; ++j) {
+    const double d = pr.ty[j - 1] - (pr.TX(j, 1) + pr.TX(j, 3) + pr.TX(j, 4));
+    e += pr.w[j - 1] * d * d;
+  }
+  EXPECT_NEAR(pr.rsq, 1.0 - e / sw, 1e-12);
+  // Sort orders: column i orders x(., i), the last column orders y.
+  for (int j = 2; j <= n; ++j) {
+    EXPECT_LE(pr.X(pr.m[j - 2], 1), pr.X(pr.m[j - 1], 1));
+    EXPECT_LE(pr.y[pr.m[4 * n + j - 2] - 1], pr.y[pr.m[4 * n + j - 1] - 1]);
+  }
+}
+
+TEST(AceEstimate, NumTermIsClampedAndStoredBack) {
+  Problem pr = SmoothModel(200, 2, 6, 0.5);
+  pr.NumTerm = 25;
+  pr.history.fill(-7.0);
+  pr.Run();
+  ASSERT_EQ(pr.ierr, 0);
+  EXPECT_EQ(pr.NumTerm, 10);
+  EXPECT_EQ(pr.lines.size(), 10u);  // unfilled entries of 100.0 force all passes
+
+  pr.NumTerm = 1;
+  pr.history.fill(-7.0);
+  pr.Run();
+  EXPECT_EQ(pr.lines.size(), 1u);
+  EXPECT_EQ(pr.history[0], pr.rsq);
+  EXPECT_EQ(pr.history[1], -7.0);  // beyond NumTerm: left alone
+
+  pr.NumTerm = -3;  // would divide by zero in the history position
+  pr.Run();
+  EXPECT_EQ(pr.NumTerm, 1);
+  EXPECT_EQ(pr.lines.size(), 1u);
+}
+
+TEST(AceEstimate, StopsWhenTwoPassesAgreeOrAfterTenPasses) {
+  Problem pr = SmoothModel(300, 3, 7, 0.4);
+  pr.Run();
+  ASSERT_EQ(pr.ierr, 0);
+  const size_t passes = pr.lines.size();
+  ASSERT_GE(passes, 2u);
+  ASSERT_LE(passes, 10u);
+  std::vector<double> rsqs;
+  for (const auto& line : pr.lines) rsqs.push_back(std::stod(line.substr(31)));
+  if (passes < 10) {
+    EXPECT_LE(std::fabs(rsqs[passes - 1] - rsqs[passes - 2]), pr.DelRsq + 1e-7);
+  }
+  for (size_t k = 1; k + 1 < passes; ++k) {
+    EXPECT_GT(std::fabs(rsqs[k] - rsqs[k - 1]), pr.DelRsq - 1e-7) << k;
+  }
+
+  pr.DelRsq = -1.0;  // never converges: the cap ends it
+  pr.Run();
+  EXPECT_EQ(pr.lines.size(), 10u);
+  EXPECT_EQ(pr.lines.back().substr(0, 12), " iteration10");
+}
+
+TEST(AceEstimate, DegenerateColumnsGiveNoNaN) {
+  Problem pr = SmoothModel(60, 3, 8, 0.2);
+  for (int j = 1; j <= 60; ++j) pr.X(j, 2) = 4.0;  // constant predictor
+  pr.l = {4, 4, 1, 3};
+  pr.Run();
+  ASSERT_EQ(pr.ierr, 0);
+  EXPECT_TRUE(std::isfinite(pr.rsq));
+  for (double t : pr.tx) ASSERT_TRUE(std::isfinite(t));
+  for (double t : pr.ty) ASSERT_TRUE(std::isfinite(t));
+  for (int j = 1; j <= 60; ++j) EXPECT_EQ(pr.TX(j, 2), 0.0);
+}
+
+TEST(AceEstimate, NegativeCodesStartFromTheCallersValues) {
+  // The start only matters through the scaling and the first residuals; a
+  // start equal to the raw values must give the same digits as a positive code.
+  Problem a = SmoothModel(150, 2, 9, 0.3);
+  Problem b = a;
+  b.l = {-1, 1, -3};
+  for (int j = 1; j <= 150; ++j) b.TX(j, 1) = b.X(j, 1);
+  b.ty = b.y;
+  a.Run();
+  b.Run();
+  ASSERT_EQ(a.ierr, 0);
+  EXPECT_EQ(a.lines, b.lines);
+  EXPECT_EQ(a.tx, b.tx);
+  EXPECT_EQ(a.ty, b.ty);
+}
+
+}  // namespace
+}  // namespace tavel::ace
