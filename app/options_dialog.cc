@@ -103,50 +103,54 @@ void onFlagRadio(platform::Runtime& runtime, Dialog& dialog, AppState& state, in
   traceScreen(runtime, listLine({"Selected, l(fromltoreg(sel)):", row, state.options.l[e - 1]}));
 }
 
+void setUpOptionsDialog(platform::Runtime& runtime, Dialog& dialog, AppState& state) {
+  const RunOptions& options = state.options;
+  const VarSelection& sel = state.selection;
+  const DataTable& data = state.data;
+  dialog.setText(kNumTermBox, numTermText(options.NumTerm));
+  dialog.setText(kDelRsqBox, delRsqText(options.DelRsq));
+  dialog.setLogical(kEquilibrationBox, options.Equilibration);
+  dialog.setLogical(kScreenCapturesBox, options.ScreenCaptures);
+
+  if (selectionUsable(state)) {
+    dialog.setInt(kOptionsVariableList, sel.p + 1);
+    for (int j = 1; j <= sel.p; ++j)
+      dialog.setText(kOptionsVariableList, trimName(data.colName[sel.indep[j - 1] - 1]), j);
+    dialog.setText(kOptionsVariableList, trimName(data.colName[sel.dep - 1]), sel.p + 1);
+  } else {
+    dialog.setInt(kOptionsVariableList, 0);
+  }
+
+  onVariableSelect(dialog, state);
+  dialog.setCallback(kOptionsVariableList,
+                     [&state](Dialog& d, int, int) { onVariableSelect(d, state); });
+  for (int k = 0; k < kFlagCount; ++k)
+    dialog.setCallback(kFirstFlagRadio + k, [&runtime, &state](Dialog& d, int id, int) {
+      onFlagRadio(runtime, d, state, id);
+    });
+}
+
+void readBackOptions(Dialog& dialog, RunOptions& options) {
+  options.Equilibration = dialog.getLogical(kEquilibrationBox);
+  options.ScreenCaptures = dialog.getLogical(kScreenCapturesBox);
+  // The engine divides by NumTerm: a count below 1 is refused like text
+  // that is not a number, and the setting keeps its value.
+  int numTerm = options.NumTerm;
+  if (readFreeFormNumber(dialog.getText(kNumTermBox), numTerm) && numTerm >= 1)
+    options.NumTerm = numTerm;
+  const std::string delRsq = dialog.getText(kDelRsqBox);
+  readFreeFormNumber(std::string_view(delRsq).substr(0, kDelRsqTextLength), options.DelRsq);
+}
+
 void optionsDialog(platform::Runtime& runtime, AppState& state) {
   std::unique_ptr<Dialog> dialog = runtime.initDialog(kOptionsResource);
   if (!dialog) {
     traceScreen(runtime, listLine({"error: resource not found"}));
     return;
   }
-  RunOptions& options = state.options;
-  const VarSelection& sel = state.selection;
-  const DataTable& data = state.data;
-
-  dialog->setText(kNumTermBox, numTermText(options.NumTerm));
-  dialog->setText(kDelRsqBox, delRsqText(options.DelRsq));
-  dialog->setLogical(kEquilibrationBox, options.Equilibration);
-  dialog->setLogical(kScreenCapturesBox, options.ScreenCaptures);
-
-  if (selectionUsable(state)) {
-    dialog->setInt(kOptionsVariableList, sel.p + 1);
-    for (int j = 1; j <= sel.p; ++j)
-      dialog->setText(kOptionsVariableList, trimName(data.colName[sel.indep[j - 1] - 1]), j);
-    dialog->setText(kOptionsVariableList, trimName(data.colName[sel.dep - 1]), sel.p + 1);
-  } else {
-    dialog->setInt(kOptionsVariableList, 0);
-  }
-
-  onVariableSelect(*dialog, state);
-  dialog->setCallback(kOptionsVariableList,
-                      [&state](Dialog& d, int, int) { onVariableSelect(d, state); });
-  for (int k = 0; k < kFlagCount; ++k)
-    dialog->setCallback(kFirstFlagRadio + k, [&runtime, &state](Dialog& d, int id, int) {
-      onFlagRadio(runtime, d, state, id);
-    });
-
+  setUpOptionsDialog(runtime, *dialog, state);
   dialog->runModal();
-
-  options.Equilibration = dialog->getLogical(kEquilibrationBox);
-  options.ScreenCaptures = dialog->getLogical(kScreenCapturesBox);
-  // The engine divides by NumTerm: a count below 1 is refused like text
-  // that is not a number, and the setting keeps its value.
-  int numTerm = options.NumTerm;
-  if (readFreeFormNumber(dialog->getText(kNumTermBox), numTerm) && numTerm >= 1)
-    options.NumTerm = numTerm;
-  const std::string delRsq = dialog->getText(kDelRsqBox);
-  readFreeFormNumber(std::string_view(delRsq).substr(0, kDelRsqTextLength), options.DelRsq);
-
+  readBackOptions(*dialog, state.options);
   dialog.reset();
   traceBoth(runtime, listLine({"Options done:"}));
 }

@@ -25,6 +25,12 @@ platform::DialogResource optionsDialogResource();
 // Runs the dialog (nothing but a trace line when its resource is missing).
 void optionsDialog(platform::Runtime& runtime, AppState& state);
 
+// The steps around the modal run, for tests that drive a dialog directly:
+// fills the boxes and the variable list from the settings and attaches the
+// callbacks; reads the switches and the criteria back.
+void setUpOptionsDialog(platform::Runtime& runtime, platform::Dialog& dialog, AppState& state);
+void readBackOptions(platform::Dialog& dialog, RunOptions& options);
+
 // Shows the flag of the selected row of the variable list (enabled radio
 // buttons), or of the first row with the radio buttons disabled when no row
 // is selected. With an empty list the radio buttons are only disabled.
