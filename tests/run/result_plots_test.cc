@@ -1,0 +1,222 @@
+#include "run/result_plots.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "graph/defaults.h"
+#include "platform/headless/headless_runtime.h"
+#include "tests/run/run_session_support.h"
+
+namespace tavel::run {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Reduction of large plots.
+
+TEST(DecimatePointsTest, GroupsAboveOneHundredThousandPoints) {
+  std::vector<float> out;
+  {
+    const int n = 250000;
+    std::vector<double> x(n), y(n);
+    for (int i = 0; i < n; ++i) {
+      x[i] = i + 1;
+      y[i] = 2.0 * (i + 1);
+    }
+    // K = 3: each point is the mean of three observations; the last one is dropped.
+    ASSERT_EQ(decimatePoints(n, x.data(), y.data(), out), 83333);
+    ASSERT_EQ(out.size(), 2u * 83333);
+    EXPECT_EQ(out[0], 2.0f);
+    EXPECT_EQ(out[1], 4.0f);
+    EXPECT_EQ(out[2 * 83332], static_cast<float>((249997.0 + 249998.0 + 249999.0) / 3.0));
+  }
+  {
+    std::vector<double> x(100000, 1.5), y(100000, -2.0);
+    EXPECT_EQ(decimatePoints(100000, x.data(), y.data(), out), 100000);
+    EXPECT_EQ(out[2 * 99999 + 1], -2.0f);
+  }
+  {
+    std::vector<double> x(100001), y(100001, 0.0);
+    for (int i = 0; i < 100001; ++i) x[i] = i;
+    EXPECT_EQ(decimatePoints(100001, x.data(), y.data(), out), 50000);
+    EXPECT_EQ(out[2 * 49999], 99998.5f);  // the last observation is not plotted
+  }
+}
+
+TEST(DecimatePointsTest, MeansAreSummedInDoubleBeforeRounding) {
+  // 1e8 + 1 and 1e8 + 2 are not floats: summing them as floats would lose
+  // the digits the mean keeps.
+  std::vector<double> x(200002), y(200002, 0.0);
+  for (std::size_t i = 0; i < x.size(); ++i) x[i] = 1e8 + 1.0 + static_cast<double>(i % 2);
+  std::vector<float> out;
+  ASSERT_EQ(decimatePoints(200002, x.data(), y.data(), out), 66667);
+  EXPECT_EQ(out[0], static_cast<float>((3e8 + 4.0) / 3.0));
+}
+
+// ---------------------------------------------------------------------------
+// The straight line.
+
+graph::AxisRecord axis(double low, double high) {
+  graph::AxisRecord a;
+  a.low = low;
+  a.high = high;
+  return a;
+}
+
+TEST(LineEndPointsTest, OnePerCentInsideTheXRange) {
+  const auto e = lineEndPoints(axis(-10, 10), axis(-10, 10), 1.0, 0.0);
+  const float x1 = static_cast<float>(-10.0 + static_cast<double>(0.01f) * 10.0);
+  const float x2 = static_cast<float>(10.0 - static_cast<double>(0.01f) * 10.0);
+  EXPECT_EQ(e[0], x1);
+  EXPECT_EQ(e[1], x1);
+  EXPECT_EQ(e[2], x2);
+  EXPECT_EQ(e[3], x2);
+}
+
+TEST(LineEndPointsTest, ShortenedWhereItWouldLeaveTheYRange) {
+  const auto e = lineEndPoints(axis(0, 10), axis(2, 5), 1.0, 0.0);
+  const float y1 = static_cast<float>(2.0 + static_cast<double>(0.01f) * 2.0);
+  const float y2 = static_cast<float>(5.0 - static_cast<double>(0.01f) * 5.0);
+  EXPECT_EQ(e[1], y1);
+  EXPECT_EQ(e[0], y1);  // x = (y - 0) / 1
+  EXPECT_EQ(e[3], y2);
+  EXPECT_EQ(e[2], y2);
+}
+
+TEST(LineEndPointsTest, FlatLineAboveTheRangeMovesToTheMiddle) {
+  const auto e = lineEndPoints(axis(0, 10), axis(0, 10), 0.0, 20.0);
+  const float x2 = static_cast<float>(10.0 - static_cast<double>(0.01f) * 10.0);
+  EXPECT_EQ(e[0], 0.0f);
+  EXPECT_EQ(e[1], 20.0f);  // Y1 is not below the range: left as computed
+  EXPECT_EQ(e[3], static_cast<float>(10.0 - static_cast<double>(0.01f) * 10.0));
+  EXPECT_EQ(e[2], x2 / 2.0f);
+}
+
+// ---------------------------------------------------------------------------
+// Axis defaults on comfortable ranges.
+
+graph::SeriesRecord seriesWithRanges(double xMin, double xMax, double yMin, double yMax) {
+  graph::SeriesRecord s;
+  s.dataKind = 1;
+  s.pointCount = 2;
+  s.valuesPerPoint = 2;
+  s.xMin = xMin;
+  s.xMax = xMax;
+  s.yMin = yMin;
+  s.yMax = yMax;
+  return s;
+}
+
+TEST(ScaleAxisDefaultsTest, SmallRangesAreScaledForTheDefaultsAndBack) {
+  graph::GraphRecord g;
+  graph::initGraphRecord(graph::kXY, g);
+  // Ranges 0.004 and 0.05: the smaller one gives k = -2, a factor of 100.
+  graph::SeriesRecord s = seriesWithRanges(0.0, 0.004, 0.0, 0.05);
+  graph::AxisRecord x;
+  EXPECT_EQ(scaleAxisDefaults(g, s, graph::kAxisX, graph::kLinear, x), graph::kOk);
+  // Defaults on 0..0.4: unit 1, 0 to 1 in ten intervals; back by 0.01f.
+  const double t = static_cast<double>(1.0f / 100.0f);
+  EXPECT_EQ(x.low, 0.0);
+  EXPECT_EQ(x.high, 1.0 * t);
+  EXPECT_DOUBLE_EQ(x.tickInterval, 0.1 * t);
+  EXPECT_EQ(x.labelDecimals, 1);  // two fewer than the library's 3
+  EXPECT_EQ(x.labelFont, 4);
+  // The series ranges are restored up to the single-precision factors.
+  EXPECT_EQ(s.xMax, 0.004 * 100.0 * t);
+  EXPECT_EQ(s.yMax, 0.05 * 100.0 * t);
+}
+
+TEST(ScaleAxisDefaultsTest, OrdinaryRangesAreLeftAlone) {
+  graph::GraphRecord g;
+  graph::initGraphRecord(graph::kXY, g);
+  graph::SeriesRecord s = seriesWithRanges(0.37, 2.9, -0.3, 0.7);
+  graph::AxisRecord y;
+  EXPECT_EQ(scaleAxisDefaults(g, s, graph::kAxisY, graph::kLinear, y), graph::kOk);
+  EXPECT_EQ(y.low, -1.0);
+  EXPECT_EQ(y.high, 1.0);
+  EXPECT_EQ(y.tickInterval, 0.25);
+  EXPECT_EQ(y.labelDecimals, 1);
+  EXPECT_EQ(s.xMin, 0.37);
+}
+
+TEST(ScaleAxisDefaultsTest, ConstantVariableSkipsTheRescaling) {
+  graph::GraphRecord g;
+  graph::initGraphRecord(graph::kXY, g);
+  graph::SeriesRecord s = seriesWithRanges(5.0, 5.0, 0.001, 0.002);
+  graph::AxisRecord x, y;
+  EXPECT_EQ(scaleAxisDefaults(g, s, graph::kAxisX, graph::kLinear, x), graph::kRangeError);
+  EXPECT_EQ(s.xMin, 5.0);
+  EXPECT_EQ(s.yMax, 0.002);  // untouched: no factor was applied
+  EXPECT_EQ(scaleAxisDefaults(g, s, graph::kAxisY, graph::kLinear, y), graph::kOk);
+  EXPECT_LT(y.low, 0.001 + 1e-12);
+  EXPECT_GT(y.high, 0.002 - 1e-12);
+  EXPECT_EQ(y.labelFont, 4);
+}
+
+// ---------------------------------------------------------------------------
+// One plot and its records.
+
+class PlotResultTest : public ::testing::Test {
+ protected:
+  PlotResultTest()
+      : runtime_("", [] { return testing::makeSavingCanvas(); }),
+        shell_(runtime_, state_),
+        context_{runtime_, shell_, state_, {}} {}
+  platform::headless::HeadlessRuntime runtime_;
+  app::AppState state_;
+  app::Shell shell_;
+  PlotContext context_;
+};
+
+TEST_F(PlotResultTest, RecordsCarryTheTitlesColoursAndLine) {
+  ASSERT_TRUE(openPlotWindow(context_, 14, "Optimal Correlation"));
+  const std::vector<double> x = {1, 2, 3, 4, 5}, y = {1.1, 1.9, 3.2, 3.9, 5.1};
+  ASSERT_TRUE(plotResult(context_, 5, "Optimal Correlation",
+                         "A subtitle that is longer than forty characters", "Sum[Transf_x]",
+                         "A_Long_Response_Name_Trans", x.data(), y.data(), true, 1.0, 0.0));
+  const PlotStorage& s = context_.storage;
+  EXPECT_EQ(s.graph.graphType, graph::kXY);
+  EXPECT_EQ(s.graph.title, "Optimal Correlation" + std::string(21, ' '));
+  EXPECT_EQ(s.graph.subtitle, "A subtitle that is longer than forty cha");
+  EXPECT_EQ(s.graph.right, 799);
+  EXPECT_EQ(s.graph.bottom, 599);
+  EXPECT_EQ(s.graph.maximiseWindow, graph::kFalse);
+  EXPECT_EQ(s.graph.backgroundColour, 15);
+  EXPECT_EQ(s.series[0].title, "A_Long_Response_Name");
+  EXPECT_EQ(s.series[0].pointCount, 5);
+  EXPECT_EQ(s.series[0].lineType, 0);
+  EXPECT_EQ(s.series[0].markerColour, 2);
+  EXPECT_EQ(s.axes[0].title, "Sum[Transf_x]" + std::string(12, ' '));
+  EXPECT_EQ(s.axes[1].title, "A_Long_Response_Name_Tran");
+  EXPECT_EQ(s.axes[0].tickType, 2);
+  EXPECT_EQ(s.axes[1].axisColour, 3);
+  EXPECT_EQ(s.axes[1].minorTickColour, 13);
+  EXPECT_EQ(s.series[1].title, "45 degree line      ");
+  EXPECT_EQ(s.series[1].lineColour, 12);
+  EXPECT_EQ(s.series[1].markerType, 0);
+  // The line's end points lie inside the axes defaulted on the data.
+  EXPECT_EQ(s.lineSeries, lineEndPoints(s.axes[0], s.axes[1], 1.0, 0.0));
+  EXPECT_FALSE(runtime_.stopMessage().has_value());
+}
+
+TEST_F(PlotResultTest, NoWindowStopsTheProgram) {
+  const std::vector<double> x = {1, 2}, y = {1, 2};
+  EXPECT_FALSE(plotResult(context_, 2, "t", "s", "x", "y", x.data(), y.data(), false, 1.0, 0.0));
+  ASSERT_TRUE(runtime_.stopMessage().has_value());
+  EXPECT_EQ(*runtime_.stopMessage(), "Window Not Open");
+}
+
+TEST(PlotTextsTest, SubtitlesAndWindowTitles) {
+  EXPECT_EQ(correlationSubtitle(0.98765), "Final squared correlation =  0.9877");
+  EXPECT_EQ(predictionSubtitle(0.0123, 12.345), "Avedev=  0.123E-01   Stdev=   12.3    ");
+  const std::string exp = expPredictionSubtitle(5.55, 12.25);
+  EXPECT_EQ(exp, "Exp_AvD=     5.6 %   Exp_StD%=    12.3 %");
+  EXPECT_EQ(exp.size(), 40u);
+  const std::string name = "X1" + std::string(48, ' ');
+  EXPECT_EQ(transformationWindowTitle(name).size(), 72u);
+  EXPECT_EQ(correctionWindowTitle(name), name + "Correction");
+}
+
+}  // namespace
+}  // namespace tavel::run
