@@ -1,0 +1,48 @@
+// Tavel on the desktop: the Qt runtime, the application shell and the Run.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <string>
+
+#include "app/records.h"
+#include "app/shell.h"
+#include "platform/qt/qt_runtime.h"
+#if __has_include("run/run_command.h")
+#include "run/run_command.h"
+#define TAVEL_HAVE_RUN 1
+#endif
+
+namespace {
+
+// Qt wants a private runtime folder; desktops provide one, bare X servers
+// and containers often do not.
+void ensureRuntimeDir() {
+  if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
+  const std::string dir = "/tmp/tavel-runtime-" + std::to_string(::getuid());
+  ::mkdir(dir.c_str(), 0700);
+  ::chmod(dir.c_str(), 0700);
+  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ensureRuntimeDir();
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tavel"));
+  QApplication::setApplicationVersion(QStringLiteral("1.0 beta"));
+
+  tavel::platform::qt::QtRuntime runtime;
+  tavel::app::AppState state;
+  tavel::app::Shell shell(runtime, state);
+#ifdef TAVEL_HAVE_RUN
+  shell.setRunCommand([&] { tavel::run::onRun(runtime, state, shell); });
+#endif
+  // A menu bar that could not be built is reported by the runtime; the
+  // program still starts so its output window can be read.
+  runtime.createFrame([&] { return shell.buildMenus(); });
+  shell.startUp();
+  return application.exec();
+}

@@ -1,0 +1,393 @@
+#include "platform/qt/qt_dialog.h"
+
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <algorithm>
+
+#include "platform/list_order.h"
+#include "platform/qt/qimage_canvas.h"
+
+namespace tavel::platform::qt {
+namespace {
+
+QString toQt(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A radio button that a click only ever checks: its group is kept exclusive
+// by the dialog, so the program can also uncheck every button of a group
+// (which Qt's own exclusive groups refuse).
+class RadioButton : public QRadioButton {
+ public:
+  using QRadioButton::QRadioButton;
+
+ protected:
+  void nextCheckState() override { setChecked(true); }
+};
+
+// Resource editors name radio buttons "Radio1", "Radio2", ... when the
+// author meant them to have no visible text.
+bool placeholderText(const std::string& text) {
+  static const QRegularExpression placeholder(QStringLiteral("^Radio\\d*$"));
+  return placeholder.match(toQt(text)).hasMatch();
+}
+
+}  // namespace
+
+struct QtDialog::Control {
+  ControlSpec spec;
+  QWidget* widget = nullptr;
+  DialogCallback callback;
+  std::string text;  // shown text of buttons and labels
+  // List boxes: the items in the program's order until shown.
+  std::vector<std::string> items;
+  std::vector<bool> selected;
+  bool dirty = false;
+};
+
+DialogBaseUnits baseUnitsOf(const QFont& font) {
+  const QFontMetrics metrics(font);
+  const int letters = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  DialogBaseUnits units;
+  units.x = std::max(1, (letters / 26 + 1) / 2);
+  units.y = std::max(1, metrics.height());
+  return units;
+}
+
+QFont dialogFont(const DialogResource& resource) {
+  QString family = resolveFontFamily(toQt(resource.fontFace));
+  if (family.isEmpty()) family = resolveFontFamily(QStringLiteral("MS Sans Serif"));
+  QFont font(family);
+  font.setPointSize(resource.pointSize > 0 ? resource.pointSize : 8);
+  return font;
+}
+
+QtDialog::QtDialog(const DialogResource& resource, QWidget* parent,
+                   std::function<void()> beforeShow)
+    : dialog_(std::make_unique<QDialog>(
+          parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)),
+      beforeShow_(std::move(beforeShow)) {
+  build(resource);
+}
+
+QtDialog::~QtDialog() = default;
+
+void QtDialog::build(const DialogResource& resource) {
+  QDialog& d = *dialog_;
+  d.setWindowTitle(toQt(resource.title));
+  d.setModal(true);
+  d.setFont(dialogFont(resource));
+  units_ = baseUnitsOf(d.font());
+  d.setFixedSize(units_.toPixelsX(resource.width), units_.toPixelsY(resource.height));
+  // Closing by the close box or Escape: no control closed it.
+  QObject::connect(&d, &QDialog::rejected, &d, [this] { closedBy_ = 0; });
+
+  const int rowHeight = units_.toPixelsY(8);  // a list row is 8 dialog units
+  std::vector<QWidget*> frames;
+  for (const ControlSpec& spec : resource.controls) {
+    auto c = std::make_unique<Control>();
+    c->spec = spec;
+    if (spec.kind != ControlKind::ListBox && spec.kind != ControlKind::EditBox) c->text = spec.text;
+    Control* self = c.get();
+    QRect place(units_.toPixelsX(spec.x), units_.toPixelsY(spec.y), units_.toPixelsX(spec.width),
+                units_.toPixelsY(spec.height));
+    QWidget* w = nullptr;
+    switch (spec.kind) {
+      case ControlKind::PushButton:
+      case ControlKind::DefaultPushButton: {
+        auto* button = new QPushButton(toQt(spec.text), &d);
+        const bool closes = spec.kind == ControlKind::DefaultPushButton || spec.id == 1;
+        if (spec.kind == ControlKind::DefaultPushButton) button->setDefault(true);
+        QObject::connect(button, &QPushButton::clicked, &d, [this, self, closes] {
+          if (closes) {
+            closedBy_ = self->spec.id;
+            dialog_->done(QDialog::Accepted);
+          } else {
+            fire(*self, kReasonClicked);
+          }
+        });
+        w = button;
+        break;
+      }
+      case ControlKind::GroupBox:
+        w = new QGroupBox(toQt(spec.text), &d);
+        frames.push_back(w);
+        break;
+      case ControlKind::StaticText: {
+        auto* label = new QLabel(toQt(spec.text), &d);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        w = label;
+        break;
+      }
+      case ControlKind::ListBox: {
+        auto* list = new QListWidget(&d);
+        list->setSelectionMode((spec.style & kStyleMultiSelect)
+                                   ? QAbstractItemView::MultiSelection
+                                   : QAbstractItemView::SingleSelection);
+        list->setVerticalScrollBarPolicy(
+            (spec.style & kStyleVerticalScroll) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        list->setUniformItemSizes(true);
+        list->setSortingEnabled(false);  // the dialog sorts, by listItemLess
+        list->setProperty("rowHeight", rowHeight);
+        QObject::connect(list, &QListWidget::itemSelectionChanged, &d, [this, self] {
+          if (!showing_) takeSelection(*self);
+        });
+        w = list;
+        break;
+      }
+      case ControlKind::RadioButton: {
+        const bool hidden = placeholderText(spec.text);
+        auto* radio = new RadioButton(hidden ? QString() : toQt(spec.text), &d);
+        radio->setAutoExclusive(false);
+        if (hidden) {
+          radio->setAccessibleName(toQt(spec.text));
+          // The indicator needs its own height even where the resource
+          // leaves less; keep it centred where the resource put it.
+          QStyleOptionButton option;
+          option.initFrom(radio);
+          const int need =
+              radio->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorHeight, &option, radio);
+          if (place.height() < need) {
+            place.adjust(0, -(need - place.height()) / 2, 0, 0);
+            place.setHeight(need);
+          }
+          const int needX =
+              radio->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, &option, radio);
+          if (place.width() < needX) place.setWidth(needX);
+        }
+        QObject::connect(radio, &QRadioButton::clicked, &d, [this, self] {
+          checkRadio(*self);
+          fire(*self, kReasonClicked);
+        });
+        w = radio;
+        break;
+      }
+      case ControlKind::CheckBox: {
+        auto* box = new QCheckBox(toQt(spec.text), &d);
+        QObject::connect(box, &QCheckBox::clicked, &d,
+                         [this, self] { fire(*self, kReasonClicked); });
+        w = box;
+        break;
+      }
+      case ControlKind::EditBox: {
+        auto* edit = new QLineEdit(toQt(spec.text), &d);
+        w = edit;
+        break;
+      }
+    }
+    w->setGeometry(place);
+    if (spec.id >= 0) w->setObjectName(QString::number(spec.id));
+    c->widget = w;
+    controls_.push_back(std::move(c));
+  }
+  // Frames are drawn under the controls they surround.
+  for (QWidget* frame : frames) frame->lower();
+}
+
+QtDialog::Control* QtDialog::find(int id) {
+  if (id < 0) return nullptr;
+  for (auto& c : controls_)
+    if (c->spec.id == id) return c.get();
+  return nullptr;
+}
+
+QWidget* QtDialog::control(int id) const {
+  for (const auto& c : controls_)
+    if (c->spec.id == id && id >= 0) return c->widget;
+  return nullptr;
+}
+
+// ---- values
+
+int QtDialog::getInt(int id, int index) {
+  Control* c = find(id);
+  if (c == nullptr || c->spec.kind != ControlKind::ListBox) return 0;
+  if (index == kIndexValue) return static_cast<int>(c->items.size());
+  if (index < 1) return 0;
+  int rank = 0;
+  for (std::size_t i = 0; i < c->selected.size(); ++i)
+    if (c->selected[i] && ++rank == index) return static_cast<int>(i) + 1;
+  return 0;
+}
+
+void QtDialog::setInt(int id, int value, int index) {
+  Control* c = find(id);
+  if (c == nullptr || c->spec.kind != ControlKind::ListBox || index != kIndexValue) return;
+  const std::size_t n = static_cast<std::size_t>(std::max(0, value));
+  c->items.resize(n);
+  c->selected.resize(n, false);
+  c->dirty = true;
+}
+
+bool QtDialog::getLogical(int id, int index) {
+  Control* c = find(id);
+  if (c == nullptr) return false;
+  if (index == kIndexEnable) return c->widget->isEnabledTo(dialog_.get());
+  switch (c->spec.kind) {
+    case ControlKind::PushButton:
+    case ControlKind::DefaultPushButton:
+      return c->widget->isEnabledTo(dialog_.get());
+    case ControlKind::RadioButton:
+    case ControlKind::CheckBox:
+      return static_cast<QAbstractButton*>(c->widget)->isChecked();
+    default:
+      return false;
+  }
+}
+
+void QtDialog::setLogical(int id, bool value, int index) {
+  Control* c = find(id);
+  if (c == nullptr) return;
+  if (index == kIndexEnable) {
+    c->widget->setEnabled(value);
+    return;
+  }
+  switch (c->spec.kind) {
+    case ControlKind::PushButton:
+    case ControlKind::DefaultPushButton:
+      c->widget->setEnabled(value);
+      break;
+    case ControlKind::RadioButton:
+      if (value) {
+        checkRadio(*c);
+      } else {
+        static_cast<QAbstractButton*>(c->widget)->setChecked(false);
+      }
+      break;
+    case ControlKind::CheckBox:
+      static_cast<QAbstractButton*>(c->widget)->setChecked(value);
+      break;
+    default:
+      break;
+  }
+}
+
+std::string QtDialog::getText(int id, int index) {
+  Control* c = find(id);
+  if (c == nullptr) return {};
+  switch (c->spec.kind) {
+    case ControlKind::ListBox:
+      if (index < 1 || index > static_cast<int>(c->items.size())) return {};
+      return c->items[static_cast<std::size_t>(index - 1)];
+    case ControlKind::EditBox:
+      return static_cast<QLineEdit*>(c->widget)->text().toStdString();
+    default:
+      return c->text;
+  }
+}
+
+void QtDialog::setText(int id, std::string_view text, int index) {
+  Control* c = find(id);
+  if (c == nullptr) return;
+  const QString shown = toQt(text);
+  switch (c->spec.kind) {
+    case ControlKind::ListBox:
+      if (index < 1 || index > static_cast<int>(c->items.size())) return;
+      c->items[static_cast<std::size_t>(index - 1)] = std::string(text);
+      c->dirty = true;
+      return;
+    case ControlKind::EditBox:
+      static_cast<QLineEdit*>(c->widget)->setText(shown);
+      return;
+    case ControlKind::PushButton:
+    case ControlKind::DefaultPushButton:
+    case ControlKind::CheckBox:
+      static_cast<QAbstractButton*>(c->widget)->setText(shown);
+      break;
+    case ControlKind::RadioButton:
+      if (!placeholderText(c->spec.text)) static_cast<QAbstractButton*>(c->widget)->setText(shown);
+      break;
+    case ControlKind::GroupBox:
+      static_cast<QGroupBox*>(c->widget)->setTitle(shown);
+      break;
+    case ControlKind::StaticText:
+      static_cast<QLabel*>(c->widget)->setText(shown);
+      break;
+  }
+  c->text = std::string(text);
+}
+
+void QtDialog::setCallback(int id, DialogCallback callback) {
+  if (Control* c = find(id)) c->callback = std::move(callback);
+}
+
+// ---- behaviour
+
+void QtDialog::checkRadio(Control& control) {
+  for (auto& other : controls_) {
+    if (other.get() != &control && other->spec.kind == ControlKind::RadioButton &&
+        control.spec.group != 0 && other->spec.group == control.spec.group) {
+      static_cast<QAbstractButton*>(other->widget)->setChecked(false);
+    }
+  }
+  static_cast<QAbstractButton*>(control.widget)->setChecked(true);
+}
+
+void QtDialog::takeSelection(Control& control) {
+  auto* list = static_cast<QListWidget*>(control.widget);
+  const std::size_t n = std::min<std::size_t>(control.items.size(), list->count());
+  for (std::size_t i = 0; i < n; ++i)
+    control.selected[i] = list->item(static_cast<int>(i))->isSelected();
+  if (control.spec.style & kStyleNotify) fire(control, kReasonSelectionChanged);
+}
+
+void QtDialog::fire(Control& control, int reason) {
+  if (control.callback) {
+    DialogCallback callback = control.callback;  // the callback may replace itself
+    callback(*this, control.spec.id, reason);
+  }
+  refresh();
+}
+
+void QtDialog::refresh() {
+  for (auto& c : controls_) {
+    if (!c->dirty) continue;
+    c->dirty = false;
+    if (c->spec.style & kStyleSorted) {
+      std::stable_sort(
+          c->items.begin(), c->items.end(),
+          [](const std::string& a, const std::string& b) { return listItemLess(a, b); });
+    }
+    std::fill(c->selected.begin(), c->selected.end(), false);
+    showList(*c);
+  }
+}
+
+void QtDialog::showList(Control& control) {
+  auto* list = static_cast<QListWidget*>(control.widget);
+  const int rowHeight = list->property("rowHeight").toInt();
+  showing_ = true;
+  list->clear();
+  for (std::size_t i = 0; i < control.items.size(); ++i) {
+    // Names are blank padded to a fixed length; the padding is not shown.
+    std::string_view text = control.items[i];
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    auto* item = new QListWidgetItem(toQt(text), list);
+    item->setSizeHint(QSize(0, rowHeight));
+    item->setSelected(control.selected[i]);
+  }
+  showing_ = false;
+}
+
+int QtDialog::runModal() {
+  refresh();
+  if (beforeShow_) beforeShow_();
+  closedBy_ = 0;
+  dialog_->exec();
+  return closedBy_;
+}
+
+}  // namespace tavel::platform::qt
