@@ -1,6 +1,7 @@
 #include "app/field_format.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -12,7 +13,7 @@ namespace {
 // A finite value as decimal digits: |value| = 0.d1 d2 ... dn * 10^exp, with
 // d1 != 0 unless the value is zero (then n = 0).
 struct Decimal {
-  std::array<char, 40> digits{};
+  std::array<char, 40> digits;  // only the first n are meaningful
   int n = 0;
   int exp = 0;
   bool negative = false;
@@ -63,6 +64,84 @@ void roundTo(Decimal& dec, int keep) {
     dec.n = i + 1;
   }
   while (dec.n > 0 && dec.digits[dec.n - 1] == '0') --dec.n;
+}
+
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int kMaxExactPow10 = 22;
+constexpr std::int64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+
+// Fast route to the digits that toDecimal + roundTo give for up to 7
+// significant digits: one scaling by an exact power of ten (a single
+// rounding, relative error below 2^-53) and a rounding that is trusted only
+// when the scaled value is clearly away from a half. On success mantissa has
+// exactly sig digits and e10 is the decimal exponent of its first digit.
+// Returns false when the slow route must decide (near a half, or a value
+// outside the exact powers of ten).
+bool fastMantissa(double magnitude, int sig, std::int64_t& mantissa, int& e10) {
+  if (sig < 1 || sig > 7) return false;
+  const auto biased = static_cast<int>(std::bit_cast<std::uint64_t>(magnitude) >> 52) & 0x7ff;
+  if (biased == 0) return false;  // subnormal
+  // floor(log10(2^binaryExp)) for magnitude in [2^binaryExp, 2^(binaryExp+1)):
+  // the decimal exponent or one below it.
+  e10 = ((biased - 1023) * 78913) >> 18;
+  int q = sig - 1 - e10;
+  if (q > kMaxExactPow10 || q <= -kMaxExactPow10) return false;
+  double scaled = q >= 0 ? magnitude * kPow10[q] : magnitude / kPow10[-q];
+  if (scaled >= kPow10[sig]) {
+    ++e10;
+    --q;
+    scaled = q >= 0 ? magnitude * kPow10[q] : magnitude / kPow10[-q];
+  }
+  if (scaled >= kPow10[sig] || scaled < kPow10[sig - 1]) return false;
+  // scaled is positive and below 10^7: truncation is the floor.
+  mantissa = static_cast<std::int64_t>(scaled);
+  const double fraction = scaled - static_cast<double>(mantissa);
+  if (std::fabs(fraction - 0.5) < 1e-7) return false;
+  if (fraction > 0.5) ++mantissa;
+  if (mantissa >= kPow10Int[sig]) {
+    mantissa = kPow10Int[sig - 1];
+    ++e10;
+  }
+  return true;
+}
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the sig digits of mantissa into out[0..sig), two at a time.
+void putMantissaDigits(char* out, std::int64_t mantissa, int sig) {
+  int i = sig;
+  while (i >= 2) {
+    const std::int64_t q = mantissa / 100;
+    const auto pair = static_cast<std::size_t>(mantissa - q * 100) * 2;
+    out[i - 2] = kDigitPairs[pair];
+    out[i - 1] = kDigitPairs[pair + 1];
+    mantissa = q;
+    i -= 2;
+  }
+  if (i == 1) out[0] = static_cast<char>('0' + mantissa);
+}
+
+// The value rounded to sig significant digits.
+Decimal roundedDecimal(double value, int sig) {
+  Decimal dec;
+  dec.negative = std::signbit(value);
+  const double magnitude = std::fabs(value);
+  if (magnitude == 0.0) return dec;
+  std::int64_t mantissa = 0;
+  int e10 = 0;
+  if (fastMantissa(magnitude, sig, mantissa, e10)) {
+    putMantissaDigits(dec.digits.data(), mantissa, sig);
+    dec.n = sig;
+    dec.exp = e10 + 1;
+    return dec;
+  }
+  dec = toDecimal(value);
+  roundTo(dec, sig);
+  return dec;
 }
 
 char digitAt(const Decimal& dec, int i) { return i >= 0 && i < dec.n ? dec.digits[i] : '0'; }
@@ -140,10 +219,25 @@ void appendE(std::string& out, double value, int w, int d) {
     appendStars(out, w);
     return;
   }
-  Decimal dec = toDecimal(value);
-  roundTo(dec, d + 1);
   char buf[64];
   int len = 0;
+  const double magnitude = std::fabs(value);
+  std::int64_t mantissa = 0;
+  int e10 = 0;
+  if (magnitude != 0.0 && d < 7 && fastMantissa(magnitude, d + 1, mantissa, e10)) {
+    // The common case, without the general decimal form.
+    if (value < 0) buf[len++] = '-';
+    char digits[8];
+    putMantissaDigits(digits, mantissa, d + 1);
+    buf[len++] = digits[0];
+    buf[len++] = '.';
+    std::memcpy(buf + len, digits + 1, static_cast<size_t>(d));
+    len += d;
+    len += putExponent(buf + len, e10);
+    appendRightAligned(out, buf, len, w);
+    return;
+  }
+  const Decimal dec = roundedDecimal(value, d + 1);
   if (dec.negative && dec.n > 0) buf[len++] = '-';
   buf[len++] = digitAt(dec, 0);
   buf[len++] = '.';
@@ -157,8 +251,7 @@ void appendG(std::string& out, double value, int w, int d) {
     appendStars(out, w);
     return;
   }
-  Decimal dec = toDecimal(value);
-  roundTo(dec, d);
+  const Decimal dec = roundedDecimal(value, d);
   if (dec.n > 0 && dec.exp >= 0 && dec.exp <= d) {
     // 0.1 <= rounded magnitude < 10^d: d significant digits in fixed form.
     appendFixed(out, dec, w - 4, d - dec.exp);
