@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <random>
 
 namespace tavel::app {
 namespace {
@@ -52,6 +55,56 @@ TEST(FieldFormatTest, ExponentFormOneDigitBeforePoint) {
   EXPECT_EQ(fieldE(-1.0e-300, 11, 3), "-1.000E-300");
   EXPECT_EQ(fieldE(1.5e200, 15, 5), "   1.50000E+200");
   EXPECT_EQ(fieldE(std::numeric_limits<double>::infinity(), 11, 3), "***********");
+}
+
+// An independent reading of the rounding rule: the shortest decimal digits
+// of the value, rounded as a decimal string, halves away from zero.
+std::string referenceE(double v, int w, int d) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific);
+  const std::string s(buf, r.ptr);
+  const auto e = s.find('e');
+  int exponent = std::atoi(s.c_str() + e + 1);
+  std::string digits = s.substr(0, 1) + (e > 1 ? s.substr(2, e - 2) : "");
+  if (digits.size() < static_cast<size_t>(d + 2)) digits.resize(d + 2, '0');
+  const bool up = digits[d + 1] >= '5';
+  digits.resize(d + 1);
+  if (up) {
+    int i = d;
+    while (i >= 0 && digits[i] == '9') digits[i--] = '0';
+    if (i < 0) {
+      digits = "1" + digits.substr(0, d);
+      ++exponent;
+    } else {
+      ++digits[i];
+    }
+  }
+  const int a = std::abs(exponent);
+  std::string text = std::string(v < 0 ? "-" : "") + digits[0] + "." + digits.substr(1) + "E" +
+                     (exponent < 0 ? "-" : "+") + (a >= 100 ? std::to_string(a / 100) : "") +
+                     static_cast<char>('0' + a / 10 % 10) + static_cast<char>('0' + a % 10);
+  return std::string(w - text.size(), ' ') + text;
+}
+
+TEST(FieldFormatTest, ExponentFormAgreesWithDecimalRoundingEverywhere) {
+  std::mt19937_64 rng(12345);
+  std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+  std::uniform_int_distribution<int> power(-40, 40);
+  std::uniform_int_distribution<long> shortDigits(-9999999, 9999999);
+  for (int k = 0; k < 200000; ++k) {
+    // Arbitrary doubles, and short decimals whose last digit is often a
+    // half at the rounding position (1.234565, 0.0123455, ...).
+    const double v =
+        k % 2 == 0 ? mantissa(rng) * std::pow(10.0, power(rng))
+                   : static_cast<double>(shortDigits(rng)) * std::pow(10.0, power(rng) / 4 - 7);
+    if (v == 0.0) continue;
+    ASSERT_EQ(fieldE(v, 15, 5), referenceE(v, 15, 5)) << v;
+    ASSERT_EQ(fieldE(v, 11, 3), referenceE(v, 11, 3)) << v;
+  }
+  for (double v : {1.234565, 0.0123455, 999999.5, 99999.95, 1.0e22, 1.0e23, 5e-324, 1.7e308}) {
+    EXPECT_EQ(fieldE(v, 15, 5), referenceE(v, 15, 5)) << v;
+    EXPECT_EQ(fieldE(-v, 11, 3), referenceE(-v, 11, 3)) << v;
+  }
 }
 
 TEST(FieldFormatTest, FixedForm) {
