@@ -52,4 +52,8 @@ inline int running_line_half_width(int n, double span) {
   return ibw;
 }
 
+// Gives every maximal group of equal abscissae (x ascending) the weighted
+// mean of its smooths; 0 for a group without positive weight.
+void average_ties(int n, const double* x, const double* w, double* smo);
+
 }  // namespace tavel::ace

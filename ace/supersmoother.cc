@@ -1,12 +1,37 @@
 #include "ace/supersmoother.h"
 
 #include <cmath>
+#include <cstddef>
+#include <memory>
 
 #include "ace/running_line.h"
+#include "ace/running_line_lanes.h"
 #include "ace/supersmoother_passes.h"
 #include "ace/view.h"
 
 namespace tavel::ace {
+
+void average_ties(int n, const double* x_data, const double* w_data, double* smo_data) {
+  Vec1<const double> x(x_data);
+  Vec1<const double> w(w_data);
+  Vec1<double> smo(smo_data);
+  int j = 1;
+  while (j <= n) {
+    int k = j;
+    while (k < n && x(k + 1) <= x(k)) ++k;
+    if (k > j) {
+      double sw = 0.0;
+      double swy = 0.0;
+      for (int t = j; t <= k; ++t) {
+        sw += w(t);
+        swy += w(t) * smo(t);
+      }
+      const double mean = sw > 0.0 ? swy / sw : 0.0;
+      for (int t = j; t <= k; ++t) smo(t) = mean;
+    }
+    j = k + 1;
+  }
+}
 
 void running_line_smooth(int n, const double* x_data, const double* y_data, const double* w_data,
                          double span, int iper, double vsmlsp, double* smo_data,
@@ -71,23 +96,7 @@ void running_line_smooth(int n, const double* x_data, const double* y_data, cons
     }
   }
 
-  // Tied abscissae get one value: the weighted mean of their smooths.
-  int j = 1;
-  while (j <= n) {
-    int k = j;
-    while (k < n && x(k + 1) <= x(k)) ++k;
-    if (k > j) {
-      double sw = 0.0;
-      double swy = 0.0;
-      for (int t = j; t <= k; ++t) {
-        sw += w(t);
-        swy += w(t) * smo(t);
-      }
-      const double mean = sw > 0.0 ? swy / sw : 0.0;
-      for (int t = j; t <= k; ++t) smo(t) = mean;
-    }
-    j = k + 1;
-  }
+  average_ties(n, x_data, w_data, smo_data);
 }
 
 namespace {
@@ -203,10 +212,36 @@ void supersmoother(int n, int ld, const double* x, const double* y, const double
 
 }  // namespace plain
 
+// The same passes as the plain form, but the three trial smooths run as lanes
+// of one sweep, and so do the three residual smooths. The trial residuals all
+// need a home at once: the second goes to the result vector (written only by
+// the last pass) and the first to the one scratch vector of the call; the
+// third stays in column 7 as in the plain form.
 void supersmoother(int n, int ld, const double* x, const double* y, const double* w, int iper,
-                   double span, double alpha, double* smo, double* sc,
+                   double span, double alpha, double* smo, double* sc_data,
                    const AceSettings& settings) {
-  plain::supersmoother(n, ld, x, y, w, iper, span, alpha, smo, sc, settings);
+  const Prologue pro = supersmoother_prologue(n, x, y, w, iper, smo, settings);
+  if (pro.done) return;
+  const int jper = pro.jper;
+  const double vsmlsp = pro.vsmlsp;
+  Mat1<double> sc(sc_data, ld);
+  if (span > 0.0) {
+    running_line_smooth(n, x, y, w, span, jper, vsmlsp, smo, sc.col(1));
+    return;
+  }
+  const auto& s = settings.trial_spans;
+  std::unique_ptr<double[]> h(new double[static_cast<std::size_t>(n)]);
+  const RunningLineLane trials[3] = {
+      {y, s[0], sc.col(1), h.get()}, {y, s[1], sc.col(3), smo}, {y, s[2], sc.col(5), sc.col(7)}};
+  running_line_lanes(n, x, w, jper, true, vsmlsp, trials, 3);
+  const RunningLineLane residuals[3] = {{h.get(), s[1], sc.col(2), nullptr},
+                                        {smo, s[1], sc.col(4), nullptr},
+                                        {sc.col(7), s[1], sc.col(6), nullptr}};
+  running_line_lanes(n, x, w, jper, false, vsmlsp, residuals, 3);
+  supersmoother_choose_span(n, sc_data, ld, alpha, settings);
+  running_line_smooth(n, x, sc.col(7), w, s[1], -jper, vsmlsp, sc.col(2), nullptr);
+  supersmoother_blend(n, sc_data, ld, settings);
+  running_line_smooth(n, x, sc.col(4), w, s[0], -jper, vsmlsp, smo, nullptr);
 }
 
 }  // namespace tavel::ace

@@ -1,0 +1,83 @@
+// Per-point cost of the running-line smoother and the supersmoother.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "ace/ace_settings.h"
+#include "ace/supersmoother.h"
+#include "ace/supersmoother_passes.h"
+
+namespace {
+
+struct Series {
+  std::vector<double> x, y, w;
+};
+
+Series MakeSeries(int n) {
+  std::mt19937 gen(42);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::normal_distribution<double> noise(0.0, 0.3);
+  Series s;
+  s.x.resize(n);
+  for (double& v : s.x) v = u(gen);
+  std::sort(s.x.begin(), s.x.end());
+  for (int j = 0; j < n; ++j) {
+    s.y.push_back(std::sin(6.0 * s.x[j]) + noise(gen));
+    s.w.push_back(1.0);
+  }
+  return s;
+}
+
+void BM_RunningLine(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const Series s = MakeSeries(n);
+  std::vector<double> smo(n), acvr(n);
+  for (auto _ : state) {
+    tavel::ace::running_line_smooth(n, s.x.data(), s.y.data(), s.w.data(), 0.2, 1, 1e-12,
+                                    smo.data(), acvr.data());
+    benchmark::DoNotOptimize(smo.data());
+  }
+  state.counters["ns_per_point"] = benchmark::Counter(
+      static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
+                                  benchmark::Counter::kInvert);
+}
+
+template <bool kPlain>
+void BM_Supersmoother(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const Series s = MakeSeries(n);
+  std::vector<double> smo(n), sc(static_cast<size_t>(n) * 7);
+  tavel::ace::AceSettings settings;
+  for (auto _ : state) {
+    if (kPlain) {
+      tavel::ace::plain::supersmoother(n, n, s.x.data(), s.y.data(), s.w.data(), 1, 0.0, 5.0,
+                                       smo.data(), sc.data(), settings);
+    } else {
+      tavel::ace::supersmoother(n, n, s.x.data(), s.y.data(), s.w.data(), 1, 0.0, 5.0,
+                                smo.data(), sc.data(), settings);
+    }
+    benchmark::DoNotOptimize(smo.data());
+  }
+  state.counters["ns_per_point"] = benchmark::Counter(
+      static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
+                                  benchmark::Counter::kInvert);
+}
+
+}  // namespace
+
+BENCHMARK(BM_RunningLine)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Supersmoother<false>)
+    ->Name("BM_Supersmoother")
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Supersmoother<true>)
+    ->Name("BM_SupersmootherPlain")
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
