@@ -7,7 +7,7 @@
 
 #include "graph/defaults.h"
 #include "platform/headless/headless_runtime.h"
-#include "tests/run/run_session_support.h"
+#include "platform/headless/recording_canvas.h"
 
 namespace tavel::run {
 namespace {
@@ -160,9 +160,12 @@ TEST(ScaleAxisDefaultsTest, ConstantVariableSkipsTheRescaling) {
 class PlotResultTest : public ::testing::Test {
  protected:
   PlotResultTest()
-      : runtime_("", [] { return testing::makeSavingCanvas(); }),
+      : runtime_("", [] { return std::make_unique<platform::headless::RecordingCanvas>(); }),
         shell_(runtime_, state_),
         context_{runtime_, shell_, state_, {}} {}
+  platform::headless::RecordingCanvas& canvas(int unit) {
+    return static_cast<platform::headless::RecordingCanvas&>(*runtime_.canvasOf(unit));
+  }
   platform::headless::HeadlessRuntime runtime_;
   app::AppState state_;
   app::Shell shell_;
@@ -198,6 +201,35 @@ TEST_F(PlotResultTest, RecordsCarryTheTitlesColoursAndLine) {
   // The line's end points lie inside the axes defaulted on the data.
   EXPECT_EQ(s.lineSeries, lineEndPoints(s.axes[0], s.axes[1], 1.0, 0.0));
   EXPECT_FALSE(runtime_.stopMessage().has_value());
+  // Drawn into the window, with the title; captures are off: nothing saved.
+  bool titleDrawn = false, saved = false;
+  for (const auto& call : canvas(14).calls()) {
+    titleDrawn = titleDrawn || (call.name == "outText" && call.text == "Optimal Correlation");
+    saved = saved || call.name == "saveImage";
+  }
+  EXPECT_TRUE(titleDrawn);
+  EXPECT_FALSE(saved);
+}
+
+TEST_F(PlotResultTest, CapturesSaveTheWholeWindowAfterDrawing) {
+  state_.options.ScreenCaptures = true;
+  shell_.saveCapture(true);
+  ASSERT_TRUE(openPlotWindow(context_, 11, "w"));
+  const std::vector<double> x = {1, 2, 3}, y = {3, 1, 2};
+  ASSERT_TRUE(plotResult(context_, 3, "t", "s", "x", "y", x.data(), y.data(), false, 1.0, 0.0));
+  const auto& calls = canvas(11).calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back().name, "saveImage");
+  EXPECT_EQ(calls.back().args, (std::vector<double>{0, 0, 799, 599}));
+  EXPECT_NE(calls.back().text.find("pic_A.bmp"), std::string::npos);
+}
+
+TEST_F(PlotResultTest, UnreadableWindowStopsTheProgram) {
+  ASSERT_TRUE(openPlotWindow(context_, 12, "w"));
+  canvas(12).windowReadable = false;
+  const std::vector<double> x = {1, 2}, y = {1, 2};
+  EXPECT_FALSE(plotResult(context_, 2, "t", "s", "x", "y", x.data(), y.data(), true, 1.0, 0.0));
+  EXPECT_EQ(runtime_.stopMessage().value_or(""), "Window Not Open");
 }
 
 TEST_F(PlotResultTest, NoWindowStopsTheProgram) {

@@ -11,6 +11,7 @@
 #include "app/field_format.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
+#include "platform/headless/recording_canvas.h"
 #include "run/inverse_stats.h"
 #include "run/run_command.h"
 
@@ -31,50 +32,6 @@ std::string pad(const std::string& s, std::size_t length) {
   return out;
 }
 
-class SavingCanvas : public platform::Canvas {
- public:
-  bool getWindowConfig(platform::WindowConfig& c) override {
-    c.pixelsX = 800;
-    c.pixelsY = 600;
-    return true;
-  }
-  bool setWindowConfigMaximum() override { return true; }
-  void clearWindow() override {}
-  int saveImage(const std::string& path, int, int, int, int) override {
-    std::ofstream out(path, std::ios::binary);
-    out << "BM";
-    return out ? 0 : -1;
-  }
-  int setColour(int index) override {
-    std::swap(index, colour_);
-    return index;
-  }
-  void setLineStyle(std::uint16_t) override {}
-  void setFillMask(const platform::FillMask&) override {}
-  void setSolidFill() override {}
-  void setViewport(int, int, int, int) override {}
-  void clearViewport() override {}
-  void setWorldWindow(double, double, double, double, bool) override {}
-  void rectanglePixel(int, int, int, int, int) override {}
-  void rectangleWorld(int, double, double, double, double) override {}
-  void ellipseWorld(int, double, double, double, double) override {}
-  void polygonWorld(int, const double*, int) override {}
-  void moveToWorld(double, double) override {}
-  void lineToWorld(double, double) override {}
-  void moveToPixel(int, int) override {}
-  void getPositionPixel(int& x, int& y) override { x = y = 0; }
-  int initFonts() override { return 1; }
-  int setFont(std::string_view) override { return 1; }
-  platform::FontInfo fontInfo() override { return {16, 8, 1}; }
-  int textExtent(std::string_view text) override { return 8 * static_cast<int>(text.size()); }
-  void outText(std::string_view) override {}
-  void setTextRotation(int) override {}
-  int graphicsStatus() override { return 0; }
-
- private:
-  int colour_ = 0;
-};
-
 std::filesystem::path makeTempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "tavel-run-XXXXXX").string();
   char* made = mkdtemp(pattern.data());
@@ -86,7 +43,9 @@ const std::string kHeading = "  INDEPENDENT VARIABLES, DEPENDENT VARIABLE IS LAS
 
 }  // namespace
 
-std::unique_ptr<platform::Canvas> makeSavingCanvas() { return std::make_unique<SavingCanvas>(); }
+std::unique_ptr<platform::Canvas> makeCanvas() {
+  return std::make_unique<platform::headless::RecordingCanvas>();
+}
 
 std::vector<std::string> fileLines(const std::filesystem::path& path) {
   std::vector<std::string> lines;
@@ -107,7 +66,7 @@ std::string fileText(const std::filesystem::path& path) {
 }
 
 Session::Session()
-    : runtime(makeTempDir().string(), [] { return makeSavingCanvas(); }),
+    : runtime(makeTempDir().string(), [] { return makeCanvas(); }),
       shell(runtime, state),
       dir_(runtime.files().baseDir()) {
   shell.buildMenus();

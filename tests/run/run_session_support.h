@@ -15,9 +15,9 @@
 
 namespace tavel::run::testing {
 
-// A canvas that draws nothing, reports an 800 x 600 window and writes a small
-// file for every saved picture.
-std::unique_ptr<platform::Canvas> makeSavingCanvas();
+// The canvas of every graphics window: a recorder of an 800 x 600 window
+// whose pictures save successfully.
+std::unique_ptr<platform::Canvas> makeCanvas();
 
 // Reads a whole file into lines (without line ends); empty when missing.
 std::vector<std::string> fileLines(const std::filesystem::path& path);
