@@ -519,11 +519,14 @@ std::string tickLabel(double value, int labelDecimals) {
   fraction = number.substr(number.size() - static_cast<size_t>(d));
   // A value that rounds to zero is shown without a sign.
   const bool negative = value < 0.0 && number.find_first_not_of('0') != std::string::npos;
-  std::string text = (negative ? "-" : "") + whole + "." + fraction;
   // The leading zero is optional and goes first when space is short.
-  if (static_cast<int>(text.size()) > kLabelWidth && whole == "0") {
-    text = (negative ? "-" : "") + std::string(".") + fraction;
-  }
+  const bool dropZero =
+      whole == "0" && static_cast<int>(whole.size() + fraction.size()) + 1 + negative > kLabelWidth;
+  std::string text;
+  if (negative) text.push_back('-');
+  if (!dropZero) text.append(whole);
+  text.push_back('.');
+  text.append(fraction);
   if (static_cast<int>(text.size()) > kLabelWidth) return overflow;
   return text;
 }

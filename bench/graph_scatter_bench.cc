@@ -1,0 +1,149 @@
+// A 100 000-point scatter with markers on the 800 x 600 canvas, drawn the way
+// the result plots draw it: frame, axes, then the data series.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "graph/graph.h"
+#include "platform/headless/recording_canvas.h"
+
+#if __has_include(<QGuiApplication>)
+#include <QGuiApplication>
+
+#include "platform/qt/qimage_canvas.h"
+#define TAVEL_BENCH_HAVE_QT 1
+#endif
+
+namespace {
+
+using namespace tavel::graph;
+
+constexpr int kPoints = 100000;
+
+struct Scatter {
+  std::vector<float> data;
+  GraphRecord graph;
+  SeriesRecord series;
+  std::vector<AxisRecord> axes = std::vector<AxisRecord>(2);
+
+  Scatter() {
+    data.reserve(2 * kPoints);
+    for (int i = 0; i < kPoints; ++i) {
+      const double x = -3.0 + 6.0 * i / kPoints;
+      data.push_back(static_cast<float>(x));
+      data.push_back(static_cast<float>(x * x * x - 2.0 * x + 0.5 * std::sin(37.0 * x)));
+    }
+  }
+  // Records as the result plots set them, from fresh defaults each time.
+  void prepare() {
+    initGraphRecord(kXY, graph);
+    graph.right = 799;
+    graph.bottom = 599;
+    graph.maximiseWindow = kFalse;
+    graph.titleFont = 3;
+    graph.backgroundColour = 15;
+    graph.graphColour = graph.titleColour = 1;
+    initSeriesRecord(graph, kPoints, data, series);
+    series.markerColour = 2;
+    series.lineType = 0;
+    initAxisRecord(graph, series, kAxisX, kLinear, axes[0]);
+    initAxisRecord(graph, series, kAxisY, kLinear, axes[1]);
+    for (AxisRecord& axis : axes) {
+      axis.tickType = 2;
+      axis.gridLineType = 1;
+      axis.gridColour = 11;
+    }
+  }
+  void draw(tavel::platform::Canvas& canvas) {
+    prepare();
+    drawGraph(canvas, graph, axes, 1);
+    drawSeries(canvas, graph, data, series, axes[0], axes[1]);
+  }
+};
+
+// A canvas that answers the queries and ignores every primitive: what is
+// left is the library's own cost.
+class NullCanvas : public tavel::platform::Canvas {
+ public:
+  bool getWindowConfig(tavel::platform::WindowConfig& config) override {
+    config = {800, 600};
+    return true;
+  }
+  bool setWindowConfigMaximum() override { return true; }
+  void clearWindow() override {}
+  int saveImage(const std::string&, int, int, int, int) override { return 0; }
+  int setColour(int) override { return 0; }
+  void setLineStyle(std::uint16_t) override {}
+  void setFillMask(const tavel::platform::FillMask&) override {}
+  void setSolidFill() override {}
+  void setViewport(int, int, int, int) override {}
+  void clearViewport() override {}
+  void setWorldWindow(double, double, double, double, bool) override {}
+  void rectanglePixel(int, int, int, int, int) override {}
+  void rectangleWorld(int, double, double, double, double) override {}
+  void ellipseWorld(int, double, double, double, double) override {}
+  void polygonWorld(int, const double*, int) override {}
+  void moveToWorld(double, double) override {}
+  void lineToWorld(double, double) override {}
+  void moveToPixel(int, int) override {}
+  void getPositionPixel(int& x, int& y) override { x = y = 0; }
+  int initFonts() override { return 1; }
+  int setFont(std::string_view) override { return 1; }
+  tavel::platform::FontInfo fontInfo() override { return {16, 8, 1}; }
+  int textExtent(std::string_view text) override { return 8 * static_cast<int>(text.size()); }
+  void outText(std::string_view) override {}
+  void setTextRotation(int) override {}
+  int graphicsStatus() override { return 0; }
+};
+
+void BM_ScatterNull(benchmark::State& state) {
+  Scatter scatter;
+  NullCanvas canvas;
+  for (auto _ : state) scatter.draw(canvas);
+}
+BENCHMARK(BM_ScatterNull)->Unit(benchmark::kMillisecond);
+
+// Every primitive logged as the tests see it, nothing rasterised.
+void BM_ScatterRecording(benchmark::State& state) {
+  Scatter scatter;
+  for (auto _ : state) {
+    tavel::platform::headless::RecordingCanvas canvas;
+    scatter.draw(canvas);
+    benchmark::DoNotOptimize(canvas.calls().size());
+  }
+}
+BENCHMARK(BM_ScatterRecording)->Unit(benchmark::kMillisecond);
+
+#ifdef TAVEL_BENCH_HAVE_QT
+QGuiApplication& application() {
+  static int argc = 1;
+  static char name[] = "graph_scatter_bench";
+  static char* argv[] = {name, nullptr};
+  static std::unique_ptr<QGuiApplication> app = [] {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return std::make_unique<QGuiApplication>(argc, argv);
+  }();
+  return *app;
+}
+
+// state.range(0): 1 keeps the picture recording that SVG export needs.
+void BM_ScatterImage(benchmark::State& state) {
+  application();
+  Scatter scatter;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto canvas = std::make_unique<tavel::platform::qt::QImageCanvas>();
+    canvas->setRecording(state.range(0) != 0);
+    state.ResumeTiming();
+    scatter.draw(*canvas);
+    benchmark::DoNotOptimize(canvas->image().constBits());
+  }
+}
+BENCHMARK(BM_ScatterImage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+#endif
+
+}  // namespace
