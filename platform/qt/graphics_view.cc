@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPaintEvent>
@@ -55,7 +56,15 @@ void GraphicsView::saveAs() {
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilters(filters);
-  QString base = window()->windowTitle().trimmed();
+  // Suggest a name after the graphics window's title.
+  QWidget* titled = window();
+  for (QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget()) {
+    if (qobject_cast<QMdiSubWindow*>(w) != nullptr) {
+      titled = w;
+      break;
+    }
+  }
+  QString base = titled->windowTitle().simplified();
   base.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]+")), QStringLiteral("_"));
   dialog.selectFile((base.isEmpty() ? QStringLiteral("picture") : base) + QStringLiteral(".png"));
   // The chosen filter decides the extension when the name has none.

@@ -242,6 +242,9 @@ bool QImageCanvas::exportSvg(const QString& path) {
   generator.setOutputDevice(&file);
   generator.setSize(QSize(kWidth, kHeight));
   generator.setViewBox(QRect(0, 0, kWidth, kHeight));
+  // Replaying a picture scales it by the ratio of the two resolutions; the
+  // same resolution keeps one SVG unit per image pixel.
+  generator.setResolution(painters_->picture.logicalDpiX());
   generator.setTitle(QStringLiteral("Tavel picture"));
   QPainter painter;
   if (!painter.begin(&generator)) return false;
