@@ -68,31 +68,38 @@ void roundTo(Decimal& dec, int keep) {
 
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr int kMaxExactPow10 = 22;
+// The doubles nearest to 10^-k.
+constexpr double kPow10Negative[] = {1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                     1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
+                                     1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
+constexpr int kMaxPow10 = 22;
 constexpr std::int64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
 
+inline double scaleByPow10(double magnitude, int q) {
+  return q >= 0 ? magnitude * kPow10[q] : magnitude * kPow10Negative[-q];
+}
+
 // Fast route to the digits that toDecimal + roundTo give for up to 7
-// significant digits: one scaling by an exact power of ten (a single
-// rounding, relative error below 2^-53) and a rounding that is trusted only
-// when the scaled value is clearly away from a half. On success mantissa has
-// exactly sig digits and e10 is the decimal exponent of its first digit.
-// Returns false when the slow route must decide (near a half, or a value
-// outside the exact powers of ten).
+// significant digits. The value is scaled by a power of ten in one or two
+// roundings (relative error below 2^-52, so an absolute error below 3e-9 on
+// a scaled value under 10^7), and the rounding is trusted only when the
+// scaled value lies clearly away from a half; otherwise the exact route
+// decides. On success mantissa has exactly sig digits and e10 is the
+// decimal exponent of its first digit.
 bool fastMantissa(double magnitude, int sig, std::int64_t& mantissa, int& e10) {
   if (sig < 1 || sig > 7) return false;
   const auto biased = static_cast<int>(std::bit_cast<std::uint64_t>(magnitude) >> 52) & 0x7ff;
-  if (biased == 0) return false;  // subnormal
-  // floor(log10(2^binaryExp)) for magnitude in [2^binaryExp, 2^(binaryExp+1)):
-  // the decimal exponent or one below it.
-  e10 = ((biased - 1023) * 78913) >> 18;
-  int q = sig - 1 - e10;
-  if (q > kMaxExactPow10 || q <= -kMaxExactPow10) return false;
-  double scaled = q >= 0 ? magnitude * kPow10[q] : magnitude / kPow10[-q];
-  if (scaled >= kPow10[sig]) {
-    ++e10;
-    --q;
-    scaled = q >= 0 ? magnitude * kPow10[q] : magnitude / kPow10[-q];
-  }
+  if (biased == 0 || biased == 0x7ff) return false;  // subnormal, or not finite
+  // floor(log10(2^b)) for magnitude in [2^b, 2^(b+1)): the decimal exponent
+  // or one below it.
+  const int estimate = ((biased - 1023) * 78913) >> 18;
+  const int q = sig - 1 - estimate;
+  if (q > kMaxPow10 || q - 1 < -kMaxPow10) return false;
+  const double low = scaleByPow10(magnitude, q);
+  const double high = scaleByPow10(magnitude, q - 1);
+  const bool above = low >= kPow10[sig];
+  const double scaled = above ? high : low;
+  e10 = estimate + (above ? 1 : 0);
   if (scaled >= kPow10[sig] || scaled < kPow10[sig - 1]) return false;
   // scaled is positive and below 10^7: truncation is the floor.
   mantissa = static_cast<std::int64_t>(scaled);
@@ -125,38 +132,49 @@ void putMantissaDigits(char* out, std::int64_t mantissa, int sig) {
   if (i == 1) out[0] = static_cast<char>('0' + mantissa);
 }
 
-// The value rounded to sig significant digits.
-Decimal roundedDecimal(double value, int sig) {
-  Decimal dec;
-  dec.negative = std::signbit(value);
-  const double magnitude = std::fabs(value);
-  if (magnitude == 0.0) return dec;
+// The magnitude rounded to sig (1..kMaxDigits) significant digits:
+// digits[0..sig) and the decimal exponent of digits[0]. False for zero.
+constexpr int kMaxDigits = 30;
+bool roundedDigits(double magnitude, int sig, char* digits, int& e10) {
+  if (magnitude == 0.0) return false;
   std::int64_t mantissa = 0;
-  int e10 = 0;
   if (fastMantissa(magnitude, sig, mantissa, e10)) {
-    putMantissaDigits(dec.digits.data(), mantissa, sig);
-    dec.n = sig;
-    dec.exp = e10 + 1;
-    return dec;
+    putMantissaDigits(digits, mantissa, sig);
+    return true;
   }
-  dec = toDecimal(value);
+  Decimal dec = toDecimal(magnitude);
   roundTo(dec, sig);
-  return dec;
+  for (int i = 0; i < sig; ++i) digits[i] = i < dec.n ? dec.digits[i] : '0';
+  e10 = dec.exp - 1;
+  return true;
 }
 
 char digitAt(const Decimal& dec, int i) { return i >= 0 && i < dec.n ? dec.digits[i] : '0'; }
+
+char* putStars(char* p, int w) {
+  if (w <= 0) return p;
+  std::memset(p, '*', static_cast<size_t>(w));
+  return p + w;
+}
+
+// text right-aligned in w, or w asterisks when it does not fit.
+char* putRightAligned(char* p, const char* text, int len, int w) {
+  if (w <= 0) return p;
+  if (len > w) return putStars(p, w);
+  std::memset(p, ' ', static_cast<size_t>(w - len));
+  std::memcpy(p + (w - len), text, static_cast<size_t>(len));
+  return p + w;
+}
 
 void appendStars(std::string& out, int w) {
   if (w > 0) out.append(static_cast<size_t>(w), '*');
 }
 
 void appendRightAligned(std::string& out, const char* text, int len, int w) {
-  if (len > w) {
-    appendStars(out, w);
-    return;
-  }
-  out.append(static_cast<size_t>(w - len), ' ');
-  out.append(text, static_cast<size_t>(len));
+  if (w <= 0) return;
+  const size_t old = out.size();
+  out.resize(old + static_cast<size_t>(w));
+  putRightAligned(out.data() + old, text, len, w);
 }
 
 // Fixed notation of an already decomposed value.
@@ -200,6 +218,70 @@ int putExponent(char* buf, int exponent) {
 
 }  // namespace
 
+char* putE(char* p, double value, int w, int d) {
+  if (!std::isfinite(value) || d < 0 || d + 1 > kMaxDigits) return putStars(p, w);
+  char digits[kMaxDigits];
+  int e10 = 0;
+  const bool nonZero = roundedDigits(std::fabs(value), d + 1, digits, e10);
+  if (!nonZero) {
+    std::memset(digits, '0', static_cast<size_t>(d + 1));
+    e10 = 0;
+  }
+  char text[kMaxDigits + 16];
+  int len = 0;
+  if (nonZero && value < 0) text[len++] = '-';
+  text[len++] = digits[0];
+  text[len++] = '.';
+  std::memcpy(text + len, digits + 1, static_cast<size_t>(d));
+  len += d;
+  len += putExponent(text + len, e10);
+  return putRightAligned(p, text, len, w);
+}
+
+char* putG(char* p, double value, int w, int d) {
+  if (!std::isfinite(value) || d < 1 || d > kMaxDigits || w < 4) return putStars(p, w);
+  char digits[kMaxDigits];
+  int e10 = 0;
+  const bool nonZero = roundedDigits(std::fabs(value), d, digits, e10);
+  const bool negative = nonZero && value < 0;
+  char text[kMaxDigits + 16];
+  int len = 0;
+  if (negative) text[len++] = '-';
+  if (nonZero && e10 >= -1 && e10 < d) {
+    // 0.1 <= rounded magnitude < 10^d: d significant digits in fixed form
+    // in w - 4 characters, then 4 blanks.
+    const int zeroAt = len;
+    if (e10 == -1) {
+      text[len++] = '0';
+      text[len++] = '.';
+      std::memcpy(text + len, digits, static_cast<size_t>(d));
+      len += d;
+    } else {
+      std::memcpy(text + len, digits, static_cast<size_t>(e10 + 1));
+      len += e10 + 1;
+      text[len++] = '.';
+      std::memcpy(text + len, digits + e10 + 1, static_cast<size_t>(d - e10 - 1));
+      len += d - e10 - 1;
+    }
+    const int fw = w - 4;
+    if (len > fw && e10 == -1 && len - 1 <= fw) {
+      std::memmove(text + zeroAt, text + zeroAt + 1, static_cast<size_t>(len - zeroAt - 1));
+      --len;
+    }
+    p = putRightAligned(p, text, len, fw);
+    std::memset(p, ' ', 4);
+    return p + 4;
+  }
+  // Zero and everything else: 0.ddd with the exponent of 0.ddd.
+  if (!nonZero) std::memset(digits, '0', static_cast<size_t>(d));
+  text[len++] = '0';
+  text[len++] = '.';
+  std::memcpy(text + len, digits, static_cast<size_t>(d));
+  len += d;
+  len += putExponent(text + len, nonZero ? e10 + 1 : 0);
+  return putRightAligned(p, text, len, w);
+}
+
 void appendI(std::string& out, std::int64_t value, int w) {
   char buf[24];
   auto result = std::to_chars(buf, buf + sizeof buf, value);
@@ -215,57 +297,17 @@ void appendF(std::string& out, double value, int w, int d) {
 }
 
 void appendE(std::string& out, double value, int w, int d) {
-  if (!std::isfinite(value)) {
-    appendStars(out, w);
-    return;
-  }
-  char buf[64];
-  int len = 0;
-  const double magnitude = std::fabs(value);
-  std::int64_t mantissa = 0;
-  int e10 = 0;
-  if (magnitude != 0.0 && d < 7 && fastMantissa(magnitude, d + 1, mantissa, e10)) {
-    // The common case, without the general decimal form.
-    if (value < 0) buf[len++] = '-';
-    char digits[8];
-    putMantissaDigits(digits, mantissa, d + 1);
-    buf[len++] = digits[0];
-    buf[len++] = '.';
-    std::memcpy(buf + len, digits + 1, static_cast<size_t>(d));
-    len += d;
-    len += putExponent(buf + len, e10);
-    appendRightAligned(out, buf, len, w);
-    return;
-  }
-  const Decimal dec = roundedDecimal(value, d + 1);
-  if (dec.negative && dec.n > 0) buf[len++] = '-';
-  buf[len++] = digitAt(dec, 0);
-  buf[len++] = '.';
-  for (int k = 1; k <= d && len < 50; ++k) buf[len++] = digitAt(dec, k);
-  len += putExponent(buf + len, dec.n > 0 ? dec.exp - 1 : 0);
-  appendRightAligned(out, buf, len, w);
+  if (w <= 0) return;
+  const size_t old = out.size();
+  out.resize(old + static_cast<size_t>(w));
+  putE(out.data() + old, value, w, d);
 }
 
 void appendG(std::string& out, double value, int w, int d) {
-  if (!std::isfinite(value)) {
-    appendStars(out, w);
-    return;
-  }
-  const Decimal dec = roundedDecimal(value, d);
-  if (dec.n > 0 && dec.exp >= 0 && dec.exp <= d) {
-    // 0.1 <= rounded magnitude < 10^d: d significant digits in fixed form.
-    appendFixed(out, dec, w - 4, d - dec.exp);
-    appendX(out, 4);
-    return;
-  }
-  char buf[64];
-  int len = 0;
-  if (dec.negative && dec.n > 0) buf[len++] = '-';
-  buf[len++] = '0';
-  buf[len++] = '.';
-  for (int k = 0; k < d && len < 50; ++k) buf[len++] = digitAt(dec, k);
-  len += putExponent(buf + len, dec.n > 0 ? dec.exp : 0);
-  appendRightAligned(out, buf, len, w);
+  if (w <= 0) return;
+  const size_t old = out.size();
+  out.resize(old + static_cast<size_t>(w));
+  putG(out.data() + old, value, w, d);
 }
 
 void appendA(std::string& out, std::string_view text, int w) {

@@ -44,6 +44,11 @@ void appendE(std::string& out, double value, int w, int d);
 // "  0.123E+04", 0 -> "  0.000E+00").
 void appendG(std::string& out, double value, int w, int d);
 
+// The same E and G fields written at p for loops that build long lines:
+// exactly w characters, returns p + w.
+char* putE(char* p, double value, int w, int d);
+char* putG(char* p, double value, int w, int d);
+
 // Aw: the first w characters of text; a shorter text is right-aligned.
 void appendA(std::string& out, std::string_view text, int w);
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 #include "app/field_format.h"
 
@@ -23,44 +24,95 @@ void toScreenAndLog(Runtime& runtime, std::string_view line) {
   runtime.writeLine(kLogUnit, line);
 }
 
-// Observation numbers and counts are written in their field, or wider when
-// they do not fit: a row label or a row count must never turn into asterisks.
-void appendCount(std::string& out, std::int64_t value, int w) {
-  char buf[24];
-  auto result = std::to_chars(buf, buf + sizeof buf, value);
-  const int len = static_cast<int>(result.ptr - buf);
-  if (len < w) out.append(static_cast<std::size_t>(w - len), ' ');
-  out.append(buf, static_cast<std::size_t>(len));
+// One output line built in place: the fields write straight into a reused
+// character buffer, so a row costs no allocation and no padding calls.
+class Line {
+ public:
+  Line() : buf_(512) {}
+  void clear() { end_ = 0; }
+  void assign(std::string_view text) {
+    end_ = 0;
+    append(text);
+  }
+  void append(std::string_view text) {
+    char* p = room(text.size());
+    std::memcpy(p, text.data(), text.size());
+    end_ += text.size();
+  }
+  void push_back(char c) {
+    *room(1) = c;
+    ++end_;
+  }
+  // Repeats len characters of this line from position from.
+  void appendOwn(std::size_t from, std::size_t len) {
+    char* p = room(len);
+    std::memcpy(p, buf_.data() + from, len);
+    end_ += len;
+  }
+  void e(double value, int w, int d) { end_ = app::putE(room(w), value, w, d) - buf_.data(); }
+  void g(double value, int w, int d) { end_ = app::putG(room(w), value, w, d) - buf_.data(); }
+  // Observation numbers and counts are written in their field, or wider
+  // when they do not fit: a row label or a row count must never turn into
+  // asterisks.
+  void count(std::int64_t value, int w) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    const auto len = static_cast<std::size_t>(result.ptr - digits);
+    if (len < static_cast<std::size_t>(w)) append(std::string_view(kBlanks, w - len));
+    append(std::string_view(digits, len));
+  }
+  // Other field writers of the format module, through a std::string.
+  template <typename Writer>
+  void field(Writer writer) {
+    scratch_.clear();
+    writer(scratch_);
+    append(scratch_);
+  }
+  std::string_view view() const { return std::string_view(buf_.data(), end_); }
+
+ private:
+  static constexpr char kBlanks[] = "                        ";
+  char* room(std::size_t n) {
+    if (end_ + n > buf_.size()) buf_.resize(2 * (end_ + n));
+    return buf_.data() + end_;
+  }
+  std::vector<char> buf_;
+  std::size_t end_ = 0;
+  std::string scratch_;
+};
+
+void writeLine(Runtime& runtime, int unit, const Line& line) {
+  runtime.writeLine(unit, line.view());
 }
 
-// Lines of `count` fields: the first line starts with firstPrefix (already
-// in `line`) and takes up to firstCount fields; each further line starts
-// with furtherPrefix and takes up to furtherCount. appendField(k, line)
-// appends field k (0-based); startFurther(line) may add a leading field of
-// its own to a further line and returns how many of the fields it took.
-template <typename AppendField, typename StartFurther>
-void writeWrapped(Runtime& runtime, int unit, std::string& line, int count, int firstCount,
-                  std::string_view furtherPrefix, int furtherCount, AppendField appendField,
-                  StartFurther startFurther) {
+// Lines of `count` fields: the first line starts with what `line` holds and
+// takes up to firstCount fields; each further line starts with
+// furtherPrefix and takes up to furtherCount. field(k, line) appends field k
+// (0-based); leading(k, line) may open a further line with a field of its
+// own and returns how many fields it took.
+template <typename Field, typename Leading>
+void writeWrapped(Runtime& runtime, int unit, Line& line, int count, int firstCount,
+                  std::string_view furtherPrefix, int furtherCount, Field field, Leading leading) {
   int k = 0;
   const int first = std::min(count, firstCount);
-  for (; k < first; ++k) appendField(k, line);
-  runtime.writeLine(unit, line);
+  for (; k < first; ++k) field(k, line);
+  writeLine(runtime, unit, line);
   while (k < count) {
     line.assign(furtherPrefix);
-    k += startFurther(k, line);
+    k += leading(k, line);
     const int end = std::min(count, k + furtherCount);
-    for (; k < end; ++k) appendField(k, line);
-    runtime.writeLine(unit, line);
+    for (; k < end; ++k) field(k, line);
+    writeLine(runtime, unit, line);
   }
 }
 
-auto noLeadingField = [](int, std::string&) { return 0; };
+int noLeadingField(int, Line&) { return 0; }
 
 void writeColumnLine(Runtime& runtime, int unit, const std::vector<std::string>& names) {
-  std::string line = " Column:    ";
-  auto field = [&names](int k, std::string& out) {
-    app::appendA(out, names[static_cast<std::size_t>(k)], 10);
+  Line line;
+  line.assign(" Column:    ");
+  auto field = [&names](int k, Line& out) {
+    out.field([&](std::string& s) { app::appendA(s, names[static_cast<std::size_t>(k)], 10); });
     out.push_back(' ');
   };
   writeWrapped(runtime, unit, line, static_cast<int>(names.size()), 6, " ", 7, field,
@@ -68,77 +120,76 @@ void writeColumnLine(Runtime& runtime, int unit, const std::vector<std::string>&
 }
 
 void writeFlagLine(Runtime& runtime, int unit, const int* codes, int count) {
-  std::string line = " Flag:  ";
-  auto field = [codes](int k, std::string& out) { app::appendI(out, codes[k], 11); };
+  Line line;
+  line.assign(" Flag:  ");
+  auto field = [codes](int k, Line& out) {
+    out.field([&](std::string& s) { app::appendI(s, codes[k], 11); });
+  };
   // A further line opens with one code in a narrower field.
-  auto leading = [codes, count](int k, std::string& out) {
+  auto leading = [codes, count](int k, Line& out) {
     if (k >= count) return 0;
-    app::appendI(out, codes[k], 7);
+    out.field([&](std::string& s) { app::appendI(s, codes[k], 7); });
     return 1;
   };
   writeWrapped(runtime, unit, line, count, 6, " ", 6, field, leading);
 }
 
-void writeEchoRows(Runtime& runtime, int unit, const ReportArrays& a, int rows, std::string& line) {
+void writeEchoRows(Runtime& runtime, int unit, const ReportArrays& a, int rows, Line& line) {
   const int n = a.n;
   for (int i = 0; i < rows; ++i) {
     line.assign(" ");
-    appendCount(line, i + 1, 11);
-    auto field = [&a, i, n](int k, std::string& out) {
-      app::appendG(out, k < a.p ? a.x[at(i, k, n)] : a.y[i], 11, 3);
+    line.count(i + 1, 11);
+    auto field = [&a, i, n](int k, Line& out) {
+      out.g(k < a.p ? a.x[at(i, k, n)] : a.y[i], 11, 3);
     };
     writeWrapped(runtime, unit, line, a.p + 1, 6, " ", 7, field, noLeadingField);
   }
 }
 
-void appendSpacedE(std::string& out, double value) {
-  out.push_back(' ');
-  app::appendE(out, value, 11, 3);
+void spacedE(Line& line, double value) {
+  line.push_back(' ');
+  line.e(value, 11, 3);
 }
 
-void writeDependentRows(Runtime& runtime, int unit, const ReportArrays& a, int rows,
-                        std::string& line) {
+void writeDependentRows(Runtime& runtime, int unit, const ReportArrays& a, int rows, Line& line) {
   for (int i = 0; i < rows; ++i) {
     line.assign(" ");
-    appendCount(line, i + 1, 4);
-    appendSpacedE(line, a.y[i]);
-    appendSpacedE(line, a.ty[i]);
-    appendSpacedE(line, a.yEq[i]);
-    runtime.writeLine(unit, line);
+    line.count(i + 1, 4);
+    spacedE(line, a.y[i]);
+    spacedE(line, a.ty[i]);
+    spacedE(line, a.yEq[i]);
+    writeLine(runtime, unit, line);
   }
 }
 
 // p < 3: raw, transformed and equilibrated value of each predictor, one
 // predictor per line.
 void writeShortIndependentRows(Runtime& runtime, int unit, const ReportArrays& a, int rows,
-                               std::string& line) {
+                               Line& line) {
   const int n = a.n;
   for (int i = 0; i < rows; ++i) {
     for (int j = 0; j < a.p; ++j) {
+      line.clear();
       if (j == 0) {
-        line.assign(" ");
-        appendCount(line, i + 1, 4);
-      } else {
-        line.clear();
+        line.push_back(' ');
+        line.count(i + 1, 4);
       }
-      appendSpacedE(line, a.x[at(i, j, n)]);
-      appendSpacedE(line, a.tx[at(i, j, n)]);
-      appendSpacedE(line, a.xEq[at(i, j, n)]);
-      runtime.writeLine(unit, line);
+      spacedE(line, a.x[at(i, j, n)]);
+      spacedE(line, a.tx[at(i, j, n)]);
+      spacedE(line, a.xEq[at(i, j, n)]);
+      writeLine(runtime, unit, line);
     }
   }
 }
 
 // p >= 3: one matrix (tx or xEq), six values per line.
 void writeMatrixRows(Runtime& runtime, int unit, const ReportArrays& a, const double* matrix,
-                     int rows, std::string& line) {
+                     int rows, Line& line) {
   const int n = a.n;
   for (int i = 0; i < rows; ++i) {
     line.assign(" ");
-    appendCount(line, i + 1, 4);
-    auto field = [matrix, i, n](int k, std::string& out) {
-      app::appendE(out, matrix[at(i, k, n)], 11, 3);
-    };
+    line.count(i + 1, 4);
+    auto field = [matrix, i, n](int k, Line& out) { out.e(matrix[at(i, k, n)], 11, 3); };
     writeWrapped(runtime, unit, line, a.p, 6, "     ", 6, field, noLeadingField);
   }
 }
@@ -168,21 +219,21 @@ bool openSheet(Runtime& runtime, int unit, std::string_view name) {
   return false;
 }
 
-void appendCell(std::string& out, std::string_view text) {
-  out.append(text);
-  out.push_back('\t');
-}
-
-void appendCell(std::string& out, double value) {
-  app::appendE(out, value, 15, 5);
-  out.push_back('\t');
-}
-
-void appendCountsRecord(std::string& line, const ReportArrays& a) {
-  line.clear();
-  appendCount(line, a.n, 5);
+void cell(Line& line, std::string_view text) {
+  line.append(text);
   line.push_back('\t');
-  appendCount(line, a.p, 5);
+}
+
+void cell(Line& line, double value) {
+  line.e(value, 15, 5);
+  line.push_back('\t');
+}
+
+void countsRecord(Line& line, const ReportArrays& a) {
+  line.clear();
+  line.count(a.n, 5);
+  line.push_back('\t');
+  line.count(a.p, 5);
   line.push_back('\t');
 }
 
@@ -214,8 +265,7 @@ void writeInputEcho(Runtime& runtime, const std::vector<std::string>& names, con
   }
   for (int unit : {kScreenUnit, kLogUnit}) writeColumnLine(runtime, unit, names);
   for (int unit : {kScreenUnit, kLogUnit}) writeFlagLine(runtime, unit, codes, arrays.p + 1);
-  std::string line;
-  line.reserve(256);
+  Line line;
   writeEchoRows(runtime, kScreenUnit, arrays, std::min(arrays.n, kScreenRows), line);
   runtime.writeLine(kScreenUnit, app::listLine({" ..."}));
   writeEchoRows(runtime, kLogUnit, arrays, arrays.n, line);
@@ -225,46 +275,43 @@ void writeEquilibrationNotice(Runtime& runtime) {
   toScreenAndLog(runtime, app::listLine({" EQUILIBRATION IS ENABLED"}));
 }
 
+namespace {
+
+// label G11.3, 3X, label G11.3, 3X, label G11.3
+std::string statisticsLine(std::string_view label1, double value1, std::string_view label2,
+                           double value2, std::string_view label3, double value3) {
+  std::string line(label1);
+  app::appendG(line, value1, 11, 3);
+  app::appendX(line, 3);
+  line += label2;
+  app::appendG(line, value2, 11, 3);
+  app::appendX(line, 3);
+  line += label3;
+  app::appendG(line, value3, 11, 3);
+  return line;
+}
+
+}  // namespace
+
 void writePredictionStats(Runtime& runtime, const PredictionStats& stats) {
-  std::string line = " Avedev=";
-  app::appendG(line, stats.Avedev, 11, 3);
-  app::appendX(line, 3);
-  line += "Stdev=";
-  app::appendG(line, stats.Stdev, 11, 3);
-  app::appendX(line, 3);
-  line += "Bias=";
-  app::appendG(line, stats.Bias, 11, 3);
-  toScreenAndLog(runtime, line);
+  toScreenAndLog(runtime, statisticsLine(" Avedev=", stats.Avedev, "Stdev=", stats.Stdev,
+                                         "Bias=", stats.Bias));
 }
 
 void writeBackTransformedStats(Runtime& runtime, const ExpStats& stats) {
-  std::string line = " Exp_Avedev=";
-  app::appendG(line, stats.Exp_Avedev, 11, 3);
-  app::appendX(line, 3);
-  line += "Exp_Stdev=";
-  app::appendG(line, stats.Exp_Stdev, 11, 3);
-  app::appendX(line, 3);
-  line += "Exp_Bias=";
-  app::appendG(line, stats.Exp_Bias, 11, 3);
-  toScreenAndLog(runtime, line);
-
-  line = " Exp_Avedev%=";
-  app::appendG(line, stats.Exp_AvedevPercent, 11, 3);
-  app::appendX(line, 3);
-  line += "Exp_Stdev%=";
-  app::appendG(line, stats.Exp_StdevPercent, 11, 3);
-  app::appendX(line, 3);
-  line += "Exp_Bias%=";
-  app::appendG(line, stats.Exp_BiasPercent, 11, 3);
-  toScreenAndLog(runtime, line);
+  toScreenAndLog(runtime, statisticsLine(" Exp_Avedev=", stats.Exp_Avedev, "Exp_Stdev=",
+                                         stats.Exp_Stdev, "Exp_Bias=", stats.Exp_Bias));
+  toScreenAndLog(runtime, statisticsLine(" Exp_Avedev%=", stats.Exp_AvedevPercent,
+                                         "Exp_Stdev%=", stats.Exp_StdevPercent,
+                                         "Exp_Bias%=", stats.Exp_BiasPercent));
 }
 
 void writeClosingReport(Runtime& runtime, double rsq, const ReportArrays& arrays) {
-  std::string line = " FINAL SQUARED CORRELATION =";
-  app::appendF(line, rsq, 7, 4);
-  toScreenAndLog(runtime, line);
-  line.reserve(256);
+  std::string correlation = " FINAL SQUARED CORRELATION =";
+  app::appendF(correlation, rsq, 7, 4);
+  toScreenAndLog(runtime, correlation);
 
+  Line line;
   const int screenRows = std::min(arrays.n, kScreenRows);
   constexpr std::string_view kDependentHeading =
       " ORIGINAL, TRANSFORMED AND EQUILIBRATED DEPENDENT VARIABLE";
@@ -301,49 +348,50 @@ bool writeTransformSheet(Runtime& runtime, const std::vector<std::string>& names
   if (!openSheet(runtime, unit, kTransformSheetName)) return false;
   const int n = a.n;
   const int p = a.p;
-  std::string line;
-  line.reserve(static_cast<std::size_t>(16 * (2 * p + 8)));
-  appendCountsRecord(line, a);
-  bool ok = runtime.writeLine(unit, line);
+  Line line;
+  countsRecord(line, a);
+  bool ok = runtime.writeLine(unit, line.view());
 
   line.clear();
   for (int j = 0; j < p; ++j) {
     const std::string_view name = trimmedName(names[static_cast<std::size_t>(j)]);
-    appendCell(line, name);
-    appendCell(line, std::string(name) + "_Tr");
+    cell(line, name);
+    cell(line, std::string(name) + "_Tr");
   }
   const std::string dep(trimmedName(names[static_cast<std::size_t>(p)]));
-  appendCell(line, dep);
-  appendCell(line, dep + "_Tr");
-  appendCell(line, "Sum_Tr_Indep");
-  appendCell(line, dep + "_Meas");
-  appendCell(line, dep + "_Calc_Inv_Tr");
+  cell(line, dep);
+  cell(line, dep + "_Tr");
+  cell(line, "Sum_Tr_Indep");
+  cell(line, dep + "_Meas");
+  cell(line, dep + "_Calc_Inv_Tr");
   if (logResponse) {
     const std::string_view full = names[static_cast<std::size_t>(p)];
     const std::string source(trimmedName(full.size() > 4 ? full.substr(4) : std::string_view()));
-    appendCell(line, source + "_Meas");
-    appendCell(line, source + "_Calc_Inv_Tr");
+    cell(line, source + "_Meas");
+    cell(line, source + "_Calc_Inv_Tr");
   }
-  ok = ok && runtime.writeLine(unit, line);
+  ok = ok && runtime.writeLine(unit, line.view());
 
   for (int i = 0; ok && i < n; ++i) {
     line.clear();
     for (int j = 0; j < p; ++j) {
-      appendCell(line, a.x[at(i, j, n)]);
-      appendCell(line, a.tx[at(i, j, n)]);
+      cell(line, a.x[at(i, j, n)]);
+      cell(line, a.tx[at(i, j, n)]);
     }
-    appendCell(line, a.y[i]);
-    appendCell(line, a.ty[i]);
+    const std::size_t yAt = line.view().size();
+    cell(line, a.y[i]);
+    const std::size_t yCellSize = line.view().size() - yAt;
+    cell(line, a.ty[i]);
     const double s = prediction ? a.sumTx[i] : 0.0;
     const double q = prediction ? a.yPred[i] : 0.0;
-    appendCell(line, s);
-    appendCell(line, a.y[i]);
-    appendCell(line, q);
+    cell(line, s);
+    line.appendOwn(yAt, yCellSize);  // the measured value again
+    cell(line, q);
     if (logResponse) {
-      appendCell(line, std::exp(a.y[i]));
-      appendCell(line, std::exp(q));
+      cell(line, std::exp(a.y[i]));
+      cell(line, std::exp(q));
     }
-    ok = runtime.writeLine(unit, line);
+    ok = runtime.writeLine(unit, line.view());
   }
   return finishSheet(runtime, unit, kTransformSheetName, ok);
 }
@@ -354,28 +402,27 @@ bool writeCorrectionSheet(Runtime& runtime, const std::vector<std::string>& name
   if (!openSheet(runtime, unit, kCorrectionSheetName)) return false;
   const int n = a.n;
   const int p = a.p;
-  std::string line;
-  line.reserve(static_cast<std::size_t>(16 * (2 * p + 4)));
-  appendCountsRecord(line, a);
-  bool ok = runtime.writeLine(unit, line);
+  Line line;
+  countsRecord(line, a);
+  bool ok = runtime.writeLine(unit, line.view());
 
   line.clear();
   for (int j = 0; j <= p; ++j) {
     const std::string name(trimmedName(names[static_cast<std::size_t>(j)]));
-    appendCell(line, name);
-    appendCell(line, name + "_Corr");
+    cell(line, name);
+    cell(line, name + "_Corr");
   }
-  ok = ok && runtime.writeLine(unit, line);
+  ok = ok && runtime.writeLine(unit, line.view());
 
   for (int i = 0; ok && i < n; ++i) {
     line.clear();
     for (int j = 0; j < p; ++j) {
-      appendCell(line, a.x[at(i, j, n)]);
-      appendCell(line, a.xEq[at(i, j, n)]);
+      cell(line, a.x[at(i, j, n)]);
+      cell(line, a.xEq[at(i, j, n)]);
     }
-    appendCell(line, a.y[i]);
-    appendCell(line, a.yEq[i]);
-    ok = runtime.writeLine(unit, line);
+    cell(line, a.y[i]);
+    cell(line, a.yEq[i]);
+    ok = runtime.writeLine(unit, line.view());
   }
   return finishSheet(runtime, unit, kCorrectionSheetName, ok);
 }
