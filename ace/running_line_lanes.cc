@@ -1,8 +1,8 @@
 #include "ace/running_line_lanes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "ace/running_line.h"
 
@@ -19,241 +19,411 @@ typedef std::int64_t M4 __attribute__((vector_size(32)));
 
 #define TAVEL_INLINE inline __attribute__((always_inline))
 
-TAVEL_INLINE V4 Load(const double* p) {
-  V4 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
+// Four lanes in one vector, or a single lane in plain doubles: the kernels
+// below are written once for both.
+template <int L>
+struct Pack;
 
-TAVEL_INLINE V4 Splat(double d) { return V4{d, d, d, d}; }
-
-TAVEL_INLINE V4 Select(M4 mask, V4 a, V4 b) { return mask ? a : b; }
-
-TAVEL_INLINE V4 Abs(V4 v) {
-  const M4 bits = __builtin_bit_cast(M4, v) & M4{INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
-  return __builtin_bit_cast(V4, bits);
-}
-
-// Window state of four lanes; the same update as LineWindow, lane by lane.
-struct Windows {
-  V4 fbw, xm, ym, var, cvar;
+template <>
+struct Pack<4> {
+  using V = V4;
+  using M = M4;
+  static TAVEL_INLINE V splat(double d) { return V4{d, d, d, d}; }
+  static TAVEL_INLINE V from(const double* a) { return V4{a[0], a[1], a[2], a[3]}; }
+  static TAVEL_INLINE M mask(const std::int64_t* a) { return M4{a[0], a[1], a[2], a[3]}; }
+  static TAVEL_INLINE V sel(M m, V a, V b) { return m ? a : b; }
+  static TAVEL_INLINE V abs(V v) {
+    const M4 bits = __builtin_bit_cast(M4, v) & M4{INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
+    return __builtin_bit_cast(V4, bits);
+  }
+  static TAVEL_INLINE V gather(const double* const* base, const int* idx) {
+    return V4{base[0][idx[0]], base[1][idx[1]], base[2][idx[2]], base[3][idx[3]]};
+  }
+  static TAVEL_INLINE V gather(const double* base, const int* idx) {
+    return V4{base[idx[0]], base[idx[1]], base[idx[2]], base[idx[3]]};
+  }
+  static TAVEL_INLINE double lane(V v, int l) { return v[l]; }
 };
 
-struct Sweep {
+template <>
+struct Pack<1> {
+  using V = double;
+  using M = bool;
+  static TAVEL_INLINE V splat(double d) { return d; }
+  static TAVEL_INLINE V from(const double* a) { return a[0]; }
+  static TAVEL_INLINE M mask(const std::int64_t* a) { return a[0] != 0; }
+  static TAVEL_INLINE V sel(M m, V a, V b) { return m ? a : b; }
+  static TAVEL_INLINE V abs(V v) { return std::fabs(v); }
+  static TAVEL_INLINE V gather(const double* const* base, const int* idx) {
+    return base[0][idx[0]];
+  }
+  static TAVEL_INLINE V gather(const double* base, const int* idx) { return base[idx[0]]; }
+  static TAVEL_INLINE double lane(V v, int) { return v; }
+};
+
+// What a kernel needs of a sweep, with 1-based array bases.
+struct Kernel {
   int n;
-  const double* x;  // 1-based access through x[j - 1]
+  const double* x;  // x[j] is x(j)
   const double* w;
   double vsmlsp;
+  int count;
   int ibw[kMaxLanes];
   const double* y[kMaxLanes];
   double* smo[kMaxLanes];
   double* acvr[kMaxLanes];
-  int count;
+  double (*state)[kMaxLanes];
 };
 
-// How each lane's window moves over a stretch of points: the out and in
-// points are j + out_off and j + in_off; a wrapped out point is read one
-// period lower, a wrapped in point one period higher; a lane that does not
-// move (near the ends of a plain fit) keeps its window.
-struct Segment {
-  int out_off[kMaxLanes];
-  int in_off[kMaxLanes];
-  M4 out_wraps;
-  M4 in_wraps;
-  M4 moves;
+// How each lane reads its points over a stretch of positions: the point is
+// position + off; a wrapped point is read one period lower (shift -1) or
+// higher (+1); an inactive lane keeps its window as it is.
+struct Lanes {
+  int off[kMaxLanes];
+  std::int64_t lower[kMaxLanes];
+  std::int64_t active[kMaxLanes];
 };
 
-// Moves every lane's window to be centred on point j and writes the lanes'
-// smooths (and residuals) for j.
-template <bool kResiduals>
-TAVEL_INLINE void Step(const Sweep& s, const Segment& g, int j, Windows& win, V4& prev) {
-  const double* x = s.x - 1;
-  const double* w = s.w - 1;
-  // Vectors are built from scalars directly: writing lanes to memory and
-  // reading them back as one vector would stall on every point.
-  int out[kMaxLanes], in[kMaxLanes];
-  for (int l = 0; l < kMaxLanes; ++l) {
-    out[l] = j + g.out_off[l];
-    in[l] = j + g.in_off[l];
-  }
-  const double* y0 = s.y[0] - 1;
-  const double* y1 = s.y[1] - 1;
-  const double* y2 = s.y[2] - 1;
-  const double* y3 = s.y[3] - 1;
-  const V4 one = Splat(1.0);
-  const V4 zero = Splat(0.0);
-  V4 vxo = V4{x[out[0]], x[out[1]], x[out[2]], x[out[3]]};
-  vxo = Select(g.out_wraps, vxo - one, vxo);
-  const V4 vwo = V4{w[out[0]], w[out[1]], w[out[2]], w[out[3]]};
-  const V4 vyo = V4{y0[out[0]], y1[out[1]], y2[out[2]], y3[out[3]]};
-  V4 vxi = V4{x[in[0]], x[in[1]], x[in[2]], x[in[3]]};
-  vxi = Select(g.in_wraps, vxi + one, vxi);
-  const V4 vwi = V4{w[in[0]], w[in[1]], w[in[2]], w[in[3]]};
-  const V4 vyi = V4{y0[in[0]], y1[in[1]], y2[in[2]], y3[in[3]]};
+struct Movement {
+  Lanes out;
+  Lanes in;
+};
 
-  // Remove the point leaving the window.
-  const V4 fbo = win.fbw;
-  const V4 fbw1 = win.fbw - vwo;
-  const M4 pos1 = fbw1 > zero;
-  const V4 tmp1 = Select(pos1, fbo * vwo * (vxo - win.xm) / fbw1, zero);
-  const V4 var1 = win.var - tmp1 * (vxo - win.xm);
-  const V4 cvar1 = win.cvar - tmp1 * (vyo - win.ym);
-  const V4 xm1 = Select(pos1, (fbo * win.xm - vwo * vxo) / fbw1, win.xm);
-  const V4 ym1 = Select(pos1, (fbo * win.ym - vwo * vyo) / fbw1, win.ym);
+template <int L>
+struct Windows {
+  using P = Pack<L>;
+  typename P::V fbw, xm, ym, var, cvar, prev;
 
-  // Add the point entering it.
-  const V4 fbw2 = fbw1 + vwi;
-  const M4 pos2 = fbw2 > zero;
-  const V4 xm2 = Select(pos2, (fbw1 * xm1 + vwi * vxi) / fbw2, xm1);
-  const V4 ym2 = Select(pos2, (fbw1 * ym1 + vwi * vyi) / fbw2, ym1);
-  const V4 tmp2 = Select(fbw1 > zero, fbw2 * vwi * (vxi - xm2) / fbw1, zero);
-  const V4 var2 = var1 + tmp2 * (vxi - xm2);
-  const V4 cvar2 = cvar1 + tmp2 * (vyi - ym2);
+  explicit Windows(double (*s)[kMaxLanes])
+      : fbw(P::from(s[0])),
+        xm(P::from(s[1])),
+        ym(P::from(s[2])),
+        var(P::from(s[3])),
+        cvar(P::from(s[4])),
+        prev(P::from(s[5])) {}
 
-  win.fbw = Select(g.moves, fbw2, win.fbw);
-  win.xm = Select(g.moves, xm2, win.xm);
-  win.ym = Select(g.moves, ym2, win.ym);
-  win.var = Select(g.moves, var2, win.var);
-  win.cvar = Select(g.moves, cvar2, win.cvar);
-
-  const V4 vsml = Splat(s.vsmlsp);
-  const M4 sloped = win.var > vsml;
-  const V4 a = Select(sloped, win.cvar / win.var, zero);
-  const V4 dx = Splat(x[j]) - win.xm;
-  const V4 smo = a * dx + win.ym;
-  if (kResiduals) {
-    V4 h = Select(win.fbw > zero, one / win.fbw, zero);
-    h = Select(sloped, h + dx * dx / win.var, h);
-    const V4 d = one - Splat(w[j]) * h;
-    const V4 yj = V4{y0[j], y1[j], y2[j], y3[j]};
-    const V4 r = Abs(yj - smo) / d;
-    prev = Select(d > zero, r, prev);
-    for (int l = 0; l < s.count; ++l) {
-      s.smo[l][j - 1] = smo[l];
-      s.acvr[l][j - 1] = prev[l];
+  void save(double (*s)[kMaxLanes]) const {
+    for (int l = 0; l < L; ++l) {
+      s[0][l] = P::lane(fbw, l);
+      s[1][l] = P::lane(xm, l);
+      s[2][l] = P::lane(ym, l);
+      s[3][l] = P::lane(var, l);
+      s[4][l] = P::lane(cvar, l);
+      s[5][l] = P::lane(prev, l);
     }
-  } else {
-    for (int l = 0; l < s.count; ++l) s.smo[l][j - 1] = smo[l];
   }
+
+  // LineWindow::add, lane by lane, for the lanes in `take`.
+  TAVEL_INLINE void add(typename P::V xt, typename P::V yt, typename P::V wt, typename P::M take) {
+    using V = typename P::V;
+    const V zero = P::splat(0.0);
+    const V fbo = fbw;
+    const V fbw2 = fbw + wt;
+    const auto pos = fbw2 > zero;
+    const V xm2 = P::sel(pos, (fbo * xm + wt * xt) / fbw2, xm);
+    const V ym2 = P::sel(pos, (fbo * ym + wt * yt) / fbw2, ym);
+    const V tmp = P::sel(fbo > zero, fbw2 * wt * (xt - xm2) / fbo, zero);
+    const V var2 = var + tmp * (xt - xm2);
+    const V cvar2 = cvar + tmp * (yt - ym2);
+    fbw = P::sel(take, fbw2, fbw);
+    xm = P::sel(take, xm2, xm);
+    ym = P::sel(take, ym2, ym);
+    var = P::sel(take, var2, var);
+    cvar = P::sel(take, cvar2, cvar);
+  }
+
+  // LineWindow::remove followed by LineWindow::add, for the lanes in `take`.
+  TAVEL_INLINE void slide(typename P::V xo, typename P::V yo, typename P::V wo, typename P::V xi,
+                          typename P::V yi, typename P::V wi, typename P::M take) {
+    using V = typename P::V;
+    const V zero = P::splat(0.0);
+    const V fbo = fbw;
+    const V fbw1 = fbw - wo;
+    const auto pos1 = fbw1 > zero;
+    const V tmp1 = P::sel(pos1, fbo * wo * (xo - xm) / fbw1, zero);
+    const V var1 = var - tmp1 * (xo - xm);
+    const V cvar1 = cvar - tmp1 * (yo - ym);
+    const V xm1 = P::sel(pos1, (fbo * xm - wo * xo) / fbw1, xm);
+    const V ym1 = P::sel(pos1, (fbo * ym - wo * yo) / fbw1, ym);
+
+    const V fbw2 = fbw1 + wi;
+    const auto pos2 = fbw2 > zero;
+    const V xm2 = P::sel(pos2, (fbw1 * xm1 + wi * xi) / fbw2, xm1);
+    const V ym2 = P::sel(pos2, (fbw1 * ym1 + wi * yi) / fbw2, ym1);
+    const V tmp2 = P::sel(fbw1 > zero, fbw2 * wi * (xi - xm2) / fbw1, zero);
+    const V var2 = var1 + tmp2 * (xi - xm2);
+    const V cvar2 = cvar1 + tmp2 * (yi - ym2);
+
+    fbw = P::sel(take, fbw2, fbw);
+    xm = P::sel(take, xm2, xm);
+    ym = P::sel(take, ym2, ym);
+    var = P::sel(take, var2, var);
+    cvar = P::sel(take, cvar2, cvar);
+  }
+};
+
+template <int L>
+TAVEL_INLINE void ReadPoints(const Kernel& k, const Lanes& g, int pos, typename Pack<L>::V& xv,
+                             typename Pack<L>::V& yv, typename Pack<L>::V& wv) {
+  using P = Pack<L>;
+  int idx[kMaxLanes];
+  for (int l = 0; l < L; ++l) idx[l] = pos + g.off[l];
+  xv = P::gather(k.x, idx);
+  xv = P::sel(P::mask(g.lower), xv - P::splat(1.0), xv);
+  yv = P::gather(k.y, idx);
+  wv = P::gather(k.w, idx);
 }
 
-template <bool kPeriodic, bool kResiduals>
-__attribute__((target_clones("avx2", "default"))) void Sweep4(const Sweep& s, const double* first) {
-  // first: the lanes' starting window state, 5 values per lane.
-  Windows win;
-  alignas(32) double f[5][4];
-  for (int l = 0; l < kMaxLanes; ++l) {
-    for (int k = 0; k < 5; ++k) f[k][l] = first[5 * l + k];
+// Positions where some lane changes how it reads: each lane's cut points,
+// within [lo, hi + 1], sorted.
+int Cuts(int lo, int hi, const int* lane_cuts, int ncuts, int* out) {
+  int m = 0;
+  out[m++] = lo;
+  for (int c = 0; c < ncuts; ++c) {
+    if (lane_cuts[c] > lo && lane_cuts[c] <= hi) out[m++] = lane_cuts[c];
   }
-  win.fbw = Load(f[0]);
-  win.xm = Load(f[1]);
-  win.ym = Load(f[2]);
-  win.var = Load(f[3]);
-  win.cvar = Load(f[4]);
-  V4 prev = Splat(0.0);
+  out[m++] = hi + 1;
+  std::sort(out, out + m);
+  return m;
+}
 
-  // A lane changes how its window moves only at j = ibw + 2 (its out point
-  // stops wrapping, or it starts sliding) and at j = n - ibw + 1 (its in
-  // point starts wrapping, or it stops sliding).
-  int cuts[2 * kMaxLanes + 2];
+// The first window of every lane: points 1..2*ibw+1, or -ibw..ibw wrapped
+// for a periodic fit.
+template <int L, bool kPeriodic>
+__attribute__((target_clones("avx2", "default"))) void FirstWindows(const Kernel& k) {
+  using P = Pack<L>;
+  Windows<L> win(k.state);
+  int max_it = 0;
+  int lane_cuts[2 * kMaxLanes];
   int ncuts = 0;
-  cuts[ncuts++] = 1;
-  cuts[ncuts++] = s.n + 1;
-  for (int l = 0; l < kMaxLanes; ++l) {
-    cuts[ncuts++] = s.ibw[l] + 2;
-    cuts[ncuts++] = s.n - s.ibw[l] + 1;
+  for (int l = 0; l < L; ++l) {
+    max_it = std::max(max_it, 2 * k.ibw[l] + 1);
+    lane_cuts[ncuts++] = 2 * k.ibw[l] + 2;             // lane l has taken all its points
+    if (kPeriodic) lane_cuts[ncuts++] = k.ibw[l] + 2;  // its points stop wrapping
   }
-  std::sort(cuts, cuts + ncuts);
-  for (int c = 0; c + 1 < ncuts; ++c) {
-    const int first_j = cuts[c] < 1 ? 1 : cuts[c];
-    const int last_j = (cuts[c + 1] > s.n + 1 ? s.n + 1 : cuts[c + 1]) - 1;
-    if (first_j > last_j) continue;
-    Segment g{};
-    std::int64_t ow[kMaxLanes], iw[kMaxLanes], mv[kMaxLanes];
-    for (int l = 0; l < kMaxLanes; ++l) {
-      const int out = first_j - s.ibw[l] - 1;
-      const int in = first_j + s.ibw[l];
-      g.out_off[l] = -s.ibw[l] - 1;
-      g.in_off[l] = s.ibw[l];
-      ow[l] = 0;
-      iw[l] = 0;
-      mv[l] = -1;
+  int cuts[2 * kMaxLanes + 2];
+  const int m = Cuts(1, max_it, lane_cuts, ncuts, cuts);
+  for (int c = 0; c + 1 < m; ++c) {
+    const int first = cuts[c];
+    const int last = cuts[c + 1] - 1;
+    if (first > last) continue;
+    Lanes g{};
+    for (int l = 0; l < L; ++l) {
+      g.active[l] = first <= 2 * k.ibw[l] + 1 ? -1 : 0;
+      g.off[l] = kPeriodic ? -k.ibw[l] - 1 : 0;
+      if (kPeriodic && first - k.ibw[l] - 1 < 1) {
+        g.off[l] += k.n;
+        g.lower[l] = -1;
+      }
+      if (!g.active[l]) g.off[l] = 1 - first;  // any valid point; not taken
+    }
+    const auto take = P::mask(g.active);
+    for (int i = first; i <= last; ++i) {
+      typename P::V xv, yv, wv;
+      ReadPoints<L>(k, g, i, xv, yv, wv);
+      win.add(xv, yv, wv, take);
+    }
+  }
+  win.save(k.state);
+}
+
+template <int L, bool kPeriodic, bool kResiduals>
+__attribute__((target_clones("avx2", "default"))) void Steps(const Kernel& k, int from, int to) {
+  using P = Pack<L>;
+  using V = typename P::V;
+  Windows<L> win(k.state);
+  const V zero = P::splat(0.0);
+  const V one = P::splat(1.0);
+  const V vsml = P::splat(k.vsmlsp);
+  // A lane changes how its window moves only at ibw + 2 (its out point stops
+  // wrapping, or it starts sliding) and at n - ibw + 1 (its in point starts
+  // wrapping, or it stops sliding).
+  int lane_cuts[2 * kMaxLanes];
+  int ncuts = 0;
+  for (int l = 0; l < L; ++l) {
+    lane_cuts[ncuts++] = k.ibw[l] + 2;
+    lane_cuts[ncuts++] = k.n - k.ibw[l] + 1;
+  }
+  int cuts[2 * kMaxLanes + 2];
+  const int m = Cuts(from, to, lane_cuts, ncuts, cuts);
+  for (int c = 0; c + 1 < m; ++c) {
+    const int first = cuts[c];
+    const int last = cuts[c + 1] - 1;
+    if (first > last) continue;
+    Movement g{};
+    for (int l = 0; l < L; ++l) {
+      const int out = first - k.ibw[l] - 1;
+      const int in = first + k.ibw[l];
+      g.out.off[l] = -k.ibw[l] - 1;
+      g.in.off[l] = k.ibw[l];
+      g.out.active[l] = -1;
       if (kPeriodic) {
         if (out < 1) {
-          g.out_off[l] += s.n;
-          ow[l] = -1;
-        } else if (in > s.n) {
-          g.in_off[l] -= s.n;
-          iw[l] = -1;
+          g.out.off[l] += k.n;
+          g.out.lower[l] = -1;
+        } else if (in > k.n) {
+          g.in.off[l] -= k.n;
+          g.in.lower[l] = 1;  // marks a raised point
         }
-      } else if (!(out >= 1 && in <= s.n)) {
-        g.out_off[l] = 0;
-        g.in_off[l] = 0;
-        mv[l] = 0;
+      } else if (!(out >= 1 && in <= k.n)) {
+        g.out.off[l] = 0;
+        g.in.off[l] = 0;
+        g.out.active[l] = 0;
       }
     }
-    g.out_wraps = M4{ow[0], ow[1], ow[2], ow[3]};
-    g.in_wraps = M4{iw[0], iw[1], iw[2], iw[3]};
-    g.moves = M4{mv[0], mv[1], mv[2], mv[3]};
-    for (int j = first_j; j <= last_j; ++j) Step<kResiduals>(s, g, j, win, prev);
+    const auto take = P::mask(g.out.active);
+    Lanes in_lanes = g.in;
+    std::int64_t raised[kMaxLanes] = {};
+    for (int l = 0; l < L; ++l) {
+      raised[l] = in_lanes.lower[l] != 0 ? -1 : 0;
+      in_lanes.lower[l] = 0;
+    }
+    const auto raise = P::mask(raised);
+    for (int j = first; j <= last; ++j) {
+      V xo, yo, wo, xi, yi, wi;
+      ReadPoints<L>(k, g.out, j, xo, yo, wo);
+      ReadPoints<L>(k, in_lanes, j, xi, yi, wi);
+      xi = P::sel(raise, xi + one, xi);
+      win.slide(xo, yo, wo, xi, yi, wi, take);
+
+      const auto sloped = win.var > vsml;
+      const V a = P::sel(sloped, win.cvar / win.var, zero);
+      const V dx = P::splat(k.x[j]) - win.xm;
+      const V smo = a * dx + win.ym;
+      if (kResiduals) {
+        V h = P::sel(win.fbw > zero, one / win.fbw, zero);
+        h = P::sel(sloped, h + dx * dx / win.var, h);
+        const V d = one - P::splat(k.w[j]) * h;
+        int idx[kMaxLanes] = {j, j, j, j};
+        const V r = P::abs(P::gather(k.y, idx) - smo) / d;
+        win.prev = P::sel(d > zero, r, win.prev);
+        for (int l = 0; l < k.count; ++l) {
+          k.smo[l][j] = P::lane(smo, l);
+          k.acvr[l][j] = P::lane(win.prev, l);
+        }
+      } else {
+        for (int l = 0; l < k.count; ++l) k.smo[l][j] = P::lane(smo, l);
+      }
+    }
   }
+  win.save(k.state);
 }
 
 }  // namespace
 
-void running_line_lanes(int n, const double* x_data, const double* w_data, int jper, bool residuals,
-                        double vsmlsp, const RunningLineLane* lanes, int count) {
-  Sweep s;
-  s.n = n;
-  s.x = x_data;
-  s.w = w_data;
-  s.vsmlsp = vsmlsp;
-  s.count = count;
-  double first[5 * kMaxLanes];
-  const double* x = x_data - 1;
-  const double* w = w_data - 1;
+RunningLineSweep::RunningLineSweep(int n, const double* x, const double* w, int jper,
+                                   bool residuals, double vsmlsp, const RunningLineLane* lanes,
+                                   int count, bool ties)
+    : n_(n),
+      x_(x),
+      w_(w),
+      jper_(jper),
+      residuals_(residuals),
+      vsmlsp_(vsmlsp),
+      count_(count),
+      ties_(ties) {
   for (int l = 0; l < kMaxLanes; ++l) {
     // Unused lanes repeat the first one; their results are not stored.
     const RunningLineLane& lane = lanes[l < count ? l : 0];
-    s.y[l] = lane.y;
-    s.smo[l] = lane.smo;
-    s.acvr[l] = lane.acvr;
-    s.ibw[l] = running_line_half_width(n, lane.span);
-    const int ibw = s.ibw[l];
-    const double* y = lane.y - 1;
-    LineWindow win;
-    for (int i = 1; i <= 2 * ibw + 1; ++i) {
-      int j = jper == 2 ? i - ibw - 1 : i;
-      double xt = 0.0;
-      if (j < 1) {
-        j = n + j;
-        xt = x[j] - 1.0;
-      } else {
-        xt = x[j];
-      }
-      win.add(xt, y[j], w[j]);
-    }
-    first[5 * l + 0] = win.fbw;
-    first[5 * l + 1] = win.xm;
-    first[5 * l + 2] = win.ym;
-    first[5 * l + 3] = win.var;
-    first[5 * l + 4] = win.cvar;
+    ibw_[l] = running_line_half_width(n, lane.span);
+    y_[l] = lane.y;
+    smo_[l] = lane.smo;
+    acvr_[l] = lane.acvr;
   }
-  if (jper == 2) {
-    if (residuals) {
-      Sweep4<true, true>(s, first);
+}
+
+int RunningLineSweep::needs(int j) const {
+  if (jper_ == 2) return n_;
+  int need = j;
+  for (int l = 0; l < count_; ++l) need = std::max({need, 2 * ibw_[l] + 1, j + ibw_[l]});
+  return std::min(need, n_);
+}
+
+template <int L>
+void RunningLineSweep::run(int from, int to) {
+  Kernel k;
+  k.n = n_;
+  k.x = x_ - 1;
+  k.w = w_ - 1;
+  k.vsmlsp = vsmlsp_;
+  k.count = count_;
+  for (int l = 0; l < kMaxLanes; ++l) {
+    k.ibw[l] = ibw_[l];
+    k.y[l] = y_[l] - 1;
+    k.smo[l] = smo_[l] - 1;
+    k.acvr[l] = acvr_[l] != nullptr ? acvr_[l] - 1 : nullptr;
+  }
+  k.state = state_;
+  const bool periodic = jper_ == 2;
+  if (!started_) {
+    if (periodic) {
+      FirstWindows<L, true>(k);
     } else {
-      Sweep4<true, false>(s, first);
+      FirstWindows<L, false>(k);
+    }
+    started_ = true;
+  }
+  if (from > to) return;
+  if (periodic) {
+    if (residuals_) {
+      Steps<L, true, true>(k, from, to);
+    } else {
+      Steps<L, true, false>(k, from, to);
     }
   } else {
-    if (residuals) {
-      Sweep4<false, true>(s, first);
+    if (residuals_) {
+      Steps<L, false, true>(k, from, to);
     } else {
-      Sweep4<false, false>(s, first);
+      Steps<L, false, false>(k, from, to);
     }
   }
+}
 
-  for (int l = 0; l < count; ++l) average_ties(n, x_data, w_data, lanes[l].smo);
+int RunningLineSweep::advance(int last) {
+  last = std::min(last, n_);
+  if (count_ == 1) {
+    run<1>(next_, last);
+  } else {
+    run<4>(next_, last);
+  }
+  if (last >= next_) next_ = last + 1;
+  if (!ties_) {
+    final_ = next_ - 1;
+  } else {
+    average_complete_groups();
+  }
+  return final_;
+}
+
+// Same groups and sums as average_ties, one complete group at a time.
+void RunningLineSweep::average_complete_groups() {
+  const double* x = x_ - 1;
+  const double* w = w_ - 1;
+  for (int j = scanned_; j < next_; ++j) {
+    if (j < n_ && x[j + 1] <= x[j]) continue;
+    if (j > group_start_) {
+      for (int l = 0; l < count_; ++l) {
+        double* smo = smo_[l] - 1;
+        double sw = 0.0;
+        double swy = 0.0;
+        for (int t = group_start_; t <= j; ++t) {
+          sw += w[t];
+          swy += w[t] * smo[t];
+        }
+        const double mean = sw > 0.0 ? swy / sw : 0.0;
+        for (int t = group_start_; t <= j; ++t) smo[t] = mean;
+      }
+    }
+    group_start_ = j + 1;
+  }
+  scanned_ = next_;
+  final_ = group_start_ - 1;
+}
+
+void running_line_lanes(int n, const double* x, const double* w, int jper, bool residuals,
+                        double vsmlsp, const RunningLineLane* lanes, int count, bool ties) {
+  RunningLineSweep sweep(n, x, w, jper, residuals, vsmlsp, lanes, count, ties);
+  sweep.advance(n);
 }
 
 }  // namespace tavel::ace

@@ -1,8 +1,9 @@
 // Up to four running-line smooths over the same abscissa, weights and
-// periodicity, computed together in one sweep: the windows' dependent
-// divisions of the different smooths then overlap in vector registers.
-// Every lane performs exactly the floating-point operations of
-// running_line_smooth, so its results are the same to the last bit.
+// periodicity, computed together in one sweep: the windows' divisions of the
+// different smooths then share vector instructions. Every lane performs
+// exactly the floating-point operations of running_line_smooth, so its
+// results are the same to the last bit. A sweep can be advanced in pieces,
+// so that another thread may consume what it has finished.
 #pragma once
 
 namespace tavel::ace {
@@ -16,9 +17,53 @@ struct RunningLineLane {
 
 inline constexpr int kMaxLanes = 4;
 
-// jper: 2 periodic, anything else plain. residuals: fill each lane's acvr
-// (as running_line_smooth does for a positive iper).
+class RunningLineSweep {
+ public:
+  // jper: 2 periodic, anything else plain. residuals: fill each lane's acvr
+  // (as running_line_smooth does for a positive iper). ties: whether some
+  // neighbouring abscissae are equal (x(j+1) <= x(j)); without ties the
+  // averaging over equal abscissae has nothing to do.
+  RunningLineSweep(int n, const double* x, const double* w, int jper, bool residuals, double vsmlsp,
+                   const RunningLineLane* lanes, int count, bool ties);
+
+  // The highest input point read before the outputs of point j exist (a
+  // periodic sweep reads the far end at once).
+  int needs(int j) const;
+
+  // Produces the outputs up to point last (in order, continuing where the
+  // previous call stopped) and returns the last point whose outputs are final:
+  // tied abscissae get their common value only when their group is complete.
+  int advance(int last);
+
+ private:
+  template <int L>
+  void run(int from, int to);
+  void average_complete_groups();
+
+  int n_;
+  const double* x_;
+  const double* w_;
+  int jper_;
+  bool residuals_;
+  double vsmlsp_;
+  int count_;
+  bool ties_;
+  int ibw_[kMaxLanes];
+  const double* y_[kMaxLanes];
+  double* smo_[kMaxLanes];
+  double* acvr_[kMaxLanes];
+  // Window state per lane: weight sum, means of x and y, sums of squares and
+  // cross products, and the last cross-validation residual.
+  double state_[6][kMaxLanes] = {};
+  bool started_ = false;
+  int next_ = 1;         // next point to produce
+  int scanned_ = 1;      // next point to test for the end of a tie group
+  int group_start_ = 1;  // first point of the open tie group
+  int final_ = 0;
+};
+
+// Runs a whole sweep at once.
 void running_line_lanes(int n, const double* x, const double* w, int jper, bool residuals,
-                        double vsmlsp, const RunningLineLane* lanes, int count);
+                        double vsmlsp, const RunningLineLane* lanes, int count, bool ties);
 
 }  // namespace tavel::ace

@@ -1,8 +1,12 @@
 #include "ace/supersmoother.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "ace/running_line.h"
 #include "ace/running_line_lanes.h"
@@ -147,11 +151,11 @@ Prologue supersmoother_prologue(int n, const double* x_data, const double* y_dat
 
 }  // namespace
 
-void supersmoother_choose_span(int n, double* sc_data, int ld, double alpha,
+void supersmoother_choose_span(int first, int last, double* sc_data, int ld, double alpha,
                                const AceSettings& settings) {
   Mat1<double> sc(sc_data, ld);
   const auto& s = settings.trial_spans;
-  for (int j = 1; j <= n; ++j) {
+  for (int j = first; j <= last; ++j) {
     double resmin = settings.huge_value;
     for (int t = 1; t <= 3; ++t) {
       if (sc(j, 2 * t) < resmin) {
@@ -166,10 +170,11 @@ void supersmoother_choose_span(int n, double* sc_data, int ld, double alpha,
   }
 }
 
-void supersmoother_blend(int n, double* sc_data, int ld, const AceSettings& settings) {
+void supersmoother_blend(int first, int last, double* sc_data, int ld,
+                         const AceSettings& settings) {
   Mat1<double> sc(sc_data, ld);
   const auto& s = settings.trial_spans;
-  for (int j = 1; j <= n; ++j) {
+  for (int j = first; j <= last; ++j) {
     if (sc(j, 2) <= s[0]) sc(j, 2) = s[0];
     if (sc(j, 2) >= s[2]) sc(j, 2) = s[2];
     double f = sc(j, 2) - s[1];
@@ -204,22 +209,125 @@ void supersmoother(int n, int ld, const double* x, const double* y, const double
     running_line_smooth(n, x, y, w, s[t - 1], jper, vsmlsp, sc.col(2 * t - 1), sc.col(7));
     running_line_smooth(n, x, sc.col(7), w, s[1], -jper, vsmlsp, sc.col(2 * t), nullptr);
   }
-  supersmoother_choose_span(n, sc_data, ld, alpha, settings);
+  supersmoother_choose_span(1, n, sc_data, ld, alpha, settings);
   running_line_smooth(n, x, sc.col(7), w, s[1], -jper, vsmlsp, sc.col(2), nullptr);
-  supersmoother_blend(n, sc_data, ld, settings);
+  supersmoother_blend(1, n, sc_data, ld, settings);
   running_line_smooth(n, x, sc.col(4), w, s[0], -jper, vsmlsp, smo, nullptr);
 }
 
 }  // namespace plain
+
+namespace {
+
+bool has_ties(int n, const double* x) {
+  for (int j = 1; j < n; ++j) {
+    if (x[j] <= x[j - 1]) return true;
+  }
+  return false;
+}
+
+// Below this many points a second thread costs more than it saves.
+constexpr int kPipelineMinPoints = 16384;
+// Points produced between two looks at the other thread's progress.
+constexpr int kChunk = 4096;
+
+void wait_for(const std::atomic<int>& progress, int value) {
+  int spins = 0;
+  while (progress.load(std::memory_order_acquire) < value) {
+    if (++spins < 64) {
+      __builtin_ia32_pause();
+    } else {
+      std::this_thread::yield();
+    }
+  }
+}
+
+// The passes of one adaptive smooth, in the order of their dependencies.
+struct Passes {
+  int n;
+  int ld;
+  double* sc;
+  double alpha;
+  const AceSettings& settings;
+  RunningLineSweep& trials;     // three trial smooths with residuals
+  RunningLineSweep& residuals;  // their residuals smoothed
+  RunningLineSweep& spans;      // the chosen spans smoothed
+  RunningLineSweep& result;     // the blend smoothed
+
+  void one_after_the_other() {
+    trials.advance(n);
+    residuals.advance(n);
+    supersmoother_choose_span(1, n, sc, ld, alpha, settings);
+    spans.advance(n);
+    supersmoother_blend(1, n, sc, ld, settings);
+    result.advance(n);
+  }
+
+  // Two threads: a helper runs the trial smooths while this thread smooths
+  // their residuals a little behind it; both choose spans for half the points;
+  // then the helper smooths the spans while this thread blends and smooths the
+  // blend a little behind it. A pass at point j reads its input only up to
+  // needs(j), so it waits until the producer has finished that far. Each
+  // point's arithmetic is unchanged, so the digits are those of one thread.
+  // Returns false (having done nothing) when no thread can be started.
+  bool pipelined() {
+    std::atomic<int> trials_done{0};
+    std::atomic<int> residuals_done{0};
+    std::atomic<int> choice_done{0};
+    std::atomic<int> spans_done{0};
+    const int half = n / 2;
+    std::thread helper;
+    try {
+      helper = std::thread([&] {
+        for (int j = 0; j < n;) {
+          j = std::min(n, j + kChunk);
+          trials_done.store(trials.advance(j), std::memory_order_release);
+        }
+        wait_for(residuals_done, 1);
+        supersmoother_choose_span(1, half, sc, ld, alpha, settings);
+        wait_for(choice_done, 1);
+        for (int j = 0; j < n;) {
+          j = std::min(n, j + kChunk);
+          spans_done.store(spans.advance(j), std::memory_order_release);
+        }
+      });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    for (int j = 0; j < n;) {
+      j = std::min(n, j + kChunk);
+      wait_for(trials_done, residuals.needs(j));
+      residuals.advance(j);
+    }
+    residuals_done.store(1, std::memory_order_release);
+    supersmoother_choose_span(half + 1, n, sc, ld, alpha, settings);
+    choice_done.store(1, std::memory_order_release);
+    int blended = 0;
+    for (int j = 0; j < n;) {
+      j = std::min(n, j + kChunk);
+      const int need = result.needs(j);
+      wait_for(spans_done, need);
+      if (need > blended) {
+        supersmoother_blend(blended + 1, need, sc, ld, settings);
+        blended = need;
+      }
+      result.advance(j);
+    }
+    helper.join();
+    return true;
+  }
+};
+
+}  // namespace
 
 // The same passes as the plain form, but the three trial smooths run as lanes
 // of one sweep, and so do the three residual smooths. The trial residuals all
 // need a home at once: the second goes to the result vector (written only by
 // the last pass) and the first to the one scratch vector of the call; the
 // third stays in column 7 as in the plain form.
-void supersmoother(int n, int ld, const double* x, const double* y, const double* w, int iper,
-                   double span, double alpha, double* smo, double* sc_data,
-                   const AceSettings& settings) {
+void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, const double* w,
+                            int iper, double span, double alpha, double* smo, double* sc_data,
+                            const AceSettings& settings, bool two_threads) {
   const Prologue pro = supersmoother_prologue(n, x, y, w, iper, smo, settings);
   if (pro.done) return;
   const int jper = pro.jper;
@@ -230,18 +338,30 @@ void supersmoother(int n, int ld, const double* x, const double* y, const double
     return;
   }
   const auto& s = settings.trial_spans;
+  const bool ties = has_ties(n, x);
   std::unique_ptr<double[]> h(new double[static_cast<std::size_t>(n)]);
-  const RunningLineLane trials[3] = {
+  const RunningLineLane trial_lanes[3] = {
       {y, s[0], sc.col(1), h.get()}, {y, s[1], sc.col(3), smo}, {y, s[2], sc.col(5), sc.col(7)}};
-  running_line_lanes(n, x, w, jper, true, vsmlsp, trials, 3);
-  const RunningLineLane residuals[3] = {{h.get(), s[1], sc.col(2), nullptr},
-                                        {smo, s[1], sc.col(4), nullptr},
-                                        {sc.col(7), s[1], sc.col(6), nullptr}};
-  running_line_lanes(n, x, w, jper, false, vsmlsp, residuals, 3);
-  supersmoother_choose_span(n, sc_data, ld, alpha, settings);
-  running_line_smooth(n, x, sc.col(7), w, s[1], -jper, vsmlsp, sc.col(2), nullptr);
-  supersmoother_blend(n, sc_data, ld, settings);
-  running_line_smooth(n, x, sc.col(4), w, s[0], -jper, vsmlsp, smo, nullptr);
+  const RunningLineLane residual_lanes[3] = {{h.get(), s[1], sc.col(2), nullptr},
+                                             {smo, s[1], sc.col(4), nullptr},
+                                             {sc.col(7), s[1], sc.col(6), nullptr}};
+  const RunningLineLane span_lane{sc.col(7), s[1], sc.col(2), nullptr};
+  const RunningLineLane result_lane{sc.col(4), s[0], smo, nullptr};
+  RunningLineSweep trials(n, x, w, jper, true, vsmlsp, trial_lanes, 3, ties);
+  RunningLineSweep residuals(n, x, w, jper, false, vsmlsp, residual_lanes, 3, ties);
+  RunningLineSweep spans(n, x, w, jper, false, vsmlsp, &span_lane, 1, ties);
+  RunningLineSweep result(n, x, w, jper, false, vsmlsp, &result_lane, 1, ties);
+  Passes passes{n, ld, sc_data, alpha, settings, trials, residuals, spans, result};
+  // A periodic pass reads the far end of its input first, so it cannot follow
+  // its producer; those passes run one after the other.
+  if (two_threads && jper != 2 && n >= kPipelineMinPoints && passes.pipelined()) return;
+  passes.one_after_the_other();
+}
+
+void supersmoother(int n, int ld, const double* x, const double* y, const double* w, int iper,
+                   double span, double alpha, double* smo, double* sc,
+                   const AceSettings& settings) {
+  supersmoother_in_lanes(n, ld, x, y, w, iper, span, alpha, smo, sc, settings, true);
 }
 
 }  // namespace tavel::ace

@@ -7,14 +7,21 @@
 
 namespace tavel::ace {
 
-// Per point: the trial span whose smoothed residual (columns 2, 4, 6) is
+// For points first..last: the trial span whose smoothed residual (columns 2, 4, 6) is
 // least, raised towards the largest by the bass control; into column 7.
-void supersmoother_choose_span(int n, double* sc, int ld, double alpha,
+void supersmoother_choose_span(int first, int last, double* sc, int ld, double alpha,
                                const AceSettings& settings);
 
-// Per point: clamps the smoothed span (column 2) and blends the trial smooths
+// For points first..last: clamps the smoothed span (column 2) and blends the trial smooths
 // (columns 1, 3, 5) accordingly into column 4.
-void supersmoother_blend(int n, double* sc, int ld, const AceSettings& settings);
+void supersmoother_blend(int first, int last, double* sc, int ld, const AceSettings& settings);
+
+// The supersmoother with its independent passes as vector lanes, and with
+// two_threads (for long, non-periodic inputs) its dependent passes following
+// each other on two threads. Same digits as the plain form.
+void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, const double* w,
+                            int iper, double span, double alpha, double* smo, double* sc,
+                            const AceSettings& settings, bool two_threads);
 
 namespace plain {
 

@@ -1,0 +1,69 @@
+// Wall time of a whole engine call with the Run's settings on
+// y = sum of smooth functions of the x plus noise.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+#include <string_view>
+#include <vector>
+
+#include "ace/ace.h"
+
+namespace {
+
+void BM_AceEstimate(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int p = static_cast<int>(state.range(1));
+  const int ld = n;
+  std::vector<double> x(static_cast<size_t>(ld) * p), y(n), w(n, 1.0);
+  std::mt19937 gen(17);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::normal_distribution<double> noise(0.0, 0.5);
+  for (int j = 0; j < n; ++j) {
+    double s = 0.0;
+    for (int i = 0; i < p; ++i) {
+      const double v = u(gen);
+      x[static_cast<size_t>(i) * ld + j] = v;
+      switch (i % 3) {
+        case 0:
+          s += std::sin(3.0 * v);
+          break;
+        case 1:
+          s += v * v;
+          break;
+        default:
+          s += std::exp(v);
+          break;
+      }
+    }
+    y[j] = std::exp(0.5 * (s + noise(gen)));
+  }
+  std::vector<int> l(p + 1, 1);
+  l[p] = 3;
+  std::vector<double> tx(static_cast<size_t>(ld) * p), ty(n), z(static_cast<size_t>(ld) * 12);
+  std::vector<int> m(static_cast<size_t>(ld) * (p + 1));
+  tavel::ace::AceSettings settings;
+  tavel::ace::RsqHistory history{};
+  const double DelRsq = static_cast<double>(1.0e-4f);
+  int passes = 0;
+  double rsq = 0.0;
+  for (auto _ : state) {
+    int NumTerm = 2;
+    int ierr = 0;
+    passes = 0;
+    tavel::ace::ace_estimate(n, p, x.data(), y.data(), w.data(), l.data(), DelRsq, tx.data(),
+                             ty.data(), rsq, ierr, m.data(), z.data(), ld, settings, NumTerm,
+                             history, [&](std::string_view) { ++passes; });
+    benchmark::DoNotOptimize(ty.data());
+  }
+  state.counters["passes"] = passes;
+  state.counters["rsq"] = rsq;
+}
+
+}  // namespace
+
+BENCHMARK(BM_AceEstimate)
+    ->ArgsProduct({{100000, 1000000}, {1, 5, 10}})
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
