@@ -342,16 +342,10 @@ void writeClosingReport(Runtime& runtime, double rsq, const ReportArrays& arrays
   }
 }
 
-bool writeTransformSheet(Runtime& runtime, const std::vector<std::string>& names,
-                         const ReportArrays& a, bool prediction, bool logResponse) {
-  const int unit = app::kTransformSheetUnit;
-  if (!openSheet(runtime, unit, kTransformSheetName)) return false;
-  const int n = a.n;
-  const int p = a.p;
-  Line line;
-  countsRecord(line, a);
-  bool ok = runtime.writeLine(unit, line.view());
+namespace {
 
+// Title records of the two spreadsheets.
+void transformTitles(Line& line, const std::vector<std::string>& names, int p, bool logResponse) {
   line.clear();
   for (int j = 0; j < p; ++j) {
     const std::string_view name = trimmedName(names[static_cast<std::size_t>(j)]);
@@ -370,61 +364,118 @@ bool writeTransformSheet(Runtime& runtime, const std::vector<std::string>& names
     cell(line, source + "_Meas");
     cell(line, source + "_Calc_Inv_Tr");
   }
-  ok = ok && runtime.writeLine(unit, line.view());
-
-  for (int i = 0; ok && i < n; ++i) {
-    line.clear();
-    for (int j = 0; j < p; ++j) {
-      cell(line, a.x[at(i, j, n)]);
-      cell(line, a.tx[at(i, j, n)]);
-    }
-    const std::size_t yAt = line.view().size();
-    cell(line, a.y[i]);
-    const std::size_t yCellSize = line.view().size() - yAt;
-    cell(line, a.ty[i]);
-    const double s = prediction ? a.sumTx[i] : 0.0;
-    const double q = prediction ? a.yPred[i] : 0.0;
-    cell(line, s);
-    line.appendOwn(yAt, yCellSize);  // the measured value again
-    cell(line, q);
-    if (logResponse) {
-      cell(line, std::exp(a.y[i]));
-      cell(line, std::exp(q));
-    }
-    ok = runtime.writeLine(unit, line.view());
-  }
-  return finishSheet(runtime, unit, kTransformSheetName, ok);
 }
 
-bool writeCorrectionSheet(Runtime& runtime, const std::vector<std::string>& names,
-                          const ReportArrays& a) {
-  const int unit = app::kCorrectionSheetUnit;
-  if (!openSheet(runtime, unit, kCorrectionSheetName)) return false;
-  const int n = a.n;
-  const int p = a.p;
-  Line line;
-  countsRecord(line, a);
-  bool ok = runtime.writeLine(unit, line.view());
-
+void correctionTitles(Line& line, const std::vector<std::string>& names, int p) {
   line.clear();
   for (int j = 0; j <= p; ++j) {
     const std::string name(trimmedName(names[static_cast<std::size_t>(j)]));
     cell(line, name);
     cell(line, name + "_Corr");
   }
-  ok = ok && runtime.writeLine(unit, line.view());
+}
 
-  for (int i = 0; ok && i < n; ++i) {
-    line.clear();
-    for (int j = 0; j < p; ++j) {
-      cell(line, a.x[at(i, j, n)]);
-      cell(line, a.xEq[at(i, j, n)]);
-    }
-    cell(line, a.y[i]);
-    cell(line, a.yEq[i]);
-    ok = runtime.writeLine(unit, line.view());
+// Writes the wanted spreadsheets in one pass over the observations: a raw
+// value that both files hold is formatted once (for a million rows that is
+// a good part of the work). Each file succeeds or fails on its own.
+void writeSheets(Runtime& runtime, const std::vector<std::string>& names, const ReportArrays& a,
+                 bool prediction, bool logResponse, bool transform, bool correction,
+                 bool& transformOk, bool& correctionOk) {
+  constexpr int kTr = app::kTransformSheetUnit;
+  constexpr int kCr = app::kCorrectionSheetUnit;
+  bool tr = transform && openSheet(runtime, kTr, kTransformSheetName);
+  bool cr = correction && openSheet(runtime, kCr, kCorrectionSheetName);
+  const bool trOpened = tr;
+  const bool crOpened = cr;
+  const int n = a.n;
+  const int p = a.p;
+  Line trLine;
+  Line crLine;
+  if (tr) {
+    countsRecord(trLine, a);
+    tr = runtime.writeLine(kTr, trLine.view());
+    transformTitles(trLine, names, p, logResponse);
+    tr = tr && runtime.writeLine(kTr, trLine.view());
   }
-  return finishSheet(runtime, unit, kCorrectionSheetName, ok);
+  if (cr) {
+    countsRecord(crLine, a);
+    cr = runtime.writeLine(kCr, crLine.view());
+    correctionTitles(crLine, names, p);
+    cr = cr && runtime.writeLine(kCr, crLine.view());
+  }
+  constexpr std::size_t kCell = 16;  // E15.5 and its tab
+  for (int i = 0; (tr || cr) && i < n; ++i) {
+    const bool trBuilt = tr;
+    if (tr) {
+      trLine.clear();
+      for (int j = 0; j < p; ++j) {
+        cell(trLine, a.x[at(i, j, n)]);
+        cell(trLine, a.tx[at(i, j, n)]);
+      }
+      const std::size_t yAt = 2 * kCell * static_cast<std::size_t>(p);
+      cell(trLine, a.y[i]);
+      cell(trLine, a.ty[i]);
+      const double s = prediction ? a.sumTx[i] : 0.0;
+      const double q = prediction ? a.yPred[i] : 0.0;
+      cell(trLine, s);
+      trLine.appendOwn(yAt, kCell);  // the measured value again
+      cell(trLine, q);
+      if (logResponse) {
+        cell(trLine, std::exp(a.y[i]));
+        cell(trLine, std::exp(q));
+      }
+      tr = runtime.writeLine(kTr, trLine.view());
+    }
+    if (cr) {
+      crLine.clear();
+      const bool reuse = trBuilt;  // this row's raw values are in trLine
+      for (int j = 0; j < p; ++j) {
+        if (reuse) {
+          crLine.append(trLine.view().substr(2 * kCell * j, kCell));
+        } else {
+          cell(crLine, a.x[at(i, j, n)]);
+        }
+        cell(crLine, a.xEq[at(i, j, n)]);
+      }
+      if (reuse) {
+        crLine.append(trLine.view().substr(2 * kCell * p, kCell));
+      } else {
+        cell(crLine, a.y[i]);
+      }
+      cell(crLine, a.yEq[i]);
+      cr = runtime.writeLine(kCr, crLine.view());
+    }
+  }
+  transformOk = trOpened && finishSheet(runtime, kTr, kTransformSheetName, tr);
+  correctionOk = crOpened && finishSheet(runtime, kCr, kCorrectionSheetName, cr);
+}
+
+}  // namespace
+
+bool writeTransformSheet(Runtime& runtime, const std::vector<std::string>& names,
+                         const ReportArrays& arrays, bool prediction, bool logResponse) {
+  bool transformOk = false;
+  bool correctionOk = false;
+  writeSheets(runtime, names, arrays, prediction, logResponse, true, false, transformOk,
+              correctionOk);
+  return transformOk;
+}
+
+bool writeCorrectionSheet(Runtime& runtime, const std::vector<std::string>& names,
+                          const ReportArrays& arrays) {
+  bool transformOk = false;
+  bool correctionOk = false;
+  writeSheets(runtime, names, arrays, false, false, false, true, transformOk, correctionOk);
+  return correctionOk;
+}
+
+SheetResults writeSpreadsheets(Runtime& runtime, const std::vector<std::string>& names,
+                               const ReportArrays& arrays, bool prediction, bool logResponse,
+                               bool correction) {
+  SheetResults results;
+  writeSheets(runtime, names, arrays, prediction, logResponse, true, correction, results.transform,
+              results.correction);
+  return results;
 }
 
 }  // namespace tavel::run

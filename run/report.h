@@ -78,4 +78,17 @@ bool writeTransformSheet(platform::Runtime& runtime, const std::vector<std::stri
 bool writeCorrectionSheet(platform::Runtime& runtime, const std::vector<std::string>& names,
                           const ReportArrays& arrays);
 
+struct SheetResults {
+  bool transform = false;   // Taveltr.xls written
+  bool correction = false;  // Tavelcr.xls written (when asked for)
+};
+
+// Both spreadsheets in one pass over the observations (the raw values they
+// share are formatted once): the same files and screen lines as
+// writeTransformSheet followed, when correction is true, by
+// writeCorrectionSheet, in less time for large runs.
+SheetResults writeSpreadsheets(platform::Runtime& runtime, const std::vector<std::string>& names,
+                               const ReportArrays& arrays, bool prediction, bool logResponse,
+                               bool correction);
+
 }  // namespace tavel::run

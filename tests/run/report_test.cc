@@ -335,6 +335,41 @@ TEST_F(ReportTest, SheetThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/Tavelcr.xls.part"));
 }
 
+TEST_F(ReportTest, OnePassWritesTheSameFilesAsTwo) {
+  const SheetData d;
+  ASSERT_TRUE(writeTransformSheet(*runtime_, d.names, d.arrays(), true, true));
+  ASSERT_TRUE(writeCorrectionSheet(*runtime_, d.names, d.arrays()));
+  const Lines tr = fileLines("Taveltr.xls");
+  const Lines cr = fileLines("Tavelcr.xls");
+  const Lines notices = {" Taveltr.xls is done", " Tavelcr.xls is done"};
+  EXPECT_EQ(screen(), notices);
+
+  runtime_->clearFocusedWindow();
+  std::filesystem::remove(dir_ + "/Taveltr.xls");
+  std::filesystem::remove(dir_ + "/Tavelcr.xls");
+  const SheetResults both = writeSpreadsheets(*runtime_, d.names, d.arrays(), true, true, true);
+  EXPECT_TRUE(both.transform);
+  EXPECT_TRUE(both.correction);
+  EXPECT_EQ(fileLines("Taveltr.xls"), tr);
+  EXPECT_EQ(fileLines("Tavelcr.xls"), cr);
+  EXPECT_EQ(screen(), notices);
+
+  // Without the correction sheet an earlier one stays as it was.
+  std::ofstream(dir_ + "/Tavelcr.xls") << "earlier\n";
+  const SheetResults one = writeSpreadsheets(*runtime_, d.names, d.arrays(), true, true, false);
+  EXPECT_TRUE(one.transform);
+  EXPECT_FALSE(one.correction);
+  EXPECT_EQ(fileLines("Tavelcr.xls"), Lines{"earlier"});
+
+  // One file that cannot be written does not spoil the other.
+  std::filesystem::remove(dir_ + "/Taveltr.xls");
+  ASSERT_TRUE(std::filesystem::create_directory(dir_ + "/Taveltr.xls"));
+  const SheetResults half = writeSpreadsheets(*runtime_, d.names, d.arrays(), true, true, true);
+  EXPECT_FALSE(half.transform);
+  EXPECT_TRUE(half.correction);
+  EXPECT_EQ(fileLines("Tavelcr.xls"), cr);
+}
+
 TEST_F(ReportTest, LargeCountsWidenInsteadOfTurningIntoAsterisks) {
   const int n = 10000;
   std::vector<double> v(n, 1.0), zero(n, 0.0);
