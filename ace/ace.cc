@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <system_error>
+#include <thread>
 
+#include "ace/engine_paths.h"
 #include "ace/helpers.h"
 #include "ace/smoothers.h"
 #include "ace/view.h"
@@ -35,6 +38,65 @@ void emit(const LineSink& sink, const std::string& line) {
   if (sink) sink(line);
 }
 
+// The passes read and write through the sort orders, so their accesses jump
+// around arrays far larger than the caches; the point kAhead steps on is
+// requested early.
+constexpr int kAhead = 24;
+
+// Below this many rows a second thread costs more than it saves.
+constexpr int kParallelSortMinRows = 16384;
+
+// Sorts y (into column p+1 of m) and every used predictor (column i), each
+// carrying the observation numbers 1..n. The sorts are independent, so two
+// threads share them, each with its own value column of z (2 and 3).
+void sort_orders(Paths paths, int n, int p, int ld, const int* l_data, const double* x_data,
+                 int* m_data, double* z_data) {
+  Vec1<const int> l(l_data);
+  Mat1<const double> x(x_data, ld);
+  Mat1<int> m(m_data, ld);
+  Mat1<double> z(z_data, ld);
+  // Column p+1 of m is already 1..n and column 2 of z already holds y.
+  auto sort_column = [&](int i, int buffer) {
+    if (i <= p) {
+      for (int j = 1; j <= n; ++j) {
+        m(j, i) = j;
+        z(j, buffer) = x(j, i);
+      }
+    } else if (buffer != 2) {
+      for (int j = 1; j <= n; ++j) z(j, buffer) = z(j, 2);
+    }
+    sort_with_index(z.col(buffer), m.col(i), 1, n);
+  };
+  int count = 0;
+  auto for_each_column = [&](auto&& f) {
+    f(p + 1);
+    for (int i = 1; i <= p; ++i) {
+      if (l(i) != 0) f(i);
+    }
+  };
+  for_each_column([&](int) { ++count; });
+  if (paths == Paths::kFast && n >= kParallelSortMinRows && count > 1) {
+    // The response goes first on this thread, because column 2 holds it.
+    try {
+      std::thread helper([&] {
+        int k = 0;
+        for_each_column([&](int i) {
+          if (k++ % 2 == 1) sort_column(i, 3);
+        });
+      });
+      int k = 0;
+      for_each_column([&](int i) {
+        if (k++ % 2 == 0) sort_column(i, 2);
+      });
+      helper.join();
+      return;
+    } catch (const std::system_error&) {
+      // No second thread: sort them one after the other below.
+    }
+  }
+  for_each_column([&](int i) { sort_column(i, 2); });
+}
+
 }  // namespace
 
 std::string ace_iteration_line(int pass, double rsq) {
@@ -45,10 +107,19 @@ std::string ace_iteration_line(int pass, double rsq) {
   return line;
 }
 
-void ace_estimate(int n, int p, const double* x_data, const double* y_data, const double* w_data,
-                  const int* l_data, double DelRsq, double* tx_data, double* ty_data, double& rsq,
-                  int& ierr, int* m_data, double* z_data, int ld, const AceSettings& settings,
-                  int& NumTerm, RsqHistory& rsq_history, const LineSink& sink) {
+void ace_estimate(int n, int p, const double* x, const double* y, const double* w, const int* l,
+                  double DelRsq, double* tx, double* ty, double& rsq, int& ierr, int* m, double* z,
+                  int ld, const AceSettings& settings, int& NumTerm, RsqHistory& rsq_history,
+                  const LineSink& sink) {
+  ace_estimate_on(Paths::kFast, n, p, x, y, w, l, DelRsq, tx, ty, rsq, ierr, m, z, ld, settings,
+                  NumTerm, rsq_history, sink);
+}
+
+void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const double* y_data,
+                     const double* w_data, const int* l_data, double DelRsq, double* tx_data,
+                     double* ty_data, double& rsq, int& ierr, int* m_data, double* z_data, int ld,
+                     const AceSettings& settings, int& NumTerm, RsqHistory& rsq_history,
+                     const LineSink& sink) {
   ierr = 0;
   // The smoothers' first windows and quartile scale need five points; with
   // fewer they would read outside their arrays, so nothing is touched.
@@ -151,15 +222,7 @@ void ace_estimate(int n, int p, const double* x_data, const double* y_data, cons
   }
 
   // Each variable is sorted once; every later pass goes through these orders.
-  sort_with_index(z.col(2), m.col(resp), 1, n);
-  for (int i = 1; i <= p; ++i) {
-    if (l(i) == 0) continue;
-    for (int j = 1; j <= n; ++j) {
-      m(j, i) = j;
-      z(j, 2) = x(j, i);
-    }
-    sort_with_index(z.col(2), m.col(i), 1, n);
-  }
+  sort_orders(paths, n, p, ld, l_data, x_data, m_data, z_data);
 
   scale_predictors(n, p, ld, w_data, sw, ty_data, tx_data, DelRsq, p, z.col(5), z.col(6));
 
@@ -198,14 +261,21 @@ void ace_estimate(int n, int p, const double* x_data, const double* y_data, cons
         Vec1<const double> xi(x.col(i));
         Vec1<double> txi = tx.column(i);
         for (int j = 1; j <= n; ++j) {
+          if (j + kAhead <= n) {
+            const int ka = order(j + kAhead);
+            __builtin_prefetch(&z5(ka));
+            __builtin_prefetch(&txi(ka));
+            __builtin_prefetch(&xi(ka));
+            __builtin_prefetch(&w(ka));
+          }
           const int k = order(j);
           z1(j) = z5(k) + txi(k);
           z2(j) = xi(k);
           z4(j) = w(k);
         }
         const int code = l(i) < 0 ? -l(i) : l(i);
-        smooth_variable(code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
-                        settings);
+        smooth_variable_on(paths, code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
+                           settings);
         double s = 0.0;
         for (int j = 1; j <= n; ++j) s += z3(j) * z4(j);
         s = s / sw;
@@ -219,6 +289,11 @@ void ace_estimate(int n, int p, const double* x_data, const double* y_data, cons
         if (candidate > rsq) {
           rsq = candidate;
           for (int j = 1; j <= n; ++j) {
+            if (j + kAhead <= n) {
+              const int ka = order(j + kAhead);
+              __builtin_prefetch(&txi(ka), 1);
+              __builtin_prefetch(&z5(ka), 1);
+            }
             const int k = order(j);
             txi(k) = z3(j);
             z5(k) = z1(j) - z3(j);
@@ -230,6 +305,14 @@ void ace_estimate(int n, int p, const double* x_data, const double* y_data, cons
     // Response step: smooth the sum of the predictor transformations against y.
     Vec1<const int> order(m.col(resp));
     for (int j = 1; j <= n; ++j) {
+      if (j + kAhead <= n) {
+        const int ka = order(j + kAhead);
+        __builtin_prefetch(&y(ka));
+        __builtin_prefetch(&w(ka));
+        for (int i = 1; i <= p; ++i) {
+          if (l(i) != 0) __builtin_prefetch(&tx(ka, i));
+        }
+      }
       const int k = order(j);
       z2(j) = y(k);
       z4(j) = w(k);
@@ -240,9 +323,15 @@ void ace_estimate(int n, int p, const double* x_data, const double* y_data, cons
       z1(j) = s;
     }
     const int code = l(resp) < 0 ? -l(resp) : l(resp);
-    smooth_variable(code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6), settings);
+    smooth_variable_on(paths, code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
+                       settings);
     double s = 0.0;
     for (int j = 1; j <= n; ++j) {
+      if (j + kAhead <= n) {
+        const int ka = order(j + kAhead);
+        __builtin_prefetch(&w(ka));
+        __builtin_prefetch(&z2(ka), 1);
+      }
       const int k = order(j);
       s += w(k) * z3(j);
       z2(k) = z1(j);

@@ -1,7 +1,9 @@
 #include "ace/smoothers.h"
 
+#include "ace/engine_paths.h"
 #include "ace/monotone.h"
 #include "ace/supersmoother.h"
+#include "ace/supersmoother_passes.h"
 #include "ace/view.h"
 
 namespace tavel::ace {
@@ -59,8 +61,10 @@ void group_means(int n, Vec1<const double> x, Vec1<const double> y, Vec1<const d
 
 }  // namespace
 
-void monotone_step(int n, int ld, const double* abscissa, double* result_data,
-                   double* scratch_data) {
+namespace {
+
+void monotone_step_on(Paths paths, int n, int ld, const double* abscissa, double* result_data,
+                      double* scratch_data) {
   Vec1<const double> x(abscissa);
   Vec1<double> result(result_data);
   Mat1<double> sc(scratch_data, ld);
@@ -70,8 +74,13 @@ void monotone_step(int n, int ld, const double* abscissa, double* result_data,
     up(j) = result(j);
     down(n + 1 - j) = result(j);
   }
-  monotone_fit_pooled(up.data(), n, sc.col(3), sc.col(4));
-  monotone_fit_pooled(down.data(), n, sc.col(3), sc.col(4));
+  if (paths == Paths::kFast) {
+    monotone_fit_pooled(up.data(), n, sc.col(3), sc.col(4));
+    monotone_fit_pooled(down.data(), n, sc.col(3), sc.col(4));
+  } else {
+    monotone_fit(up.data(), n);
+    monotone_fit(down.data(), n);
+  }
   double pp = 0.0;
   double qq = 0.0;
   for (int j = 1; j <= n; ++j) {
@@ -117,9 +126,22 @@ void monotone_step(int n, int ld, const double* abscissa, double* result_data,
   }
 }
 
+}  // namespace
+
+void monotone_step(int n, int ld, const double* abscissa, double* result, double* scratch) {
+  monotone_step_on(Paths::kFast, n, ld, abscissa, result, scratch);
+}
+
 void smooth_variable(int code, int n, int ld, const double* abscissa, const double* ordinate,
                      const double* weights, double* result, double* scratch,
                      const AceSettings& settings) {
+  smooth_variable_on(Paths::kFast, code, n, ld, abscissa, ordinate, weights, result, scratch,
+                     settings);
+}
+
+void smooth_variable_on(Paths paths, int code, int n, int ld, const double* abscissa,
+                        const double* ordinate, const double* weights, double* result,
+                        double* scratch, const AceSettings& settings) {
   Vec1<const double> x(abscissa);
   Vec1<const double> y(ordinate);
   Vec1<const double> w(weights);
@@ -128,9 +150,14 @@ void smooth_variable(int code, int n, int ld, const double* abscissa, const doub
     case 1:
     case 2:
     case 3:
-      supersmoother(n, ld, abscissa, ordinate, weights, code, settings.fixed_span, settings.bass,
-                    result, scratch, settings);
-      if (code == 3) monotone_step(n, ld, abscissa, result, scratch);
+      if (paths == Paths::kFast) {
+        supersmoother(n, ld, abscissa, ordinate, weights, code, settings.fixed_span, settings.bass,
+                      result, scratch, settings);
+      } else {
+        plain::supersmoother(n, ld, abscissa, ordinate, weights, code, settings.fixed_span,
+                             settings.bass, result, scratch, settings);
+      }
+      if (code == 3) monotone_step_on(paths, n, ld, abscissa, result, scratch);
       break;
     case 4:
       straight_line(n, x, y, w, r);
