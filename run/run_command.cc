@@ -98,6 +98,21 @@ int rereadData(platform::Runtime& runtime, const app::AppState& state, WorkArray
   return count;
 }
 
+bool variableFitsData(const app::DataTable& data, int v) {
+  if (v < 1 || v > data.numCol || v > static_cast<int>(data.colName.size())) return false;
+  if (v <= data.numCol1) return true;
+  if (v > static_cast<int>(data.lnSource.size())) return false;
+  const int source = data.lnSource[v - 1];
+  return source >= 1 && source <= data.numCol1;
+}
+
+bool selectionFitsData(const app::DataTable& data, const app::VarSelection& sel) {
+  if (sel.p > app::kMaxIncluded || static_cast<int>(sel.indep.size()) < sel.p) return false;
+  for (int j = 0; j < sel.p; ++j)
+    if (!variableFitsData(data, sel.indep[j])) return false;
+  return variableFitsData(data, sel.dep);
+}
+
 std::string tooFewLine(int n) {
   return " Too few observations for the smoothers: " + std::to_string(n) + " rows (at least " +
          std::to_string(kMinRunObservations) + " are needed). Run stopped.";
@@ -112,6 +127,10 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
 
   // Stage 2: no data file scanned or nothing selected.
   if (data.numCol1 == 0 || sel.p < 1) return;
+  // A selection left over from an earlier file may name variables this file
+  // does not have; it counts as no selection rather than a read past the
+  // tables.
+  if (!selectionFitsData(data, sel)) return;
   const int p = sel.p;
   const int allocated = data.nRows;
   if (allocated < kMinRunObservations) {

@@ -316,6 +316,20 @@ TEST(RunCommandGuardTest, NothingBeforeAnyDataFile) {
   EXPECT_FALSE(std::filesystem::exists(s.path("Taveltr.xls")));
 }
 
+TEST(RunCommandGuardTest, SelectionNamingMissingVariablesRunsNothing) {
+  Session s;
+  s.writeFile("rates.dat", rates().text);
+  s.input("rates.dat", {"T", "P", "_ln_RATE"}, "_ln_RATE");
+  const std::size_t screenBefore = s.runtime.screen().size();
+  s.state.selection.dep = s.state.data.numCol + 1;  // as if left from a wider file
+  s.run();
+  s.state.selection.dep = 1;
+  s.state.selection.indep[0] = 0;
+  s.run();
+  EXPECT_EQ(s.runtime.screen().size(), screenBefore);
+  EXPECT_TRUE(s.runtime.graphicsWindows().empty());
+}
+
 TEST(RunCommandGuardTest, TooFewObservationsSayItAndChangeNothing) {
   Session s;
   const DataSet good = rates();
