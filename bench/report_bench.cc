@@ -1,0 +1,88 @@
+// The text output of a large run: the log (input echo and closing report)
+// and both spreadsheets for n = 10^6 observations and p = 10 predictors,
+// and the field writers alone.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/field_format.h"
+#include "app/records.h"
+#include "platform/headless/headless_runtime.h"
+#include "run/report.h"
+
+namespace {
+
+using tavel::run::ReportArrays;
+
+struct BigRun {
+  int n;
+  int p;
+  std::vector<double> x, tx, xEq, y, ty, yEq, sumTx, yPred;
+  std::vector<std::string> names;
+  std::vector<int> codes;
+
+  BigRun(int rows, int predictors) : n(rows), p(predictors) {
+    std::mt19937_64 rng(7);
+    std::normal_distribution<double> normal(0.0, 100.0);
+    const auto cells = static_cast<std::size_t>(n) * static_cast<std::size_t>(p);
+    for (auto* v : {&x, &tx, &xEq}) v->resize(cells);
+    for (auto* v : {&y, &ty, &yEq, &sumTx, &yPred}) v->resize(static_cast<std::size_t>(n));
+    for (auto* v : {&x, &tx, &xEq, &y, &ty, &yEq, &sumTx, &yPred})
+      for (double& e : *v) e = normal(rng);
+    for (int j = 0; j < p; ++j) names.push_back("VAR" + std::to_string(j) + std::string(46, ' '));
+    names.push_back("_ln_RATE" + std::string(42, ' '));
+    codes.assign(static_cast<std::size_t>(p + 1), 3);
+  }
+  ReportArrays arrays() const {
+    return ReportArrays{n,         p,          x.data(),   y.data(),     tx.data(),
+                        ty.data(), xEq.data(), yEq.data(), sumTx.data(), yPred.data()};
+  }
+};
+
+void BM_LogAndSpreadsheets(benchmark::State& state) {
+  const BigRun run(static_cast<int>(state.range(0)), 10);
+  char tmpl[] = "/tmp/tavel_report_bench_XXXXXX";
+  const std::string dir = ::mkdtemp(tmpl);
+  for (auto _ : state) {
+    tavel::platform::headless::HeadlessRuntime runtime(dir);
+    runtime.openFile(tavel::app::kLogUnit, "Tavel.log", false);
+    tavel::run::writeInputEcho(runtime, run.names, run.codes.data(), run.arrays());
+    tavel::run::writeClosingReport(runtime, 0.9, run.arrays());
+    runtime.close(tavel::app::kLogUnit);
+    tavel::run::writeSpreadsheets(runtime, run.names, run.arrays(), true, true, true);
+  }
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_LogAndSpreadsheets)->Arg(1000000)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_FieldE15(benchmark::State& state) {
+  std::mt19937_64 rng(3);
+  std::normal_distribution<double> normal(0.0, 100.0);
+  std::vector<double> values(4096);
+  for (double& v : values) v = normal(rng);
+  char buf[16];
+  std::size_t k = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(tavel::app::putE(buf, values[k++ & 4095], 15, 5));
+  }
+}
+BENCHMARK(BM_FieldE15);
+
+void BM_FieldG11(benchmark::State& state) {
+  std::mt19937_64 rng(4);
+  std::normal_distribution<double> normal(0.0, 100.0);
+  std::vector<double> values(4096);
+  for (double& v : values) v = normal(rng);
+  char buf[16];
+  std::size_t k = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(tavel::app::putG(buf, values[k++ & 4095], 11, 3));
+  }
+}
+BENCHMARK(BM_FieldG11);
+
+}  // namespace
