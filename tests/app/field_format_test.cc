@@ -58,48 +58,79 @@ TEST(FieldFormatTest, ExponentFormOneDigitBeforePoint) {
 }
 
 // An independent reading of the rounding rule: the shortest decimal digits
-// of the value, rounded as a decimal string, halves away from zero.
-std::string referenceE(double v, int w, int d) {
+// of the value, rounded as a decimal string, halves away from zero. Gives
+// sig digits and the exponent of the first one (value = d.ddd * 10^exp).
+std::string roundedShortest(double v, int sig, int& exponent) {
   char buf[64];
   const auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific);
   const std::string s(buf, r.ptr);
   const auto e = s.find('e');
-  int exponent = std::atoi(s.c_str() + e + 1);
+  exponent = std::atoi(s.c_str() + e + 1);
   std::string digits = s.substr(0, 1) + (e > 1 ? s.substr(2, e - 2) : "");
-  if (digits.size() < static_cast<size_t>(d + 2)) digits.resize(d + 2, '0');
-  const bool up = digits[d + 1] >= '5';
-  digits.resize(d + 1);
+  if (digits.size() < static_cast<size_t>(sig + 1)) digits.resize(sig + 1, '0');
+  const bool up = digits[sig] >= '5';
+  digits.resize(sig);
   if (up) {
-    int i = d;
+    int i = sig - 1;
     while (i >= 0 && digits[i] == '9') digits[i--] = '0';
     if (i < 0) {
-      digits = "1" + digits.substr(0, d);
+      digits = "1" + digits.substr(0, sig - 1);
       ++exponent;
     } else {
       ++digits[i];
     }
   }
-  const int a = std::abs(exponent);
-  std::string text = std::string(v < 0 ? "-" : "") + digits[0] + "." + digits.substr(1) + "E" +
-                     (exponent < 0 ? "-" : "+") + (a >= 100 ? std::to_string(a / 100) : "") +
-                     static_cast<char>('0' + a / 10 % 10) + static_cast<char>('0' + a % 10);
-  return std::string(w - text.size(), ' ') + text;
+  return digits;
 }
 
-TEST(FieldFormatTest, ExponentFormAgreesWithDecimalRoundingEverywhere) {
+std::string exponentText(int exponent) {
+  const int a = std::abs(exponent);
+  return std::string("E") + (exponent < 0 ? "-" : "+") + (a >= 100 ? std::to_string(a / 100) : "") +
+         static_cast<char>('0' + a / 10 % 10) + static_cast<char>('0' + a % 10);
+}
+
+std::string padded(const std::string& text, size_t w) {
+  return text.size() > w ? std::string(w, '*') : std::string(w - text.size(), ' ') + text;
+}
+
+std::string referenceE(double v, int w, int d) {
+  int exponent = 0;
+  const std::string digits = roundedShortest(v, d + 1, exponent);
+  return padded(
+      std::string(v < 0 ? "-" : "") + digits[0] + "." + digits.substr(1) + exponentText(exponent),
+      w);
+}
+
+// G11.3 for a value that is not zero.
+std::string referenceG(double v) {
+  int exponent = 0;
+  const std::string digits = roundedShortest(v, 3, exponent);
+  const std::string sign = v < 0 ? "-" : "";
+  if (exponent >= -1 && exponent <= 2) {
+    std::string fixed = exponent == -1
+                            ? "0." + digits
+                            : digits.substr(0, exponent + 1) + "." + digits.substr(exponent + 1);
+    return padded(sign + fixed, 7) + "    ";
+  }
+  return padded(sign + "0." + digits + exponentText(exponent + 1), 11);
+}
+
+TEST(FieldFormatTest, ExponentAndGeneralFormsAgreeWithDecimalRoundingEverywhere) {
   std::mt19937_64 rng(12345);
   std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
-  std::uniform_int_distribution<int> power(-40, 40);
+  std::uniform_int_distribution<int> power(-8, 8);
+  std::uniform_int_distribution<int> widePower(-40, 40);
   std::uniform_int_distribution<long> shortDigits(-9999999, 9999999);
   for (int k = 0; k < 200000; ++k) {
     // Arbitrary doubles, and short decimals whose last digit is often a
     // half at the rounding position (1.234565, 0.0123455, ...).
     const double v =
         k % 2 == 0 ? mantissa(rng) * std::pow(10.0, power(rng))
-                   : static_cast<double>(shortDigits(rng)) * std::pow(10.0, power(rng) / 4 - 7);
+                   : static_cast<double>(shortDigits(rng)) * std::pow(10.0, widePower(rng) / 4 - 5);
     if (v == 0.0) continue;
     ASSERT_EQ(fieldE(v, 15, 5), referenceE(v, 15, 5)) << v;
     ASSERT_EQ(fieldE(v, 11, 3), referenceE(v, 11, 3)) << v;
+    ASSERT_EQ(fieldG(v, 11, 3), referenceG(v)) << v;
   }
   for (double v : {1.234565, 0.0123455, 999999.5, 99999.95, 1.0e22, 1.0e23, 5e-324, 1.7e308}) {
     EXPECT_EQ(fieldE(v, 15, 5), referenceE(v, 15, 5)) << v;
