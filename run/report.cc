@@ -112,7 +112,11 @@ void writeColumnLine(Runtime& runtime, int unit, const std::vector<std::string>&
   Line line;
   line.assign(" Column:    ");
   auto field = [&names](int k, Line& out) {
-    out.field([&](std::string& s) { app::appendA(s, names[static_cast<std::size_t>(k)], 10); });
+    // Names are blank padded on the right; a shorter one is padded here so
+    // that it stays left-aligned in its field.
+    std::string name = names[static_cast<std::size_t>(k)];
+    if (name.size() < 10) name.resize(10, ' ');
+    out.field([&](std::string& s) { app::appendA(s, name, 10); });
     out.push_back(' ');
   };
   writeWrapped(runtime, unit, line, static_cast<int>(names.size()), 6, " ", 7, field,
