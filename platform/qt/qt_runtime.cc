@@ -485,7 +485,8 @@ bool QtRuntime::openGraphics(int unit, std::string_view title) {
 
 void QtRuntime::forgetClosedWindows() {
   for (auto it = graphics_.begin(); it != graphics_.end();) {
-    if (it->second.view.isNull() || it->second.window.isNull()) {
+    // A window the user closed is hidden at once and deleted a moment later.
+    if (it->second.view.isNull() || it->second.window.isNull() || it->second.window->isHidden()) {
       const int unit = it->first;
       activation_.erase(std::remove(activation_.begin(), activation_.end(), unit),
                         activation_.end());
@@ -586,7 +587,8 @@ void QtRuntime::keepResponsive() {
 
 GraphicsView* QtRuntime::viewOf(int unit) const {
   auto it = graphics_.find(unit);
-  if (it == graphics_.end()) return nullptr;
+  if (it == graphics_.end() || it->second.window.isNull() || it->second.window->isHidden())
+    return nullptr;
   return it->second.view.data();
 }
 
