@@ -16,10 +16,12 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool endsToken(char c) { return c == ' ' || c == '\t' || c == ',' || c == '/'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// True when token is [+-](digits[.digits] | .digits)[(E|e|D|d)[+-]digits].
-bool isRealSyntax(std::string_view t) {
+// True when token is [+-](digits[.digits] | .digits)[(E|e|D|d)[+-]digits];
+// exponentAt receives the position of the exponent letter (npos: none).
+bool isRealSyntax(std::string_view t, std::size_t& exponentAt) {
   std::size_t i = 0;
   const std::size_t n = t.size();
+  exponentAt = std::string_view::npos;
   if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
   std::size_t digits = 0;
   while (i < n && isDigit(t[i])) ++i, ++digits;
@@ -30,7 +32,7 @@ bool isRealSyntax(std::string_view t) {
   if (digits == 0) return false;
   if (i == n) return true;
   if (t[i] != 'E' && t[i] != 'e' && t[i] != 'D' && t[i] != 'd') return false;
-  ++i;
+  exponentAt = i++;
   if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
   std::size_t expDigits = 0;
   while (i < n && isDigit(t[i])) ++i, ++expDigits;
@@ -78,13 +80,16 @@ long magnitude(std::string_view t) {
 
 // Converts a token already known to be valid real syntax.
 template <typename T>
-std::errc parseReal(std::string_view token, T& value) {
-  if (token.front() == '+') token.remove_prefix(1);
+std::errc parseReal(std::string_view token, std::size_t exponentAt, T& value) {
+  if (token.front() == '+') {
+    token.remove_prefix(1);
+    if (exponentAt != std::string_view::npos) --exponentAt;
+  }
   // The standard parser knows only the E exponent letter.
   char local[64];
   std::string longCopy;
-  const std::size_t d = token.find_first_of("Dd");
-  if (d != std::string_view::npos) {
+  const std::size_t d = exponentAt;
+  if (d != std::string_view::npos && (token[d] == 'D' || token[d] == 'd')) {
     char* dst = local;
     if (token.size() > sizeof local) {
       longCopy.assign(token);
@@ -108,9 +113,10 @@ std::errc parseReal(std::string_view token, T& value) {
 // becomes a subnormal or zero.
 template <typename T>
 bool toReal(std::string_view token, T& value) {
-  if (!isRealSyntax(token)) return false;
+  std::size_t exponentAt = 0;
+  if (!isRealSyntax(token, exponentAt)) return false;
   T v{};
-  std::errc ec = parseReal(token, v);
+  std::errc ec = parseReal(token, exponentAt, v);
   if (ec == std::errc()) {
     value = v;
     return true;
@@ -119,7 +125,7 @@ bool toReal(std::string_view token, T& value) {
   const bool negative = token.front() == '-';
   if constexpr (std::is_same_v<T, float>) {
     double wide = 0;
-    const std::errc ecWide = parseReal(token, wide);
+    const std::errc ecWide = parseReal(token, exponentAt, wide);
     if (ecWide == std::errc()) {
       constexpr double kMax = std::numeric_limits<float>::max();
       if (std::fabs(wide) > kMax)
@@ -180,11 +186,12 @@ class RowParse {
       }
       if (c == '/') return Feed::Complete;
       std::size_t j = i;
-      while (j < end && !endsToken(record[j])) ++j;
+      std::size_t star = std::string_view::npos;
+      for (; j < end && !endsToken(record[j]); ++j)
+        if (record[j] == '*' && star == std::string_view::npos) star = j - i;
       const std::string_view token = record.substr(i, j - i);
       i = j;
       expectValue_ = false;
-      const std::size_t star = token.find('*');
       if (star == std::string_view::npos) {
         if (!toValue(token, out_[k_])) return Feed::Error;
         if (++k_ == n) return Feed::Complete;
