@@ -1,5 +1,6 @@
 #include "ace/ace.h"
 
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -130,6 +131,7 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
     return;
   }
 
+  assert(ld >= n && "the arrays must hold every observation");
   Mat1<const double> x(x_data, ld);
   Vec1<const double> y(y_data);
   Vec1<const double> w(w_data);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -339,7 +340,13 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
   }
   const auto& s = settings.trial_spans;
   const bool ties = has_ties(n, x);
-  std::unique_ptr<double[]> h(new double[static_cast<std::size_t>(n)]);
+  std::unique_ptr<double[]> h(new (std::nothrow) double[static_cast<std::size_t>(n)]);
+  if (!h) {
+    // Without room for the second trial's residuals the passes run one after
+    // the other, which needs no more than the caller's scratch.
+    plain::supersmoother(n, ld, x, y, w, iper, span, alpha, smo, sc_data, settings);
+    return;
+  }
   const RunningLineLane trial_lanes[3] = {
       {y, s[0], sc.col(1), h.get()}, {y, s[1], sc.col(3), smo}, {y, s[2], sc.col(5), sc.col(7)}};
   const RunningLineLane residual_lanes[3] = {{h.get(), s[1], sc.col(2), nullptr},
