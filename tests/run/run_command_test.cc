@@ -303,6 +303,27 @@ TEST(RunCommandTest, DependentNotMonotoneGivesNoPrediction) {
   EXPECT_EQ(s.state.lastPlotUnit, 14);
 }
 
+TEST(RunCommandTest, ConstantDependentRunsOnAfterTheEngineError) {
+  Session s;
+  DataSet d = rates();
+  std::vector<std::vector<std::string>> rows;
+  for (std::size_t i = 0; i < d.columns["T"].size(); ++i)
+    rows.push_back({std::to_string(static_cast<int>(d.columns["T"][i])), "2.5"});
+  d = makeDataSet({"T", "Y"}, rows);
+  s.writeFile("flat.dat", d.text);
+  s.input("flat.dat", {"T", "Y"}, "Y");
+  s.run();
+  const Reference r = referenceFor(s, d.columns, engineNamesOf(s));
+  ASSERT_FALSE(r.engineLines.empty());
+  EXPECT_EQ(r.engineLines[0], " ierr = 2: y has zero variance.");
+  // Every prediction fails to invert and says so; the report is still complete.
+  EXPECT_EQ(std::count(r.numericLines.begin(), r.numericLines.end(), " last = first, sorry"), r.n);
+  expectSameLines(s.runLog(), expectedRunLog(r), "Tavel.log");
+  expectSameLines(s.runtime.screen(), expectedRunScreen(r), "screen");
+  expectSameLines(fileLines(s.path("Taveltr.xls")), expectedTransformSheet(r), "Taveltr.xls");
+  EXPECT_EQ(windowUnits(s), (std::vector<int>{11, 12, 13, 14}));
+}
+
 // ---------------------------------------------------------------------------
 // Runs that cannot or must not go ahead.
 
