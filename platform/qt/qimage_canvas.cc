@@ -8,6 +8,7 @@
 #include <QImageWriter>
 #include <QPolygon>
 #include <QSaveFile>
+#include <QTransform>
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -166,7 +167,7 @@ class QImageCanvas::Painters {
   QPainter onImage;
   QPicture picture;
   QPainter onPicture;
-  QRect imageClip, pictureClip;
+  QRect imageClip;
 
   void endImage() {
     if (onImage.isActive()) onImage.end();
@@ -190,7 +191,6 @@ class QImageCanvas::Painters {
       onPicture.begin(&picture);
       onPicture.setRenderHint(QPainter::Antialiasing, false);
       if (earlier.size() > 0) onPicture.drawPicture(0, 0, earlier);
-      pictureClip = QRect();
     }
     return onPicture;
   }
@@ -259,7 +259,7 @@ bool QImageCanvas::exportSvg(const QString& path) {
 }
 
 template <typename F>
-void QImageCanvas::paint(F&& draw) {
+void QImageCanvas::paint(const QRect& bounds, bool vector, F&& draw) {
   QPainter& onImage = painters_->image(image_);
   if (painters_->imageClip != viewport_) {
     onImage.setClipRect(viewport_);
@@ -268,11 +268,25 @@ void QImageCanvas::paint(F&& draw) {
   draw(onImage);
   if (recording_) {
     QPainter& onPicture = painters_->recording();
-    if (painters_->pictureClip != viewport_) {
-      onPicture.setClipRect(viewport_);
-      painters_->pictureClip = viewport_;
+    if (vector && viewport_.contains(bounds)) {
+      draw(onPicture);
+    } else {
+      // SVG output knows neither clipping nor pattern brushes: what the
+      // viewport cuts, or a pattern paints, is recorded as the pixels it
+      // leaves.
+      const QRect area = bounds.intersected(viewport_);
+      if (!area.isEmpty()) {
+        QImage tile(area.size(), QImage::Format_ARGB32_Premultiplied);
+        tile.fill(Qt::transparent);
+        QPainter onTile(&tile);
+        onTile.setRenderHint(QPainter::Antialiasing, false);
+        onTile.translate(-area.topLeft());  // keeps patterns on the window's grid
+        onTile.setClipRect(viewport_);
+        draw(onTile);
+        onTile.end();
+        onPicture.drawImage(area.topLeft(), tile);
+      }
     }
-    draw(onPicture);
   }
   touched();
 }
@@ -405,7 +419,7 @@ void QImageCanvas::setViewport(int left, int top, int right, int bottom) {
 
 void QImageCanvas::clearViewport() {
   const QRect area = viewport_;
-  paint([&](QPainter& p) { p.fillRect(area, paletteColour(kBackground)); });
+  paint(area, true, [&](QPainter& p) { p.fillRect(area, paletteColour(kBackground)); });
 }
 
 void QImageCanvas::setWorldWindow(double x1, double y1, double x2, double y2, bool invert) {
@@ -449,7 +463,7 @@ void QImageCanvas::fillShape(int control, const QRect& box, bool ellipse) {
     const QBrush brush = currentBrush();
     // A filled shape covers its corner pixels inclusively.
     const QRect area(box.topLeft(), QSize(box.width(), box.height()));
-    paint([&](QPainter& p) {
+    paint(area, solidFill_, [&](QPainter& p) {
       if (ellipse) {
         p.setPen(Qt::NoPen);
         p.setBrush(brush);
@@ -464,7 +478,7 @@ void QImageCanvas::fillShape(int control, const QRect& box, bool ellipse) {
   // The outline runs through the corner pixels: Qt's outline of a w x h
   // rectangle covers w + 1 pixels, hence the one-pixel smaller box.
   const QRect outline(box.topLeft(), QSize(box.width() - 1, box.height() - 1));
-  paint([&](QPainter& p) {
+  paint(box, true, [&](QPainter& p) {
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
     if (ellipse) {
@@ -501,14 +515,14 @@ void QImageCanvas::polygonWorld(int control, const double* xy, int n) {
   for (int i = 0; i < n; ++i) polygon << toDevice(xy[2 * i], xy[2 * i + 1]);
   if (control == kFill) {
     const QBrush brush = currentBrush();
-    paint([&](QPainter& p) {
+    paint(polygon.boundingRect(), solidFill_, [&](QPainter& p) {
       p.setPen(Qt::NoPen);
       p.setBrush(brush);
       p.drawPolygon(polygon, Qt::OddEvenFill);
     });
   } else {
     const QPen pen = currentPen();
-    paint([&](QPainter& p) {
+    paint(polygon.boundingRect(), true, [&](QPainter& p) {
       p.setPen(pen);
       p.setBrush(Qt::NoBrush);
       p.drawPolygon(polygon);
@@ -529,7 +543,7 @@ void QImageCanvas::lineToWorld(double x, double y) {
   // style has that pixel's bit set.
   const int steps = std::max(std::abs(to.x() - from.x()), std::abs(to.y() - from.y()));
   const bool lastLit = lineStyle_ != 0 && ((lineStyle_ >> (15 - steps % 16)) & 1);
-  paint([&](QPainter& p) {
+  paint(deviceRect(from, to), true, [&](QPainter& p) {
     p.setPen(pen);
     p.drawLine(from, to);
     if (lastLit) p.drawPoint(to);
@@ -603,7 +617,12 @@ void QImageCanvas::outText(std::string_view text) {
   const QPoint at = position_;
   const double degrees = rotation_ / 10.0;
   const QPen pen(paletteColour(colour_));
-  paint([&](QPainter& p) {
+  QTransform turn;
+  turn.translate(at.x(), at.y());
+  turn.rotate(-degrees);
+  const QRect bounds = turn.mapRect(QRect(0, 0, metrics.horizontalAdvance(s) + 1, metrics.height()))
+                           .adjusted(-1, -1, 1, 1);
+  paint(bounds, true, [&](QPainter& p) {
     p.save();
     p.setFont(font_);
     p.setPen(pen);

@@ -130,7 +130,7 @@ class QImageCanvas : public Canvas {
   QPen currentPen() const;
   QBrush currentBrush() const;
   template <typename F>
-  void paint(F&& draw);
+  void paint(const QRect& bounds, bool vector, F&& draw);
   void fillShape(int control, const QRect& box, bool ellipse);
   void touched();
 

@@ -310,6 +310,31 @@ TEST_F(CanvasTest, ExportsTheDrawingAsSvgAndKeepsRecordingAfterwards) {
   EXPECT_TRUE(svg.contains("Sum_Tr_Indep"));
   EXPECT_TRUE(svg.contains("#ffff55"));  // the rectangle drawn before the first export
   EXPECT_FALSE(canvas.exportSvg(dir + "/missing/dir/x.svg"));
+
+  // SVG has no clipping or pattern brushes of its own: a shape the viewport
+  // cuts and a patterned fill go in as the pixels they leave; shapes wholly
+  // inside stay vectors.
+  canvas.clearWindow();
+  canvas.ellipseWorld(kFill, 600, 100, 640, 140);
+  ASSERT_TRUE(canvas.exportSvg(dir + "/three.svg"));
+  QFile inside(dir + "/three.svg");
+  ASSERT_TRUE(inside.open(QIODevice::ReadOnly));
+  const QByteArray vector = inside.readAll();
+  EXPECT_TRUE(vector.contains("<circle") || vector.contains("<ellipse"));
+  EXPECT_FALSE(vector.contains("<image"));
+  EXPECT_FALSE(vector.contains("Sum_Tr_Indep"));  // cleared
+
+  canvas.clearWindow();
+  canvas.setViewport(300, 300, 399, 399);
+  canvas.ellipseWorld(kFill, -50, -50, 50, 50);
+  canvas.setFillMask({0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x01});
+  canvas.rectanglePixel(kFill, 60, 60, 90, 90);
+  ASSERT_TRUE(canvas.exportSvg(dir + "/four.svg"));
+  QFile cut(dir + "/four.svg");
+  ASSERT_TRUE(cut.open(QIODevice::ReadOnly));
+  const QByteArray pixels = cut.readAll();
+  EXPECT_FALSE(pixels.contains("<circle") || pixels.contains("<ellipse"));
+  EXPECT_EQ(pixels.count("<image"), 2);
 }
 
 }  // namespace
