@@ -185,25 +185,24 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   const std::vector<std::string> names = engineNames(data, sel);
   const std::string& depName = names[p];
   const bool logResponse = isLogVariableName(depName);
-  ReportArrays report{n,
-                      p,
-                      a.x.data(),
-                      a.y.data(),
-                      a.tx.data(),
-                      a.ty.data(),
-                      a.xEq.data(),
-                      a.yEq.data(),
-                      a.sumTx.data(),
-                      a.yPred.data()};
-  // Columns of the work arrays keep their allocated row count; with a file
-  // that shrank, the first n rows of each column are the observations.
+  // Columns were filled with the allocated row count as their stride; with a
+  // file that shrank, close the gaps so every consumer sees n rows a column.
   const int ld = allocated;
   if (n != ld) {
-    // Compact the columns so that every consumer sees n rows per column.
     for (int j = 1; j < p; ++j)
       for (int i = 0; i < n; ++i)
         a.x[static_cast<std::size_t>(j) * n + i] = a.x[static_cast<std::size_t>(j) * ld + i];
   }
+  const ReportArrays report{.n = n,
+                            .p = p,
+                            .x = a.x.data(),
+                            .y = a.y.data(),
+                            .tx = a.tx.data(),
+                            .ty = a.ty.data(),
+                            .xEq = a.xEq.data(),
+                            .yEq = a.yEq.data(),
+                            .sumTx = a.sumTx.data(),
+                            .yPred = a.yPred.data()};
 
   // Stage 9.
   reopenLog(runtime);
