@@ -94,7 +94,7 @@ struct Windows {
   using P = Pack<L>;
   typename P::V fbw, xm, ym, var, cvar, prev;
 
-  explicit Windows(double (*s)[kMaxLanes])
+  TAVEL_INLINE explicit Windows(double (*s)[kMaxLanes])
       : fbw(P::from(s[0])),
         xm(P::from(s[1])),
         ym(P::from(s[2])),
@@ -102,7 +102,7 @@ struct Windows {
         cvar(P::from(s[4])),
         prev(P::from(s[5])) {}
 
-  void save(double (*s)[kMaxLanes]) const {
+  TAVEL_INLINE void save(double (*s)[kMaxLanes]) const {
     for (int l = 0; l < L; ++l) {
       s[0][l] = P::lane(fbw, l);
       s[1][l] = P::lane(xm, l);
@@ -176,7 +176,7 @@ TAVEL_INLINE void ReadPoints(const Kernel& k, const Lanes& g, int pos, typename 
 
 // Positions where some lane changes how it reads: each lane's cut points,
 // within [lo, hi + 1], sorted.
-int Cuts(int lo, int hi, const int* lane_cuts, int ncuts, int* out) {
+TAVEL_INLINE int Cuts(int lo, int hi, const int* lane_cuts, int ncuts, int* out) {
   int m = 0;
   out[m++] = lo;
   for (int c = 0; c < ncuts; ++c) {
@@ -190,7 +190,7 @@ int Cuts(int lo, int hi, const int* lane_cuts, int ncuts, int* out) {
 // The first window of every lane: points 1..2*ibw+1, or -ibw..ibw wrapped
 // for a periodic fit.
 template <int L, bool kPeriodic>
-__attribute__((target_clones("avx2", "default"))) void FirstWindows(const Kernel& k) {
+TAVEL_INLINE void FirstWindowsBody(const Kernel& k) {
   using P = Pack<L>;
   Windows<L> win(k.state);
   int max_it = 0;
@@ -228,7 +228,7 @@ __attribute__((target_clones("avx2", "default"))) void FirstWindows(const Kernel
 }
 
 template <int L, bool kPeriodic, bool kResiduals>
-__attribute__((target_clones("avx2", "default"))) void Steps(const Kernel& k, int from, int to) {
+TAVEL_INLINE void StepsBody(const Kernel& k, int from, int to) {
   using P = Pack<L>;
   using V = typename P::V;
   Windows<L> win(k.state);
@@ -307,6 +307,53 @@ __attribute__((target_clones("avx2", "default"))) void Steps(const Kernel& k, in
     }
   }
   win.save(k.state);
+}
+
+// Each kernel is compiled twice: for any x86-64 processor, and with AVX2,
+// whose wider vectors divide four lanes at once; the choice is made at run
+// time. (A resolver run by the loader would be simpler, but it runs before
+// instrumented builds have set themselves up.)
+template <int L, bool kPeriodic>
+void FirstWindowsBase(const Kernel& k) {
+  FirstWindowsBody<L, kPeriodic>(k);
+}
+
+template <int L, bool kPeriodic>
+__attribute__((target("avx2"))) void FirstWindowsAvx2(const Kernel& k) {
+  FirstWindowsBody<L, kPeriodic>(k);
+}
+
+template <int L, bool kPeriodic, bool kResiduals>
+void StepsBase(const Kernel& k, int from, int to) {
+  StepsBody<L, kPeriodic, kResiduals>(k, from, to);
+}
+
+template <int L, bool kPeriodic, bool kResiduals>
+__attribute__((target("avx2"))) void StepsAvx2(const Kernel& k, int from, int to) {
+  StepsBody<L, kPeriodic, kResiduals>(k, from, to);
+}
+
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+template <int L, bool kPeriodic>
+void FirstWindows(const Kernel& k) {
+  if (HasAvx2()) {
+    FirstWindowsAvx2<L, kPeriodic>(k);
+  } else {
+    FirstWindowsBase<L, kPeriodic>(k);
+  }
+}
+
+template <int L, bool kPeriodic, bool kResiduals>
+void Steps(const Kernel& k, int from, int to) {
+  if (HasAvx2()) {
+    StepsAvx2<L, kPeriodic, kResiduals>(k, from, to);
+  } else {
+    StepsBase<L, kPeriodic, kResiduals>(k, from, to);
+  }
 }
 
 }  // namespace
