@@ -3,7 +3,6 @@
 #include <cassert>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -56,15 +55,14 @@ void sort_orders(Paths paths, int n, int p, int ld, const int* l_data, const dou
   Mat1<const double> x(x_data, ld);
   Mat1<int> m(m_data, ld);
   Mat1<double> z(z_data, ld);
-  // Column p+1 of m is already 1..n and column 2 of z already holds y.
+  // Column p+1 of m is already 1..n and column 2 of z already holds y; the
+  // response comes first and always sorts in column 2.
   auto sort_column = [&](int i, int buffer) {
     if (i <= p) {
       for (int j = 1; j <= n; ++j) {
         m(j, i) = j;
         z(j, buffer) = x(j, i);
       }
-    } else if (buffer != 2) {
-      for (int j = 1; j <= n; ++j) z(j, buffer) = z(j, 2);
     }
     sort_with_index(z.col(buffer), m.col(i), 1, n);
   };
@@ -132,6 +130,7 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
   }
 
   assert(ld >= n && "the arrays must hold every observation");
+  assert(p >= 0 && "the response code sits at l(p+1)");
   Mat1<const double> x(x_data, ld);
   Vec1<const double> y(y_data);
   Vec1<const double> w(w_data);
