@@ -216,9 +216,84 @@ int putExponent(char* buf, int exponent) {
   return len;
 }
 
+// The common E field, written in place: a finite non-zero value whose
+// digits the fast route decides and whose exponent has two digits, with at
+// most 8 blanks of padding. False when the general route must write it.
+bool putCommonE(char* p, double value, int w, int d) {
+  if (d < 0 || d > 6 || w < 8) return false;
+  const double magnitude = std::fabs(value);
+  if (!(magnitude > 0.0)) return false;
+  std::int64_t mantissa = 0;
+  int e10 = 0;
+  if (!fastMantissa(magnitude, d + 1, mantissa, e10) || e10 <= -100 || e10 >= 100) return false;
+  const bool negative = value < 0;
+  const int len = (negative ? 1 : 0) + d + 6;  // [-]d.dddE+xx
+  const int pad = w - len;
+  if (pad < 0 || pad > 8) return false;
+  std::memcpy(p, "        ", 8);  // the text overwrites what is not padding
+  char* q = p + pad;
+  if (negative) *q++ = '-';
+  // All digits one place to the right, then the first one moved before the point.
+  putMantissaDigits(q + 1, mantissa, d + 1);
+  q[0] = q[1];
+  q[1] = '.';
+  q += d + 2;
+  q[0] = 'E';
+  q[1] = e10 < 0 ? '-' : '+';
+  const int a = e10 < 0 ? -e10 : e10;
+  q[2] = kDigitPairs[2 * a];
+  q[3] = kDigitPairs[2 * a + 1];
+  return true;
+}
+
+// The common G field, written in place as putCommonE.
+bool putCommonG(char* p, double value, int w, int d) {
+  if (d < 1 || d > 7 || w < 8) return false;
+  const double magnitude = std::fabs(value);
+  if (!(magnitude > 0.0)) return false;
+  std::int64_t mantissa = 0;
+  int e10 = 0;
+  if (!fastMantissa(magnitude, d, mantissa, e10) || e10 <= -99 || e10 >= 99) return false;
+  const bool negative = value < 0;
+  char digits[8];
+  putMantissaDigits(digits, mantissa, d);
+  const bool fixed = e10 >= -1 && e10 < d;
+  // Fixed: [-]0.ddd or [-]dd.d in w - 4 characters, then 4 blanks.
+  // Otherwise [-]0.dddE+xx in w characters.
+  const int len = (negative ? 1 : 0) + (fixed ? (e10 == -1 ? d + 2 : d + 1) : d + 6);
+  const int pad = (fixed ? w - 4 : w) - len;
+  if (pad < 0 || pad > 8) return false;
+  std::memcpy(p, "        ", 8);
+  char* q = p + pad;
+  if (negative) *q++ = '-';
+  if (fixed && e10 >= 0) {
+    for (int k = 0; k < d; ++k) {
+      *q++ = digits[k];
+      if (k == e10) *q++ = '.';
+    }
+    std::memcpy(p + w - 4, "    ", 4);
+    return true;
+  }
+  *q++ = '0';
+  *q++ = '.';
+  for (int k = 0; k < d; ++k) *q++ = digits[k];
+  if (fixed) {
+    std::memcpy(p + w - 4, "    ", 4);
+    return true;
+  }
+  const int exponent = e10 + 1;
+  q[0] = 'E';
+  q[1] = exponent < 0 ? '-' : '+';
+  const int a = exponent < 0 ? -exponent : exponent;
+  q[2] = kDigitPairs[2 * a];
+  q[3] = kDigitPairs[2 * a + 1];
+  return true;
+}
+
 }  // namespace
 
 char* putE(char* p, double value, int w, int d) {
+  if (putCommonE(p, value, w, d)) return p + w;
   if (!std::isfinite(value) || d < 0 || d + 1 > kMaxDigits) return putStars(p, w);
   char digits[kMaxDigits];
   int e10 = 0;
@@ -239,6 +314,7 @@ char* putE(char* p, double value, int w, int d) {
 }
 
 char* putG(char* p, double value, int w, int d) {
+  if (putCommonG(p, value, w, d)) return p + w;
   if (!std::isfinite(value) || d < 1 || d > kMaxDigits || w < 4) return putStars(p, w);
   char digits[kMaxDigits];
   int e10 = 0;
