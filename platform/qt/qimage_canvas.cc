@@ -6,6 +6,7 @@
 #include <QFontMetricsF>
 #include <QHash>
 #include <QImageWriter>
+#include <QPaintEngine>
 #include <QPolygon>
 #include <QSaveFile>
 #include <QTransform>
@@ -546,7 +547,9 @@ void QImageCanvas::lineToWorld(double x, double y) {
   paint(deviceRect(from, to), true, [&](QPainter& p) {
     p.setPen(pen);
     p.drawLine(from, to);
-    if (lastLit) p.drawPoint(to);
+    // Pixels only: the recording draws vectors, and points cost it dearly.
+    if (lastLit && p.paintEngine()->type() == QPaintEngine::Raster)
+      p.fillRect(QRect(to, QSize(1, 1)), pen.color());
   });
 }
 
