@@ -17,6 +17,7 @@ GraphicsView::GraphicsView(QWidget* parent)
     : QWidget(parent), canvas_(std::make_unique<QImageCanvas>()) {
   setFixedSize(QImageCanvas::kWidth, QImageCanvas::kHeight);
   setAttribute(Qt::WA_OpaquePaintEvent);
+  canvas_->setRecording(true);  // for "Save Picture As..." in SVG
   canvas_->setChangedHook([this] {
     update();
     if (changed_) changed_();

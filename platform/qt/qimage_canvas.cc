@@ -12,6 +12,7 @@
 #include <QTransform>
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <utility>
 #include <vector>
 
@@ -221,8 +222,18 @@ const QImage& QImageCanvas::image() {
 }
 
 void QImageCanvas::setRecording(bool on) {
+  if (on == recording_) return;
   recording_ = on;
-  if (!on) painters_->restartRecording();
+  painters_->restartRecording();
+  if (on) {
+    // What was drawn before the recording began goes in as it looks.
+    QPainter& p = painters_->recording();
+    if (blank_) {
+      p.fillRect(QRect(0, 0, kWidth, kHeight), paletteColour(kBackground));
+    } else {
+      p.drawImage(0, 0, image());
+    }
+  }
 }
 
 bool QImageCanvas::svgSupported() {
@@ -267,6 +278,7 @@ void QImageCanvas::paint(const QRect& bounds, bool vector, F&& draw) {
     painters_->imageClip = viewport_;
   }
   draw(onImage);
+  blank_ = false;
   if (recording_) {
     QPainter& onPicture = painters_->recording();
     if (vector && viewport_.contains(bounds)) {
@@ -310,6 +322,7 @@ bool QImageCanvas::setWindowConfigMaximum() { return true; }
 void QImageCanvas::clearWindow() {
   painters_->endImage();
   image_.fill(paletteColour(kBackground));
+  blank_ = true;
   if (recording_) {
     painters_->restartRecording();
     QPainter& p = painters_->recording();
@@ -637,7 +650,7 @@ void QImageCanvas::outText(std::string_view text) {
   });
   // The current position moves to the end of the text, along its direction.
   const double advance = metrics.horizontalAdvance(s);
-  const double radians = degrees * M_PI / 180.0;
+  const double radians = degrees * std::numbers::pi / 180.0;
   position_ =
       at + QPoint(toPixel(advance * std::cos(radians)), -toPixel(advance * std::sin(radians)));
 }

@@ -1,8 +1,8 @@
 // A graphics window's drawing surface: an 800 x 600 QImage painted with the
 // primitives of platform::Canvas. Works without any window (the offscreen
 // platform is enough), so the batch program draws its pictures with it too.
-// Every primitive is also recorded on a QPicture, so the same drawing can be
-// written as SVG.
+// With recording on (graphics windows switch it on), every primitive is also
+// recorded on a QPicture, so the same drawing can be written as SVG.
 //
 // Coordinates: the viewport is a pixel rectangle of the image (its top-left
 // is the pixel origin, drawing is clipped to it); the world window maps world
@@ -77,9 +77,10 @@ class QImageCanvas : public Canvas {
   // support is not built in.
   bool exportSvg(const QString& path);
   static bool svgSupported();
-  // Recording for SVG costs memory on very large plots; the batch program,
-  // which never exports SVG, switches it off.
+  // Recording for SVG costs time and memory, so it is off until asked for;
+  // switched on late, it starts from a snapshot of the pixels.
   void setRecording(bool on);
+  bool recording() const { return recording_; }
   // Called after every primitive (e.g. to repaint the window showing it).
   void setChangedHook(std::function<void()> hook) { changed_ = std::move(hook); }
 
@@ -136,7 +137,8 @@ class QImageCanvas : public Canvas {
 
   QImage image_;
   std::unique_ptr<Painters> painters_;
-  bool recording_ = true;
+  bool recording_ = false;
+  bool blank_ = true;  // nothing drawn since the last clear
   std::function<void()> changed_;
 
   int colour_ = 15;

@@ -296,6 +296,9 @@ TEST_F(CanvasTest, SavesTheRectangleAsBmpOrPngAndReportsFailure) {
 TEST_F(CanvasTest, ExportsTheDrawingAsSvgAndKeepsRecordingAfterwards) {
   if (!QImageCanvas::svgSupported()) GTEST_SKIP() << "built without SVG support";
   const QString dir = qt_test::tempDir();
+  EXPECT_FALSE(canvas.recording());
+  EXPECT_FALSE(canvas.exportSvg(dir + "/nothing.svg"));  // nothing recorded
+  canvas.setRecording(true);
   canvas.setColour(kYellow);
   canvas.rectanglePixel(kFill, 10, 10, 50, 50);
   ASSERT_TRUE(canvas.exportSvg(dir + "/one.svg"));
@@ -335,6 +338,19 @@ TEST_F(CanvasTest, ExportsTheDrawingAsSvgAndKeepsRecordingAfterwards) {
   const QByteArray pixels = cut.readAll();
   EXPECT_FALSE(pixels.contains("<circle") || pixels.contains("<ellipse"));
   EXPECT_EQ(pixels.count("<image"), 2);
+
+  // Recording switched on late starts from the pixels drawn so far.
+  canvas.setRecording(false);
+  canvas.setViewport(0, 0, 799, 599);
+  canvas.setSolidFill();
+  canvas.ellipseWorld(kFill, 100, 100, 140, 140);
+  canvas.setRecording(true);
+  ASSERT_TRUE(canvas.exportSvg(dir + "/five.svg"));
+  QFile late(dir + "/five.svg");
+  ASSERT_TRUE(late.open(QIODevice::ReadOnly));
+  const QByteArray snapshot = late.readAll();
+  EXPECT_EQ(snapshot.count("<image"), 1);
+  EXPECT_FALSE(snapshot.contains("<circle") || snapshot.contains("<ellipse"));
 }
 
 }  // namespace
