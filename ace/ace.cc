@@ -1,8 +1,10 @@
 #include "ace/ace.h"
 
+#include <bit>
 #include <cassert>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -236,6 +238,13 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
   int position = 0;
   for (int t = 0; t < num_term; ++t) rsq_history[t] = 100.0;
 
+  // With all weights the same (as the Run passes them) the gathered weights
+  // are that one value: nothing to fetch.
+  bool equal_weights = paths == Paths::kFast;
+  for (int j = 2; j <= n && equal_weights; ++j) {
+    equal_weights = std::bit_cast<std::uint64_t>(w(j)) == std::bit_cast<std::uint64_t>(w(1));
+  }
+
   Vec1<double> z1 = z.column(1);
   Vec1<double> z2 = z.column(2);
   Vec1<double> z3 = z.column(3);
@@ -267,12 +276,12 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
             __builtin_prefetch(&z5(ka));
             __builtin_prefetch(&txi(ka));
             __builtin_prefetch(&xi(ka));
-            __builtin_prefetch(&w(ka));
+            if (!equal_weights) __builtin_prefetch(&w(ka));
           }
           const int k = order(j);
           z1(j) = z5(k) + txi(k);
           z2(j) = xi(k);
-          z4(j) = w(k);
+          z4(j) = equal_weights ? w(1) : w(k);
         }
         const int code = l(i) < 0 ? -l(i) : l(i);
         smooth_variable_on(paths, code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
@@ -303,39 +312,52 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
       }
     } while (np != 1 && inner < settings.max_iterations && rsq - rsq0 > DelRsq);
 
-    // Response step: smooth the sum of the predictor transformations against y.
+    // Response step: smooth the sum of the predictor transformations against
+    // y. The sums are formed in observation order first (column 6 is free
+    // until the smoother runs), so the gather reads one scattered value
+    // instead of one per predictor.
     Vec1<const int> order(m.col(resp));
-    for (int j = 1; j <= n; ++j) {
-      if (j + kAhead <= n) {
-        const int ka = order(j + kAhead);
-        __builtin_prefetch(&y(ka));
-        __builtin_prefetch(&w(ka));
+    Vec1<double> z6 = z.column(6);
+    if (paths == Paths::kFast) {
+      for (int j = 1; j <= n; ++j) {
+        double s = 0.0;
         for (int i = 1; i <= p; ++i) {
-          if (l(i) != 0) __builtin_prefetch(&tx(ka, i));
+          if (l(i) != 0) s += tx(j, i);
         }
+        z6(j) = s;
       }
-      const int k = order(j);
-      z2(j) = y(k);
-      z4(j) = w(k);
-      double s = 0.0;
-      for (int i = 1; i <= p; ++i) {
-        if (l(i) != 0) s += tx(k, i);
+      for (int j = 1; j <= n; ++j) {
+        if (j + kAhead <= n) {
+          const int ka = order(j + kAhead);
+          __builtin_prefetch(&y(ka));
+          __builtin_prefetch(&z6(ka));
+          if (!equal_weights) __builtin_prefetch(&w(ka));
+        }
+        const int k = order(j);
+        z2(j) = y(k);
+        z4(j) = equal_weights ? w(1) : w(k);
+        z1(j) = z6(k);
       }
-      z1(j) = s;
+    } else {
+      for (int j = 1; j <= n; ++j) {
+        const int k = order(j);
+        z2(j) = y(k);
+        z4(j) = w(k);
+        double s = 0.0;
+        for (int i = 1; i <= p; ++i) {
+          if (l(i) != 0) s += tx(k, i);
+        }
+        z1(j) = s;
+      }
     }
     const int code = l(resp) < 0 ? -l(resp) : l(resp);
     smooth_variable_on(paths, code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
                        settings);
     double s = 0.0;
     for (int j = 1; j <= n; ++j) {
-      if (j + kAhead <= n) {
-        const int ka = order(j + kAhead);
-        __builtin_prefetch(&w(ka));
-        __builtin_prefetch(&z2(ka), 1);
-      }
-      const int k = order(j);
-      s += w(k) * z3(j);
-      z2(k) = z1(j);
+      if (j + kAhead <= n) __builtin_prefetch(&z2(order(j + kAhead)), 1);
+      s += z4(j) * z3(j);  // z4(j) is w(k)
+      z2(order(j)) = z1(j);
     }
     s = s / sw;
     for (int j = 1; j <= n; ++j) z3(j) -= s;

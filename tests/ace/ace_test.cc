@@ -294,12 +294,24 @@ TEST(AceEstimate, NegativeCodesStartFromTheCallersValues) {
   EXPECT_EQ(a.ty, b.ty);
 }
 
+void CompareFastAndPlain(bool weighted);
+
 // The whole engine on its fast paths (two threads for sorting and smoothing,
 // vector lanes, linear-time pooling) against the plain step-by-step paths:
 // every printed line and every bit of the results must agree.
 TEST(AceEstimate, FastAndPlainPathsAgreeBitForBit) {
+  for (bool weighted : {false, true}) {
+    SCOPED_TRACE(weighted ? "unequal weights" : "equal weights");
+    CompareFastAndPlain(weighted);
+  }
+}
+
+void CompareFastAndPlain(bool weighted) {
   const int n = 17000;
   Problem fast = SmoothModel(n, 4, 10, 0.4);
+  if (weighted) {
+    for (int j = 0; j < n; ++j) fast.w[j] = 0.5 + (j % 7) * 0.25;
+  }
   for (int j = 1; j <= n; ++j) {
     fast.X(j, 2) = (fast.X(j, 2) + 1.0) / 2.0;              // circular, periodic
     fast.X(j, 4) = std::round(fast.X(j, 4) * 50.0) / 50.0;  // many ties
