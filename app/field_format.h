@@ -28,7 +28,7 @@ void appendI(std::string& out, std::int64_t value, int w);
 
 // Fw.d: fixed notation with d decimals, right-aligned in w characters. The
 // zero before the point is left out when only that makes the field fit
-// (0.5 in F3.1 gives ".5"); d = 0 keeps the point ("12.").
+// (-0.5 in F3.1 gives "-.5"); d = 0 keeps the point ("12.").
 void appendF(std::string& out, double value, int w, int d);
 
 // Ew.d with one digit before the point: 12.345 with (11,3) gives
