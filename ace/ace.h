@@ -41,7 +41,8 @@ inline constexpr int kMinObservations = 5;
 //   NumTerm     passes compared for convergence; clamped to 1..10 and stored back
 //   rsq_history kept between calls
 //   sink        receives the iteration and error lines
-// Allocates nothing.
+// Allocates nothing itself (the supersmoother takes one scratch vector per
+// call); long inputs are sorted and smoothed on two threads, same digits.
 void ace_estimate(int n, int p, const double* x, const double* y, const double* w, const int* l,
                   double DelRsq, double* tx, double* ty, double& rsq, int& ierr, int* m, double* z,
                   int ld, const AceSettings& settings, int& NumTerm, RsqHistory& rsq_history,

@@ -15,7 +15,8 @@ void running_line_smooth(int n, const double* x, const double* y, const double* 
 // Friedman's supersmoother over ascending x (n >= 5). iper == 2 asks for a
 // periodic fit (granted when all x lie in [0, 1]); span > 0 gives a single
 // fixed-span smooth, otherwise the span adapts per point with bass alpha.
-// sc is (ld, 7) work.
+// sc is (ld, 7) work. Allocates one scratch vector of n doubles per call; on
+// long non-periodic inputs a second thread shares the passes (same digits).
 void supersmoother(int n, int ld, const double* x, const double* y, const double* w, int iper,
                    double span, double alpha, double* smo, double* sc, const AceSettings& settings);
 
