@@ -76,8 +76,8 @@ struct Kernel {
 };
 
 // How each lane reads its points over a stretch of positions: the point is
-// position + off; a wrapped point is read one period lower (shift -1) or
-// higher (+1); an inactive lane keeps its window as it is.
+// position + off; a `lower` point is read one period lower; an inactive lane
+// keeps its window as it is.
 struct Lanes {
   int off[kMaxLanes];
   std::int64_t lower[kMaxLanes];
@@ -87,6 +87,7 @@ struct Lanes {
 struct Movement {
   Lanes out;
   Lanes in;
+  std::int64_t in_raised[kMaxLanes];  // in point read one period higher
 };
 
 template <int L>
@@ -263,7 +264,7 @@ TAVEL_INLINE void StepsBody(const Kernel& k, int from, int to) {
           g.out.lower[l] = -1;
         } else if (in > k.n) {
           g.in.off[l] -= k.n;
-          g.in.lower[l] = 1;  // marks a raised point
+          g.in_raised[l] = -1;
         }
       } else if (!(out >= 1 && in <= k.n)) {
         g.out.off[l] = 0;
@@ -272,17 +273,11 @@ TAVEL_INLINE void StepsBody(const Kernel& k, int from, int to) {
       }
     }
     const auto take = P::mask(g.out.active);
-    Lanes in_lanes = g.in;
-    std::int64_t raised[kMaxLanes] = {};
-    for (int l = 0; l < L; ++l) {
-      raised[l] = in_lanes.lower[l] != 0 ? -1 : 0;
-      in_lanes.lower[l] = 0;
-    }
-    const auto raise = P::mask(raised);
+    const auto raise = P::mask(g.in_raised);
     for (int j = first; j <= last; ++j) {
       V xo, yo, wo, xi, yi, wi;
       ReadPoints<L>(k, g.out, j, xo, yo, wo);
-      ReadPoints<L>(k, in_lanes, j, xi, yi, wi);
+      ReadPoints<L>(k, g.in, j, xi, yi, wi);
       xi = P::sel(raise, xi + one, xi);
       win.slide(xo, yo, wo, xi, yi, wi, take);
 
