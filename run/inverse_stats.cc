@@ -36,8 +36,46 @@ int buildInvTable(int n, const int* order, const double* raw, const double* tran
   return k;
 }
 
+bool isMonotoneTable(int n, const double* b) {
+  bool up = true;
+  bool down = true;
+  for (int i = 1; i < n; ++i) {
+    if (b[i] < b[i - 1]) up = false;
+    if (b[i] > b[i - 1]) down = false;
+    if (b[i] != b[i]) return false;  // a NaN belongs to no order
+  }
+  return up || down;
+}
+
+namespace {
+
+// The interval the outward search from j0 reaches first, for a monotone
+// table. The intervals k in 1..n-1 holding t are the run kLo..kHi; the search
+// tests j0-1-r before j0+r for r = 0, 1, ..., so it stops at the run's upper
+// end when the run lies below j0, at its lower end when it lies from j0 up,
+// and at j0-1 when the run covers both j0-1 and j0. Returns 0 when no
+// interval holds t.
+int monotoneInterval(int n, const double* b, bool asc, double t, int j0) {
+  // 0-based views: B(k) is b[k-1]. "at or before t in the table's direction".
+  auto before = [&](double v) { return asc ? v <= t : v >= t; };
+  auto after = [&](double v) { return asc ? v >= t : v <= t; };
+  // P: the last k with before(B(k)); Q: the first k with after(B(k)).
+  const double* pEnd = std::partition_point(b, b + n, before);
+  const int P = static_cast<int>(pEnd - b);
+  const double* qBegin = std::partition_point(b, b + n, [&](double v) { return !after(v); });
+  const int Q = static_cast<int>(qBegin - b) + 1;
+  const int kLo = std::max(1, Q - 1);
+  const int kHi = std::min(n - 1, P);
+  if (P < 1 || Q > n || kLo > kHi) return 0;
+  if (kHi <= j0 - 1) return kHi;
+  if (kLo >= j0) return kLo;
+  return j0 - 1 > 0 ? j0 - 1 : j0;
+}
+
+}  // namespace
+
 void interpolateTable(int n, const double* a, const double* b, double t, double& result,
-                      const LineSink& sink) {
+                      const LineSink& sink, bool monotone) {
   // The description is 1-based: A(k) is a[k-1], B(k) is b[k-1].
   auto A = [a](int k) { return a[k - 1]; };
   auto B = [b](int k) { return b[k - 1]; };
@@ -68,10 +106,15 @@ void interpolateTable(int n, const double* a, const double* b, double t, double&
     if (!(guess >= 1.0)) guess = 1.0;
     if (guess > n - 1) guess = n - 1;
     const int j0 = static_cast<int>(guess);
+    if (monotone) {
+      if (t != t) return;  // no interval holds a NaN
+      k = monotoneInterval(n, b, asc, t, j0);
+      if (k == 0) return;
+    }
     auto holds = [&](int kk) {
       return asc ? (B(kk) <= t && t <= B(kk + 1)) : (B(kk) >= t && t >= B(kk + 1));
     };
-    for (int r = 0; r < n && k == 0; ++r) {
+    for (int r = 0; r < n && k == 0 && !monotone; ++r) {
       const int d = j0 - 1 - r;
       if (d > 0 && holds(d)) {
         k = d;
@@ -113,14 +156,16 @@ void equilibrate(const RunArrays& run, double* tableRaw, double* tableTransforme
     const double* txj = run.tx + at(0, j, n);
     const int k = buildInvTable(n, run.m + at(0, j, n), run.x + at(0, j, n), txj, table);
     double* xEqj = xEq + at(0, j, n);
+    const bool monotone = isMonotoneTable(k, table.transformed);
     for (int i = 0; i < n; ++i) {
       const double t = txj[i] + (run.ty[i] - eqTarget[i]) / p;
-      interpolateTable(k, table.raw, table.transformed, t, xEqj[i], sink);
+      interpolateTable(k, table.raw, table.transformed, t, xEqj[i], sink, monotone);
     }
   }
   const int k = buildInvTable(n, run.m + at(0, p, n), run.y, run.ty, table);
+  const bool monotone = isMonotoneTable(k, table.transformed);
   for (int i = 0; i < n; ++i) {
-    interpolateTable(k, table.raw, table.transformed, eqTarget[i], yEq[i], sink);
+    interpolateTable(k, table.raw, table.transformed, eqTarget[i], yEq[i], sink, monotone);
   }
 }
 
@@ -130,11 +175,12 @@ PredictionStats predictResponse(const RunArrays& run, const double* sumTx, doubl
   std::fill(yPred, yPred + n, 0.0);
   InvTable table{tableRaw, tableTransformed, 0};
   const int k = buildInvTable(n, run.m + at(0, run.p, n), run.y, run.ty, table);
+  const bool monotone = isMonotoneTable(k, table.transformed);
   double sum = 0.0;
   double sumAbs = 0.0;
   double sumSq = 0.0;
   for (int i = 0; i < n; ++i) {
-    interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], sink);
+    interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], sink, monotone);
     const double d = run.y[i] - yPred[i];
     sum += d;
     sumAbs += std::fabs(d);

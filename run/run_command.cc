@@ -307,8 +307,7 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   writeClosingReport(runtime, rsq, report);
 
   // Stages 22 and 23.
-  writeTransformSheet(runtime, names, report, prediction, logResponse);
-  if (equilibration) writeCorrectionSheet(runtime, names, report);
+  writeSpreadsheets(runtime, names, report, prediction, logResponse, equilibration);
   // Stages 24 and 25: the work arrays go with this scope.
 }
 

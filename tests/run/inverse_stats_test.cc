@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,41 @@ double invert(const std::vector<double>& a, const std::vector<double>& b, double
   interpolateTable(static_cast<int>(a.size()), a.data(), b.data(), t, result,
                    (messages ? messages : &ignore)->sink());
   return result;
+}
+
+// The bisection used for monotone tables must pick exactly the interval the
+// outward search picks: same bits, including flat steps, exact hits of table
+// values, values outside the table and descending tables.
+TEST(InterpolateTableTest, MonotoneBisectionAgreesWithTheOutwardSearchBitForBit) {
+  std::mt19937 rng(12345);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int trial = 0; trial < 300; ++trial) {
+    const int n = 2 + static_cast<int>(rng() % 60);
+    const bool descending = trial % 2 == 1;
+    std::vector<double> a(n), b(n);
+    double level = 0.0;
+    for (int i = 0; i < n; ++i) {
+      a[i] = i * 1.5 + unit(rng);
+      // Flat steps are common in monotone fits.
+      if (i > 0 && unit(rng) < 0.4) level += 0.0;
+      else level += unit(rng) * (trial % 3 == 0 ? 100.0 : 1.0);
+      b[i] = descending ? -level : level;
+    }
+    ASSERT_TRUE(isMonotoneTable(n, b.data()));
+    std::vector<double> probes;
+    for (double v : b) probes.push_back(v);
+    for (int k = 0; k < 40; ++k) probes.push_back((unit(rng) * 1.4 - 0.2) * (b[n - 1] - b[0]) + b[0]);
+    for (double t : probes) {
+      double slow = -777.0, fast = -777.0;
+      Captured ignore;
+      interpolateTable(n, a.data(), b.data(), t, slow, ignore.sink(), false);
+      interpolateTable(n, a.data(), b.data(), t, fast, ignore.sink(), true);
+      ASSERT_EQ(std::memcmp(&slow, &fast, sizeof slow), 0)
+          << "n=" << n << " t=" << t << " slow=" << slow << " fast=" << fast;
+    }
+  }
+  const std::vector<double> turning = {0.0, 2.0, 1.0};
+  EXPECT_FALSE(isMonotoneTable(3, turning.data()));
 }
 
 TEST(BuildInvTableTest, OneEntryPerDistinctRawValueFirstTieWins) {
