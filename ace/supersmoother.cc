@@ -232,15 +232,24 @@ constexpr int kPipelineMinPoints = 16384;
 // Points produced between two looks at the other thread's progress.
 constexpr int kChunk = 4096;
 
+// Waits until the other thread's progress reaches value: a short spin, as it
+// is usually about to get there, then a proper sleep, so that a busy machine
+// can give the core to the thread being waited for.
 void wait_for(const std::atomic<int>& progress, int value) {
-  int spins = 0;
-  while (progress.load(std::memory_order_acquire) < value) {
-    if (++spins < 64) {
+  for (int spins = 0;; ++spins) {
+    const int now = progress.load(std::memory_order_acquire);
+    if (now >= value) return;
+    if (spins < 2000) {
       __builtin_ia32_pause();
     } else {
-      std::this_thread::yield();
+      progress.wait(now, std::memory_order_acquire);
     }
   }
+}
+
+void publish(std::atomic<int>& progress, int value) {
+  progress.store(value, std::memory_order_release);
+  progress.notify_all();
 }
 
 // The passes of one adaptive smooth, in the order of their dependencies.
@@ -282,14 +291,14 @@ struct Passes {
       helper = std::thread([&] {
         for (int j = 0; j < n;) {
           j = std::min(n, j + kChunk);
-          trials_done.store(trials.advance(j), std::memory_order_release);
+          publish(trials_done, trials.advance(j));
         }
         wait_for(residuals_done, 1);
         supersmoother_choose_span(1, half, sc, ld, alpha, settings);
         wait_for(choice_done, 1);
         for (int j = 0; j < n;) {
           j = std::min(n, j + kChunk);
-          spans_done.store(spans.advance(j), std::memory_order_release);
+          publish(spans_done, spans.advance(j));
         }
       });
     } catch (const std::system_error&) {
@@ -300,9 +309,9 @@ struct Passes {
       wait_for(trials_done, residuals.needs(j));
       residuals.advance(j);
     }
-    residuals_done.store(1, std::memory_order_release);
+    publish(residuals_done, 1);
     supersmoother_choose_span(half + 1, n, sc, ld, alpha, settings);
-    choice_done.store(1, std::memory_order_release);
+    publish(choice_done, 1);
     int blended = 0;
     for (int j = 0; j < n;) {
       j = std::min(n, j + kChunk);
