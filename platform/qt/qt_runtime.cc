@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QInputEvent>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -109,17 +110,44 @@ bool isUserInput(QEvent::Type type) {
 
 }  // namespace
 
-// Swallows the user input that piled up while a command ran, so a click on
-// "&Run" made during a run does not start a second one afterwards.
+// Drops the user input that piled up while a command ran, so a click on
+// "&Run" made during a run does not start a second one afterwards. Input is
+// told apart by its time stamp (the window system's clock, in ms): what was
+// made between the start and the end of a command is stale, whenever it
+// arrives.
 class QtRuntime::InputGate : public QObject {
  public:
-  bool discarding = false;
+  quint64 lastStamp = 0;  // the latest user input seen
+  quint64 staleFrom = 0;  // [staleFrom, staleUntil): made during a command
+  quint64 staleUntil = 0;
+
+  void commandStarted() {
+    commandStart_ = lastStamp;
+    clock_.start();
+  }
+  void commandEnded() {
+    if (commandStart_ == 0) return;  // no input seen yet: no clock to compare with
+    staleFrom = commandStart_;
+    staleUntil = commandStart_ + static_cast<quint64>(clock_.elapsed()) + 1;
+  }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (discarding && isUserInput(event->type())) return true;
+    if (isUserInput(event->type())) {
+      if (const auto* input = dynamic_cast<const QInputEvent*>(event)) {
+        const quint64 stamp = input->timestamp();
+        if (stamp != 0) {
+          if (stamp > staleFrom && stamp < staleUntil) return true;
+          lastStamp = std::max(lastStamp, stamp);
+        }
+      }
+    }
     return QObject::eventFilter(watched, event);
   }
+
+ private:
+  quint64 commandStart_ = 0;
+  QElapsedTimer clock_;
 };
 
 QtRuntime::QtRuntime() : gate_(std::make_unique<InputGate>()) {
@@ -262,7 +290,7 @@ void QtRuntime::trigger(const MenuCallback& callback, BuiltinAction action, bool
 void QtRuntime::runCommand(const std::function<void()>& command) {
   if (busy_) return;
   busy_ = true;
-  pumped_ = false;
+  gate_->commandStarted();
   pumpClock_.start();
   QString failure;
   try {
@@ -275,11 +303,7 @@ void QtRuntime::runCommand(const std::function<void()>& command) {
   }
   busy_ = false;
   flushOutput();
-  if (pumped_) {
-    gate_->discarding = true;
-    QCoreApplication::processEvents();
-    gate_->discarding = false;
-  }
+  gate_->commandEnded();
   if (!failure.isEmpty()) {
     stop(QStringLiteral("The program stopped after an error: %1").arg(failure).toStdString());
     return;
@@ -578,7 +602,6 @@ void QtRuntime::keepResponsive() {
   if (!busy_ || stopping_) return;
   if (pumpClock_.isValid() && pumpClock_.elapsed() < kPumpIntervalMs) return;
   pumpClock_.restart();
-  pumped_ = true;
   flushOutput();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

@@ -5,8 +5,8 @@
 //
 // Commands run one at a time. While one runs, the output window shows new
 // lines as they come and the windows keep repainting (events are processed
-// every 50 ms without user input); input queued meanwhile is dropped when the
-// command ends, so a click made during a long run starts nothing afterwards.
+// every 50 ms without user input); input made meanwhile is dropped when it
+// arrives, so a click made during a long run starts nothing afterwards.
 #pragma once
 
 #include <QElapsedTimer>
@@ -140,7 +140,6 @@ class QtRuntime : public Runtime {
   std::map<int, GraphicsUnit> graphics_;
   std::vector<int> activation_;  // graphics units, most recently active last
   bool busy_ = false;
-  bool pumped_ = false;
   bool quitAfterCommand_ = false;
   bool stopping_ = false;
   QElapsedTimer pumpClock_;

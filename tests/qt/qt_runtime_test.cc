@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -204,6 +205,34 @@ TEST_F(RuntimeTest, CommandsShowProgressRunOneAtATimeAndStopOnErrors) {
   EXPECT_TRUE(message.contains("out of memory"));
   EXPECT_EQ(exitStatus_, 0);
   EXPECT_FALSE(rt().isOpen(2));
+}
+
+// Clicks a user makes while a command runs wait in the window system's
+// queue; when they arrive after the command they must start nothing.
+TEST_F(RuntimeTest, InputMadeDuringACommandIsDroppedWhenItArrives) {
+  int clicks = 0;
+  QPushButton button("&Run");
+  button.resize(60, 20);
+  QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
+  auto click = [&](quint64 stamp) {
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    press.setTimestamp(stamp);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    release.setTimestamp(stamp + 1);
+    QCoreApplication::sendEvent(&button, &press);
+    QCoreApplication::sendEvent(&button, &release);
+  };
+  click(100000);  // the click that starts the command; its time stamp is the clock
+  EXPECT_EQ(clicks, 1);
+  rt().runCommand([] { QThread::msleep(40); });
+  click(100020);  // made 20 ms into the 40 ms command, arriving only now
+  EXPECT_EQ(clicks, 1);
+  click(100001 + 40 + 200);  // made after the command
+  EXPECT_EQ(clicks, 2);
+  click(100030);  // stale input stays stale
+  EXPECT_EQ(clicks, 2);
 }
 
 TEST_F(RuntimeTest, GraphicsWindowsAreActiveInOrderAndSaveTheirPictures) {
