@@ -19,7 +19,11 @@ GraphicsView::GraphicsView(QWidget* parent)
   setAttribute(Qt::WA_OpaquePaintEvent);
   canvas_->setRecording(true);  // for "Save Picture As..." in SVG
   canvas_->setChangedHook([this] {
-    update();
+    // One repaint request per batch of primitives: plots draw many.
+    if (!repaintRequested_) {
+      repaintRequested_ = true;
+      update();
+    }
     if (changed_) changed_();
   });
 }
@@ -27,6 +31,7 @@ GraphicsView::GraphicsView(QWidget* parent)
 GraphicsView::~GraphicsView() { canvas_->setChangedHook({}); }
 
 void GraphicsView::paintEvent(QPaintEvent* event) {
+  repaintRequested_ = false;
   QPainter painter(this);
   painter.drawImage(event->rect(), canvas_->image(), event->rect());
 }

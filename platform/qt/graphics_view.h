@@ -36,6 +36,7 @@ class GraphicsView : public QWidget {
   std::unique_ptr<QImageCanvas> canvas_;
   std::function<void()> changed_;
   std::function<bool()> allowed_;
+  bool repaintRequested_ = false;
 };
 
 }  // namespace tavel::platform::qt
