@@ -381,6 +381,14 @@ int RunningLineSweep::needs(int j) const {
   return std::min(need, n_);
 }
 
+int RunningLineSweep::reads_from() const {
+  if (next_ > n_) return n_ + 1;
+  int widest = 0;
+  for (int l = 0; l < count_; ++l) widest = std::max(widest, ibw_[l]);
+  // The next step's out point is the lowest any later step reads.
+  return std::max(1, next_ - widest - 1);
+}
+
 template <int L>
 void RunningLineSweep::run(int from, int to) {
   Kernel k;

@@ -30,6 +30,10 @@ class RunningLineSweep {
   // periodic sweep reads the far end at once).
   int needs(int j) const;
 
+  // The lowest input point that producing the remaining outputs may still
+  // read (n + 1 when the sweep is complete); a plain sweep only.
+  int reads_from() const;
+
   // Produces the outputs up to point last (in order, continuing where the
   // previous call stopped) and returns the last point whose outputs are final:
   // tied abscissae get their common value only when their group is complete.

@@ -273,19 +273,22 @@ struct Passes {
     result.advance(n);
   }
 
-  // Two threads: a helper runs the trial smooths while this thread smooths
-  // their residuals a little behind it; both choose spans for half the points;
-  // then the helper smooths the spans while this thread blends and smooths the
-  // blend a little behind it. A pass at point j reads its input only up to
-  // needs(j), so it waits until the producer has finished that far. Each
-  // point's arithmetic is unchanged, so the digits are those of one thread.
-  // Returns false (having done nothing) when no thread can be started.
+  // Two threads. The helper runs the trial smooths while this thread smooths
+  // their residuals a little behind it. Then the helper chooses the spans of
+  // the first half and smooths the chosen spans, while this thread chooses
+  // the spans of the second half, and then blends and smooths the blend a
+  // little behind the helper. A pass at point j reads its input only up to
+  // needs(j), so it waits until its producer has finished that far; a span is
+  // chosen only where the residual smooths are final and will not read
+  // column 7 there again. Each point's arithmetic is unchanged, so the digits
+  // are those of one thread. Returns false (having done nothing) when no
+  // thread can be started.
   bool pipelined() {
+    const int split = n / 2;  // first point whose span this thread chooses
     std::atomic<int> trials_done{0};
-    std::atomic<int> residuals_done{0};
-    std::atomic<int> choice_done{0};
+    std::atomic<int> residuals_safe{0};  // residual smooths final and read
+    std::atomic<int> chosen_back{split - 1};
     std::atomic<int> spans_done{0};
-    const int half = n / 2;
     std::thread helper;
     try {
       helper = std::thread([&] {
@@ -293,11 +296,15 @@ struct Passes {
           j = std::min(n, j + kChunk);
           publish(trials_done, trials.advance(j));
         }
-        wait_for(residuals_done, 1);
-        supersmoother_choose_span(1, half, sc, ld, alpha, settings);
-        wait_for(choice_done, 1);
+        for (int q = 1; q < split;) {
+          wait_for(residuals_safe, q);
+          const int upto = std::min(split - 1, residuals_safe.load(std::memory_order_acquire));
+          supersmoother_choose_span(q, upto, sc, ld, alpha, settings);
+          q = upto + 1;
+        }
         for (int j = 0; j < n;) {
           j = std::min(n, j + kChunk);
+          wait_for(chosen_back, spans.needs(j));
           publish(spans_done, spans.advance(j));
         }
       });
@@ -307,11 +314,15 @@ struct Passes {
     for (int j = 0; j < n;) {
       j = std::min(n, j + kChunk);
       wait_for(trials_done, residuals.needs(j));
-      residuals.advance(j);
+      const int final_point = residuals.advance(j);
+      publish(residuals_safe, std::min(final_point, residuals.reads_from() - 1));
     }
-    publish(residuals_done, 1);
-    supersmoother_choose_span(half + 1, n, sc, ld, alpha, settings);
-    publish(choice_done, 1);
+    for (int q = split; q <= n;) {
+      const int upto = std::min(n, q + kChunk - 1);
+      supersmoother_choose_span(q, upto, sc, ld, alpha, settings);
+      publish(chosen_back, upto);
+      q = upto + 1;
+    }
     int blended = 0;
     for (int j = 0; j < n;) {
       j = std::min(n, j + kChunk);
