@@ -142,8 +142,10 @@ bool toReal(std::string_view token, T& value) {
 }
 
 bool toInteger(std::string_view token, int& value) {
-  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
-  if (token.empty() || token.front() == '+') return false;
+  // One sign at most: "+-4" is not a number.
+  const bool plus = !token.empty() && token.front() == '+';
+  if (plus) token.remove_prefix(1);
+  if (token.empty() || token.front() == '+' || (plus && token.front() == '-')) return false;
   int v = 0;
   const auto r = std::from_chars(token.data(), token.data() + token.size(), v);
   if (r.ec != std::errc() || r.ptr != token.data() + token.size()) return false;

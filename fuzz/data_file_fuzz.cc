@@ -1,0 +1,158 @@
+// The data file scan and the Run's re-read on the same bytes. The scan reads
+// single-precision rows, the re-read double-precision rows with the same
+// rules; both must accept the same rows, and every value of the re-read,
+// rounded to single precision, must be the value the scan saw. No value may
+// be a NaN; a value beyond the single-precision range is an infinity of its
+// sign in the scan and a finite double in the re-read.
+//
+// Rounding a decimal text to double and then to single precision differs
+// from rounding it to single precision at once only when the double lands
+// exactly half-way between two floats; such a value is allowed to differ by
+// that one step (the scan's reading is the correctly rounded one).
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/data_file.h"
+#include "app/free_form_reader.h"
+#include "app/records.h"
+#include "fuzz/fuzz_check.h"
+#include "platform/headless/headless_runtime.h"
+
+namespace {
+
+using tavel::app::kDataUnit;
+using tavel::platform::ReadResult;
+
+const std::string& workDir() {
+  static const std::string dir = [] {
+    const char* shm = "/dev/shm";
+    std::string pattern =
+        std::string(std::filesystem::is_directory(shm) ? shm : "/tmp") + "/tavel-fuzz-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    return pattern;
+  }();
+  return dir;
+}
+
+void writeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) std::abort();
+  if (size != 0 && std::fwrite(data, 1, size, f) != size) std::abort();
+  std::fclose(f);
+}
+
+std::uint32_t bitsOf(float f) {
+  std::uint32_t b;
+  std::memcpy(&b, &f, sizeof b);
+  return b;
+}
+
+// True when wide, rounded to float, gives narrow, or when wide is exactly
+// half-way between narrow and the float it rounds to.
+bool roundsTo(double wide, float narrow) {
+  const float rounded = static_cast<float>(wide);
+  if (bitsOf(rounded) == bitsOf(narrow)) return true;
+  if (std::nextafter(narrow, rounded) != rounded) return false;
+  constexpr double kMax = std::numeric_limits<float>::max();
+  if (std::isinf(rounded)) {  // the half-way point above the largest float
+    return std::fabs(narrow) == kMax && std::fabs(wide) == kMax + std::ldexp(1.0, 127 - 24);
+  }
+  return wide == (static_cast<double>(narrow) + static_cast<double>(rounded)) / 2;
+}
+
+template <typename T>
+std::vector<std::vector<T>> readRows(tavel::platform::Runtime& runtime,
+                                     const tavel::app::DataTable& table) {
+  std::vector<std::vector<T>> rows;
+  FUZZ_CHECK(runtime.rewind(kDataUnit), "the data file is not open after the scan");
+  tavel::app::FreeFormReader reader(runtime, kDataUnit);
+  if (reader.discardRecord() != ReadResult::Success) return rows;
+  std::vector<T> row(static_cast<std::size_t>(table.numCol1));
+  for (std::size_t j = 0; j < row.size() && j < table.rowCarryIn.size(); ++j)
+    row[j] = static_cast<T>(table.rowCarryIn[j]);
+  while (reader.nextRow(std::span<T>(row))) rows.push_back(row);
+  return rows;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string name = "in.dat";
+  writeFile(workDir() + "/" + name, data, size);
+
+  tavel::platform::headless::HeadlessRuntime runtime(workDir());
+  tavel::app::AppState state;
+  tavel::app::readDataFile(runtime, state, name);
+  const tavel::app::DataTable& t = state.data;
+
+  // The table describes itself consistently.
+  FUZZ_CHECK(t.numCol1 >= 0 && t.numCol1 <= tavel::app::kMaxNames, "numCol1 %d", t.numCol1);
+  FUZZ_CHECK(static_cast<int>(t.colName.size()) == t.numCol, "%zu names for numCol %d",
+             t.colName.size(), t.numCol);
+  int logs = 0;
+  for (int j = 0; j < t.numCol1; ++j) logs += t.allPositive[j] ? 1 : 0;
+  FUZZ_CHECK(t.numCol == t.numCol1 + logs, "numCol %d, numCol1 %d, %d positive columns", t.numCol,
+             t.numCol1, logs);
+  for (int v = 1; v <= t.numCol; ++v) {
+    FUZZ_CHECK(t.colName[v - 1].size() == static_cast<std::size_t>(tavel::app::kNameLength),
+               "name %d has %zu characters", v, t.colName[v - 1].size());
+    if (v > t.numCol1) {
+      const int source = t.lnSource[v - 1];
+      FUZZ_CHECK(source >= 1 && source <= t.numCol1 && t.allPositive[source - 1],
+                 "log variable %d from column %d", v, source);
+      FUZZ_CHECK(t.colName[v - 1] == "_ln_" + t.colName[source - 1].substr(0, 46),
+                 "log variable %d named [%s]", v, t.colName[v - 1].c_str());
+    }
+  }
+  if (size == 0) {
+    FUZZ_CHECK(t.numCol1 == 0 && t.nRows == 0 && !runtime.screen().empty() &&
+                   runtime.screen().back() == " empty file",
+               "an empty file is not reported as empty");
+    return 0;
+  }
+
+  // The names are those of the header line as the unit gives it.
+  std::string header;
+  FUZZ_CHECK(runtime.rewind(kDataUnit), "the data file is not open after the scan");
+  FUZZ_CHECK(runtime.readLine(kDataUnit, header) == ReadResult::Success, "no header line");
+  const std::vector<std::string> names = tavel::app::headerToNames(header);
+  FUZZ_CHECK(names.size() == static_cast<std::size_t>(t.numCol1) &&
+                 std::equal(names.begin(), names.end(), t.colName.begin()),
+             "the names differ from the header's");
+
+  // The scan's rows, read again in single precision, give its count and
+  // its positivity; the re-read in double precision gives the same rows.
+  const std::vector<std::vector<float>> narrow = readRows<float>(runtime, t);
+  const std::vector<std::vector<double>> wide = readRows<double>(runtime, t);
+  FUZZ_CHECK(narrow.size() == static_cast<std::size_t>(t.nRows), "scan counted %d rows, %zu read",
+             t.nRows, narrow.size());
+  FUZZ_CHECK(wide.size() == narrow.size(), "re-read found %zu rows, scan %zu", wide.size(),
+             narrow.size());
+  std::vector<bool> positive(static_cast<std::size_t>(t.numCol1), true);
+  for (std::size_t i = 0; i < narrow.size(); ++i) {
+    for (std::size_t j = 0; j < narrow[i].size(); ++j) {
+      const float f = narrow[i][j];
+      const double d = wide[i][j];
+      FUZZ_CHECK(!std::isnan(f) && !std::isnan(d), "row %zu column %zu is a NaN", i + 1, j + 1);
+      FUZZ_CHECK(std::isfinite(d), "row %zu column %zu: %g in double precision", i + 1, j + 1, d);
+      FUZZ_CHECK(roundsTo(d, f), "row %zu column %zu: %.9g read as %.17g", i + 1, j + 1,
+                 static_cast<double>(f), d);
+      positive[j] = positive[j] && f > 0.0f;
+    }
+  }
+  for (int j = 0; j < t.numCol1; ++j)
+    FUZZ_CHECK(positive[j] == t.allPositive[j], "column %d positivity", j + 1);
+  return 0;
+}

@@ -1,0 +1,66 @@
+// The header line to column names, against a literal transcription of the
+// documented steps: every blank and tab becomes "~" on a blank-padded buffer
+// of 256 characters, runs of "~" shrink to one (a blank entering at the end
+// for every character removed), a leading "~" goes, and every text before a
+// "~" is a name, cut or padded to 50 characters, at most 64 of them.
+// A UTF-8 byte-order mark and a carriage return ending the line are not part
+// of the names (the reader drops them before the steps).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/data_file.h"
+#include "app/records.h"
+#include "fuzz/fuzz_check.h"
+
+namespace {
+
+using tavel::app::kHeaderLength;
+using tavel::app::kMaxNames;
+using tavel::app::kNameLength;
+
+std::vector<std::string> literalNames(std::string_view line) {
+  if (line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  std::string buf(line.substr(0, kHeaderLength));
+  buf.resize(kHeaderLength, ' ');
+  for (char& c : buf)
+    if (c == ' ' || c == '\t') c = '~';
+  for (std::size_t at = buf.find("~~"); at != std::string::npos; at = buf.find("~~")) {
+    buf.erase(at, 1);
+    buf.push_back(' ');
+  }
+  if (buf.front() == '~') {
+    buf.erase(0, 1);
+    buf.push_back(' ');
+  }
+  std::vector<std::string> names;
+  for (std::size_t at = buf.find('~'); at != std::string::npos; at = buf.find('~')) {
+    std::string name = buf.substr(0, at);
+    name.resize(kNameLength, ' ');
+    names.push_back(name);
+    buf.erase(0, at + 1);
+  }
+  if (names.size() > static_cast<std::size_t>(kMaxNames)) names.resize(kMaxNames);
+  return names;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view line(reinterpret_cast<const char*>(data), size);
+  const std::vector<std::string> names = tavel::app::headerToNames(line);
+  const std::vector<std::string> expected = literalNames(line);
+  FUZZ_CHECK(names.size() == expected.size(), "%zu names, expected %zu", names.size(),
+             expected.size());
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    FUZZ_CHECK(names[k] == expected[k], "name %zu is [%s], expected [%s]", k + 1, names[k].c_str(),
+               expected[k].c_str());
+    const std::string_view name(names[k]);
+    FUZZ_CHECK(name.front() != ' ' && name.find_first_of("\t~") == std::string_view::npos,
+               "name %zu [%s] holds a separator", k + 1, names[k].c_str());
+  }
+  return 0;
+}
