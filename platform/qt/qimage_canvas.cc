@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QImageWriter>
 #include <QPaintEngine>
+#include <QPainterPath>
 #include <QPolygon>
 #include <QSaveFile>
 #include <QTransform>
@@ -645,7 +646,15 @@ void QImageCanvas::outText(std::string_view text) {
     p.translate(at);
     // Tenths of degrees counter-clockwise on the screen; Qt turns clockwise.
     if (rotation_ != 0) p.rotate(-degrees);
-    p.drawText(QPoint(0, metrics.ascent()), s);
+    if (p.paintEngine()->type() == QPaintEngine::Picture) {
+      // SVG viewers would set the text in faces of their own, without the
+      // width the text was fitted to; outlines look the same everywhere.
+      QPainterPath outline;
+      outline.addText(QPointF(0, metrics.ascent()), font_, s);
+      p.fillPath(outline, pen.color());
+    } else {
+      p.drawText(QPoint(0, metrics.ascent()), s);
+    }
     p.restore();
   });
   // The current position moves to the end of the text, along its direction.
