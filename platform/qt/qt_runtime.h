@@ -83,6 +83,7 @@ class QtRuntime : public Runtime {
   QMdiSubWindow* outputWindow() const { return outputWindow_; }
   QMdiSubWindow* graphicsWindow(int unit) const;
   QImageCanvas* canvasOf(int unit) const;
+  GraphicsView* graphicsView(int unit) const { return viewOf(unit); }
   int activeGraphicsUnit() const;
   const QString& aboutText() const { return aboutText_; }
   bool busy() const { return busy_; }

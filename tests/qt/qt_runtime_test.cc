@@ -30,6 +30,7 @@
 
 #include "app/records.h"
 #include "app/shell.h"
+#include "platform/qt/graphics_view.h"
 #include "tests/qt/qt_test_support.h"
 
 namespace tavel::platform::qt {
@@ -267,6 +268,22 @@ TEST_F(RuntimeTest, GraphicsWindowsAreActiveInOrderAndSaveTheirPictures) {
   const QImage picture = reader.read();
   EXPECT_EQ(picture.size(), QSize(800, 600));
   EXPECT_EQ(picture.pixel(50, 50), paletteColour(14).rgb());
+
+  // "Save Picture As..." writes the format its extension names.
+  GraphicsView* view = rt().graphicsView(11);
+  ASSERT_NE(view, nullptr);
+  EXPECT_TRUE(view->canvas().recording());
+  ASSERT_TRUE(view->savePicture(dir_ + "/saved.png"));
+  ASSERT_TRUE(view->savePicture(dir_ + "/saved.bmp"));
+  EXPECT_EQ(QImageReader(dir_ + "/saved.png").format(), "png");
+  EXPECT_EQ(QImageReader(dir_ + "/saved.bmp").size(), QSize(800, 600));
+  if (QImageCanvas::svgSupported()) {
+    ASSERT_TRUE(view->savePicture(dir_ + "/saved.svg"));
+    QFile svg(dir_ + "/saved.svg");
+    ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(svg.readAll().contains("viewBox=\"0 0 800 600\""));
+  }
+  EXPECT_FALSE(view->savePicture(dir_ + "/missing/saved.png"));
 
   // Closing the active window makes the previous one active; the user's
   // close box counts as closing too.
