@@ -120,7 +120,10 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
                      const double* w_data, const int* l_data, double DelRsq, double* tx_data,
                      double* ty_data, double& rsq, int& ierr, int* m_data, double* z_data, int ld,
                      const AceSettings& settings, int& NumTerm, RsqHistory& rsq_history,
-                     const LineSink& sink) {
+                     const LineSink& sink, EngineCounts* counts) {
+  EngineCounts unused;
+  EngineCounts& count = counts != nullptr ? *counts : unused;
+  count = EngineCounts{};
   ierr = 0;
   // The smoothers' first windows and quartile scale need five points; with
   // fewer they would read outside their arrays, so nothing is touched.
@@ -257,6 +260,7 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
     double rsq0 = 0.0;
     do {
       ++inner;
+      ++count.inner_passes;
       rsq0 = rsq;
       for (int j = 1; j <= n; ++j) {
         double s = 0.0;
@@ -284,6 +288,7 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
           z4(j) = equal_weights ? w(1) : w(k);
         }
         const int code = l(i) < 0 ? -l(i) : l(i);
+        ++count.predictor_smooths;
         smooth_variable_on(paths, code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
                            settings);
         double s = 0.0;
@@ -351,6 +356,7 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
       }
     }
     const int code = l(resp) < 0 ? -l(resp) : l(resp);
+    ++count.response_smooths;
     smooth_variable_on(paths, code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
                        settings);
     double s = 0.0;

@@ -266,6 +266,29 @@ TEST(AceEstimate, StopsWhenTwoPassesAgreeOrAfterTenPasses) {
   EXPECT_EQ(pr.lines.back().substr(0, 12), " iteration10");
 }
 
+// With one active predictor a second inner pass would smooth the same
+// partial residual again and be discarded: it must not be made at all.
+TEST(AceEstimate, SingleActivePredictorMakesOneInnerPassPerOuterPass) {
+  Problem pr = SmoothModel(200, 3, 12, 0.3);
+  pr.l = {0, 1, 0, 3};
+  pr.NumTerm = 10;  // forces ten outer passes
+  EngineCounts counts;
+  ace_estimate_on(Paths::kFast, pr.n, pr.p, pr.x.data(), pr.y.data(), pr.w.data(), pr.l.data(),
+                  pr.DelRsq, pr.tx.data(), pr.ty.data(), pr.rsq, pr.ierr, pr.m.data(), pr.z.data(),
+                  pr.ld, pr.settings, pr.NumTerm, pr.history, nullptr, &counts);
+  ASSERT_EQ(pr.ierr, 0);
+  EXPECT_EQ(counts.inner_passes, 10);
+  EXPECT_EQ(counts.predictor_smooths, 10);
+  EXPECT_EQ(counts.response_smooths, 10);
+
+  pr.l = {1, 1, 0, 3};  // two active predictors: the inner loop may repeat
+  ace_estimate_on(Paths::kFast, pr.n, pr.p, pr.x.data(), pr.y.data(), pr.w.data(), pr.l.data(),
+                  pr.DelRsq, pr.tx.data(), pr.ty.data(), pr.rsq, pr.ierr, pr.m.data(), pr.z.data(),
+                  pr.ld, pr.settings, pr.NumTerm, pr.history, nullptr, &counts);
+  EXPECT_GT(counts.inner_passes, 10);
+  EXPECT_EQ(counts.predictor_smooths, 2 * counts.inner_passes);
+}
+
 TEST(AceEstimate, DegenerateColumnsGiveNoNaN) {
   Problem pr = SmoothModel(60, 3, 8, 0.2);
   for (int j = 1; j <= 60; ++j) pr.X(j, 2) = 4.0;  // constant predictor
