@@ -5,11 +5,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "ace/engine_paths.h"
+#include "ace/helper_thread.h"
 #include "ace/helpers.h"
 #include "ace/smoothers.h"
 #include "ace/view.h"
@@ -46,13 +46,13 @@ void emit(const LineSink& sink, const std::string& line) {
 constexpr int kAhead = 24;
 
 // Below this many rows a second thread costs more than it saves.
-constexpr int kParallelSortMinRows = 16384;
+constexpr int kTwoThreadsMinRows = 16384;
 
 // Sorts y (into column p+1 of m) and every used predictor (column i), each
 // carrying the observation numbers 1..n. The sorts are independent, so two
 // threads share them, each with its own value column of z (2 and 3).
-void sort_orders(Paths paths, int n, int p, int ld, const int* l_data, const double* x_data,
-                 int* m_data, double* z_data) {
+void sort_orders(HelperThread* helper, int n, int p, int ld, const int* l_data,
+                 const double* x_data, int* m_data, double* z_data) {
   Vec1<const int> l(l_data);
   Mat1<const double> x(x_data, ld);
   Mat1<int> m(m_data, ld);
@@ -76,24 +76,21 @@ void sort_orders(Paths paths, int n, int p, int ld, const int* l_data, const dou
     }
   };
   for_each_column([&](int) { ++count; });
-  if (paths == Paths::kFast && n >= kParallelSortMinRows && count > 1) {
+  if (helper != nullptr && count > 1) {
     // The response goes first on this thread, because column 2 holds it.
-    try {
-      std::thread helper([&] {
-        int k = 0;
-        for_each_column([&](int i) {
-          if (k++ % 2 == 1) sort_column(i, 3);
-        });
-      });
+    auto helper_part = [&] {
       int k = 0;
       for_each_column([&](int i) {
-        if (k++ % 2 == 0) sort_column(i, 2);
+        if (k++ % 2 == 1) sort_column(i, 3);
       });
-      helper.join();
-      return;
-    } catch (const std::system_error&) {
-      // No second thread: sort them one after the other below.
-    }
+    };
+    helper->start(helper_part);
+    int k = 0;
+    for_each_column([&](int i) {
+      if (k++ % 2 == 0) sort_column(i, 2);
+    });
+    helper->wait();
+    return;
   }
   for_each_column([&](int i) { sort_column(i, 2); });
 }
@@ -227,8 +224,14 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
     for (int j = 1; j <= n; ++j) ty(j) = ty(j) * scale;
   }
 
+  // One helper thread for the whole call (sorting and smoothing), started
+  // here so that the loops below start none.
+  std::optional<HelperThread> helper_thread;
+  if (paths == Paths::kFast && n >= kTwoThreadsMinRows) helper_thread.emplace();
+  HelperThread* helper = helper_thread && helper_thread->started() ? &*helper_thread : nullptr;
+
   // Each variable is sorted once; every later pass goes through these orders.
-  sort_orders(paths, n, p, ld, l_data, x_data, m_data, z_data);
+  sort_orders(helper, n, p, ld, l_data, x_data, m_data, z_data);
 
   scale_predictors(n, p, ld, w_data, sw, ty_data, tx_data, DelRsq, p, z.col(5), z.col(6));
 
@@ -290,7 +293,7 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
         const int code = l(i) < 0 ? -l(i) : l(i);
         ++count.predictor_smooths;
         smooth_variable_on(paths, code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
-                           settings);
+                           settings, helper);
         double s = 0.0;
         for (int j = 1; j <= n; ++j) s += z3(j) * z4(j);
         s = s / sw;
@@ -358,7 +361,7 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
     const int code = l(resp) < 0 ? -l(resp) : l(resp);
     ++count.response_smooths;
     smooth_variable_on(paths, code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
-                       settings);
+                       settings, helper);
     double s = 0.0;
     for (int j = 1; j <= n; ++j) {
       if (j + kAhead <= n) __builtin_prefetch(&z2(order(j + kAhead)), 1);

@@ -10,9 +10,12 @@ namespace tavel::ace {
 
 enum class Paths { kFast, kPlain };
 
+class HelperThread;
+
+// helper: a started helper thread for the fast path, or null (one thread).
 void smooth_variable_on(Paths paths, int code, int n, int ld, const double* abscissa,
                         const double* ordinate, const double* weights, double* result,
-                        double* scratch, const AceSettings& settings);
+                        double* scratch, const AceSettings& settings, HelperThread* helper);
 
 // How much smoothing a call did: inner passes summed over the outer passes,
 // and smooths of predictors and of the response.

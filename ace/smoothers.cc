@@ -1,6 +1,7 @@
 #include "ace/smoothers.h"
 
 #include "ace/engine_paths.h"
+#include "ace/helper_thread.h"
 #include "ace/monotone.h"
 #include "ace/supersmoother.h"
 #include "ace/supersmoother_passes.h"
@@ -135,13 +136,19 @@ void monotone_step(int n, int ld, const double* abscissa, double* result, double
 void smooth_variable(int code, int n, int ld, const double* abscissa, const double* ordinate,
                      const double* weights, double* result, double* scratch,
                      const AceSettings& settings) {
-  smooth_variable_on(Paths::kFast, code, n, ld, abscissa, ordinate, weights, result, scratch,
-                     settings);
+  if (n >= kPipelineMinPoints) {
+    HelperThread helper;
+    smooth_variable_on(Paths::kFast, code, n, ld, abscissa, ordinate, weights, result, scratch,
+                       settings, &helper);
+  } else {
+    smooth_variable_on(Paths::kFast, code, n, ld, abscissa, ordinate, weights, result, scratch,
+                       settings, nullptr);
+  }
 }
 
 void smooth_variable_on(Paths paths, int code, int n, int ld, const double* abscissa,
                         const double* ordinate, const double* weights, double* result,
-                        double* scratch, const AceSettings& settings) {
+                        double* scratch, const AceSettings& settings, HelperThread* helper) {
   Vec1<const double> x(abscissa);
   Vec1<const double> y(ordinate);
   Vec1<const double> w(weights);
@@ -151,8 +158,8 @@ void smooth_variable_on(Paths paths, int code, int n, int ld, const double* absc
     case 2:
     case 3:
       if (paths == Paths::kFast) {
-        supersmoother(n, ld, abscissa, ordinate, weights, code, settings.fixed_span, settings.bass,
-                      result, scratch, settings);
+        supersmoother_in_lanes(n, ld, abscissa, ordinate, weights, code, settings.fixed_span,
+                               settings.bass, result, scratch, settings, helper);
       } else {
         plain::supersmoother(n, ld, abscissa, ordinate, weights, code, settings.fixed_span,
                              settings.bass, result, scratch, settings);

@@ -6,9 +6,8 @@
 #include <cstddef>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
 
+#include "ace/helper_thread.h"
 #include "ace/running_line.h"
 #include "ace/running_line_lanes.h"
 #include "ace/supersmoother_passes.h"
@@ -227,8 +226,6 @@ bool has_ties(int n, const double* x) {
   return false;
 }
 
-// Below this many points a second thread costs more than it saves.
-constexpr int kPipelineMinPoints = 16384;
 // Points produced between two looks at the other thread's progress.
 constexpr int kChunk = 4096;
 
@@ -281,36 +278,31 @@ struct Passes {
   // needs(j), so it waits until its producer has finished that far; a span is
   // chosen only where the residual smooths are final and will not read
   // column 7 there again. Each point's arithmetic is unchanged, so the digits
-  // are those of one thread. Returns false (having done nothing) when no
-  // thread can be started.
-  bool pipelined() {
+  // are those of one thread.
+  void pipelined(HelperThread& helper) {
     const int split = n / 2;  // first point whose span this thread chooses
     std::atomic<int> trials_done{0};
     std::atomic<int> residuals_safe{0};  // residual smooths final and read
     std::atomic<int> chosen_back{split - 1};
     std::atomic<int> spans_done{0};
-    std::thread helper;
-    try {
-      helper = std::thread([&] {
-        for (int j = 0; j < n;) {
-          j = std::min(n, j + kChunk);
-          publish(trials_done, trials.advance(j));
-        }
-        for (int q = 1; q < split;) {
-          wait_for(residuals_safe, q);
-          const int upto = std::min(split - 1, residuals_safe.load(std::memory_order_acquire));
-          supersmoother_choose_span(q, upto, sc, ld, alpha, settings);
-          q = upto + 1;
-        }
-        for (int j = 0; j < n;) {
-          j = std::min(n, j + kChunk);
-          wait_for(chosen_back, spans.needs(j));
-          publish(spans_done, spans.advance(j));
-        }
-      });
-    } catch (const std::system_error&) {
-      return false;
-    }
+    auto helper_part = [&] {
+      for (int j = 0; j < n;) {
+        j = std::min(n, j + kChunk);
+        publish(trials_done, trials.advance(j));
+      }
+      for (int q = 1; q < split;) {
+        wait_for(residuals_safe, q);
+        const int upto = std::min(split - 1, residuals_safe.load(std::memory_order_acquire));
+        supersmoother_choose_span(q, upto, sc, ld, alpha, settings);
+        q = upto + 1;
+      }
+      for (int j = 0; j < n;) {
+        j = std::min(n, j + kChunk);
+        wait_for(chosen_back, spans.needs(j));
+        publish(spans_done, spans.advance(j));
+      }
+    };
+    helper.start(helper_part);
     for (int j = 0; j < n;) {
       j = std::min(n, j + kChunk);
       wait_for(trials_done, residuals.needs(j));
@@ -334,8 +326,7 @@ struct Passes {
       }
       result.advance(j);
     }
-    helper.join();
-    return true;
+    helper.wait();
   }
 };
 
@@ -348,7 +339,7 @@ struct Passes {
 // third stays in column 7 as in the plain form.
 void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, const double* w,
                             int iper, double span, double alpha, double* smo, double* sc_data,
-                            const AceSettings& settings, bool two_threads) {
+                            const AceSettings& settings, HelperThread* helper) {
   const Prologue pro = supersmoother_prologue(n, x, y, w, iper, smo, settings);
   if (pro.done) return;
   const int jper = pro.jper;
@@ -381,14 +372,22 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
   Passes passes{n, ld, sc_data, alpha, settings, trials, residuals, spans, result};
   // A periodic pass reads the far end of its input first, so it cannot follow
   // its producer; those passes run one after the other.
-  if (two_threads && jper != 2 && n >= kPipelineMinPoints && passes.pipelined()) return;
+  if (helper != nullptr && helper->started() && jper != 2 && n >= kPipelineMinPoints) {
+    passes.pipelined(*helper);
+    return;
+  }
   passes.one_after_the_other();
 }
 
 void supersmoother(int n, int ld, const double* x, const double* y, const double* w, int iper,
                    double span, double alpha, double* smo, double* sc,
                    const AceSettings& settings) {
-  supersmoother_in_lanes(n, ld, x, y, w, iper, span, alpha, smo, sc, settings, true);
+  if (n >= kPipelineMinPoints) {
+    HelperThread helper;
+    supersmoother_in_lanes(n, ld, x, y, w, iper, span, alpha, smo, sc, settings, &helper);
+  } else {
+    supersmoother_in_lanes(n, ld, x, y, w, iper, span, alpha, smo, sc, settings, nullptr);
+  }
 }
 
 }  // namespace tavel::ace

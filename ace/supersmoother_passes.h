@@ -16,12 +16,17 @@ void supersmoother_choose_span(int first, int last, double* sc, int ld, double a
 // (columns 1, 3, 5) accordingly into column 4.
 void supersmoother_blend(int first, int last, double* sc, int ld, const AceSettings& settings);
 
-// The supersmoother with its independent passes as vector lanes, and with
-// two_threads (for long, non-periodic inputs) its dependent passes following
-// each other on two threads. Same digits as the plain form.
+class HelperThread;
+
+// The supersmoother with its independent passes as vector lanes, and, given
+// a helper thread (for long, non-periodic inputs), its dependent passes
+// following each other on two threads. Same digits as the plain form.
 void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, const double* w,
                             int iper, double span, double alpha, double* smo, double* sc,
-                            const AceSettings& settings, bool two_threads);
+                            const AceSettings& settings, HelperThread* helper);
+
+// Inputs shorter than this are smoothed on one thread.
+inline constexpr int kPipelineMinPoints = 16384;
 
 namespace plain {
 

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "ace/helper_thread.h"
 #include "ace/supersmoother_passes.h"
 
 namespace tavel::ace {
@@ -238,6 +239,8 @@ TEST(Supersmoother, BlendClampsAndInterpolates) {
 // long runs of equal abscissae hold up the thread that follows.
 TEST(Supersmoother, FastPathsMatchThePlainOneBitForBit) {
   AceSettings settings;
+  HelperThread helper;
+  ASSERT_TRUE(helper.started());
   int case_no = 0;
   for (int n : {5, 6, 7, 11, 40, 203, 1000, 20011, 70001}) {
     for (int iper : {1, 2, 3}) {
@@ -259,7 +262,7 @@ TEST(Supersmoother, FastPathsMatchThePlainOneBitForBit) {
         for (bool two_threads : {false, true}) {
           std::vector<double> fast(n), sc(ld * 7, -1.0);
           supersmoother_in_lanes(n, ld, d.x.data(), d.y.data(), d.w.data(), iper, 0.0, 5.0,
-                                 fast.data(), sc.data(), settings, two_threads);
+                                 fast.data(), sc.data(), settings, two_threads ? &helper : nullptr);
           ASSERT_EQ(0, std::memcmp(fast.data(), plain_out.data(), n * sizeof(double)))
               << "n=" << n << " iper=" << iper << " kind=" << kind
               << " two_threads=" << two_threads;
