@@ -1,0 +1,393 @@
+// Files and choices people really make: exported, hand-edited, half-written
+// or odd data files, degenerate data, extreme settings, a data file changed
+// behind the program's back and output that cannot be written. Every case
+// ends with a clear message or a defined output, and never with a crash (this
+// suite also runs under the address and undefined-behaviour sanitizers).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/free_form_reader.h"
+#include "app/options_dialog.h"
+#include "app/prepare_dialog.h"
+#include "run/run_command.h"
+#include "tests/run/run_session_support.h"
+
+namespace tavel::run {
+namespace {
+
+using platform::headless::DialogAction;
+using testing::fileLines;
+using testing::fileText;
+using testing::Session;
+using Lines = std::vector<std::string>;
+
+bool hasLine(const Lines& lines, const std::string& part) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+bool completeRun(const Session& s) {
+  const Lines& screen = s.runtime.screen();
+  return hasLine(screen, "FINAL SQUARED CORRELATION =") &&
+         std::find(screen.begin(), screen.end(), " Taveltr.xls is done") != screen.end();
+}
+
+std::string trimmedName(const std::string& name) {
+  return name.substr(0, name.find_last_not_of(' ') + 1);
+}
+
+Lines variableNames(const Session& s) {
+  Lines out;
+  for (const std::string& n : s.state.data.colName) out.push_back(trimmedName(n));
+  return out;
+}
+
+// Numbers as the outputs print them never read "NaN" or "Inf".
+void expectNoNonNumbers(const std::string& text, const std::string& what) {
+  for (const char* bad : {"nan", "NaN", "NAN", "inf", "Inf", "INF"})
+    EXPECT_EQ(text.find(bad), std::string::npos) << what << " holds " << bad;
+}
+
+// ---------------------------------------------------------------------------
+// The scan of odd files: what the table holds and what the user is told.
+
+struct ScanCase {
+  const char* label;
+  std::string content;
+  int numCol1;
+  int numCol;
+  int nRows;
+  Lines names;  // the first names offered (empty: not checked)
+};
+
+std::string bigHeader() { return "A B " + std::string(1 << 20, 'h') + "\n1 2\n3 4\n"; }
+std::string bigRow() {
+  std::string line = "5 6";
+  for (int k = 0; k < (1 << 19); ++k) line += " 1";
+  return "A B\n1 2\n" + line + "\n7 8\n";
+}
+
+TEST(BadInputScan, OddFilesGiveADefinedTable) {
+  const std::vector<ScanCase> cases = {
+      {"name reaching the end of the header",
+       "A " + std::string(254, 'z') + "\n1 9\n2 9\n",
+       1,
+       2,
+       2,
+       {"A", "_ln_A"}},
+      // The long name runs past the 256 characters read: not counted.
+      {"a header line of 1 MB", bigHeader(), 2, 4, 2, {"A", "B", "_ln_A", "_ln_B"}},
+      {"a data line of 1 MB", bigRow(), 2, 4, 3, {"A", "B", "_ln_A", "_ln_B"}},
+      {"rows of words", "A B\nno numbers\nat all here\nnone\n", 2, 4, 0, {"A", "B"}},
+      {"NUL bytes",
+       std::string("A\0B C\n1 2\n3\0 4\n5 6\n7 8\n", 23),
+       2,
+       4,
+       2,
+       {std::string("A\0B", 3), "C"}},
+      {"unreadable last record", "A B\n1 2\n3 4\nthe end\n", 2, 4, 2, {}},
+      {"single-precision overflow and underflow",
+       "A B\n1e39 1e-50\n2 3\n",
+       2,
+       3,
+       2,
+       {"A", "B", "_ln_A"}},
+      {"beyond the double range: unreadable", "A B\n1e400 1\nskipped\n2 3\n4 5\n", 2, 4, 2, {}},
+      {"negative zero is not positive", "A B\n-0 1\n2 3\n", 2, 3, 2, {"A", "B", "_ln_B"}},
+      {"repeats, slashes, empty comma fields", "A B C\n3*2.5\n1 /\n,,4\n", 3, 6, 3, {}},
+  };
+  for (const ScanCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    Session s;
+    s.writeFile("odd.dat", c.content);
+    s.input("odd.dat", {}, "");
+    EXPECT_EQ(s.state.data.numCol1, c.numCol1);
+    EXPECT_EQ(s.state.data.numCol, c.numCol);
+    EXPECT_EQ(s.state.data.nRows, c.nRows);
+    const Lines names = variableNames(s);
+    for (std::size_t k = 0; k < c.names.size() && k < names.size(); ++k)
+      EXPECT_EQ(names[k], c.names[k]) << "name " << k + 1;
+  }
+}
+
+TEST(BadInputScan, FileWithoutRowsOffersNothingToRun) {
+  for (const std::string& content :
+       {std::string(), std::string("A B\n"), std::string("A B\nwords only\nand more\n")}) {
+    Session s;
+    s.writeFile("none.dat", content);
+    s.input("none.dat", {"A", "B"}, "B");
+    EXPECT_EQ(s.state.data.nRows, 0);
+    EXPECT_EQ(s.state.selection.p, 0);  // no Prepare dialog was shown
+    const std::size_t before = s.runtime.screenHistory().size();
+    s.run();
+    EXPECT_EQ(s.runtime.screenHistory().size(), before) << "the Run is silent";
+    EXPECT_TRUE(s.runtime.graphicsWindows().empty());
+    EXPECT_FALSE(std::filesystem::exists(s.path("Taveltr.xls")));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Files that differ from a plain file only in their form give the same run.
+
+const char* const kPlainRows[] = {"300 1.0 0.12", "310 2.5 2.5", "320 1.5 0.39",
+                                  "330 1.5 1.2",  "340 2.0 1.2", "350 3.0 3.1",
+                                  "360 3.5 5.2",  "370 4.0 9.9", "380 4.5 14.0"};
+
+std::string plainFile() {
+  std::string text = "T P Y\n";
+  for (const char* row : kPlainRows) text += std::string(row) + "\n";
+  return text;
+}
+
+// The plain file with row k (0-based) written as replacement.
+std::string withRow(std::size_t k, const std::string& replacement) {
+  std::string text = "T P Y\n";
+  for (std::size_t i = 0; i < std::size(kPlainRows); ++i)
+    text += (i == k ? replacement : std::string(kPlainRows[i])) + "\n";
+  return text;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+struct RunOutputs {
+  Lines log, screen, sheet;
+};
+
+RunOutputs runFile(const std::string& content) {
+  Session s;
+  s.writeFile("d.dat", content);
+  s.input("d.dat", {"T", "P", "_ln_Y"}, "_ln_Y");
+  s.options({{"T", 3}, {"P", 3}}, true);
+  s.run();
+  return {s.runLog(), s.runtime.screen(), fileLines(s.path("Taveltr.xls"))};
+}
+
+TEST(BadInputRun, FormsOfTheSameDataGiveTheSameRun) {
+  const RunOutputs plain = runFile(plainFile());
+  ASSERT_FALSE(plain.log.empty());
+  ASSERT_EQ(plain.sheet.size(), std::size(kPlainRows) + 2);
+  std::string huge = "370 4.0 9.9";
+  for (int k = 0; k < (1 << 19); ++k) huge += " x";
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"CRLF line ends", replaceAll(plainFile(), "\n", "\r\n")},
+      {"byte-order mark", "\xEF\xBB\xBF" + plainFile()},
+      {"odd header separators", "\t T ~P  \tY\n" + plainFile().substr(6)},
+      {"repeat 2*2.5", withRow(1, "310 2*2.5")},
+      {"empty comma field", withRow(3, "330,,1.2")},
+      {"slash ends the row", withRow(4, "340 2.0 /")},
+      {"row over three lines", withRow(5, "350\n\n3.0\n3.1")},
+      {"tabs and commas", withRow(8, "380\t4.5 , 14.0")},
+      {"extra values and text after a row", withRow(6, "360 3.5 5.2 999 junk;")},
+      {"a 1 MB line", withRow(7, huge)},
+      {"text line and its next record", withRow(2, "text here\n1 1 1\n320 1.5 0.39")},
+      {"NUL byte and its next record",
+       withRow(2, std::string("1\0 2 3\n1 1 1\n", 13) + "320 1.5 0.39")},
+      {"unreadable last record", plainFile() + "end of data\n"},
+      {"number beyond the double range", withRow(0, "1e999 1 1\n4 4 4\n300 1.0 0.12")},
+  };
+  for (const auto& [label, content] : cases) {
+    SCOPED_TRACE(label);
+    const RunOutputs o = runFile(content);
+    EXPECT_EQ(o.log, plain.log);
+    EXPECT_EQ(o.screen, plain.screen);
+    EXPECT_EQ(o.sheet, plain.sheet);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Values at the edges of the number ranges, carried through a whole run.
+
+TEST(BadInputRun, ValuesBeyondSinglePrecisionKeepTheirDoubleValue) {
+  Session s;
+  // A reaches 1e39 (an infinity in single precision, still positive: its
+  // logarithm is offered); B holds 1e-50 (zero in single precision: no
+  // logarithm) and a negative zero.
+  s.writeFile("edge.dat", "A B Y\n1 1e-50 1\n2 -0 2\n3 3 3.5\n4 4 3.9\n5 5 6\n6 6 6.2\n1e39 7 8\n");
+  s.input("edge.dat", {"_ln_A", "B", "Y"}, "Y");
+  EXPECT_EQ(variableNames(s), (Lines{"A", "B", "Y", "_ln_A", "_ln_Y"}));
+  s.run();
+  ASSERT_TRUE(completeRun(s));
+  const Lines sheet = fileLines(s.path("Taveltr.xls"));
+  ASSERT_EQ(sheet.size(), 9u);
+  // _ln_A of 1e39 is 89.8; B keeps its tiny value; a negative zero prints as zero.
+  EXPECT_EQ(sheet[8].substr(0, 16), "    8.98008E+01\t");
+  EXPECT_EQ(sheet[2].substr(32, 16), "    1.00000E-50\t");
+  EXPECT_EQ(sheet[3].substr(32, 16), "    0.00000E+00\t");
+  expectNoNonNumbers(fileText(s.path("Taveltr.xls")), "Taveltr.xls");
+  expectNoNonNumbers(fileText(s.path("Tavel.log")), "Tavel.log");
+}
+
+// ---------------------------------------------------------------------------
+// Degenerate data: the run still ends with a complete report.
+
+struct DegenerateCase {
+  const char* label;
+  std::string content;
+  std::map<std::string, int> flags;
+};
+
+TEST(BadInputRun, DegenerateDataStillGiveACompleteReport) {
+  const std::vector<DegenerateCase> cases = {
+      {"constant independent", "X C Y\n1 5 2\n2 5 3\n3 5 5\n4 5 4\n5 5 7\n6 5 8\n", {}},
+      {"dependent with two values", "X Z Y\n1 3 1\n2 1 2\n3 4 1\n4 1 2\n5 5 1\n6 9 2\n", {}},
+      {"collinear linear predictors",
+       "X Z Y\n1 2 1.5\n2 4 2.1\n3 6 3.9\n4 8 4.2\n5 10 5.8\n6 12 6.1\n",
+       {{"X", 4}, {"Z", 4}}},
+      {"every row the same", "X Z Y\n1 1 1\n1 1 1\n1 1 1\n1 1 1\n1 1 1\n", {}},
+  };
+  for (const DegenerateCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    Session s;
+    s.writeFile("deg.dat", c.content);
+    const Lines names = {trimmedName(c.content.substr(0, 1)), trimmedName(c.content.substr(2, 1)),
+                         "Y"};
+    s.input("deg.dat", names, "Y");
+    ASSERT_EQ(s.state.selection.p, 2);
+    if (!c.flags.empty()) s.options(c.flags, false);
+    s.run();
+    EXPECT_TRUE(completeRun(s));
+    EXPECT_EQ(fileLines(s.path("Taveltr.xls")).size(),
+              static_cast<std::size_t>(s.state.data.nRows) + 2);
+    // Three transformations, the correlation and the prediction.
+    EXPECT_EQ(s.runtime.graphicsWindows().size(), 5u);
+    expectNoNonNumbers(fileText(s.path("Taveltr.xls")), "Taveltr.xls");
+    expectNoNonNumbers(fileText(s.path("Tavel.log")), "Tavel.log");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Extreme settings typed into the OPTIONS dialog.
+
+void typeCriteria(Session& s, const std::string& numTerm, const std::string& delRsq) {
+  s.runtime.queueDialogScript(app::kOptionsResource, {DialogAction::type(app::kNumTermBox, numTerm),
+                                                      DialogAction::type(app::kDelRsqBox, delRsq),
+                                                      DialogAction::press(app::kOkButton)});
+  s.runtime.invokeMenu("&Options");
+}
+
+TEST(BadInputOptions, AWholeNumberHasOneSignAtMost) {
+  int value = 7;
+  for (const char* text : {"+-4", "2*+-4", "-+4", "++4", "--4"})
+    EXPECT_FALSE(app::readFreeFormNumber(text, value)) << text;
+  EXPECT_EQ(value, 7);
+  EXPECT_TRUE(app::readFreeFormNumber("2*-4", value));
+  EXPECT_EQ(value, -4);
+}
+
+TEST(BadInputOptions, ExtremeCriteriaAreTakenOrRefusedAndTheRunEnds) {
+  struct Case {
+    std::string numTerm, delRsq;
+    int wantNumTerm;  // as the dialog leaves it
+    double wantDelRsq;
+  };
+  const std::vector<Case> cases = {
+      {"0", "0", 2, 0.0},        // a count the engine cannot use keeps the setting
+      {"100", "-1", 100, -1.0},  // taken as typed; the engine uses at most 10 passes
+      {"+-4", "1e-3", 2, 1e-3},  // two signs: not a number
+      {"-3", "1e999", 2, static_cast<double>(1.0e-4f)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.numTerm + " / " + c.delRsq);
+    Session s;
+    s.writeFile("d.dat", plainFile());
+    s.input("d.dat", {"T", "P", "Y"}, "Y");
+    typeCriteria(s, c.numTerm, c.delRsq);
+    EXPECT_EQ(s.state.options.NumTerm, c.wantNumTerm);
+    EXPECT_EQ(s.state.options.DelRsq, c.wantDelRsq);
+    s.run();
+    EXPECT_TRUE(completeRun(s));
+    EXPECT_LE(s.state.options.NumTerm, 10);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The data file changes between its scan and the Run.
+
+TEST(BadInputRun, DataFileDeletedAfterTheScanIsStillReadFromTheOpenFile) {
+  const RunOutputs plain = runFile(plainFile());
+  Session s;
+  s.writeFile("d.dat", plainFile());
+  s.input("d.dat", {"T", "P", "_ln_Y"}, "_ln_Y");
+  s.options({{"T", 3}, {"P", 3}}, true);
+  std::filesystem::remove(s.path("d.dat"));
+  s.run();
+  EXPECT_EQ(s.runLog(), plain.log);
+  EXPECT_EQ(fileLines(s.path("Taveltr.xls")), plain.sheet);
+}
+
+TEST(BadInputRun, DataFileEmptiedAfterTheScanStopsTheRunWithTheReason) {
+  Session s;
+  s.writeFile("d.dat", plainFile());
+  s.input("d.dat", {"T", "P", "Y"}, "Y");
+  std::filesystem::resize_file(s.path("d.dat"), 0);
+  s.run();
+  const Lines& screen = s.runtime.screen();
+  ASSERT_EQ(screen.size(), 2u);
+  EXPECT_NE(screen[0].find("0 rows found, 0 rows used"), std::string::npos) << screen[0];
+  EXPECT_NE(screen[1].find("Too few observations"), std::string::npos) << screen[1];
+  EXPECT_TRUE(s.runtime.graphicsWindows().empty());
+  EXPECT_FALSE(std::filesystem::exists(s.path("Taveltr.xls")));
+}
+
+// ---------------------------------------------------------------------------
+// Output that cannot be written: the run still ends and says what is missing.
+
+TEST(BadInputOutput, FolderThatCannotHoldFilesGivesMessagesNotACrash) {
+  Session data;  // only for a readable data file elsewhere
+  data.writeFile("d.dat", plainFile());
+  const std::filesystem::path blocker = data.path("not_a_folder");
+  data.writeFile("not_a_folder", "a regular file");
+
+  app::AppState state;
+  platform::headless::HeadlessRuntime runtime((blocker / "out").string(),
+                                              [] { return testing::makeCanvas(); });
+  app::Shell shell(runtime, state);
+  shell.buildMenus();
+  shell.setRunCommand([&] { onRun(runtime, state, shell); });
+  shell.startUp();
+  EXPECT_TRUE(hasLine(runtime.screen(), "error: cannot open Tavel.log"));
+
+  runtime.queueFileChoice(data.path("d.dat").string());
+  runtime.queueDialogScript(
+      app::kPrepareResource,
+      {DialogAction::select(app::kPrepareVariableList, {"T", "P", "Y"}),
+       DialogAction::press(app::kPrepareMoveIn), DialogAction::press(app::kOkButton)});
+  runtime.invokeMenu("&Input Dat File...");
+  ASSERT_EQ(state.selection.p, 2);
+  state.options.ScreenCaptures = true;
+  runtime.invokeMenu("&Run");
+  const Lines& screen = runtime.screen();
+  EXPECT_TRUE(hasLine(screen, "FINAL SQUARED CORRELATION ="));
+  EXPECT_TRUE(hasLine(screen, "Tavel.log cannot be opened for writing"));
+  EXPECT_TRUE(hasLine(screen, "Taveltr.xls could not be written"));
+  EXPECT_FALSE(hasLine(screen, "is done"));
+  EXPECT_FALSE(std::filesystem::exists(blocker / "out"));
+}
+
+TEST(BadInputOutput, LogReplacedByAFolderBetweenRuns) {
+  Session s;
+  s.writeFile("d.dat", plainFile());
+  s.input("d.dat", {"T", "P", "Y"}, "Y");
+  s.runtime.close(app::kLogUnit);
+  std::filesystem::remove(s.path("Tavel.log"));
+  std::filesystem::create_directory(s.path("Tavel.log"));
+  s.run();
+  EXPECT_TRUE(completeRun(s));
+  EXPECT_TRUE(hasLine(s.runtime.screen(), "Tavel.log cannot be opened for writing"));
+  EXPECT_TRUE(std::filesystem::is_directory(s.path("Tavel.log")));
+  EXPECT_EQ(fileLines(s.path("Taveltr.xls")).size(), std::size(kPlainRows) + 2);
+}
+
+}  // namespace
+}  // namespace tavel::run
