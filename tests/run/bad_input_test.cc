@@ -132,6 +132,27 @@ TEST(BadInputScan, FileWithoutRowsOffersNothingToRun) {
   }
 }
 
+TEST(BadInputScan, NamesBeyondSixtyFourAreDroppedAndTheLastKeptOnesRun) {
+  std::string header, text;
+  for (int j = 1; j <= 70; ++j) header += "c" + std::to_string(j) + " ";
+  text = header + "\n";
+  for (int i = 1; i <= 6; ++i) {
+    for (int j = 1; j <= 70; ++j) text += std::to_string(i * i + j) + " ";
+    text += "\n";
+  }
+  Session s;
+  s.writeFile("wide.dat", text);
+  s.input("wide.dat", {"c1", "c64", "_ln_c64"}, "_ln_c64");
+  ASSERT_EQ(s.state.data.numCol1, 64);
+  ASSERT_EQ(s.state.data.numCol, 128);
+  ASSERT_EQ(s.state.selection.p, 2);
+  s.run();
+  EXPECT_TRUE(completeRun(s));
+  const Lines sheet = fileLines(s.path("Taveltr.xls"));
+  ASSERT_EQ(sheet.size(), 8u);
+  EXPECT_EQ(sheet[1].substr(0, 39), "c1\tc1_Tr\tc64\tc64_Tr\t_ln_c64\t_ln_c64_Tr\t");
+}
+
 // ---------------------------------------------------------------------------
 // Files that differ from a plain file only in their form give the same run.
 
