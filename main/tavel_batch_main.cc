@@ -3,6 +3,8 @@
 // window go to standard output; the log, spreadsheets and pictures are the
 // files the GUI writes for the same choices.
 #include <QGuiApplication>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -164,6 +166,13 @@ int main(int argc, char** argv) {
 
   // Pictures are drawn on a QImage, which needs the GUI library but no display.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+    // A private folder keeps Qt from warning on every start.
+    const std::string dir = "/tmp/tavel-runtime-" + std::to_string(::getuid());
+    ::mkdir(dir.c_str(), 0700);
+    ::chmod(dir.c_str(), 0700);
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir));
+  }
   QGuiApplication qapp(argc, argv);
 
   tavel::platform::headless::HeadlessRuntime runtime(
