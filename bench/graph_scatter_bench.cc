@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "graph/graph.h"
+#include "platform/headless/blank_canvas.h"
 #include "platform/headless/recording_canvas.h"
 
 #if __has_include(<QGuiApplication>)
@@ -65,44 +66,10 @@ struct Scatter {
   }
 };
 
-// A canvas that answers the queries and ignores every primitive: what is
-// left is the library's own cost.
-class NullCanvas : public tavel::platform::Canvas {
- public:
-  bool getWindowConfig(tavel::platform::WindowConfig& config) override {
-    config = {800, 600};
-    return true;
-  }
-  bool setWindowConfigMaximum() override { return true; }
-  void clearWindow() override {}
-  int saveImage(const std::string&, int, int, int, int) override { return 0; }
-  int setColour(int) override { return 0; }
-  void setLineStyle(std::uint16_t) override {}
-  void setFillMask(const tavel::platform::FillMask&) override {}
-  void setSolidFill() override {}
-  void setViewport(int, int, int, int) override {}
-  void clearViewport() override {}
-  void setWorldWindow(double, double, double, double, bool) override {}
-  void rectanglePixel(int, int, int, int, int) override {}
-  void rectangleWorld(int, double, double, double, double) override {}
-  void ellipseWorld(int, double, double, double, double) override {}
-  void polygonWorld(int, const double*, int) override {}
-  void moveToWorld(double, double) override {}
-  void lineToWorld(double, double) override {}
-  void moveToPixel(int, int) override {}
-  void getPositionPixel(int& x, int& y) override { x = y = 0; }
-  int initFonts() override { return 1; }
-  int setFont(std::string_view) override { return 1; }
-  tavel::platform::FontInfo fontInfo() override { return {16, 8, 1}; }
-  int textExtent(std::string_view text) override { return 8 * static_cast<int>(text.size()); }
-  void outText(std::string_view) override {}
-  void setTextRotation(int) override {}
-  int graphicsStatus() override { return 0; }
-};
-
 void BM_ScatterNull(benchmark::State& state) {
   Scatter scatter;
-  NullCanvas canvas;
+  // Queries answered, primitives ignored: what is left is the library's own cost.
+  tavel::platform::headless::BlankCanvas canvas;
   for (auto _ : state) scatter.draw(canvas);
 }
 BENCHMARK(BM_ScatterNull)->Unit(benchmark::kMillisecond);

@@ -361,21 +361,7 @@ void drawThetaAxis(platform::Canvas& canvas, const PixelScale& scale, const Axis
   const long n = std::lround((axis.high - axis.low) / minorStep);
   canvas.setColour(axis.minorTickColour);
   const double pi = std::numbers::pi;
-  double a0 = 0.0;
-  switch (axis.position) {
-    case 1:
-      a0 = 3.0 * pi / 2.0;
-      break;
-    case 2:
-      a0 = pi / 2.0;
-      break;
-    case 3:
-      a0 = pi;
-      break;
-    default:
-      a0 = 0.0;
-      break;
-  }
+  double a0 = thetaStartAngle(axis.position);
   double delta = 2.0 * pi / ((axis.high - axis.low) / minorStep);
   if (!isTrue(axis.clockwise)) {
     delta = -delta;

@@ -1,6 +1,7 @@
 #include "graph/scale.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace tavel::graph {
 
@@ -36,6 +37,20 @@ bool makeAxisScale(const AxisRecord& axis, AxisScale& scale) {
   scale.low = std::round(std::log(axis.low) / std::log(scale.base));
   scale.high = std::round(std::log(axis.high) / std::log(scale.base));
   return scale.low < scale.high;
+}
+
+double thetaStartAngle(int position) {
+  constexpr double pi = std::numbers::pi;
+  switch (position) {
+    case 1:
+      return 3.0 * pi / 2.0;
+    case 2:
+      return pi / 2.0;
+    case 3:
+      return pi;
+    default:
+      return 0.0;
+  }
 }
 
 }  // namespace tavel::graph

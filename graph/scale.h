@@ -12,6 +12,10 @@ inline constexpr double kSinglePrecisionE = 2.7182817459106445;
 // Base of a logarithmic scale type (10, e or 2); 0 for a linear one.
 double logBase(int scaleType);
 
+// The angle (radians, counter-clockwise from the right) at which a Theta axis
+// starts, by its position: 1 bottom, 2 top, 3 left, anything else right.
+double thetaStartAngle(int position);
+
 struct AxisScale {
   bool logarithmic = false;
   double base = 10.0;

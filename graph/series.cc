@@ -56,23 +56,9 @@ struct PolarMap {
   double sense = 1.0;  // -1 when angles grow counter-clockwise on the screen
 
   PolarMap(const AxisRecord& rAxis, const AxisRecord& thetaAxis) {
-    const double pi = std::numbers::pi;
     rSpan = rAxis.high - rAxis.low;
     thetaSpan = thetaAxis.high - thetaAxis.low;
-    switch (thetaAxis.position) {
-      case 1:
-        a0 = 3.0 * pi / 2.0;
-        break;
-      case 2:
-        a0 = pi / 2.0;
-        break;
-      case 3:
-        a0 = pi;
-        break;
-      default:
-        a0 = 0.0;
-        break;
-    }
+    a0 = thetaStartAngle(thetaAxis.position);
     if (!isTrue(thetaAxis.clockwise)) {
       a0 = -a0;
       sense = -1.0;
