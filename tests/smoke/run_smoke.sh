@@ -26,7 +26,11 @@ artifacts="$(pwd)/$build/smoke-artifacts"
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
 
-export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d /tmp/tavel-smoke-xdg.XXXXXX)}"
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  XDG_RUNTIME_DIR="$(mktemp -d /tmp/tavel-smoke-xdg.XXXXXX)"
+  trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
+fi
+export XDG_RUNTIME_DIR
 chmod 700 "$XDG_RUNTIME_DIR" 2>/dev/null || true
 
 # A display large enough for the frame and its plot windows; true colour so
