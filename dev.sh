@@ -2,7 +2,7 @@
 # Sets up a Debian machine, builds Tavel and runs it or its tests.
 #   ./dev.sh run    set up, build and start the program (without a display:
 #                   run the bundled example through tavel-batch)
-#   ./dev.sh test   set up, build and run every test
+#   ./dev.sh test   set up, build and run every test (the window test under Xvfb too)
 #   ./dev.sh sanitize  build the non-GUI tests with ASan+UBSan and run them
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -53,6 +53,8 @@ case "${1:-}" in
     setup
     build
     QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j2
+    # The same program in a real window under a virtual X server.
+    bash tests/smoke/run_smoke.sh build
     ;;
   sanitize)
     setup
