@@ -60,7 +60,9 @@ void expectNoNonNumbers(const std::string& text, const std::string& what,
 }
 
 // ---------------------------------------------------------------------------
-// The scan of odd files: what the table holds and what the user is told.
+// The scan of odd files: what the table holds and whether the Prepare
+// dialog follows (only when rows were read; otherwise the "open" line is all
+// the user sees).
 
 struct ScanCase {
   const char* label;
@@ -116,8 +118,13 @@ TEST(BadInputScan, OddFilesGiveADefinedTable) {
     EXPECT_EQ(s.state.data.numCol, c.numCol);
     EXPECT_EQ(s.state.data.nRows, c.nRows);
     const Lines names = variableNames(s);
-    for (std::size_t k = 0; k < c.names.size() && k < names.size(); ++k)
+    ASSERT_GE(names.size(), c.names.size());
+    for (std::size_t k = 0; k < c.names.size(); ++k)
       EXPECT_EQ(names[k], c.names[k]) << "name " << k + 1;
+    const Lines& screen = s.runtime.screen();
+    ASSERT_FALSE(screen.empty());
+    EXPECT_EQ(screen.front().rfind(" open ", 0), 0u);
+    EXPECT_EQ(hasLine(screen, " numCol1="), c.nRows > 0);
   }
 }
 
