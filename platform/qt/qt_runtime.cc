@@ -327,7 +327,22 @@ void QtRuntime::showAbout() {
   box.exec();
 }
 
-void QtRuntime::cascade() { mdi_->cascadeSubWindows(); }
+void QtRuntime::cascade() {
+  mdi_->cascadeSubWindows();
+  // The cascade leaves every window at a small default size; grow each plot
+  // window, as far as the frame has room, so its whole picture shows.
+  const QSize area = mdi_->viewport()->size();
+  for (auto& [unit, g] : graphics_) {
+    if (g.window == nullptr || g.view == nullptr) continue;
+    auto* scroller = qobject_cast<QScrollArea*>(g.window->widget());
+    if (scroller == nullptr) continue;
+    const QSize missing = (g.view->size() - scroller->viewport()->size()).expandedTo(QSize(0, 0));
+    QSize wanted = g.window->size() + missing;
+    const QPoint at = g.window->pos();
+    wanted = wanted.boundedTo(QSize(area.width() - at.x(), area.height() - at.y()));
+    if (wanted.isValid()) g.window->resize(wanted.expandedTo(g.window->size()));
+  }
+}
 
 void QtRuntime::enterFullScreen() {
   if (fullScreen_) return;
