@@ -2,10 +2,10 @@
 // Options, Run), performed without a display. The lines of the main output
 // window go to standard output; the log, spreadsheets and pictures are the
 // files the GUI writes for the same choices.
-#include <QGuiApplication>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -42,15 +42,18 @@ constexpr int kOkButton = 1;
 
 const char kUsage[] =
     "usage: tavel-batch [options] DATAFILE\n"
-    "  --dep NAME          dependent variable (a column name, or _ln_NAME); default: the last file column\n"
+    "  --dep NAME          dependent variable (a column name, or _ln_NAME); default: the last file "
+    "column\n"
     "  --indep NAME        an independent variable; repeat it; default: every other file column\n"
-    "  --flag NAME=CODE    type flag of a chosen variable: 1-5 or orderable, circular, monotone, linear,\n"
+    "  --flag NAME=CODE    type flag of a chosen variable: 1-5 or orderable, circular, monotone, "
+    "linear,\n"
     "                      unorderable; default 1 for independents and 3 for the dependent\n"
     "  --numterm N         NumTerm (default 2)\n"
     "  --delrsq X          DelRsq (default: the value the scan sets)\n"
     "  --equilibration     run the equilibration stage\n"
     "  --captures          save every plot as pic_?.bmp\n"
-    "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the current folder)\n"
+    "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the current "
+    "folder)\n"
     "  --help, --version\n";
 
 struct Options {
@@ -77,11 +80,9 @@ int cannotRun(const std::string& message) {
 }
 
 std::optional<int> flagCode(const std::string& text) {
-  static const std::map<std::string, int> names = {{"orderable", 1},   {"circular", 2},
-                                                    {"monotone", 3},    {"linear", 4},
-                                                    {"unorderable", 5}, {"1", 1},
-                                                    {"2", 2},           {"3", 3},
-                                                    {"4", 4},           {"5", 5}};
+  static const std::map<std::string, int> names = {
+      {"orderable", 1}, {"circular", 2}, {"monotone", 3}, {"linear", 4}, {"unorderable", 5},
+      {"1", 1},         {"2", 2},        {"3", 3},        {"4", 4},      {"5", 5}};
   auto it = names.find(text);
   if (it == names.end()) return std::nullopt;
   return it->second;
@@ -162,7 +163,8 @@ int main(int argc, char** argv) {
   if (dataPath.size() >= static_cast<std::size_t>(tavel::app::kFileNameLength))
     return cannotRun("the data file's path must be shorter than 100 characters: " + dataPath);
   fs::create_directories(o.outDir, ec);
-  if (!fs::is_directory(o.outDir, ec)) return cannotRun("cannot use output folder '" + o.outDir + "'");
+  if (!fs::is_directory(o.outDir, ec))
+    return cannotRun("cannot use output folder '" + o.outDir + "'");
 
   // Pictures are drawn on a QImage, which needs the GUI library but no display.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -175,9 +177,9 @@ int main(int argc, char** argv) {
   }
   QGuiApplication qapp(argc, argv);
 
-  tavel::platform::headless::HeadlessRuntime runtime(
-      fs::absolute(o.outDir, ec).string(),
-      [] { return std::make_unique<tavel::platform::qt::QImageCanvas>(); });
+  tavel::platform::headless::HeadlessRuntime runtime(fs::absolute(o.outDir, ec).string(), [] {
+    return std::make_unique<tavel::platform::qt::QImageCanvas>();
+  });
   runtime.setScreenSink([](std::string_view line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
@@ -192,32 +194,33 @@ int main(int argc, char** argv) {
   std::string problem;
   std::vector<std::string> chosen;  // every included variable, dependent last
   runtime.queueFileChoice(dataPath);
-  runtime.queueDialogScript(kPrepareDialog, {DialogAction::run([&](ScriptedDialog& d) {
-    const tavel::app::DataTable& t = state.data;
-    auto exists = [&](const std::string& name) {
-      for (int v = 1; v <= t.numCol; ++v)
-        if (trimRight(t.colName[v - 1]) == name) return true;
-      return false;
-    };
-    std::string dep = o.dep ? *o.dep : trimRight(t.colName[t.numCol1 - 1]);
-    std::vector<std::string> indep = o.indep;
-    if (indep.empty()) {
-      for (int v = 1; v <= t.numCol1; ++v)
-        if (trimRight(t.colName[v - 1]) != dep) indep.push_back(trimRight(t.colName[v - 1]));
-    }
-    for (const std::string& name : indep)
-      if (!exists(name)) problem = "unknown variable '" + name + "'";
-    if (!exists(dep)) problem = "unknown variable '" + dep + "'";
-    if (!problem.empty()) return;
-    chosen = indep;
-    chosen.push_back(dep);
-    d.play(DialogAction::select(kColumnList, chosen));
-    d.play(DialogAction::press(kIncludeButton));
-    const std::vector<std::string> rows = d.items(kIncludeList);
-    for (std::size_t r = 0; r < rows.size(); ++r)
-      if (trimRight(rows[r]) == dep)
-        d.play(DialogAction::clickRadio(kFirstRadioMinusOne + static_cast<int>(r) + 1));
-  })});
+  runtime.queueDialogScript(
+      kPrepareDialog, {DialogAction::run([&](ScriptedDialog& d) {
+        const tavel::app::DataTable& t = state.data;
+        auto exists = [&](const std::string& name) {
+          for (int v = 1; v <= t.numCol; ++v)
+            if (trimRight(t.colName[v - 1]) == name) return true;
+          return false;
+        };
+        std::string dep = o.dep ? *o.dep : trimRight(t.colName[t.numCol1 - 1]);
+        std::vector<std::string> indep = o.indep;
+        if (indep.empty()) {
+          for (int v = 1; v <= t.numCol1; ++v)
+            if (trimRight(t.colName[v - 1]) != dep) indep.push_back(trimRight(t.colName[v - 1]));
+        }
+        for (const std::string& name : indep)
+          if (!exists(name)) problem = "unknown variable '" + name + "'";
+        if (!exists(dep)) problem = "unknown variable '" + dep + "'";
+        if (!problem.empty()) return;
+        chosen = indep;
+        chosen.push_back(dep);
+        d.play(DialogAction::select(kColumnList, chosen));
+        d.play(DialogAction::press(kIncludeButton));
+        const std::vector<std::string> rows = d.items(kIncludeList);
+        for (std::size_t r = 0; r < rows.size(); ++r)
+          if (trimRight(rows[r]) == dep)
+            d.play(DialogAction::clickRadio(kFirstRadioMinusOne + static_cast<int>(r) + 1));
+      })});
   runtime.invokeMenu("&Input Dat File...");
   if (state.data.nRows == 0) return cannotRun("no data rows in '" + o.dataFile + "'");
   if (!problem.empty()) return cannotRun(problem);

@@ -10,7 +10,16 @@
 
 namespace tavel::platform {
 
-enum class ControlKind { PushButton, DefaultPushButton, GroupBox, StaticText, ListBox, RadioButton, CheckBox, EditBox };
+enum class ControlKind {
+  PushButton,
+  DefaultPushButton,
+  GroupBox,
+  StaticText,
+  ListBox,
+  RadioButton,
+  CheckBox,
+  EditBox
+};
 
 // Style bits of a control.
 inline constexpr int kStyleSorted = 1;          // list box keeps its items sorted

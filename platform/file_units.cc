@@ -13,7 +13,7 @@ namespace {
 constexpr std::size_t kFileBuffer = 1 << 20;
 
 bool isDirectory(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 }  // namespace

@@ -176,8 +176,9 @@ void ScriptedDialog::refresh() {
     if (!c.dirty) continue;
     c.dirty = false;
     if (c.spec.style & kStyleSorted) {
-      std::stable_sort(c.items.begin(), c.items.end(),
-                       [](const std::string& a, const std::string& b) { return listItemLess(a, b); });
+      std::stable_sort(
+          c.items.begin(), c.items.end(),
+          [](const std::string& a, const std::string& b) { return listItemLess(a, b); });
     }
     std::fill(c.selected.begin(), c.selected.end(), false);
   }

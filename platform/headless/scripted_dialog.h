@@ -18,10 +18,10 @@ struct DialogAction {
   enum class Kind { SelectNames, SelectRows, Press, ClickRadio, Check, Type, Call, Close };
   Kind kind = Kind::Close;
   int id = 0;
-  std::vector<std::string> names;  // SelectNames: item texts without trailing blanks
-  std::vector<int> rows;           // SelectRows: 1-based displayed positions
-  bool value = false;              // Check
-  std::string text;                // Type
+  std::vector<std::string> names;             // SelectNames: item texts without trailing blanks
+  std::vector<int> rows;                      // SelectRows: 1-based displayed positions
+  bool value = false;                         // Check
+  std::string text;                           // Type
   std::function<void(ScriptedDialog&)> call;  // Call: decides at play time (sees the lists)
 
   // Replaces the list's selection by the named items (trailing blanks ignored).

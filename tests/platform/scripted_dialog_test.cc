@@ -13,8 +13,8 @@ DialogResource smallResource() {
   r.title = "Small";
   r.controls = {
       {1, ControlKind::DefaultPushButton, "OK", 0, 0, 10, 10, 0, 0},
-      {10, ControlKind::ListBox, "", 0, 0, 10, 10,
-       kStyleSorted | kStyleMultiSelect | kStyleNotify, 0},
+      {10, ControlKind::ListBox, "", 0, 0, 10, 10, kStyleSorted | kStyleMultiSelect | kStyleNotify,
+       0},
       {11, ControlKind::PushButton, "&>>", 0, 0, 10, 10, 0, 0},
       {20, ControlKind::RadioButton, "a", 0, 0, 10, 10, 0, 1},
       {21, ControlKind::RadioButton, "b", 0, 0, 10, 10, 0, 1},
@@ -33,7 +33,8 @@ TEST(ListOrder, CaseInsensitiveThenBytes) {
 }
 
 TEST(ScriptedDialog, ListsSortOnlyWhenTheChangeIsOver) {
-  ScriptedDialog d(smallResource(), {DialogAction::select(10, {"b", "c"}), DialogAction::press(11)});
+  ScriptedDialog d(smallResource(),
+                   {DialogAction::select(10, {"b", "c"}), DialogAction::press(11)});
   d.setInt(10, 3);
   d.setText(10, "c", 1);
   d.setText(10, "a", 2);
@@ -54,10 +55,9 @@ TEST(ScriptedDialog, ListsSortOnlyWhenTheChangeIsOver) {
 }
 
 TEST(ScriptedDialog, RadioGroupAndDisabledControlsIgnoreClicks) {
-  ScriptedDialog d(smallResource(),
-                   {DialogAction::clickRadio(20), DialogAction::clickRadio(21),
-                    DialogAction::check(30, true), DialogAction::type(40, "5e-3"),
-                    DialogAction::press(1), DialogAction::clickRadio(20)});
+  ScriptedDialog d(smallResource(), {DialogAction::clickRadio(20), DialogAction::clickRadio(21),
+                                     DialogAction::check(30, true), DialogAction::type(40, "5e-3"),
+                                     DialogAction::press(1), DialogAction::clickRadio(20)});
   int clicks = 0;
   d.setCallback(21, [&](Dialog&, int id, int reason) {
     EXPECT_EQ(id, 21);

@@ -60,8 +60,8 @@ const char kChoices[] =
 TEST(TavelBatch, ExampleRunWritesTheFilesAUserWouldGetThroughTheDialogs) {
   tavel::qt_test::app();
   const fs::path batchDir = freshDir("batch");
-  const Result r = runBatch(std::string(kChoices) + "--outdir " + batchDir.string() + " " +
-                            TAVEL_EXAMPLE_PATH);
+  const Result r =
+      runBatch(std::string(kChoices) + "--outdir " + batchDir.string() + " " + TAVEL_EXAMPLE_PATH);
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("FINAL SQUARED CORRELATION ="), std::string::npos);
   EXPECT_NE(r.out.find("Taveltr.xls is done"), std::string::npos);
@@ -81,9 +81,9 @@ TEST(TavelBatch, ExampleRunWritesTheFilesAUserWouldGetThroughTheDialogs) {
   runtime.queueFileChoice(fs::absolute(TAVEL_EXAMPLE_PATH).string());
   // Sorted include list: _ln_RATE, P, T ('_' sorts before letters); the
   // dependent is row 1.
-  runtime.queueDialogScript(101, {DialogAction::select(1016, {"P", "T", "_ln_RATE"}),
-                                  DialogAction::press(1018), DialogAction::clickRadio(1052),
-                                  DialogAction::press(1)});
+  runtime.queueDialogScript(
+      101, {DialogAction::select(1016, {"P", "T", "_ln_RATE"}), DialogAction::press(1018),
+            DialogAction::clickRadio(1052), DialogAction::press(1)});
   runtime.invokeMenu("&Input Dat File...");
   runtime.queueDialogScript(107, {DialogAction::select(1016, {"T"}), DialogAction::clickRadio(1175),
                                   DialogAction::select(1016, {"P"}), DialogAction::clickRadio(1175),

@@ -45,14 +45,17 @@ TEST(InterpolateTableTest, MonotoneBisectionAgreesWithTheOutwardSearchBitForBit)
     for (int i = 0; i < n; ++i) {
       a[i] = i * 1.5 + unit(rng);
       // Flat steps are common in monotone fits.
-      if (i > 0 && unit(rng) < 0.4) level += 0.0;
-      else level += unit(rng) * (trial % 3 == 0 ? 100.0 : 1.0);
+      if (i > 0 && unit(rng) < 0.4)
+        level += 0.0;
+      else
+        level += unit(rng) * (trial % 3 == 0 ? 100.0 : 1.0);
       b[i] = descending ? -level : level;
     }
     ASSERT_TRUE(isMonotoneTable(n, b.data()));
     std::vector<double> probes;
     for (double v : b) probes.push_back(v);
-    for (int k = 0; k < 40; ++k) probes.push_back((unit(rng) * 1.4 - 0.2) * (b[n - 1] - b[0]) + b[0]);
+    for (int k = 0; k < 40; ++k)
+      probes.push_back((unit(rng) * 1.4 - 0.2) * (b[n - 1] - b[0]) + b[0]);
     for (double t : probes) {
       double slow = -777.0, fast = -777.0;
       Captured ignore;
