@@ -64,10 +64,10 @@ DialogAction DialogAction::close() { return DialogAction{}; }
 
 ScriptedDialog::ScriptedDialog(const DialogResource& resource, DialogScript script)
     : script_(std::move(script)) {
-  for (const ControlSpec& spec : resource.controls) {
+  for (const ControlSpec& def : resource.controls) {
     Control c;
-    c.spec = spec;
-    if (spec.kind != ControlKind::ListBox && spec.kind != ControlKind::EditBox) c.text = spec.text;
+    c.def = def;
+    if (def.kind != ControlKind::ListBox && def.kind != ControlKind::EditBox) c.text = def.text;
     controls_.push_back(std::move(c));
   }
 }
@@ -75,14 +75,14 @@ ScriptedDialog::ScriptedDialog(const DialogResource& resource, DialogScript scri
 ScriptedDialog::Control* ScriptedDialog::find(int id) {
   if (id < 0) return nullptr;
   for (Control& c : controls_)
-    if (c.spec.id == id) return &c;
+    if (c.def.id == id) return &c;
   return nullptr;
 }
 
 int ScriptedDialog::getInt(int id, int index) {
   Control* c = find(id);
   if (c == nullptr) return 0;
-  if (c->spec.kind != ControlKind::ListBox) return 0;
+  if (c->def.kind != ControlKind::ListBox) return 0;
   if (index == kIndexValue) return static_cast<int>(c->items.size());
   if (index < 1) return 0;
   int rank = 0;
@@ -94,7 +94,7 @@ int ScriptedDialog::getInt(int id, int index) {
 
 void ScriptedDialog::setInt(int id, int value, int index) {
   Control* c = find(id);
-  if (c == nullptr || c->spec.kind != ControlKind::ListBox || index != kIndexValue) return;
+  if (c == nullptr || c->def.kind != ControlKind::ListBox || index != kIndexValue) return;
   const std::size_t n = static_cast<std::size_t>(std::max(0, value));
   c->items.resize(n);
   c->selected.resize(n, false);
@@ -105,7 +105,7 @@ bool ScriptedDialog::getLogical(int id, int index) {
   Control* c = find(id);
   if (c == nullptr) return false;
   if (index == kIndexEnable) return c->enabled;
-  switch (c->spec.kind) {
+  switch (c->def.kind) {
     case ControlKind::PushButton:
     case ControlKind::DefaultPushButton:
       return c->enabled;
@@ -124,15 +124,15 @@ void ScriptedDialog::setLogical(int id, bool value, int index) {
     c->enabled = value;
     return;
   }
-  switch (c->spec.kind) {
+  switch (c->def.kind) {
     case ControlKind::PushButton:
     case ControlKind::DefaultPushButton:
       c->enabled = value;
       break;
     case ControlKind::RadioButton:
-      if (value && c->spec.group != 0) {
+      if (value && c->def.group != 0) {
         for (Control& other : controls_)
-          if (other.spec.kind == ControlKind::RadioButton && other.spec.group == c->spec.group)
+          if (other.def.kind == ControlKind::RadioButton && other.def.group == c->def.group)
             other.checked = false;
       }
       c->checked = value;
@@ -148,7 +148,7 @@ void ScriptedDialog::setLogical(int id, bool value, int index) {
 std::string ScriptedDialog::getText(int id, int index) {
   Control* c = find(id);
   if (c == nullptr) return {};
-  if (c->spec.kind == ControlKind::ListBox) {
+  if (c->def.kind == ControlKind::ListBox) {
     if (index < 1 || index > static_cast<int>(c->items.size())) return {};
     return c->items[static_cast<std::size_t>(index - 1)];
   }
@@ -158,7 +158,7 @@ std::string ScriptedDialog::getText(int id, int index) {
 void ScriptedDialog::setText(int id, std::string_view text, int index) {
   Control* c = find(id);
   if (c == nullptr) return;
-  if (c->spec.kind == ControlKind::ListBox) {
+  if (c->def.kind == ControlKind::ListBox) {
     if (index < 1 || index > static_cast<int>(c->items.size())) return;
     c->items[static_cast<std::size_t>(index - 1)] = std::string(text);
     c->dirty = true;
@@ -175,7 +175,7 @@ void ScriptedDialog::refresh() {
   for (Control& c : controls_) {
     if (!c.dirty) continue;
     c.dirty = false;
-    if (c.spec.style & kStyleSorted) {
+    if (c.def.style & kStyleSorted) {
       std::stable_sort(
           c.items.begin(), c.items.end(),
           [](const std::string& a, const std::string& b) { return listItemLess(a, b); });
@@ -187,7 +187,7 @@ void ScriptedDialog::refresh() {
 void ScriptedDialog::fire(Control& c, int reason) {
   if (c.callback) {
     DialogCallback cb = c.callback;  // the callback may replace itself
-    cb(*this, c.spec.id, reason);
+    cb(*this, c.def.id, reason);
   }
   refresh();
 }
@@ -230,21 +230,21 @@ bool ScriptedDialog::play(const DialogAction& a) {
               break;
             }
       }
-      if (!(c->spec.style & kStyleMultiSelect) && rows.size() > 1)
+      if (!(c->def.style & kStyleMultiSelect) && rows.size() > 1)
         rows.erase(rows.begin(), rows.end() - 1);
       for (std::size_t r : rows) c->selected[r] = true;
-      if (c->spec.style & kStyleNotify) fire(*c, kReasonSelectionChanged);
+      if (c->def.style & kStyleNotify) fire(*c, kReasonSelectionChanged);
       return true;
     }
     case DialogAction::Kind::Press:
-      if (c->spec.id == 1 || c->spec.kind == ControlKind::DefaultPushButton) {
-        closedBy_ = c->spec.id;
+      if (c->def.id == 1 || c->def.kind == ControlKind::DefaultPushButton) {
+        closedBy_ = c->def.id;
         return false;
       }
       fire(*c, kReasonClicked);
       return true;
     case DialogAction::Kind::ClickRadio:
-      setLogical(c->spec.id, true);
+      setLogical(c->def.id, true);
       fire(*c, kReasonClicked);
       return true;
     case DialogAction::Kind::Check:

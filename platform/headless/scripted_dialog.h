@@ -61,7 +61,7 @@ class ScriptedDialog : public Dialog {
 
  private:
   struct Control {
-    ControlSpec spec;
+    ControlSpec def;
     bool enabled = true;
     bool checked = false;
     std::string text;

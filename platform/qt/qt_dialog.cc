@@ -44,7 +44,7 @@ bool placeholderText(const std::string& text) {
 }  // namespace
 
 struct QtDialog::Control {
-  ControlSpec spec;
+  ControlSpec def;
   QWidget* widget = nullptr;
   DialogCallback callback;
   std::string text;  // shown text of buttons and labels
@@ -94,23 +94,23 @@ void QtDialog::build(const DialogResource& resource) {
 
   const int rowHeight = units_.toPixelsY(8);  // a list row is 8 dialog units
   std::vector<QWidget*> frames;
-  for (const ControlSpec& spec : resource.controls) {
+  for (const ControlSpec& def : resource.controls) {
     auto c = std::make_unique<Control>();
-    c->spec = spec;
-    if (spec.kind != ControlKind::ListBox && spec.kind != ControlKind::EditBox) c->text = spec.text;
+    c->def = def;
+    if (def.kind != ControlKind::ListBox && def.kind != ControlKind::EditBox) c->text = def.text;
     Control* self = c.get();
-    QRect place(units_.toPixelsX(spec.x), units_.toPixelsY(spec.y), units_.toPixelsX(spec.width),
-                units_.toPixelsY(spec.height));
+    QRect place(units_.toPixelsX(def.x), units_.toPixelsY(def.y), units_.toPixelsX(def.width),
+                units_.toPixelsY(def.height));
     QWidget* w = nullptr;
-    switch (spec.kind) {
+    switch (def.kind) {
       case ControlKind::PushButton:
       case ControlKind::DefaultPushButton: {
-        auto* button = new QPushButton(toQt(spec.text), &d);
-        const bool closes = spec.kind == ControlKind::DefaultPushButton || spec.id == 1;
-        if (spec.kind == ControlKind::DefaultPushButton) button->setDefault(true);
+        auto* button = new QPushButton(toQt(def.text), &d);
+        const bool closes = def.kind == ControlKind::DefaultPushButton || def.id == 1;
+        if (def.kind == ControlKind::DefaultPushButton) button->setDefault(true);
         QObject::connect(button, &QPushButton::clicked, &d, [this, self, closes] {
           if (closes) {
-            closedBy_ = self->spec.id;
+            closedBy_ = self->def.id;
             dialog_->done(QDialog::Accepted);
           } else {
             fire(*self, kReasonClicked);
@@ -120,11 +120,11 @@ void QtDialog::build(const DialogResource& resource) {
         break;
       }
       case ControlKind::GroupBox:
-        w = new QGroupBox(toQt(spec.text), &d);
+        w = new QGroupBox(toQt(def.text), &d);
         frames.push_back(w);
         break;
       case ControlKind::StaticText: {
-        auto* label = new QLabel(toQt(spec.text), &d);
+        auto* label = new QLabel(toQt(def.text), &d);
         label->setTextFormat(Qt::PlainText);
         label->setWordWrap(true);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -133,11 +133,11 @@ void QtDialog::build(const DialogResource& resource) {
       }
       case ControlKind::ListBox: {
         auto* list = new QListWidget(&d);
-        list->setSelectionMode((spec.style & kStyleMultiSelect)
+        list->setSelectionMode((def.style & kStyleMultiSelect)
                                    ? QAbstractItemView::MultiSelection
                                    : QAbstractItemView::SingleSelection);
         list->setVerticalScrollBarPolicy(
-            (spec.style & kStyleVerticalScroll) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+            (def.style & kStyleVerticalScroll) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         list->setUniformItemSizes(true);
         list->setSortingEnabled(false);  // the dialog sorts, by listItemLess
@@ -149,11 +149,11 @@ void QtDialog::build(const DialogResource& resource) {
         break;
       }
       case ControlKind::RadioButton: {
-        const bool hidden = placeholderText(spec.text);
-        auto* radio = new RadioButton(hidden ? QString() : toQt(spec.text), &d);
+        const bool hidden = placeholderText(def.text);
+        auto* radio = new RadioButton(hidden ? QString() : toQt(def.text), &d);
         radio->setAutoExclusive(false);
         if (hidden) {
-          radio->setAccessibleName(toQt(spec.text));
+          radio->setAccessibleName(toQt(def.text));
           // The indicator needs its own height even where the resource
           // leaves less; keep it centred where the resource put it.
           QStyleOptionButton option;
@@ -176,20 +176,20 @@ void QtDialog::build(const DialogResource& resource) {
         break;
       }
       case ControlKind::CheckBox: {
-        auto* box = new QCheckBox(toQt(spec.text), &d);
+        auto* box = new QCheckBox(toQt(def.text), &d);
         QObject::connect(box, &QCheckBox::clicked, &d,
                          [this, self] { fire(*self, kReasonClicked); });
         w = box;
         break;
       }
       case ControlKind::EditBox: {
-        auto* edit = new QLineEdit(toQt(spec.text), &d);
+        auto* edit = new QLineEdit(toQt(def.text), &d);
         w = edit;
         break;
       }
     }
     w->setGeometry(place);
-    if (spec.id >= 0) w->setObjectName(QString::number(spec.id));
+    if (def.id >= 0) w->setObjectName(QString::number(def.id));
     c->widget = w;
     controls_.push_back(std::move(c));
   }
@@ -200,13 +200,13 @@ void QtDialog::build(const DialogResource& resource) {
 QtDialog::Control* QtDialog::find(int id) {
   if (id < 0) return nullptr;
   for (auto& c : controls_)
-    if (c->spec.id == id) return c.get();
+    if (c->def.id == id) return c.get();
   return nullptr;
 }
 
 QWidget* QtDialog::control(int id) const {
   for (const auto& c : controls_)
-    if (c->spec.id == id && id >= 0) return c->widget;
+    if (c->def.id == id && id >= 0) return c->widget;
   return nullptr;
 }
 
@@ -214,7 +214,7 @@ QWidget* QtDialog::control(int id) const {
 
 int QtDialog::getInt(int id, int index) {
   Control* c = find(id);
-  if (c == nullptr || c->spec.kind != ControlKind::ListBox) return 0;
+  if (c == nullptr || c->def.kind != ControlKind::ListBox) return 0;
   if (index == kIndexValue) return static_cast<int>(c->items.size());
   if (index < 1) return 0;
   int rank = 0;
@@ -225,7 +225,7 @@ int QtDialog::getInt(int id, int index) {
 
 void QtDialog::setInt(int id, int value, int index) {
   Control* c = find(id);
-  if (c == nullptr || c->spec.kind != ControlKind::ListBox || index != kIndexValue) return;
+  if (c == nullptr || c->def.kind != ControlKind::ListBox || index != kIndexValue) return;
   const std::size_t n = static_cast<std::size_t>(std::max(0, value));
   c->items.resize(n);
   c->selected.resize(n, false);
@@ -236,7 +236,7 @@ bool QtDialog::getLogical(int id, int index) {
   Control* c = find(id);
   if (c == nullptr) return false;
   if (index == kIndexEnable) return c->widget->isEnabledTo(dialog_.get());
-  switch (c->spec.kind) {
+  switch (c->def.kind) {
     case ControlKind::PushButton:
     case ControlKind::DefaultPushButton:
       return c->widget->isEnabledTo(dialog_.get());
@@ -255,7 +255,7 @@ void QtDialog::setLogical(int id, bool value, int index) {
     c->widget->setEnabled(value);
     return;
   }
-  switch (c->spec.kind) {
+  switch (c->def.kind) {
     case ControlKind::PushButton:
     case ControlKind::DefaultPushButton:
       c->widget->setEnabled(value);
@@ -278,7 +278,7 @@ void QtDialog::setLogical(int id, bool value, int index) {
 std::string QtDialog::getText(int id, int index) {
   Control* c = find(id);
   if (c == nullptr) return {};
-  switch (c->spec.kind) {
+  switch (c->def.kind) {
     case ControlKind::ListBox:
       if (index < 1 || index > static_cast<int>(c->items.size())) return {};
       return c->items[static_cast<std::size_t>(index - 1)];
@@ -293,7 +293,7 @@ void QtDialog::setText(int id, std::string_view text, int index) {
   Control* c = find(id);
   if (c == nullptr) return;
   const QString shown = toQt(text);
-  switch (c->spec.kind) {
+  switch (c->def.kind) {
     case ControlKind::ListBox:
       if (index < 1 || index > static_cast<int>(c->items.size())) return;
       c->items[static_cast<std::size_t>(index - 1)] = std::string(text);
@@ -308,7 +308,7 @@ void QtDialog::setText(int id, std::string_view text, int index) {
       static_cast<QAbstractButton*>(c->widget)->setText(shown);
       break;
     case ControlKind::RadioButton:
-      if (!placeholderText(c->spec.text)) static_cast<QAbstractButton*>(c->widget)->setText(shown);
+      if (!placeholderText(c->def.text)) static_cast<QAbstractButton*>(c->widget)->setText(shown);
       break;
     case ControlKind::GroupBox:
       static_cast<QGroupBox*>(c->widget)->setTitle(shown);
@@ -328,8 +328,8 @@ void QtDialog::setCallback(int id, DialogCallback callback) {
 
 void QtDialog::checkRadio(Control& control) {
   for (auto& other : controls_) {
-    if (other.get() != &control && other->spec.kind == ControlKind::RadioButton &&
-        control.spec.group != 0 && other->spec.group == control.spec.group) {
+    if (other.get() != &control && other->def.kind == ControlKind::RadioButton &&
+        control.def.group != 0 && other->def.group == control.def.group) {
       static_cast<QAbstractButton*>(other->widget)->setChecked(false);
     }
   }
@@ -341,13 +341,13 @@ void QtDialog::takeSelection(Control& control) {
   const std::size_t n = std::min<std::size_t>(control.items.size(), list->count());
   for (std::size_t i = 0; i < n; ++i)
     control.selected[i] = list->item(static_cast<int>(i))->isSelected();
-  if (control.spec.style & kStyleNotify) fire(control, kReasonSelectionChanged);
+  if (control.def.style & kStyleNotify) fire(control, kReasonSelectionChanged);
 }
 
 void QtDialog::fire(Control& control, int reason) {
   if (control.callback) {
     DialogCallback callback = control.callback;  // the callback may replace itself
-    callback(*this, control.spec.id, reason);
+    callback(*this, control.def.id, reason);
   }
   refresh();
 }
@@ -356,7 +356,7 @@ void QtDialog::refresh() {
   for (auto& c : controls_) {
     if (!c->dirty) continue;
     c->dirty = false;
-    if (c->spec.style & kStyleSorted) {
+    if (c->def.style & kStyleSorted) {
       std::stable_sort(
           c->items.begin(), c->items.end(),
           [](const std::string& a, const std::string& b) { return listItemLess(a, b); });
