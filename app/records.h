@@ -69,9 +69,6 @@ struct AppState {
   int firstPlotUnit = 0;
   int lastPlotUnit = 0;
   std::string plotSubtitle = std::string(40, ' ');
-  // Values of the previous row read, kept across reads since start-up: an
-  // empty field or a slash keeps them (free-form reading).
-  std::vector<double> previousRow;
   // The scan's single-precision row buffer (kMaxNames values, zero at
   // start-up): the previous row read by any scan since the program started.
   std::vector<float> scanRow = std::vector<float>(kMaxNames, 0.0f);
