@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
-#include "platform/list_order.h"
+#include "platform/list_items.h"
 
 namespace tavel::platform::headless {
 namespace {
@@ -83,22 +83,14 @@ int ScriptedDialog::getInt(int id, int index) {
   Control* c = find(id);
   if (c == nullptr) return 0;
   if (c->def.kind != ControlKind::ListBox) return 0;
-  if (index == kIndexValue) return static_cast<int>(c->items.size());
-  if (index < 1) return 0;
-  int rank = 0;
-  for (std::size_t i = 0; i < c->selected.size(); ++i) {
-    if (c->selected[i] && ++rank == index) return static_cast<int>(i) + 1;
-  }
-  return 0;
+  if (index == kIndexValue) return c->list.count();
+  return c->list.selectedPosition(index);
 }
 
 void ScriptedDialog::setInt(int id, int value, int index) {
   Control* c = find(id);
   if (c == nullptr || c->def.kind != ControlKind::ListBox || index != kIndexValue) return;
-  const std::size_t n = static_cast<std::size_t>(std::max(0, value));
-  c->items.resize(n);
-  c->selected.resize(n, false);
-  c->dirty = true;
+  c->list.resize(value);
 }
 
 bool ScriptedDialog::getLogical(int id, int index) {
@@ -149,8 +141,7 @@ std::string ScriptedDialog::getText(int id, int index) {
   Control* c = find(id);
   if (c == nullptr) return {};
   if (c->def.kind == ControlKind::ListBox) {
-    if (index < 1 || index > static_cast<int>(c->items.size())) return {};
-    return c->items[static_cast<std::size_t>(index - 1)];
+    return c->list.text(index);
   }
   return c->text;
 }
@@ -159,9 +150,7 @@ void ScriptedDialog::setText(int id, std::string_view text, int index) {
   Control* c = find(id);
   if (c == nullptr) return;
   if (c->def.kind == ControlKind::ListBox) {
-    if (index < 1 || index > static_cast<int>(c->items.size())) return;
-    c->items[static_cast<std::size_t>(index - 1)] = std::string(text);
-    c->dirty = true;
+    c->list.setText(index, text);
     return;
   }
   c->text = std::string(text);
@@ -172,16 +161,7 @@ void ScriptedDialog::setCallback(int id, DialogCallback callback) {
 }
 
 void ScriptedDialog::refresh() {
-  for (Control& c : controls_) {
-    if (!c.dirty) continue;
-    c.dirty = false;
-    if (c.def.style & kStyleSorted) {
-      std::stable_sort(
-          c.items.begin(), c.items.end(),
-          [](const std::string& a, const std::string& b) { return listItemLess(a, b); });
-    }
-    std::fill(c.selected.begin(), c.selected.end(), false);
-  }
+  for (Control& c : controls_) c.list.refresh(c.def.style & kStyleSorted);
 }
 
 void ScriptedDialog::fire(Control& c, int reason) {
@@ -216,23 +196,22 @@ bool ScriptedDialog::play(const DialogAction& a) {
   switch (a.kind) {
     case DialogAction::Kind::SelectNames:
     case DialogAction::Kind::SelectRows: {
-      std::fill(c->selected.begin(), c->selected.end(), false);
+      std::fill(c->list.selected.begin(), c->list.selected.end(), false);
       std::vector<std::size_t> rows;
       if (a.kind == DialogAction::Kind::SelectRows) {
         for (int r : a.rows)
-          if (r >= 1 && r <= static_cast<int>(c->items.size()))
-            rows.push_back(static_cast<std::size_t>(r - 1));
+          if (r >= 1 && r <= c->list.count()) rows.push_back(static_cast<std::size_t>(r - 1));
       } else {
         for (const std::string& name : a.names)
-          for (std::size_t i = 0; i < c->items.size(); ++i)
-            if (trimRight(c->items[i]) == name) {
+          for (std::size_t i = 0; i < c->list.items.size(); ++i)
+            if (trimRight(c->list.items[i]) == name) {
               rows.push_back(i);
               break;
             }
       }
       if (!(c->def.style & kStyleMultiSelect) && rows.size() > 1)
         rows.erase(rows.begin(), rows.end() - 1);
-      for (std::size_t r : rows) c->selected[r] = true;
+      for (std::size_t r : rows) c->list.selected[r] = true;
       if (c->def.style & kStyleNotify) fire(*c, kReasonSelectionChanged);
       return true;
     }
@@ -261,7 +240,7 @@ bool ScriptedDialog::play(const DialogAction& a) {
 
 std::vector<std::string> ScriptedDialog::items(int id) {
   Control* c = find(id);
-  return c ? c->items : std::vector<std::string>{};
+  return c ? c->list.items : std::vector<std::string>{};
 }
 bool ScriptedDialog::enabled(int id) {
   Control* c = find(id);

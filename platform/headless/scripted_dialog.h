@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/dialog.h"
+#include "platform/list_items.h"
 
 namespace tavel::platform::headless {
 
@@ -65,9 +66,7 @@ class ScriptedDialog : public Dialog {
     bool enabled = true;
     bool checked = false;
     std::string text;
-    std::vector<std::string> items;
-    std::vector<bool> selected;
-    bool dirty = false;
+    ListItems list;
     DialogCallback callback;
   };
   Control* find(int id);

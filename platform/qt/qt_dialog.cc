@@ -13,7 +13,7 @@
 #include <QStyleOptionButton>
 #include <algorithm>
 
-#include "platform/list_order.h"
+#include "platform/list_items.h"
 #include "platform/qt/qimage_canvas.h"
 
 namespace tavel::platform::qt {
@@ -49,9 +49,7 @@ struct QtDialog::Control {
   DialogCallback callback;
   std::string text;  // shown text of buttons and labels
   // List boxes: the items in the program's order until shown.
-  std::vector<std::string> items;
-  std::vector<bool> selected;
-  bool dirty = false;
+  ListItems list;
 };
 
 DialogBaseUnits baseUnitsOf(const QFont& font) {
@@ -215,21 +213,14 @@ QWidget* QtDialog::control(int id) const {
 int QtDialog::getInt(int id, int index) {
   Control* c = find(id);
   if (c == nullptr || c->def.kind != ControlKind::ListBox) return 0;
-  if (index == kIndexValue) return static_cast<int>(c->items.size());
-  if (index < 1) return 0;
-  int rank = 0;
-  for (std::size_t i = 0; i < c->selected.size(); ++i)
-    if (c->selected[i] && ++rank == index) return static_cast<int>(i) + 1;
-  return 0;
+  if (index == kIndexValue) return c->list.count();
+  return c->list.selectedPosition(index);
 }
 
 void QtDialog::setInt(int id, int value, int index) {
   Control* c = find(id);
   if (c == nullptr || c->def.kind != ControlKind::ListBox || index != kIndexValue) return;
-  const std::size_t n = static_cast<std::size_t>(std::max(0, value));
-  c->items.resize(n);
-  c->selected.resize(n, false);
-  c->dirty = true;
+  c->list.resize(value);
 }
 
 bool QtDialog::getLogical(int id, int index) {
@@ -280,8 +271,7 @@ std::string QtDialog::getText(int id, int index) {
   if (c == nullptr) return {};
   switch (c->def.kind) {
     case ControlKind::ListBox:
-      if (index < 1 || index > static_cast<int>(c->items.size())) return {};
-      return c->items[static_cast<std::size_t>(index - 1)];
+      return c->list.text(index);
     case ControlKind::EditBox:
       return static_cast<QLineEdit*>(c->widget)->text().toStdString();
     default:
@@ -295,9 +285,7 @@ void QtDialog::setText(int id, std::string_view text, int index) {
   const QString shown = toQt(text);
   switch (c->def.kind) {
     case ControlKind::ListBox:
-      if (index < 1 || index > static_cast<int>(c->items.size())) return;
-      c->items[static_cast<std::size_t>(index - 1)] = std::string(text);
-      c->dirty = true;
+      c->list.setText(index, text);
       return;
     case ControlKind::EditBox:
       static_cast<QLineEdit*>(c->widget)->setText(shown);
@@ -338,9 +326,9 @@ void QtDialog::checkRadio(Control& control) {
 
 void QtDialog::takeSelection(Control& control) {
   auto* list = static_cast<QListWidget*>(control.widget);
-  const std::size_t n = std::min<std::size_t>(control.items.size(), list->count());
+  const std::size_t n = std::min<std::size_t>(control.list.items.size(), list->count());
   for (std::size_t i = 0; i < n; ++i)
-    control.selected[i] = list->item(static_cast<int>(i))->isSelected();
+    control.list.selected[i] = list->item(static_cast<int>(i))->isSelected();
   if (control.def.style & kStyleNotify) fire(control, kReasonSelectionChanged);
 }
 
@@ -353,17 +341,8 @@ void QtDialog::fire(Control& control, int reason) {
 }
 
 void QtDialog::refresh() {
-  for (auto& c : controls_) {
-    if (!c->dirty) continue;
-    c->dirty = false;
-    if (c->def.style & kStyleSorted) {
-      std::stable_sort(
-          c->items.begin(), c->items.end(),
-          [](const std::string& a, const std::string& b) { return listItemLess(a, b); });
-    }
-    std::fill(c->selected.begin(), c->selected.end(), false);
-    showList(*c);
-  }
+  for (auto& c : controls_)
+    if (c->list.refresh(c->def.style & kStyleSorted)) showList(*c);
 }
 
 void QtDialog::showList(Control& control) {
@@ -371,13 +350,13 @@ void QtDialog::showList(Control& control) {
   const int rowHeight = list->property("rowHeight").toInt();
   showing_ = true;
   list->clear();
-  for (std::size_t i = 0; i < control.items.size(); ++i) {
+  for (std::size_t i = 0; i < control.list.items.size(); ++i) {
     // Names are blank padded to a fixed length; the padding is not shown.
-    std::string_view text = control.items[i];
+    std::string_view text = control.list.items[i];
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
     auto* item = new QListWidgetItem(toQt(text), list);
     item->setSizeHint(QSize(0, rowHeight));
-    item->setSelected(control.selected[i]);
+    item->setSelected(control.list.selected[i]);
   }
   showing_ = false;
 }
