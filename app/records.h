@@ -72,6 +72,11 @@ struct AppState {
   // The scan's single-precision row buffer (kMaxNames values, zero at
   // start-up): the previous row read by any scan since the program started.
   std::vector<float> scanRow = std::vector<float>(kMaxNames, 0.0f);
+  // What a command was asked to do and could not (a refused Run, an engine
+  // error, an output file or log that could not be written), one line each,
+  // in the order they happened. The GUI has already shown them; tavel-batch
+  // prints them on standard error and exits 1 when any are left.
+  std::vector<std::string> problems;
 };
 
 }  // namespace tavel::app
