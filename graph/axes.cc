@@ -1,7 +1,8 @@
 #include "graph/axes.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 #include <string>
 
@@ -23,6 +24,60 @@ constexpr double kFrameCorner = 128.0;
 constexpr double kMainTitleY = 192.0;
 constexpr double kUnitRounding = 2.220446049250313e-16;
 constexpr int kLabelWidth = 10;
+
+// Decimals the defaults give a linear axis at a comfortable size; an axis
+// whose span is below 1 is that size scaled down, so it earns one more
+// decimal per decade.
+constexpr int kLibraryLinearDecimals = 3;
+// Decimals the defaults give a logarithmic axis whose lowest decade is 1 or more.
+constexpr int kLibraryLogDecimals = 2;
+// Binary fractions that stand for a short decimal are that decimal to within this.
+constexpr double kDecimalTolerance = 1e-9;
+
+// The fewest decimals (0..most) that write |value| exactly, or most + 1 when
+// even `most` decimals cannot.
+int exactDecimals(double value, int most) {
+  double scaled = std::fabs(value);
+  if (!std::isfinite(scaled)) return most + 1;
+  for (int d = 0; d <= most; ++d) {
+    const double nearest = std::round(scaled);
+    if (std::fabs(scaled - nearest) <= kDecimalTolerance * std::max(1.0, scaled)) return d;
+    scaled *= 10.0;
+  }
+  return most + 1;
+}
+
+// Decimals of the tick labels of an axis: never fewer than the record asks
+// for, and more when the ticks need them to be written exactly (a spacing of
+// 0.25 needs two), up to what the defaults would choose for an axis of this
+// size. Labels that a record's decimals already state exactly stay as they are.
+int labelDecimalsFor(const AxisRecord& axis, const AxisScale& scale) {
+  const int asked = std::clamp(axis.labelDecimals, 0, 99);
+  int most = 0;
+  int needed = 0;
+  if (scale.logarithmic) {
+    // Majors are the whole powers of the base; the lowest needs the most decimals.
+    most = scale.low < 0.0 ? static_cast<int>(-scale.low) : kLibraryLogDecimals;
+    needed = exactDecimals(std::pow(scale.base, scale.low), most);
+  } else {
+    const double span = axis.high - axis.low;
+    const double decades = std::floor(std::log10(span));
+    most =
+        kLibraryLinearDecimals + (decades < 0.0 ? static_cast<int>(std::min(-decades, 40.0)) : 0);
+    needed = std::max(exactDecimals(axis.tickInterval, most), exactDecimals(axis.low, most));
+  }
+  return std::max(asked, std::min(needed, most));
+}
+
+// The label of a major tick: the decimals the axis needs, fewer (down to
+// the record's own) only when a long value would not fit the label field.
+std::string majorLabel(double value, int decimals, int asked) {
+  for (int d = decimals; d > asked; --d) {
+    std::string text = tickLabel(value, d);
+    if (text[0] != '*') return text;
+  }
+  return tickLabel(value, asked);
+}
 
 bool isCategoryGraph(int type) { return type >= kCategoryBars && type <= kCategoryLinesErrors; }
 
@@ -182,6 +237,7 @@ int drawCartesianAxis(platform::Canvas& canvas, const PixelScale& scale, const G
                      ? static_cast<long>(m) * std::lround(axisScale.high - axisScale.low)
                      : std::lround((high - low) / minorStep);
   const double gap = side.isX ? kXLabelGap : kYLabelGap;
+  const int decimals = labelDecimalsFor(axis, axisScale);
   double v = low;
   int minorIndex = 0;
   long majorsDone = 0;
@@ -205,7 +261,11 @@ int drawCartesianAxis(platform::Canvas& canvas, const PixelScale& scale, const G
 
     if (major) {
       const double anchor = labelAnchor(axis.tickType, side.b, side.d, length, gap);
-      const std::string label = tickLabel(v, axis.labelDecimals);
+      // Each label from the tick's own value, not the running sum, so that
+      // equal magnitudes round alike on both sides of zero.
+      const double value =
+          axisScale.logarithmic ? v : low + static_cast<double>(majorsDone) * axis.tickInterval;
+      const std::string label = majorLabel(value, decimals, axis.labelDecimals);
       if (side.isX) {
         drawTextCentred(canvas, scale.sx, scale.sy, along, along, anchor, anchor, label);
       } else if (isTrue(axis.verticalLabels)) {
@@ -302,8 +362,10 @@ void drawRadialTicks(platform::Canvas& canvas, const PixelScale& scale, const Ax
   const double minorStep = axis.tickInterval / m;
   const double d = (axis.position == 2) ? 1.0 : -1.0;
   const long n = std::lround((axis.high - axis.low) / minorStep);
+  const int decimals = labelDecimalsFor(axis, AxisScale{});
   double v = axis.low;
   int minorIndex = 0;
+  long majorsDone = 0;
   for (long i = 0; i <= n; ++i) {
     const bool major = (minorIndex == 0);
     const double r = (v - axis.low) / (axis.high - axis.low) * kPolarRadius;
@@ -336,13 +398,17 @@ void drawRadialTicks(platform::Canvas& canvas, const PixelScale& scale, const Ax
       if (horizontal) {
         const double anchor = labelAnchor(axis.tickType, kPolarCentreY, d, length, kXLabelGap);
         const double x = kPolarCentreX + r;
+        const double value = axis.low + static_cast<double>(majorsDone) * axis.tickInterval;
         drawTextCentred(canvas, scale.sx, scale.sy, x, x, anchor, anchor,
-                        tickLabel(v, axis.labelDecimals));
+                        majorLabel(value, decimals, axis.labelDecimals));
       }
       canvas.setColour(axis.minorTickColour);
     }
     ++minorIndex;
-    if (minorIndex == m) minorIndex = 0;
+    if (minorIndex == m) {
+      minorIndex = 0;
+      ++majorsDone;
+    }
     v += minorStep;
   }
   anchorOut = labelAnchor(axis.tickType, kPolarCentreY, d, kMajorTick, kXLabelGap);
@@ -368,8 +434,9 @@ void drawThetaAxis(platform::Canvas& canvas, const PixelScale& scale, const Axis
     a0 = -a0;
   }
   double a = a0;
-  double v = axis.low;
+  const int decimals = labelDecimalsFor(axis, AxisScale{});
   int minorIndex = 0;
+  long majorsDone = 0;
   for (long i = 0; i < n; ++i) {
     const bool major = (minorIndex == 0);
     if (major) a = a0 + static_cast<double>(i) * delta;
@@ -413,14 +480,17 @@ void drawThetaAxis(platform::Canvas& canvas, const PixelScale& scale, const Axis
         break;
     }
     if (major) {
+      const double value = axis.low + static_cast<double>(majorsDone) * axis.tickInterval;
       drawTextCentred(canvas, scale.sx, scale.sy, labelX, labelX, labelY, labelY,
-                      tickLabel(v, axis.labelDecimals));
+                      majorLabel(value, decimals, axis.labelDecimals));
       canvas.setColour(axis.minorTickColour);
     }
     a += delta;
-    v += minorStep;
     ++minorIndex;
-    if (minorIndex == m) minorIndex = 0;
+    if (minorIndex == m) {
+      minorIndex = 0;
+      ++majorsDone;
+    }
   }
 }
 
@@ -481,9 +551,12 @@ std::string tickLabel(double value, int labelDecimals) {
 
   // Exact decimal expansion of |value|, then rounding half away from zero
   // at d decimals (the rounding of formatted output).
+  // Written with to_chars: the decimal point is '.' whatever the C locale says.
   char exact[1200];
-  std::snprintf(exact, sizeof exact, "%.1100f", std::fabs(value));
-  std::string digits(exact);
+  const auto written =
+      std::to_chars(exact, exact + sizeof exact, std::fabs(value), std::chars_format::fixed, 1100);
+  if (written.ec != std::errc()) return overflow;
+  const std::string digits(exact, written.ptr);
   const size_t point = digits.find('.');
   std::string whole = digits.substr(0, point);
   std::string fraction = digits.substr(point + 1, static_cast<size_t>(d));

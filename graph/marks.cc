@@ -1,5 +1,6 @@
 #include "graph/marks.h"
 
+#include <algorithm>
 #include <string>
 
 #include "graph/axes.h"
@@ -27,18 +28,39 @@ void segment(platform::Canvas& canvas, double x1, double y1, double x2, double y
   canvas.lineToWorld(x2, y2);
 }
 
+// The title as far as it fits in `room` world units in the current font.
+// Only when the legend box could not be made wide enough are whole
+// characters (never part of a UTF-8 sequence) dropped from its end.
+std::string_view fittedTitle(platform::Canvas& canvas, double sx, std::string_view title,
+                             double room) {
+  std::string_view shown = title.substr(0, title.find_last_not_of(' ') + 1);
+  if (canvas.textExtent(shown) * sx <= room) return title;
+  while (!shown.empty() && canvas.textExtent(shown) * sx > room) {
+    size_t end = shown.size() - 1;
+    while (end > 0 && (static_cast<unsigned char>(shown[end]) & 0xC0) == 0x80) --end;
+    shown = shown.substr(0, end);
+  }
+  return shown;
+}
+
 }  // namespace
 
-LegendBox legendBox(int entries, double sy) {
+LegendBox legendBox(int entries, double sy, double cellWidth) {
   LegendBox box;
   if (entries < 1) return box;
   box.rows = (entries - 1) / 4 + 1;
   box.columns = (entries - 1) / box.rows + 1;
-  box.width = box.columns * kLegendCellWidth;
+  const double widest = (kWorldWidth - 2.0 * kLegendSideMargin) / box.columns;
+  box.cellWidth = std::min(std::max(cellWidth, kLegendCellWidth), widest);
+  box.width = box.columns * box.cellWidth;
   box.height = box.rows * kLegendCellHeight;
   box.left = (6640.0 - box.width) / 2.0 + 1800.0;
   box.top = kPlotBottom + 2.0 * kLegendCellHeight + 16.0 * sy;
   return box;
+}
+
+double legendCellWidthFor(double titleWidth) {
+  return std::max(kLegendCellWidth, kSwatchInset + kLegendTextOffset + titleWidth + kSwatchInset);
 }
 
 void drawMarker(platform::Canvas& canvas, double x, double y, int markerType, int colour) {
@@ -107,18 +129,19 @@ void drawFilledBox(platform::Canvas& canvas, double x, double y, double width, d
   canvas.rectangleWorld(platform::kBorder, x, y, x + width, y + height);
 }
 
-void drawLegendEntry(platform::Canvas& canvas, double /*sx*/, double sy, int entry, int entries,
+void drawLegendEntry(platform::Canvas& canvas, double sx, double sy, int entry, int entries,
                      int lineType, int lineColour, int markerType, int markerColour, int barFill,
-                     int barColour, int textColour, std::string_view title, int frameColour) {
+                     int barColour, int textColour, std::string_view title, int frameColour,
+                     double cellWidth) {
   if (entries > kMaxLegendEntries || entry < 1 || entry > entries) return;
-  const LegendBox box = legendBox(entries, sy);
+  const LegendBox box = legendBox(entries, sy, cellWidth);
   const int row = (entry - 1) / box.columns + 1;
   const int column = (entry - 1) % box.columns + 1;
   canvas.setColour(frameColour);
   canvas.rectangleWorld(platform::kBorder, box.left, box.top, box.left + box.width,
                         box.top + box.height);
 
-  const double x = box.left + kSwatchInset + (column - 1) * kLegendCellWidth;
+  const double x = box.left + kSwatchInset + (column - 1) * box.cellWidth;
   const double y = box.top + (row - 0.5) * kLegendCellHeight;
   if (barFill == 0) {
     // A series drawn without a joining line shows none in its legend either.
@@ -134,7 +157,8 @@ void drawLegendEntry(platform::Canvas& canvas, double /*sx*/, double sy, int ent
   canvas.setColour(textColour);
   const int h = currentFontHeight(canvas);
   canvas.moveToWorld(x + kLegendTextOffset, y - 0.5 * h * sy);
-  canvas.outText(title.substr(0, static_cast<size_t>(kSeriesTitleLength)));
+  canvas.outText(fittedTitle(canvas, sx, title.substr(0, static_cast<size_t>(kSeriesTitleLength)),
+                             box.cellWidth - 2.0 * kSwatchInset - kLegendTextOffset));
 }
 
 }  // namespace tavel::graph

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavel::graph {
 
@@ -52,6 +53,21 @@ inline constexpr int kLog10 = 1;
 inline constexpr int kLogE = 2;
 inline constexpr int kLog2 = 3;
 
+// A legend entry as it was drawn: what the library needs to draw it again
+// when a later entry's title asks for wider legend cells.
+struct LegendSample {
+  int lineType = 0;
+  int lineColour = 0;
+  int markerType = 0;
+  int markerColour = 0;
+  int barFill = 0;
+  int barColour = 0;
+  int textColour = 0;
+  int font = 0;
+  std::string title;
+  double titleWidth = 0.0;  // world units, in the entry's font
+};
+
 struct GraphRecord {
   std::string title = paddedText("Graph", kGraphTitleLength);
   int titleFont = 1;
@@ -74,6 +90,9 @@ struct GraphRecord {
   int timesDrawn = 0;
   int legendEntriesExpected = 0;
   int legendEntriesDrawn = 0;
+  // The legend so far: its entries and the cell width they were drawn with.
+  std::vector<LegendSample> legendSamples;
+  double legendCellWidth = 0.0;
 };
 
 struct SeriesRecord {

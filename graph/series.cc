@@ -1,7 +1,9 @@
 #include "graph/series.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 #include "graph/axes.h"
 #include "graph/defaults.h"
@@ -91,15 +93,48 @@ struct Mapping {
   }
 };
 
+void drawLegendSample(platform::Canvas& canvas, const PixelScale& scale, const GraphRecord& g,
+                      int entry, const LegendSample& sample) {
+  drawLegendEntry(canvas, scale.sx, scale.sy, entry, g.legendEntriesExpected, sample.lineType,
+                  sample.lineColour, sample.markerType, sample.markerColour, sample.barFill,
+                  sample.barColour, sample.textColour, sample.title, g.graphColour,
+                  g.legendCellWidth);
+}
+
+// One legend entry per series. Cells are as wide as the widest title so far
+// needs; when an entry widens them, the box is cleared and the earlier
+// entries are drawn again in the wider cells, so no title runs over its cell.
 int legendStep(platform::Canvas& canvas, GraphRecord& g, std::span<const SeriesRecord> series) {
   const PixelScale scale = pixelScale(g);
   for (const SeriesRecord& rec : series) {
     ++g.legendEntriesDrawn;
     if (g.legendEntriesDrawn > g.legendEntriesExpected) return kTypeError;
     if (selectGraphFont(canvas, rec.legendFont) < 1) return kFontError;
-    drawLegendEntry(canvas, scale.sx, scale.sy, g.legendEntriesDrawn, g.legendEntriesExpected,
-                    rec.lineType, rec.lineColour, rec.markerType, rec.markerColour, rec.barFill,
-                    rec.barColour, rec.legendColour, rec.title, g.graphColour);
+    LegendSample sample{
+        rec.lineType,  rec.lineColour,   rec.markerType, rec.markerColour, rec.barFill,
+        rec.barColour, rec.legendColour, rec.legendFont, rec.title,        0.0};
+    sample.titleWidth = canvas.textExtent(trimBlanks(
+                            rec.title.substr(0, static_cast<size_t>(kSeriesTitleLength)))) *
+                        scale.sx;
+    const double cellWidth = legendCellWidthFor(sample.titleWidth);
+    const bool shown = g.legendEntriesExpected <= kMaxLegendEntries;
+    if (shown && cellWidth > g.legendCellWidth && !g.legendSamples.empty()) {
+      g.legendCellWidth = cellWidth;
+      const LegendBox box = legendBox(g.legendEntriesExpected, scale.sy, g.legendCellWidth);
+      canvas.setColour(g.backgroundColour);
+      setFillCode(canvas, 2);
+      canvas.rectangleWorld(platform::kFill, box.left, box.top, box.left + box.width,
+                            box.top + box.height);
+      for (size_t k = 0; k < g.legendSamples.size(); ++k) {
+        const LegendSample& earlier = g.legendSamples[k];
+        if (selectGraphFont(canvas, earlier.font) < 1) return kFontError;
+        drawLegendSample(canvas, scale, g, static_cast<int>(k) + 1, earlier);
+      }
+      if (selectGraphFont(canvas, rec.legendFont) < 1) return kFontError;
+    }
+    g.legendCellWidth = std::max(g.legendCellWidth, cellWidth);
+    drawLegendSample(canvas, scale, g, g.legendEntriesDrawn, sample);
+    if (shown) g.legendSamples.push_back(std::move(sample));
   }
   return kOk;
 }
