@@ -31,8 +31,10 @@ constexpr int kLabelWidth = 10;
 constexpr int kLibraryLinearDecimals = 3;
 // Decimals the defaults give a logarithmic axis whose lowest decade is 1 or more.
 constexpr int kLibraryLogDecimals = 2;
-// Binary fractions that stand for a short decimal are that decimal to within this.
-constexpr double kDecimalTolerance = 1e-9;
+// A spacing counts as a short decimal when it is one to within this relative
+// error: axis ranges brought back from a comfortable size carry the error of
+// a single-precision scale factor (0.01f is 0.0099999998).
+constexpr double kDecimalTolerance = 1e-6;
 
 // The fewest decimals (0..most) that write |value| exactly, or most + 1 when
 // even `most` decimals cannot.
