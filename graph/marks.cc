@@ -18,6 +18,9 @@ constexpr double kSwatchInset = 160.0;
 constexpr double kSwatchLine = 240.0;
 constexpr double kSwatchBox = 160.0;
 constexpr double kLegendTextOffset = 272.0;
+// A title measured into a cell made for it fits, whatever the last bit of
+// the sums that sized the cell.
+constexpr double kFitSlack = 1e-6;
 
 void polygon(platform::Canvas& canvas, int control, std::initializer_list<double> xy) {
   canvas.polygonWorld(control, xy.begin(), static_cast<int>(xy.size() / 2));
@@ -33,6 +36,7 @@ void segment(platform::Canvas& canvas, double x1, double y1, double x2, double y
 // characters (never part of a UTF-8 sequence) dropped from its end.
 std::string_view fittedTitle(platform::Canvas& canvas, double sx, std::string_view title,
                              double room) {
+  room += kFitSlack;
   std::string_view shown = title.substr(0, title.find_last_not_of(' ') + 1);
   if (canvas.textExtent(shown) * sx <= room) return title;
   while (!shown.empty() && canvas.textExtent(shown) * sx > room) {

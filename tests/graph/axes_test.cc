@@ -7,6 +7,7 @@
 #include <numbers>
 #include <set>
 
+#include "graph/scale.h"
 #include "graph_support.h"
 
 namespace tavel::graph {
@@ -273,6 +274,90 @@ TEST(PolarAxes, ThetaLabelsCounterClockwiseFromTheRight) {
   ASSERT_EQ(p.draw(), kOk);
   const auto turned = testing::texts(p.canvas);
   EXPECT_NEAR(testing::findText(turned, "1.571")->y + 12 * 12.8 / 2, 3640 + 3040, kTolerance);
+}
+
+// The labels of the bottom axis in drawing order: texts centred on the label
+// line 144 below its outside ticks (label font 6 is 12 pixels high).
+std::vector<std::string> bottomLabels(const RecordingCanvas& canvas) {
+  std::vector<std::string> out;
+  for (const auto& t : testing::texts(canvas)) {
+    if (t.y == 6416 - 6 * 12.8 && !t.text.empty()) out.push_back(t.text);
+  }
+  return out;
+}
+
+std::vector<std::string> labelsOf(AxisRecord x) {
+  CartesianGraph g;
+  g.axes[0] = x;
+  EXPECT_EQ(g.draw(), kOk);
+  return bottomLabels(g.canvas);
+}
+
+// An axis as the result plots leave it: defaults computed on data brought to
+// a comfortable size by 10^-k, then scaled back by the single-precision 10^k,
+// with two decimals fewer than the defaults' three.
+AxisRecord scaledBack(double low, double high, double interval, int k) {
+  const double back = static_cast<double>(std::pow(10.0f, static_cast<float>(k)));
+  AxisRecord x = testing::linearAxis(kAxisX, 1, low * back, high * back, interval * back, 5);
+  x.labelDecimals = 1;
+  return x;
+}
+
+using Labels = std::vector<std::string>;
+
+TEST(TickLabels, StateTheTicksTheSpacingNeeds) {
+  // A spacing of 0.25 needs two decimals: the same on both sides of zero.
+  EXPECT_EQ(labelsOf(scaledBack(-1, 1, 0.25, 0)),
+            (Labels{"-1.00", "-0.75", "-0.50", "-0.25", "0.00", "0.25", "0.50", "0.75", "1.00"}));
+  // Spacings that one decimal already states keep their labels.
+  EXPECT_EQ(labelsOf(scaledBack(0, 3, 0.5, 0)),
+            (Labels{"0.0", "0.5", "1.0", "1.5", "2.0", "2.5", "3.0"}));
+  EXPECT_EQ(labelsOf(scaledBack(-10, 10, 2.5, 0)),
+            (Labels{"-10.0", "-7.5", "-5.0", "-2.5", "0.0", "2.5", "5.0", "7.5", "10.0"}));
+  // Data about 0.004 to 0.008 wide, ticked on a hundredfold scale.
+  EXPECT_EQ(labelsOf(scaledBack(0, 1, 0.1, -2)),
+            (Labels{"0.000", "0.001", "0.002", "0.003", "0.004", "0.005", "0.006", "0.007", "0.008",
+                    "0.009", "0.010"}));
+  // A thousandfold scale earns the defaults three more decimals, enough for 0.00025.
+  const Labels fine = labelsOf(scaledBack(-1, 1, 0.25, -3));
+  ASSERT_EQ(fine.size(), 9u);
+  EXPECT_EQ(fine[0], "-0.00100");
+  EXPECT_EQ(fine[3], "-0.00025");
+  EXPECT_EQ(fine[4], "0.00000");
+  EXPECT_EQ(fine[5], "0.00025");
+  // Large ranges: no decimals are needed and the record's stay.
+  EXPECT_EQ(labelsOf(scaledBack(0, 400, 100, 0)),
+            (Labels{"0.0", "100.0", "200.0", "300.0", "400.0"}));
+}
+
+TEST(TickLabels, EqualMagnitudesRoundAlike) {
+  // 12.5625 needs four decimals, one more than an axis of this size gets:
+  // the halves round away from zero on both sides, as the tick values are
+  // taken whole and not summed from minor steps.
+  AxisRecord x = testing::linearAxis(kAxisX, 1, -25.125, 25.125, 12.5625, 5);
+  x.labelDecimals = 1;
+  EXPECT_EQ(labelsOf(x), (Labels{"-25.125", "-12.563", "0.000", "12.563", "25.125"}));
+}
+
+TEST(TickLabels, LogarithmicDecadesStated) {
+  AxisRecord x = testing::linearAxis(kAxisX, 1, 0.01, 100, 1, 9);
+  x.scaleType = kLog10;
+  x.labelDecimals = 0;
+  EXPECT_EQ(labelsOf(x), (Labels{"0.01", "0.10", "1.00", "10.00", "100.00"}));
+  x.low = 1;
+  x.high = 1000;
+  x.labelDecimals = 2;  // the defaults' choice stays
+  EXPECT_EQ(labelsOf(x), (Labels{"1.00", "10.00", "100.00", "1000.00"}));
+  AxisRecord two = testing::linearAxis(kAxisX, 1, 0.0625, 1, 1, 8);
+  two.scaleType = kLog2;
+  two.labelDecimals = 1;
+  EXPECT_EQ(labelsOf(two), (Labels{"0.0625", "0.1250", "0.2500", "0.5000", "1.0000"}));
+  // Powers of e have no exact decimals: as many as the defaults would give.
+  const double e2 = kSinglePrecisionE * kSinglePrecisionE;
+  AxisRecord e = testing::linearAxis(kAxisX, 1, 1 / e2, e2, 1, 9);
+  e.scaleType = kLogE;
+  e.labelDecimals = 0;
+  EXPECT_EQ(labelsOf(e), (Labels{"0.14", "0.37", "1.00", "2.72", "7.39"}));
 }
 
 TEST(TickLabels, FixedPointWidthTen) {

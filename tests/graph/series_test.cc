@@ -183,6 +183,93 @@ TEST(Legend, BoxOfTwoAndOfFiveEntries) {
   EXPECT_TRUE(canvas.calls().empty());
 }
 
+// The legend of a two-series plot, entries drawn in the order given, each
+// title in the given legend font.
+struct TwoEntryLegend {
+  Plot plot{kXY, 2};
+  explicit TwoEntryLegend(int font, const std::string& first, const std::string& second) {
+    const std::vector<float> data = {1, 1, 2, 2};
+    for (const std::string& title : {first, second}) {
+      SeriesRecord series = defaulted(plot.graph, 2, data);
+      series.title = paddedText(title, kSeriesTitleLength);
+      series.legendFont = font;
+      EXPECT_EQ(drawSeries(plot.canvas, plot.graph, data, series, plot.x(), plot.y()), kOk);
+    }
+  }
+  // The last border drawn around the legend: {left, top, right, bottom}.
+  std::vector<double> box() const {
+    std::vector<double> last;
+    for (const RecordedCall& call : plot.canvas.calls()) {
+      // (the legend's square marker samples are far narrower)
+      if (call.name == "rectangleWorld" && call.args[0] == 2 && call.args[2] > kPlotBottom &&
+          call.args[3] - call.args[1] > 1000) {
+        last.assign(call.args.begin() + 1, call.args.end());
+      }
+    }
+    return last;
+  }
+  // Where a title was last written.
+  double textX(const std::string& title) const {
+    double x = -1;
+    for (const auto& t : testing::texts(plot.canvas)) {
+      if (trimBlanks(t.text) == title) x = t.x;
+    }
+    return x;
+  }
+};
+
+TEST(Legend, CellsAsWideAsTheirTitlesInEachFont) {
+  const std::string longTitle = "_ln_RATE_Predicted";  // 18 characters
+  const std::string line = "45 degree line";
+  const int pixelWidth[7] = {0, 10, 9, 13, 8, 12, 6};  // the fonts' w option
+  for (int font = 1; font <= 6; ++font) {
+    SCOPED_TRACE(font);
+    // Sample inset 160 and text offset 272 before the title, 160 after it.
+    const double need = 160 + 272 + 18 * pixelWidth[font] * 12.8 + 160;
+    const double cell = std::max(2000.0, need);
+    for (bool longFirst : {true, false}) {
+      const TwoEntryLegend legend(font, longFirst ? longTitle : line, longFirst ? line : longTitle);
+      const double left = 5120 - cell;  // two cells centred under the plot area
+      const std::vector<double> box = legend.box();
+      ASSERT_EQ(box.size(), 4u);
+      EXPECT_NEAR(box[0], left, 1e-9);
+      EXPECT_NEAR(box[2], 5120 + cell, 1e-9);
+      EXPECT_NEAR(legend.textX(longFirst ? longTitle : line), left + 432, 1e-9);
+      EXPECT_NEAR(legend.textX(longFirst ? line : longTitle), left + cell + 432, 1e-9);
+      // A legend that fits the standard cells is drawn without clearing it.
+      const auto fills = testing::callsNamed(legend.plot.canvas, "rectangleWorld");
+      const bool cleared = std::any_of(fills.begin(), fills.end(), [](const RecordedCall& c) {
+        return c.args[0] == 3 && c.args[2] > kPlotBottom;
+      });
+      EXPECT_EQ(cleared, need > 2000 && !longFirst);
+    }
+  }
+}
+
+TEST(Legend, BoxStaysInsideThePictureAndCutsWholeCharacters) {
+  Plot plot(kXY, 4);
+  const std::vector<float> data = {1, 1, 2, 2};
+  const std::vector<std::string> titles = {"WWWWWWWWWWWWWWWWWWWW", "abcdefghijklm\xC3\xA9xyz",
+                                           "short", "WWWWWWWWWWWWWWWWWWWW"};
+  for (const std::string& title : titles) {
+    SeriesRecord series = defaulted(plot.graph, 2, data);
+    series.title = paddedText(title, kSeriesTitleLength);
+    series.legendFont = 1;  // 10 pixels a character: 20 need 3152 units a cell
+    ASSERT_EQ(drawSeries(plot.canvas, plot.graph, data, series, plot.x(), plot.y()), kOk);
+  }
+  // Four cells of (10240 - 2 x 160) / 4 = 2480 leave 1888 units (147 pixels) a title.
+  const LegendBox box = legendBox(4, kSy, 1e9);
+  EXPECT_EQ(box.cellWidth, 2480);
+  EXPECT_EQ(box.left, 160);
+  std::vector<std::string> shown;
+  for (const auto& t : testing::texts(plot.canvas)) shown.push_back(t.text);
+  ASSERT_GE(shown.size(), 4u);
+  shown.erase(shown.begin(), shown.end() - 4);  // the legend as last drawn
+  EXPECT_EQ(shown,
+            (std::vector<std::string>{"WWWWWWWWWWWWWW", "abcdefghijklm",
+                                      paddedText("short", kSeriesTitleLength), "WWWWWWWWWWWWWW"}));
+}
+
 struct CategoryPlot {
   RecordingCanvas canvas;
   GraphRecord graph;
