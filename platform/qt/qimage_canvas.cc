@@ -87,7 +87,10 @@ FontOptions parseFontOptions(std::string_view options) {
   std::size_t i = 0;
   bool ok = true;
   while (i < options.size() && ok) {
-    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(options[i])));
+    // ASCII only: std::tolower follows the C locale, which the toolkit takes
+    // from the environment (a Turkish 'I' is not an 'i' there).
+    const char c =
+        (options[i] >= 'A' && options[i] <= 'Z') ? static_cast<char>(options[i] + 32) : options[i];
     ++i;
     switch (c) {
       case 't': {

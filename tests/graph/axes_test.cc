@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 #include <set>
 
@@ -358,6 +360,23 @@ TEST(TickLabels, LogarithmicDecadesStated) {
   e.scaleType = kLogE;
   e.labelDecimals = 0;
   EXPECT_EQ(labelsOf(e), (Labels{"0.14", "0.37", "1.00", "2.72", "7.39"}));
+}
+
+// Run by tests/locale/decimal_comma_test.sh with a decimal-comma locale in
+// TAVEL_DECIMAL_COMMA_LOCALE (built there with localedef); skipped without one.
+TEST(DecimalCommaLocale, LabelsKeepTheirPoint) {
+  const char* name = std::getenv("TAVEL_DECIMAL_COMMA_LOCALE");
+  if (name == nullptr || std::setlocale(LC_ALL, name) == nullptr) {
+    GTEST_SKIP() << "no decimal-comma locale given; the locale test script provides one";
+  }
+  struct RestoreC {
+    ~RestoreC() { std::setlocale(LC_ALL, "C"); }
+  } restore;
+  ASSERT_STREQ(std::localeconv()->decimal_point, ",") << name << " does not write decimal commas";
+
+  EXPECT_EQ(labelsOf(scaledBack(-1, 1, 0.25, 0)),
+            (Labels{"-1.00", "-0.75", "-0.50", "-0.25", "0.00", "0.25", "0.50", "0.75", "1.00"}));
+  EXPECT_EQ(tickLabel(1234567.8, 2), "1234567.80");
 }
 
 TEST(TickLabels, FixedPointWidthTen) {
