@@ -59,7 +59,7 @@ int labelDecimalsFor(const AxisRecord& axis, const AxisScale& scale) {
   int needed = 0;
   if (scale.logarithmic) {
     // Majors are the whole powers of the base; the lowest needs the most decimals.
-    most = scale.low < 0.0 ? static_cast<int>(-scale.low) : kLibraryLogDecimals;
+    most = scale.low < 0.0 ? static_cast<int>(std::min(-scale.low, 99.0)) : kLibraryLogDecimals;
     needed = exactDecimals(std::pow(scale.base, scale.low), most);
   } else {
     const double span = axis.high - axis.low;
