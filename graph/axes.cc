@@ -552,8 +552,8 @@ std::string tickLabel(double value, int labelDecimals) {
   if (!std::isfinite(value) || std::fabs(value) >= 1e12) return overflow;
 
   // Exact decimal expansion of |value|, then rounding half away from zero
-  // at d decimals (the rounding of formatted output).
-  // Written with to_chars: the decimal point is '.' whatever the C locale says.
+  // at d decimals (the rounding of formatted output). to_chars writes '.'
+  // whatever the C locale, which the toolkit takes from the environment.
   char exact[1200];
   const auto written =
       std::to_chars(exact, exact + sizeof exact, std::fabs(value), std::chars_format::fixed, 1100);

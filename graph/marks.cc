@@ -37,8 +37,8 @@ void segment(platform::Canvas& canvas, double x1, double y1, double x2, double y
 std::string_view fittedTitle(platform::Canvas& canvas, double sx, std::string_view title,
                              double room) {
   room += kFitSlack;
+  if (legendTitleWidth(canvas, sx, title) <= room) return title;
   std::string_view shown = title.substr(0, title.find_last_not_of(' ') + 1);
-  if (canvas.textExtent(shown) * sx <= room) return title;
   while (!shown.empty() && canvas.textExtent(shown) * sx > room) {
     size_t end = shown.size() - 1;
     while (end > 0 && (static_cast<unsigned char>(shown[end]) & 0xC0) == 0x80) --end;
@@ -61,6 +61,11 @@ LegendBox legendBox(int entries, double sy, double cellWidth) {
   box.left = (6640.0 - box.width) / 2.0 + 1800.0;
   box.top = kPlotBottom + 2.0 * kLegendCellHeight + 16.0 * sy;
   return box;
+}
+
+double legendTitleWidth(platform::Canvas& canvas, double sx, std::string_view title) {
+  title = title.substr(0, static_cast<size_t>(kSeriesTitleLength));
+  return canvas.textExtent(title.substr(0, title.find_last_not_of(' ') + 1)) * sx;
 }
 
 double legendCellWidthFor(double titleWidth) {

@@ -26,6 +26,9 @@ inline constexpr int kMaxLegendEntries = 8;
 // Space kept between the legend box and the picture's left and right edges.
 inline constexpr double kLegendSideMargin = 160.0;
 LegendBox legendBox(int entries, double sy, double cellWidth = kLegendCellWidth);
+// World units a legend title takes in the current font: its first 20
+// characters, trailing blanks not counted.
+double legendTitleWidth(platform::Canvas& canvas, double sx, std::string_view title);
 // The cell width an entry needs: its line or fill sample, then its title of
 // titleWidth world units, with the sample's inset kept free after the title.
 double legendCellWidthFor(double titleWidth);

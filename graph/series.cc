@@ -113,9 +113,7 @@ int legendStep(platform::Canvas& canvas, GraphRecord& g, std::span<const SeriesR
     LegendSample sample{
         rec.lineType,  rec.lineColour,   rec.markerType, rec.markerColour, rec.barFill,
         rec.barColour, rec.legendColour, rec.legendFont, rec.title,        0.0};
-    sample.titleWidth = canvas.textExtent(trimBlanks(
-                            rec.title.substr(0, static_cast<size_t>(kSeriesTitleLength)))) *
-                        scale.sx;
+    sample.titleWidth = legendTitleWidth(canvas, scale.sx, rec.title);
     const double cellWidth = legendCellWidthFor(sample.titleWidth);
     const bool shown = g.legendEntriesExpected <= kMaxLegendEntries;
     if (shown && cellWidth > g.legendCellWidth && !g.legendSamples.empty()) {
