@@ -14,7 +14,7 @@ graph_tests=$2
 data=$3
 
 if ! command -v localedef >/dev/null 2>&1; then
-  echo "SKIP: localedef is not installed (Debian package libc-bin/locales)"
+  echo "SKIP: localedef is not installed (Debian package libc-bin)"
   exit 77
 fi
 
@@ -24,7 +24,7 @@ mkdir "$work/locales"
 # localedef exits 1 for warnings it still writes the locale after.
 localedef -i de_DE -f UTF-8 "$work/locales/de_DE.UTF-8" >"$work/localedef.txt" 2>&1 || true
 if [ ! -e "$work/locales/de_DE.UTF-8/LC_NUMERIC" ]; then
-  echo "SKIP: localedef could not build de_DE.UTF-8:"
+  echo "SKIP: localedef could not build de_DE.UTF-8 (its sources come with the Debian package locales):"
   cat "$work/localedef.txt"
   exit 77
 fi
