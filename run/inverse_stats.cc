@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <string>
 
 namespace tavel::run {
 namespace {
@@ -15,7 +16,35 @@ void say(const LineSink& sink, std::string_view line) {
   if (sink) sink(line);
 }
 
+// Collects the degenerate-table messages of one table's inversions, so that
+// a constant variable of a million rows says so once, with the count,
+// instead of once per row.
+class TableMessages {
+ public:
+  explicit TableMessages(const LineSink& sink) : sink_(sink) {}
+  TableMessages(const TableMessages&) = delete;
+  TableMessages& operator=(const TableMessages&) = delete;
+  ~TableMessages() {
+    if (count_ > 0) say(sink_, degenerateTableLine(count_));
+  }
+  const LineSink& counter() { return counter_; }
+
+ private:
+  const LineSink& sink_;
+  int count_ = 0;
+  LineSink counter_ = [this](std::string_view) { ++count_; };
+};
+
 }  // namespace
+
+std::string degenerateTableLine(int count) {
+  std::string line(kDegenerateTableLine);
+  line += ": ";
+  line += std::to_string(count);
+  line += count == 1 ? " observation" : " observations";
+  line += " could not be inverted and hold 0.0";
+  return line;
+}
 
 int buildInvTable(int n, const int* order, const double* raw, const double* transformed,
                   InvTable& table) {
@@ -157,15 +186,18 @@ void equilibrate(const RunArrays& run, double* tableRaw, double* tableTransforme
     const int k = buildInvTable(n, run.m + at(0, j, n), run.x + at(0, j, n), txj, table);
     double* xEqj = xEq + at(0, j, n);
     const bool monotone = isMonotoneTable(k, table.transformed);
+    TableMessages messages(sink);
     for (int i = 0; i < n; ++i) {
       const double t = txj[i] + (run.ty[i] - eqTarget[i]) / p;
-      interpolateTable(k, table.raw, table.transformed, t, xEqj[i], sink, monotone);
+      interpolateTable(k, table.raw, table.transformed, t, xEqj[i], messages.counter(), monotone);
     }
   }
   const int k = buildInvTable(n, run.m + at(0, p, n), run.y, run.ty, table);
   const bool monotone = isMonotoneTable(k, table.transformed);
+  TableMessages messages(sink);
   for (int i = 0; i < n; ++i) {
-    interpolateTable(k, table.raw, table.transformed, eqTarget[i], yEq[i], sink, monotone);
+    interpolateTable(k, table.raw, table.transformed, eqTarget[i], yEq[i], messages.counter(),
+                     monotone);
   }
 }
 
@@ -179,12 +211,16 @@ PredictionStats predictResponse(const RunArrays& run, const double* sumTx, doubl
   double sum = 0.0;
   double sumAbs = 0.0;
   double sumSq = 0.0;
-  for (int i = 0; i < n; ++i) {
-    interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], sink, monotone);
-    const double d = run.y[i] - yPred[i];
-    sum += d;
-    sumAbs += std::fabs(d);
-    sumSq += d * d;
+  {
+    TableMessages messages(sink);
+    for (int i = 0; i < n; ++i) {
+      interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], messages.counter(),
+                       monotone);
+      const double d = run.y[i] - yPred[i];
+      sum += d;
+      sumAbs += std::fabs(d);
+      sumSq += d * d;
+    }
   }
   PredictionStats stats;
   const double count = static_cast<double>(n);
