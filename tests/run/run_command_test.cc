@@ -501,6 +501,9 @@ TEST(RunCommandGuardTest, UnwritableSpreadsheetKeepsTheRunGoing) {
   EXPECT_EQ(std::find(screen.begin(), screen.end(), " Taveltr.xls is done"), screen.end());
   EXPECT_EQ(screen.back(), " Tavelcr.xls is done");
   EXPECT_TRUE(std::filesystem::is_regular_file(s.path("Tavelcr.xls")));
+  EXPECT_EQ(s.state.problems,
+            (std::vector<std::string>{
+                "Taveltr.xls could not be written: a folder of that name is in the way"}));
 }
 
 TEST(RunCommandCaptureTest, PicturesInPlotOrderAfterOldOnesAreDeleted) {
