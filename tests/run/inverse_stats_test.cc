@@ -255,7 +255,7 @@ TEST(EquilibrationTest, LinearTransformsMoveToTheMidpoint) {
   }
 }
 
-TEST(EquilibrationTest, ConstantPredictorReadsZero) {
+TEST(EquilibrationTest, ConstantPredictorKeepsItsValue) {
   const int n = 3;
   const std::vector<double> x = {7, 7, 7};
   const std::vector<double> tx = {0, 0, 0};
@@ -266,12 +266,14 @@ TEST(EquilibrationTest, ConstantPredictorReadsZero) {
   std::vector<double> ta(n), tb(n), target(n), xEq(n, 99.0), yEq(n, 99.0);
   Captured messages;
   equilibrate(run, ta.data(), tb.data(), target.data(), xEq.data(), yEq.data(), messages.sink());
-  EXPECT_EQ(xEq, (std::vector<double>{0.0, 0.0, 0.0}));
-  // Once for the predictor's table, not once per observation; the
+  // A variable that cannot move is its own corrected value (not 0.0, which
+  // would read as a correction to zero).
+  EXPECT_EQ(xEq, (std::vector<double>{7.0, 7.0, 7.0}));
+  // Said once for the predictor's table, not once per observation; the
   // response's table is sound and says nothing.
-  EXPECT_EQ(messages.lines,
-            (std::vector<std::string>{
-                " last = first, sorry: 3 observations could not be inverted and hold 0.0"}));
+  EXPECT_EQ(messages.lines, (std::vector<std::string>{" last = first, sorry: 3 observations "
+                                                      "could not be inverted and keep their "
+                                                      "raw values"}));
   EXPECT_NEAR(yEq[0], 1.5, kTight);  // target -0.5 on y = 2 + ty
   EXPECT_NEAR(yEq[2], 2.5, kTight);
 }
