@@ -4,9 +4,11 @@
 #include <cassert>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ace/engine_paths.h"
 #include "ace/helper_thread.h"
@@ -44,6 +46,9 @@ void emit(const LineSink& sink, const std::string& line) {
 // around arrays far larger than the caches; the point kAhead steps on is
 // requested early.
 constexpr int kAhead = 24;
+
+// Work columns of scale_predictors, each of p coefficients.
+constexpr int kScaleColumns = 5;
 
 // Below this many rows a second thread costs more than it saves.
 constexpr int kTwoThreadsMinRows = 16384;
@@ -233,7 +238,16 @@ void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const doub
   // Each variable is sorted once; every later pass goes through these orders.
   sort_orders(helper, n, p, ld, l_data, x_data, m_data, z_data);
 
-  scale_predictors(n, p, ld, w_data, sw, ty_data, tx_data, DelRsq, p, z.col(5), z.col(6));
+  // The scaling needs five columns of p coefficients. Columns 6 to 12 of z
+  // (7 ld doubles, free until the first smooth) hold them unless there are
+  // far more predictors than rows; only then is a separate block taken.
+  std::vector<double> coefficient_block;
+  double* coefficients = z.col(6);
+  if (static_cast<std::ptrdiff_t>(kScaleColumns) * p > static_cast<std::ptrdiff_t>(7) * ld) {
+    coefficient_block.resize(static_cast<std::size_t>(kScaleColumns) * p);
+    coefficients = coefficient_block.data();
+  }
+  scale_predictors(n, p, ld, w_data, sw, ty_data, tx_data, DelRsq, p, z.col(5), coefficients);
 
   rsq = 0.0;
   if (NumTerm > 10) NumTerm = 10;

@@ -41,8 +41,11 @@ inline constexpr int kMinObservations = 5;
 //   NumTerm     passes compared for convergence; clamped to 1..10 and stored back
 //   rsq_history kept between calls
 //   sink        receives the iteration and error lines
-// Allocates nothing itself (the supersmoother takes one scratch vector per
-// call); long inputs are sorted and smoothed on two threads, same digits.
+// Any n >= 5 and p >= 0 keep every access inside these arrays. Allocates
+// nothing itself (the supersmoother takes one scratch vector per call, and
+// with more than 7 ld / 5 predictors the initial scaling one block of 5 p
+// coefficients); long inputs are sorted and smoothed on two threads, same
+// digits.
 void ace_estimate(int n, int p, const double* x, const double* y, const double* w, const int* l,
                   double DelRsq, double* tx, double* ty, double& rsq, int& ierr, int* m, double* z,
                   int ld, const AceSettings& settings, int& NumTerm, RsqHistory& rsq_history,

@@ -134,7 +134,10 @@ void scale_predictors(int n, int p, int ld, const double* w_data, double sw, con
   Vec1<const double> ty(ty_data);
   Mat1<double> tx(tx_data, ld);
   Vec1<double> r(r_data);
-  Mat1<double> sc(sc_data, ld);
+  // Rows of sc are predictors, so its row count is p, never ld: with more
+  // predictors than observations a row count of ld would make the columns
+  // overlap and run past the caller's storage.
+  Mat1<double> sc(sc_data, p);
   // sc columns: 1 coefficients c, 2 gradient g, 3 direction d, 4 previous
   // direction, 5 coefficients at the start of the restart.
   for (int i = 1; i <= p; ++i) sc(i, 1) = 0.0;

@@ -12,8 +12,10 @@ void sort_with_index(double* v, int* a, int ii, int jj);
 
 // Conjugate-gradient least squares: finds c minimising
 // sum_j w(j) (ty(j) - sum_i c_i tx(j,i))**2 and replaces each column tx(.,i)
-// by c_i tx(.,i). r is (n) work, sc is (ld, 5) work with p <= ld; maxit
-// limits the restarts, eps the change of c per restart.
+// by c_i tx(.,i). r is (n) work; sc is (p, 5) work, five columns of p
+// coefficients each (sc[0..p-1] holds c on return), so it is sized by the
+// number of predictors whatever n and ld are. maxit limits the restarts, eps
+// the change of c per restart.
 void scale_predictors(int n, int p, int ld, const double* w, double sw, const double* ty,
                       double* tx, double eps, int maxit, double* r, double* sc);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <string>
 
 namespace tavel::run {
 namespace {
@@ -15,7 +16,39 @@ void say(const LineSink& sink, std::string_view line) {
   if (sink) sink(line);
 }
 
+// Collects the degenerate-table messages of one table's inversions, so that
+// a constant variable of a million rows says so once, with the count,
+// instead of once per row.
+class TableMessages {
+ public:
+  TableMessages(const LineSink& sink, std::string_view kept) : sink_(sink), kept_(kept) {}
+  TableMessages(const TableMessages&) = delete;
+  TableMessages& operator=(const TableMessages&) = delete;
+  ~TableMessages() {
+    if (count_ > 0) say(sink_, degenerateTableLine(count_, kept_));
+  }
+  const LineSink& counter() { return counter_; }
+
+ private:
+  const LineSink& sink_;
+  std::string_view kept_;
+  int count_ = 0;
+  LineSink counter_ = [this](std::string_view) { ++count_; };
+};
+
+constexpr std::string_view kKeepRaw = "keep their raw values";
+
 }  // namespace
+
+std::string degenerateTableLine(int count, std::string_view kept) {
+  std::string line(kDegenerateTableLine);
+  line += ": ";
+  line += std::to_string(count);
+  line += count == 1 ? " observation" : " observations";
+  line += " could not be inverted and ";
+  line += kept;
+  return line;
+}
 
 int buildInvTable(int n, const int* order, const double* raw, const double* transformed,
                   InvTable& table) {
@@ -144,8 +177,10 @@ void equilibrate(const RunArrays& run, double* tableRaw, double* tableTransforme
                  double* xEq, double* yEq, const LineSink& sink) {
   const int n = run.n;
   const int p = run.p;
-  std::fill(xEq, xEq + at(0, p, n), 0.0);
-  std::fill(yEq, yEq + n, 0.0);
+  // A value that cannot be moved (a constant variable has a one-entry
+  // table) is its own corrected value.
+  std::copy(run.x, run.x + at(0, p, n), xEq);
+  std::copy(run.y, run.y + n, yEq);
   for (int i = 0; i < n; ++i) {
     double target = 0.5 * run.ty[i];
     for (int j = 0; j < p; ++j) target += 0.5 * run.tx[at(i, j, n)];
@@ -157,15 +192,18 @@ void equilibrate(const RunArrays& run, double* tableRaw, double* tableTransforme
     const int k = buildInvTable(n, run.m + at(0, j, n), run.x + at(0, j, n), txj, table);
     double* xEqj = xEq + at(0, j, n);
     const bool monotone = isMonotoneTable(k, table.transformed);
+    TableMessages messages(sink, kKeepRaw);
     for (int i = 0; i < n; ++i) {
       const double t = txj[i] + (run.ty[i] - eqTarget[i]) / p;
-      interpolateTable(k, table.raw, table.transformed, t, xEqj[i], sink, monotone);
+      interpolateTable(k, table.raw, table.transformed, t, xEqj[i], messages.counter(), monotone);
     }
   }
   const int k = buildInvTable(n, run.m + at(0, p, n), run.y, run.ty, table);
   const bool monotone = isMonotoneTable(k, table.transformed);
+  TableMessages messages(sink, kKeepRaw);
   for (int i = 0; i < n; ++i) {
-    interpolateTable(k, table.raw, table.transformed, eqTarget[i], yEq[i], sink, monotone);
+    interpolateTable(k, table.raw, table.transformed, eqTarget[i], yEq[i], messages.counter(),
+                     monotone);
   }
 }
 
@@ -179,12 +217,16 @@ PredictionStats predictResponse(const RunArrays& run, const double* sumTx, doubl
   double sum = 0.0;
   double sumAbs = 0.0;
   double sumSq = 0.0;
-  for (int i = 0; i < n; ++i) {
-    interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], sink, monotone);
-    const double d = run.y[i] - yPred[i];
-    sum += d;
-    sumAbs += std::fabs(d);
-    sumSq += d * d;
+  {
+    TableMessages messages(sink, "hold 0.0");
+    for (int i = 0; i < n; ++i) {
+      interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], messages.counter(),
+                       monotone);
+      const double d = run.y[i] - yPred[i];
+      sum += d;
+      sumAbs += std::fabs(d);
+      sumSq += d * d;
+    }
   }
   PredictionStats stats;
   const double count = static_cast<double>(n);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace tavel::run {
@@ -24,6 +25,11 @@ inline constexpr double kTableStartValue = 999999995904.0;
 // Written when a table cannot be inverted (fewer than two entries, or equal
 // first and last entries).
 inline constexpr std::string_view kDegenerateTableLine = " last = first, sorry";
+
+// What the stages below write once per table instead of kDegenerateTableLine
+// per observation: the line followed by how many observations it concerned
+// and what they hold instead (kept, e.g. "hold 0.0").
+std::string degenerateTableLine(int count, std::string_view kept);
 
 // An inversion table of `size` entries: raw[k] ascending and distinct,
 // transformed[k] the transformed value of raw[k]. Both point into
@@ -77,8 +83,10 @@ struct RunArrays {
 // Moves every transformed value half-way towards agreement of the two sides
 // of the model and maps the moved values back to the raw scales:
 // eqTarget = (ty + sum of tx) / 2, each predictor takes 1/p of the
-// half-residual. xEq (n, p) and yEq (n) are set to 0.0 first, so an element
-// that cannot be inverted reads 0.0. tableRaw/tableTransformed: n entries each.
+// half-residual. xEq (n, p) and yEq (n) start as copies of x and y, so a
+// value that cannot be inverted (a constant variable) keeps its raw value; a
+// degenerate table says so once (degenerateTableLine). tableRaw and
+// tableTransformed: n entries each.
 void equilibrate(const RunArrays& run, double* tableRaw, double* tableTransformed, double* eqTarget,
                  double* xEq, double* yEq, const LineSink& sink);
 
@@ -89,8 +97,8 @@ struct PredictionStats {
 };
 
 // yPred[i] = the inverse of the response's transformation at sumTx[i]
-// (yPred is set to 0.0 first); errors are measured minus predicted and
-// averaged over n (not n - 1).
+// (yPred is set to 0.0 first; a degenerate table says so once); errors are
+// measured minus predicted and averaged over n (not n - 1).
 PredictionStats predictResponse(const RunArrays& run, const double* sumTx, double* tableRaw,
                                 double* tableTransformed, double* yPred, const LineSink& sink);
 

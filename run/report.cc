@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "app/field_format.h"
 
@@ -203,23 +205,53 @@ void writeHeading(Runtime& runtime, int unit, std::string_view heading) {
   runtime.writeLine(unit, heading);
 }
 
+// What is at a spreadsheet's place before a run writes it: the message for
+// a file that cannot be written promises only what is true.
+enum class Earlier { kNothing, kFile, kFolder };
+
+Earlier earlierAt(Runtime& runtime, std::string_view name) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(runtime.resolvePath(name), ec);
+  if (ec) return Earlier::kNothing;
+  if (std::filesystem::is_directory(status)) return Earlier::kFolder;
+  if (std::filesystem::exists(status)) return Earlier::kFile;
+  return Earlier::kNothing;
+}
+
+std::string sheetFailureLine(std::string_view name, Earlier earlier) {
+  std::string text = std::string(name) + " could not be written";
+  switch (earlier) {
+    case Earlier::kFile:
+      text += "; an earlier " + std::string(name) + " is left unchanged";
+      break;
+    case Earlier::kFolder:
+      text += ": a folder of that name is in the way";
+      break;
+    case Earlier::kNothing:
+      break;
+  }
+  return app::listLine({text});
+}
+
 // Ends a spreadsheet: closes (and so renames into place) and tells the user.
-bool finishSheet(Runtime& runtime, int unit, std::string_view name, bool written) {
+bool finishSheet(Runtime& runtime, int unit, std::string_view name, bool written, Earlier earlier,
+                 std::vector<std::string>& problems) {
   const bool ok = runtime.closeChecked(unit) && written;
   if (ok) {
     runtime.writeLine(kScreenUnit, app::listLine({std::string(name) + " is done"}));
     return true;
   }
-  const std::string message =
-      app::listLine({std::string(name) + " could not be written; an earlier " + std::string(name) +
-                     " is left unchanged"});
+  const std::string message = sheetFailureLine(name, earlier);
   toScreenAndLog(runtime, message);
+  problems.push_back(message.substr(message.find_first_not_of(' ')));
   return false;
 }
 
-bool openSheet(Runtime& runtime, int unit, std::string_view name) {
+bool openSheet(Runtime& runtime, int unit, std::string_view name, Earlier& earlier,
+               std::vector<std::string>& problems) {
+  earlier = earlierAt(runtime, name);
   if (runtime.openFileReplacing(unit, name)) return true;
-  finishSheet(runtime, unit, name, false);
+  finishSheet(runtime, unit, name, false, earlier, problems);
   return false;
 }
 
@@ -384,11 +416,13 @@ void correctionTitles(Line& line, const std::vector<std::string>& names, int p) 
 // a good part of the work). Each file succeeds or fails on its own.
 void writeSheets(Runtime& runtime, const std::vector<std::string>& names, const ReportArrays& a,
                  bool prediction, bool logResponse, bool transform, bool correction,
-                 bool& transformOk, bool& correctionOk) {
+                 bool& transformOk, bool& correctionOk, std::vector<std::string>& problems) {
   constexpr int kTr = app::kTransformSheetUnit;
   constexpr int kCr = app::kCorrectionSheetUnit;
-  bool tr = transform && openSheet(runtime, kTr, kTransformSheetName);
-  bool cr = correction && openSheet(runtime, kCr, kCorrectionSheetName);
+  Earlier trEarlier = Earlier::kNothing;
+  Earlier crEarlier = Earlier::kNothing;
+  bool tr = transform && openSheet(runtime, kTr, kTransformSheetName, trEarlier, problems);
+  bool cr = correction && openSheet(runtime, kCr, kCorrectionSheetName, crEarlier, problems);
   const bool trOpened = tr;
   const bool crOpened = cr;
   const int n = a.n;
@@ -450,8 +484,9 @@ void writeSheets(Runtime& runtime, const std::vector<std::string>& names, const 
       cr = runtime.writeLine(kCr, crLine.view());
     }
   }
-  transformOk = trOpened && finishSheet(runtime, kTr, kTransformSheetName, tr);
-  correctionOk = crOpened && finishSheet(runtime, kCr, kCorrectionSheetName, cr);
+  transformOk = trOpened && finishSheet(runtime, kTr, kTransformSheetName, tr, trEarlier, problems);
+  correctionOk =
+      crOpened && finishSheet(runtime, kCr, kCorrectionSheetName, cr, crEarlier, problems);
 }
 
 }  // namespace
@@ -460,8 +495,9 @@ bool writeTransformSheet(Runtime& runtime, const std::vector<std::string>& names
                          const ReportArrays& arrays, bool prediction, bool logResponse) {
   bool transformOk = false;
   bool correctionOk = false;
+  std::vector<std::string> problems;
   writeSheets(runtime, names, arrays, prediction, logResponse, true, false, transformOk,
-              correctionOk);
+              correctionOk, problems);
   return transformOk;
 }
 
@@ -469,7 +505,9 @@ bool writeCorrectionSheet(Runtime& runtime, const std::vector<std::string>& name
                           const ReportArrays& arrays) {
   bool transformOk = false;
   bool correctionOk = false;
-  writeSheets(runtime, names, arrays, false, false, false, true, transformOk, correctionOk);
+  std::vector<std::string> problems;
+  writeSheets(runtime, names, arrays, false, false, false, true, transformOk, correctionOk,
+              problems);
   return correctionOk;
 }
 
@@ -478,7 +516,7 @@ SheetResults writeSpreadsheets(Runtime& runtime, const std::vector<std::string>&
                                bool correction) {
   SheetResults results;
   writeSheets(runtime, names, arrays, prediction, logResponse, true, correction, results.transform,
-              results.correction);
+              results.correction, results.problems);
   return results;
 }
 

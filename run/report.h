@@ -69,7 +69,8 @@ void writeClosingReport(platform::Runtime& runtime, double rsq, const ReportArra
 // "Monotone Tr", so sumTx and yPred hold the prediction (else 0.0 columns).
 // logResponse: the response is a "_ln_" variable (two further columns).
 // When the file cannot be written the earlier file stays, a line saying so
-// goes to the screen and the log, and false is returned.
+// goes to the screen and the log (it mentions the earlier file only when
+// there was one), and false is returned.
 bool writeTransformSheet(platform::Runtime& runtime, const std::vector<std::string>& names,
                          const ReportArrays& arrays, bool prediction, bool logResponse);
 
@@ -81,6 +82,9 @@ bool writeCorrectionSheet(platform::Runtime& runtime, const std::vector<std::str
 struct SheetResults {
   bool transform = false;   // Taveltr.xls written
   bool correction = false;  // Tavelcr.xls written (when asked for)
+  // One line per file that could not be written, as told on the screen
+  // (without the leading blank).
+  std::vector<std::string> problems;
 };
 
 // Both spreadsheets in one pass over the observations (the raw values they

@@ -2,6 +2,7 @@
 // 45-degree line and the table of a run's plot windows.
 #include "run/result_plots.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <span>
@@ -35,6 +36,36 @@ float tenToThe(int power) {
 
 void setSubtitle(app::AppState& state, std::string_view text) {
   state.plotSubtitle = padded(text, 40);
+}
+
+double largestMagnitude(int n, const double* v) {
+  double largest = 0.0;
+  for (int i = 0; i < n; ++i)
+    if (std::isfinite(v[i]) && std::fabs(v[i]) > largest) largest = std::fabs(v[i]);
+  return largest;
+}
+
+// The power of ten that plot data of this largest magnitude are drawn in
+// units of: 0 inside kPlotLargest..kPlotSmallest, where single-precision
+// plot data and the axis arithmetic are at ease.
+int plotUnitExponent(double largest) {
+  if (largest == 0.0 || (largest <= kPlotLargest && largest >= kPlotSmallest)) return 0;
+  return static_cast<int>(std::floor(std::log10(largest)));
+}
+
+// An axis title that names the unit: "T / 1E+162", the name shortened so
+// that the unit always shows.
+std::string unitTitle(std::string_view title, int exponent) {
+  if (exponent == 0) return std::string(title);
+  char digits[8];
+  const auto end = std::to_chars(digits, digits + sizeof digits, std::abs(exponent)).ptr;
+  std::string suffix = " / 1E";
+  suffix += exponent < 0 ? '-' : '+';
+  suffix.append(digits, end);
+  std::string name = trimTrailing(std::string(title));
+  const std::size_t room = graph::kAxisTitleLength - suffix.size();
+  if (name.size() > room) name.resize(room);
+  return name + suffix;
 }
 
 }  // namespace
@@ -127,7 +158,24 @@ bool plotResult(PlotContext& context, int n, std::string_view title, std::string
   graph::SeriesRecord& data = s.series[0];
   graph::SeriesRecord& line = s.series[1];
 
-  const int m = decimatePoints(n, xData, yData, s.dataSeries);
+  // Values that single precision cannot hold (or hold only roughly) are
+  // drawn in units of a power of ten, named in the axis title. Both axes of
+  // a plot with the 45-degree line share one unit, so the line stays true.
+  const double xLargest = largestMagnitude(n, xData);
+  const double yLargest = largestMagnitude(n, yData);
+  int xExponent = plotUnitExponent(xLargest);
+  int yExponent = plotUnitExponent(yLargest);
+  if (drawLine) xExponent = yExponent = plotUnitExponent(std::fmax(xLargest, yLargest));
+  std::vector<double> xScaled, yScaled;
+  auto inUnits = [n](const double* v, int exponent, std::vector<double>& scaled) {
+    if (exponent == 0) return v;
+    const double factor = std::pow(10.0, -exponent);
+    scaled.resize(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) scaled[static_cast<std::size_t>(i)] = v[i] * factor;
+    return static_cast<const double*>(scaled.data());
+  };
+  const int m = decimatePoints(n, inUnits(xData, xExponent, xScaled),
+                               inUnits(yData, yExponent, yScaled), s.dataSeries);
 
   graph::initGraphRecord(graph::kXY, g);
   g.right = config.pixelsX - 1;
@@ -152,7 +200,7 @@ bool plotResult(PlotContext& context, int n, std::string_view title, std::string
   xAxis.gridStyle = 1;
   xAxis.gridLineType = 1;
   xAxis.gridColour = 11;
-  xAxis.title = padded(xTitle, graph::kAxisTitleLength);
+  xAxis.title = padded(unitTitle(xTitle, xExponent), graph::kAxisTitleLength);
 
   scaleAxisDefaults(g, data, graph::kAxisY, graph::kLinear, yAxis);
   yAxis.titleColour = 1;
@@ -162,7 +210,7 @@ bool plotResult(PlotContext& context, int n, std::string_view title, std::string
   yAxis.gridStyle = 1;
   yAxis.gridLineType = 1;
   yAxis.gridColour = 11;
-  yAxis.title = padded(yTitle, graph::kAxisTitleLength);
+  yAxis.title = padded(unitTitle(yTitle, yExponent), graph::kAxisTitleLength);
 
   if (drawLine) {
     s.lineSeries = lineEndPoints(xAxis, yAxis, lineSlope, lineIntercept);

@@ -19,6 +19,12 @@ namespace tavel::run {
 // Plots of more points than this are reduced to means of consecutive groups.
 inline constexpr int kMaxPlotPoints = 100000;
 
+// Plot data whose largest magnitude lies outside this range are drawn in
+// units of a power of ten (named in the axis title): single-precision plot
+// data overflow near 3.4e38 and lose digits near 1e-38.
+inline constexpr double kPlotLargest = 1e30;
+inline constexpr double kPlotSmallest = 1e-30;
+
 // 0.01 as a single-precision constant: the line stays one per cent inside
 // the axes.
 inline constexpr float kLineInset = 0.01f;

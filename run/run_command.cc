@@ -5,12 +5,17 @@
 #include "run/run_command.h"
 
 #include <cmath>
+#include <cstddef>
+#include <iterator>
 #include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ace/ace.h"
 #include "app/free_form_reader.h"
+#include "run/column_scale.h"
 #include "run/inverse_stats.h"
 #include "run/report.h"
 #include "run/result_plots.h"
@@ -20,6 +25,8 @@ namespace {
 
 constexpr std::string_view kLogFileName = "Tavel.log";
 constexpr int kScratchColumns = 12;  // what the engine asks for
+constexpr std::string_view kLogLostLine =
+    " Tavel.log cannot be opened for writing: this run is not logged.";
 
 // Every array of one run, zero-filled, column-major with n rows.
 struct WorkArrays {
@@ -52,14 +59,25 @@ void toScreenAndLog(platform::Runtime& runtime, std::string_view line) {
   runtime.writeLine(app::kLogUnit, line);
 }
 
+// Something the Run was asked to do and could not: said on the screen and in
+// the log (on disk at once), and kept for tavel-batch's exit status.
+void refuse(platform::Runtime& runtime, app::AppState& state, const std::string& line) {
+  toScreenAndLog(runtime, line);
+  runtime.flush(app::kLogUnit);
+  const std::size_t text = line.find_first_not_of(' ');
+  state.problems.push_back(text == std::string::npos ? line : line.substr(text));
+}
+
 // The log is closed and opened again in append mode at fixed points of a run,
 // so that what has been written so far is on disk whatever happens next.
-void reopenLog(platform::Runtime& runtime) {
+// False when it cannot be opened again.
+bool reopenLog(platform::Runtime& runtime) {
   runtime.close(app::kLogUnit);
   if (!runtime.openFile(app::kLogUnit, kLogFileName, true)) {
-    runtime.writeLine(platform::kScreenUnit,
-                      " Tavel.log cannot be opened for writing: this run is not logged.");
+    runtime.writeLine(platform::kScreenUnit, kLogLostLine);
+    return false;
   }
+  return true;
 }
 
 // The value of variable number v from one data row: a file column, or the
@@ -118,6 +136,56 @@ std::string tooFewLine(int n) {
          std::to_string(kMinRunObservations) + " are needed). Run stopped.";
 }
 
+// More independents than observations leave the fit without meaning (any
+// data fit exactly); the engine is not asked.
+std::string tooFewForPredictorsLine(int n, int p) {
+  return " Too few observations for " + std::to_string(p) +
+         " independent variables: " + std::to_string(n) + " rows (at least " + std::to_string(p) +
+         " are needed). Run stopped.";
+}
+
+std::string estimateFailedLine(int ierr) {
+  return " The estimate failed (ierr = " + std::to_string(ierr) +
+         "): no plots or spreadsheets were made.";
+}
+
+bool allFinite(const double* v, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i)
+    if (!std::isfinite(v[i])) return false;
+  return true;
+}
+
+// The checks of every column of the engine's input: names[j] for predictor
+// j + 1, names[p] for the response. Returns the refusal line of the first
+// column that cannot be analysed, or an empty string; exponents receives
+// the scaling of each column.
+std::string checkColumns(const std::vector<std::string>& names, const int* codes,
+                         const WorkArrays& a, int n, int p, std::vector<int>& exponents) {
+  exponents.assign(static_cast<std::size_t>(p) + 1, 0);
+  for (int j = 0; j <= p; ++j) {
+    const double* column = j < p ? a.x.data() + static_cast<std::size_t>(j) * n : a.y.data();
+    const bool circular = codes[j] == app::kCircular || codes[j] == -app::kCircular;
+    const ColumnCheck check = checkColumn(column, n, circular);
+    const std::string name(trimmedName(names[static_cast<std::size_t>(j)]));
+    switch (check.state) {
+      case ColumnState::kNotFinite:
+        return " The value of " + name + " in observation " + std::to_string(check.row + 1) +
+               " is not a finite number. Run stopped.";
+      case ColumnState::kTooWide:
+        return " The values of " + name +
+               " span too many orders of magnitude to be analysed together. Run stopped.";
+      case ColumnState::kTinyCircle:
+        return " " + name +
+               " is Circular with a period of 1, but all its values are below 1e-100; "
+               "choose another flag. Run stopped.";
+      case ColumnState::kUsable:
+        exponents[static_cast<std::size_t>(j)] = check.exponent;
+        break;
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) {
@@ -134,7 +202,11 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   const int p = sel.p;
   const int allocated = data.nRows;
   if (allocated < kMinRunObservations) {
-    toScreenAndLog(runtime, tooFewLine(allocated));
+    refuse(runtime, state, tooFewLine(allocated));
+    return;
+  }
+  if (p > allocated) {
+    refuse(runtime, state, tooFewForPredictorsLine(allocated, p));
     return;
   }
 
@@ -160,6 +232,11 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   if (state.firstPlotUnit > 0) {
     for (int u = state.firstPlotUnit; u <= state.lastPlotUnit; ++u) runtime.close(u);
   }
+  // From here on a run that stops early has no windows to close next time.
+  auto forgetWindows = [&state] {
+    state.firstPlotUnit = 0;
+    state.lastPlotUnit = 0;
+  };
 
   // Stage 7: re-read. A file that changed since its scan never writes past
   // the rows allocated; the run then uses the rows it has and says so.
@@ -174,11 +251,9 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
                    " The data file has changed since it was read: " + std::to_string(found) +
                        " rows found, " + std::to_string(n) + " rows used.");
   }
-  if (n < kMinRunObservations) {
-    // The windows of the previous run are already closed: forget them.
-    state.firstPlotUnit = 0;
-    state.lastPlotUnit = 0;
-    toScreenAndLog(runtime, tooFewLine(n));
+  if (n < kMinRunObservations || p > n) {
+    forgetWindows();
+    refuse(runtime, state, n < kMinRunObservations ? tooFewLine(n) : tooFewForPredictorsLine(n, p));
     return;
   }
 
@@ -193,6 +268,12 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
       for (int i = 0; i < n; ++i)
         a.x[static_cast<std::size_t>(j) * n + i] = a.x[static_cast<std::size_t>(j) * ld + i];
   }
+  std::vector<int> exponents;
+  if (const std::string refusal = checkColumns(names, l, a, n, p, exponents); !refusal.empty()) {
+    forgetWindows();
+    refuse(runtime, state, refusal);
+    return;
+  }
   const ReportArrays report{.n = n,
                             .p = p,
                             .x = a.x.data(),
@@ -205,10 +286,27 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
                             .yPred = a.yPred.data()};
 
   // Stage 9.
-  reopenLog(runtime);
+  bool logLost = !reopenLog(runtime);
 
   // Stage 10.
   writeInputEcho(runtime, names, l, report);
+  runtime.flush(app::kLogUnit);
+
+  // Columns beyond the magnitudes the engine's sums can hold go in and out
+  // of the numeric stages scaled by a power of two (exact both ways).
+  auto scaleAll = [&](int sign) {
+    for (int j = 0; j < p; ++j) {
+      const int e = sign * exponents[static_cast<std::size_t>(j)];
+      const std::size_t col = static_cast<std::size_t>(j) * n;
+      scaleColumn(a.x.data() + col, n, e);
+      scaleColumn(a.xEq.data() + col, n, e);
+    }
+    const int e = sign * exponents[static_cast<std::size_t>(p)];
+    scaleColumn(a.y.data(), n, e);
+    scaleColumn(a.yEq.data(), n, e);
+    scaleColumn(a.yPred.data(), n, e);
+  };
+  scaleAll(1);
 
   // Stage 11: the engine's lines go to the main output window.
   double rsq = 0.0;
@@ -224,19 +322,82 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
                     rsqHistory, engineSink);
 
   // Stage 12.
-  reopenLog(runtime);
+  logLost = !reopenLog(runtime) || logLost;
+  auto stop = [&](const std::string& line) {
+    forgetWindows();
+    refuse(runtime, state, line);
+    if (logLost) state.problems.emplace_back(kLogLostLine.substr(1));
+  };
+
+  // After an engine error its transformations mean nothing: the engine has
+  // said why, and no plot or file may present them as results (an earlier
+  // Taveltr.xls stays as it was).
+  if (ierr != 0) {
+    stop(estimateFailedLine(ierr));
+    return;
+  }
+  if (!std::isfinite(rsq) || !allFinite(a.tx.data(), a.tx.size()) ||
+      !allFinite(a.ty.data(), a.ty.size())) {
+    stop(
+        " The estimate failed: its transformations are not finite numbers. "
+        "No plots or spreadsheets were made.");
+    return;
+  }
 
   const LineSink screenSink = [&runtime](std::string_view line) {
     runtime.writeLine(platform::kScreenUnit, line);
   };
   const RunArrays run{n, p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()};
   const bool equilibration = options.Equilibration && allMonotone;
+  const bool prediction = l[p] == app::kMonotone;
+
+  // The numbers of stages 13, 16 and 19 are all computed here, before any
+  // window opens, so that a result that is not a number stops the run
+  // instead of being drawn and written. The plots write nothing on the
+  // screen, so the screen keeps the order of the stages.
 
   // Stage 13.
   if (equilibration) {
     writeEquilibrationNotice(runtime);
     equilibrate(run, a.tableRaw.data(), a.tableTransformed.data(), a.eqTarget.data(), a.xEq.data(),
                 a.yEq.data(), screenSink);
+  }
+  // Stage 16.
+  sumTransforms(n, p, a.tx.data(), a.sumTx.data());
+  // Stage 19, its numbers.
+  PredictionStats stats;
+  if (prediction) {
+    stats = predictResponse(run, a.sumTx.data(), a.tableRaw.data(), a.tableTransformed.data(),
+                            a.yPred.data(), screenSink);
+  }
+  scaleAll(-1);
+  const int yExponent = -exponents[static_cast<std::size_t>(p)];
+  stats.Avedev = std::ldexp(stats.Avedev, yExponent);
+  stats.Stdev = std::ldexp(stats.Stdev, yExponent);
+  stats.Bias = std::ldexp(stats.Bias, yExponent);
+  ExpStats expStats;
+  if (prediction && logResponse)
+    expStats = backTransformedStats(n, a.y.data(), a.yPred.data(), a.expPred.data());
+  {
+    const double values[] = {stats.Avedev,
+                             stats.Stdev,
+                             stats.Bias,
+                             expStats.Exp_Avedev,
+                             expStats.Exp_Stdev,
+                             expStats.Exp_Bias,
+                             expStats.Exp_AvedevPercent,
+                             expStats.Exp_StdevPercent,
+                             expStats.Exp_BiasPercent};
+    const bool finite =
+        allFinite(values, std::size(values)) && allFinite(a.xEq.data(), a.xEq.size()) &&
+        allFinite(a.yEq.data(), a.yEq.size()) && allFinite(a.yPred.data(), a.yPred.size()) &&
+        allFinite(a.expPred.data(), a.expPred.size());
+    if (!finite) {
+      stop(
+          " The equilibrated or predicted values or their statistics are beyond the range of "
+          "numbers. No plots or spreadsheets were made.");
+      return;
+    }
   }
 
   // Stage 14.
@@ -257,9 +418,6 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
     return;
   state.firstPlotUnit = app::kFirstPlotUnitNumber;
 
-  // Stage 16.
-  sumTransforms(n, p, a.tx.data(), a.sumTx.data());
-
   // Stage 17.
   if (!plotCorrelation(plots, p + 12, depName, rsq, n, a.sumTx.data(), a.ty.data())) return;
   state.lastPlotUnit = p + 12;
@@ -275,21 +433,17 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
     state.lastPlotUnit = 2 * p + 13;
   }
 
-  // Stage 19.
-  const bool prediction = l[p] == app::kMonotone;
+  // Stage 19: the statistics and their plots.
   if (prediction) {
-    const PredictionStats stats =
-        predictResponse(run, a.sumTx.data(), a.tableRaw.data(), a.tableTransformed.data(),
-                        a.yPred.data(), screenSink);
     writePredictionStats(runtime, stats);
+    runtime.flush(app::kLogUnit);
     state.lastPlotUnit += 1;
     if (!plotPrediction(plots, state.lastPlotUnit, depName, stats.Avedev, stats.Stdev, n,
                         a.y.data(), a.yPred.data()))
       return;
     if (logResponse) {
-      const ExpStats expStats =
-          backTransformedStats(n, a.y.data(), a.yPred.data(), a.expPred.data());
       writeBackTransformedStats(runtime, expStats);
+      runtime.flush(app::kLogUnit);
       state.lastPlotUnit += 1;
       // The measured values on their own scale; the engine's scratch is free now.
       double* expY = a.z.data();
@@ -301,13 +455,18 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   }
 
   // Stage 20.
-  reopenLog(runtime);
+  logLost = !reopenLog(runtime) || logLost;
 
   // Stage 21.
   writeClosingReport(runtime, rsq, report);
+  runtime.flush(app::kLogUnit);
 
   // Stages 22 and 23.
-  writeSpreadsheets(runtime, names, report, prediction, logResponse, equilibration);
+  SheetResults sheets =
+      writeSpreadsheets(runtime, names, report, prediction, logResponse, equilibration);
+  runtime.flush(app::kLogUnit);
+  if (logLost) state.problems.emplace_back(kLogLostLine.substr(1));
+  for (std::string& line : sheets.problems) state.problems.push_back(std::move(line));
   // Stages 24 and 25: the work arrays go with this scope.
 }
 

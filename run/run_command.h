@@ -15,7 +15,12 @@ namespace tavel::run {
 inline constexpr int kMinRunObservations = 5;
 
 // Menu callback of "&Run". Does nothing visible before a data file has been
-// scanned or while fewer than two variables are selected.
+// scanned or while fewer than two variables are selected. Data it cannot
+// analyse (too few rows for the smoothers or for the independents, values
+// that are not finite numbers) and an engine error end it with one line on
+// the screen and in the log, kept in state.problems too, before any plot or
+// spreadsheet is made. A spreadsheet or log that cannot be written is told
+// and kept the same way, and the other outputs are still made.
 void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell);
 
 }  // namespace tavel::run

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ace/engine_paths.h"
@@ -299,6 +300,42 @@ TEST(AceEstimate, DegenerateColumnsGiveNoNaN) {
   for (double t : pr.tx) ASSERT_TRUE(std::isfinite(t));
   for (double t : pr.ty) ASSERT_TRUE(std::isfinite(t));
   for (int j = 1; j <= 60; ++j) EXPECT_EQ(pr.TX(j, 2), 0.0);
+}
+
+// More predictors than observations: the initial scaling keeps p
+// coefficients per work column, which must not spill into (or past) the
+// caller's z, whose columns hold only ld rows. 6 x 20 and 9 x 30 are what
+// users tried; 5 x 16 (p = 3n + 1) is the first size whose coefficients
+// cannot fit in z at all. The sanitizer build catches any stray access;
+// every build checks that the results are numbers with the invariants of a
+// successful return.
+TEST(AceEstimate, MorePredictorsThanObservationsStayInsideTheArrays) {
+  constexpr double kMomentTolerance = 1e-9;  // sums of a few O(1) terms
+  for (const auto& [n, p] : {std::pair{6, 20}, std::pair{5, 16}, std::pair{9, 30}}) {
+    SCOPED_TRACE(std::to_string(n) + " x " + std::to_string(p));
+    Problem pr(n, p);  // every array exactly the size the contract names
+    for (int j = 1; j <= n; ++j) {
+      double s = 0.0;
+      for (int i = 1; i <= p; ++i) {
+        pr.X(j, i) = (j * (i + 2)) % 7 + 0.25 * i;
+        s += pr.X(j, i) * (i % 3 - 1);
+      }
+      pr.y[j - 1] = s + j;
+    }
+    pr.Run();
+    ASSERT_EQ(pr.ierr, 0);
+    ASSERT_TRUE(std::isfinite(pr.rsq));
+    EXPECT_LE(pr.rsq, 1.0 + kMomentTolerance);
+    for (double t : pr.tx) ASSERT_TRUE(std::isfinite(t));
+    double mean = 0.0, square = 0.0;
+    for (double t : pr.ty) {
+      ASSERT_TRUE(std::isfinite(t));
+      mean += t / n;
+      square += t * t / n;
+    }
+    EXPECT_NEAR(mean, 0.0, kMomentTolerance);
+    EXPECT_NEAR(square, 1.0, kMomentTolerance);
+  }
 }
 
 TEST(AceEstimate, NegativeCodesStartFromTheCallersValues) {

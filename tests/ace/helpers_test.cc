@@ -149,5 +149,25 @@ TEST(ScalePredictors, FindsTheWeightedLeastSquaresCoefficients) {
   }
 }
 
+TEST(ScalePredictors, MorePredictorsThanObservations) {
+  // Two observations, three predictors t1 = (1, 0), t2 = (0, 1), t3 = (1, 1)
+  // and ty = (1, 2). Conjugate gradients from c = 0 stay in the row space of
+  // the predictors and reach the minimum-norm solution
+  // c = T' (T T')^-1 ty = T' (0, 1) = (0, 1, 1), which fits exactly.
+  const int n = 2;
+  const int p = 3;
+  std::vector<double> w(n, 1.0);
+  std::vector<double> ty{1, 2};
+  std::vector<double> tx{1, 0, 0, 1, 1, 1};
+  std::vector<double> r(n);
+  std::vector<double> sc(p * 5);  // five columns of p coefficients, no more
+  scale_predictors(n, p, n, w.data(), n, ty.data(), tx.data(), 1e-12, p, r.data(), sc.data());
+  EXPECT_NEAR(sc[0], 0.0, kCgTolerance);
+  EXPECT_NEAR(sc[1], 1.0, kCgTolerance);
+  EXPECT_NEAR(sc[2], 1.0, kCgTolerance);
+  EXPECT_NEAR(tx[0] + tx[2] + tx[4], 1.0, kCgTolerance);
+  EXPECT_NEAR(tx[1] + tx[3] + tx[5], 2.0, kCgTolerance);
+}
+
 }  // namespace
 }  // namespace tavel::ace

@@ -190,7 +190,7 @@ TEST(PredictionTest, StatisticsDivideByN) {
   EXPECT_TRUE(messages.lines.empty());
 }
 
-TEST(PredictionTest, ConstantResponseLeavesZerosAndOneMessagePerObservation) {
+TEST(PredictionTest, ConstantResponseLeavesZerosAndSaysSoOnceWithTheCount) {
   const std::vector<double> x = {1.0, 2.0, 3.0};
   const std::vector<double> y = {4.0, 4.0, 4.0};
   const std::vector<double> tx = {-1.0, 0.0, 1.0};
@@ -202,7 +202,9 @@ TEST(PredictionTest, ConstantResponseLeavesZerosAndOneMessagePerObservation) {
   const PredictionStats s =
       predictResponse(run, tx.data(), ta.data(), tb.data(), yPred.data(), messages.sink());
   EXPECT_EQ(yPred, (std::vector<double>{0.0, 0.0, 0.0}));
-  EXPECT_EQ(messages.lines.size(), 3u);
+  EXPECT_EQ(messages.lines,
+            (std::vector<std::string>{
+                " last = first, sorry: 3 observations could not be inverted and hold 0.0"}));
   EXPECT_EQ(s.Bias, 4.0);
   EXPECT_EQ(s.Avedev, 4.0);
 }
@@ -253,7 +255,7 @@ TEST(EquilibrationTest, LinearTransformsMoveToTheMidpoint) {
   }
 }
 
-TEST(EquilibrationTest, ConstantPredictorReadsZero) {
+TEST(EquilibrationTest, ConstantPredictorKeepsItsValue) {
   const int n = 3;
   const std::vector<double> x = {7, 7, 7};
   const std::vector<double> tx = {0, 0, 0};
@@ -264,8 +266,14 @@ TEST(EquilibrationTest, ConstantPredictorReadsZero) {
   std::vector<double> ta(n), tb(n), target(n), xEq(n, 99.0), yEq(n, 99.0);
   Captured messages;
   equilibrate(run, ta.data(), tb.data(), target.data(), xEq.data(), yEq.data(), messages.sink());
-  EXPECT_EQ(xEq, (std::vector<double>{0.0, 0.0, 0.0}));
-  EXPECT_EQ(messages.lines.size(), 3u);
+  // A variable that cannot move is its own corrected value (not 0.0, which
+  // would read as a correction to zero).
+  EXPECT_EQ(xEq, (std::vector<double>{7.0, 7.0, 7.0}));
+  // Said once for the predictor's table, not once per observation; the
+  // response's table is sound and says nothing.
+  EXPECT_EQ(messages.lines, (std::vector<std::string>{" last = first, sorry: 3 observations "
+                                                      "could not be inverted and keep their "
+                                                      "raw values"}));
   EXPECT_NEAR(yEq[0], 1.5, kTight);  // target -0.5 on y = 2 + ty
   EXPECT_NEAR(yEq[2], 2.5, kTight);
 }

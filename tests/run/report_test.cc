@@ -317,13 +317,20 @@ TEST_F(ReportTest, CorrectionSheet) {
   EXPECT_EQ(screen(), Lines{" Tavelcr.xls is done"});
 }
 
+// A runtime in a folder that takes no new files, as a read-only one (the
+// tests run as root, for whom permissions would not stop the write).
+class ReadOnlyFolderRuntime : public platform::headless::HeadlessRuntime {
+ public:
+  using HeadlessRuntime::HeadlessRuntime;
+  bool openFileReplacing(int, std::string_view) override { return false; }
+};
+
 TEST_F(ReportTest, SheetThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
   // A folder where the file should be: it cannot be opened for writing.
   ASSERT_TRUE(std::filesystem::create_directory(dir_ + "/Taveltr.xls"));
   const SheetData d;
   EXPECT_FALSE(writeTransformSheet(*runtime_, d.names, d.arrays(), true, true));
-  const Lines message = {
-      " Taveltr.xls could not be written; an earlier Taveltr.xls is left unchanged"};
+  const Lines message = {" Taveltr.xls could not be written: a folder of that name is in the way"};
   EXPECT_EQ(screen(), message);
   EXPECT_EQ(log(), message);
 
@@ -333,6 +340,36 @@ TEST_F(ReportTest, SheetThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
   EXPECT_TRUE(writeCorrectionSheet(*runtime_, d.names, d.arrays()));
   EXPECT_EQ(fileLines("Tavelcr.xls").size(), 4u);
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/Tavelcr.xls.part"));
+}
+
+TEST_F(ReportTest, FailedSheetsPromiseAnEarlierFileOnlyWhenThereIsOne) {
+  ReadOnlyFolderRuntime readOnly(dir_);
+  ASSERT_TRUE(readOnly.openFile(app::kLogUnit, "Tavel.log", true));
+  const SheetData d;
+  // No earlier files: nothing is said to be left unchanged, and no file is
+  // left behind.
+  SheetResults r = writeSpreadsheets(readOnly, d.names, d.arrays(), true, true, true);
+  EXPECT_FALSE(r.transform);
+  EXPECT_FALSE(r.correction);
+  EXPECT_EQ(r.problems,
+            (Lines{"Taveltr.xls could not be written", "Tavelcr.xls could not be written"}));
+  EXPECT_EQ(readOnly.screen(),
+            (Lines{" Taveltr.xls could not be written", " Tavelcr.xls could not be written"}));
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/Taveltr.xls"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/Tavelcr.xls"));
+
+  // An earlier Taveltr.xls: it is named, and it is indeed unchanged.
+  std::ofstream(dir_ + "/Taveltr.xls") << "earlier\n";
+  r = writeSpreadsheets(readOnly, d.names, d.arrays(), true, true, false);
+  EXPECT_EQ(r.problems,
+            Lines{"Taveltr.xls could not be written; an earlier Taveltr.xls is left unchanged"});
+  EXPECT_EQ(readOnly.screen().back(),
+            " Taveltr.xls could not be written; an earlier Taveltr.xls is left unchanged");
+  EXPECT_EQ(fileLines("Taveltr.xls"), Lines{"earlier"});
+  readOnly.close(app::kLogUnit);
+  const Lines log = fileLines("Tavel.log");
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[2], readOnly.screen().back());
 }
 
 TEST_F(ReportTest, OnePassWritesTheSameFilesAsTwo) {

@@ -211,6 +211,35 @@ TEST_F(PlotResultTest, RecordsCarryTheTitlesColoursAndLine) {
   EXPECT_FALSE(saved);
 }
 
+// Values a float cannot hold are drawn in units of a power of ten that the
+// axis title names; a plot with the 45-degree line keeps one unit for both
+// axes, so that the line still means "predicted = measured".
+TEST_F(PlotResultTest, ValuesBeyondSinglePrecisionAreDrawnInNamedUnits) {
+  ASSERT_TRUE(openPlotWindow(context_, 11, "w"));
+  const std::vector<double> big = {4.2e162, 4.5e162, 5.0e162, 5.7e162};
+  const std::vector<double> tx = {-1.0, -0.5, 0.5, 1.0};
+  ASSERT_TRUE(plotResult(context_, 4, "t", "s", std::string(50, 'T'), "Transformed", big.data(),
+                         tx.data(), false, 1.0, 0.0));
+  const PlotStorage& s = context_.storage;
+  EXPECT_EQ(s.axes[0].title, std::string(16, 'T') + " / 1E+162");
+  EXPECT_EQ(s.axes[1].title, "Transformed" + std::string(14, ' '));
+  EXPECT_EQ(s.dataSeries[0], 4.2f);
+  EXPECT_EQ(s.dataSeries[1], -1.0f);
+  EXPECT_TRUE(std::isfinite(s.axes[0].low) && std::isfinite(s.axes[0].high));
+  EXPECT_LE(s.axes[0].low, 4.2f);
+  EXPECT_GE(s.axes[0].high, 5.7f);
+
+  ASSERT_TRUE(openPlotWindow(context_, 12, "w"));
+  const std::vector<double> measured = {2e-200, 3e-200, 5e-200},
+                            predicted = {2e-199, 3e-200, 4e-200};
+  ASSERT_TRUE(plotResult(context_, 3, "t", "s", "Y_Meas", "Y_Predicted", measured.data(),
+                         predicted.data(), true, 1.0, 0.0));
+  EXPECT_EQ(s.axes[0].title, "Y_Meas / 1E-199" + std::string(10, ' '));
+  EXPECT_EQ(s.axes[1].title, "Y_Predicted / 1E-199" + std::string(5, ' '));
+  EXPECT_FLOAT_EQ(s.dataSeries[0], 0.2f);
+  EXPECT_FLOAT_EQ(s.dataSeries[1], 2.0f);
+}
+
 TEST_F(PlotResultTest, CapturesSaveTheWholeWindowAfterDrawing) {
   state_.options.ScreenCaptures = true;
   shell_.saveCapture(true);

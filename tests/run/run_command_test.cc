@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -303,25 +304,90 @@ TEST(RunCommandTest, DependentNotMonotoneGivesNoPrediction) {
   EXPECT_EQ(s.state.lastPlotUnit, 14);
 }
 
-TEST(RunCommandTest, ConstantDependentRunsOnAfterTheEngineError) {
+// An engine error ends the run: the engine's own line, one line saying what
+// was not made, and the results of the previous run left alone.
+TEST(RunCommandTest, EngineErrorStopsTheRunAndKeepsTheEarlierFiles) {
   Session s;
-  DataSet d = rates();
-  std::vector<std::vector<std::string>> rows;
-  for (std::size_t i = 0; i < d.columns["T"].size(); ++i)
-    rows.push_back({std::to_string(static_cast<int>(d.columns["T"][i])), "2.5"});
-  d = makeDataSet({"T", "Y"}, rows);
-  s.writeFile("flat.dat", d.text);
-  s.input("flat.dat", {"T", "Y"}, "Y");
+  s.writeFile("rates.dat", rates().text);
+  s.input("rates.dat", {"T", "P", "RATE"}, "RATE");
+  s.options({{"P", 3}, {"T", 3}}, true);
   s.run();
-  const Reference r = referenceFor(s, d.columns, engineNamesOf(s));
-  ASSERT_FALSE(r.engineLines.empty());
-  EXPECT_EQ(r.engineLines[0], " ierr = 2: y has zero variance.");
-  // Every prediction fails to invert and says so; the report is still complete.
-  EXPECT_EQ(std::count(r.numericLines.begin(), r.numericLines.end(), " last = first, sorry"), r.n);
-  expectSameLines(s.runLog(), expectedRunLog(r), "Tavel.log");
-  expectSameLines(s.runtime.screen(), expectedRunScreen(r), "screen");
-  expectSameLines(fileLines(s.path("Taveltr.xls")), expectedTransformSheet(r), "Taveltr.xls");
-  EXPECT_EQ(windowUnits(s), (std::vector<int>{11, 12, 13, 14}));
+  const std::string trBefore = testing::fileText(s.path("Taveltr.xls"));
+  const std::string crBefore = testing::fileText(s.path("Tavelcr.xls"));
+  ASSERT_FALSE(trBefore.empty());
+  ASSERT_FALSE(crBefore.empty());
+  ASSERT_TRUE(s.state.problems.empty());
+
+  std::vector<std::vector<std::string>> rows;
+  for (int i = 1; i <= 12; ++i) rows.push_back({std::to_string(290 + 10 * i), "2.5"});
+  s.writeFile("flat.dat", makeDataSet({"T", "Y"}, rows).text);
+  s.input("flat.dat", {"T", "Y"}, "Y");
+  s.options({{"T", 3}}, true);
+  s.run();
+  const std::string failed = " The estimate failed (ierr = 2): no plots or spreadsheets were made.";
+  const std::vector<std::string>& screen = s.runtime.screen();
+  ASSERT_GE(screen.size(), 2u);
+  EXPECT_EQ(screen[screen.size() - 2], " ierr = 2: y has zero variance.");
+  EXPECT_EQ(screen.back(), failed);
+  EXPECT_EQ(fileLines(s.path("Tavel.log")).back(), failed);
+  EXPECT_EQ(s.state.problems, (std::vector<std::string>{failed.substr(1)}));
+  for (const std::string& line : screen) EXPECT_EQ(line.find("last = first"), std::string::npos);
+  EXPECT_TRUE(s.runtime.graphicsWindows().empty());
+  EXPECT_EQ(s.state.firstPlotUnit, 0);
+  EXPECT_EQ(testing::fileText(s.path("Taveltr.xls")), trBefore);
+  EXPECT_EQ(testing::fileText(s.path("Tavelcr.xls")), crBefore);
+}
+
+// Magnitudes whose squares leave the double range (or vanish in it) go
+// through the engine scaled by a power of two: a column multiplied by 2^k in
+// the file gives the run of the plain data with that column's raw,
+// equilibrated and predicted values (and their statistics) multiplied by 2^k
+// and the transformations unchanged: bit for bit for the dependent, to the
+// printed digits for an independent (the engine's first least-squares
+// scaling converges in steps that depend on the columns' scales).
+TEST(RunCommandTest, MagnitudesBeyondTheSumsAreAnalysedAsThePlainData) {
+  struct Case {
+    const char* label;
+    int tShift, rateShift;
+  };
+  for (const Case& c :
+       {Case{"dependent near 1e160", 0, 532}, Case{"dependent near 1e-200", 0, -665},
+        Case{"dependent near 1e305", 0, 1010},
+        Case{"independent near 1e160, dependent near 1e-200", 532, -665}}) {
+    SCOPED_TRACE(c.label);
+    const DataSet plain = rates();
+    auto text = [](double v) {
+      char buf[64];
+      return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+    };
+    std::vector<std::vector<std::string>> rows;
+    for (std::size_t i = 0; i < plain.columns.at("T").size(); ++i) {
+      rows.push_back({text(std::ldexp(plain.columns.at("T")[i], c.tShift)),
+                      text(plain.columns.at("P")[i]),
+                      text(std::ldexp(plain.columns.at("RATE")[i], c.rateShift))});
+    }
+    const DataSet scaled = makeDataSet({"T", "P", "RATE"}, rows);
+    Session s;
+    s.writeFile("scaled.dat", scaled.text);
+    s.input("scaled.dat", {"T", "P", "RATE"}, "RATE");
+    s.options({{"P", 3}, {"T", 3}}, true);
+    s.run();
+    ASSERT_TRUE(s.state.problems.empty()) << s.state.problems[0];
+
+    Reference r = referenceFor(s, plain.columns, engineNamesOf(s));
+    ASSERT_EQ(r.names[1].substr(0, 2), "T ");
+    ASSERT_EQ(r.names[2].substr(0, 5), "RATE ");
+    for (int i = 0; i < r.n; ++i) {
+      r.x[r.n + i] = std::ldexp(r.x[r.n + i], c.tShift);
+      r.xEq[r.n + i] = std::ldexp(r.xEq[r.n + i], c.tShift);
+    }
+    for (std::vector<double>* v : {&r.y, &r.yEq, &r.yPred})
+      for (double& e : *v) e = std::ldexp(e, c.rateShift);
+    for (double* e : {&r.Avedev, &r.Stdev, &r.Bias}) *e = std::ldexp(*e, c.rateShift);
+    expectSameLines(fileLines(s.path("Taveltr.xls")), expectedTransformSheet(r), "Taveltr.xls");
+    expectSameLines(fileLines(s.path("Tavelcr.xls")), expectedCorrectionSheet(r), "Tavelcr.xls");
+    expectSameLines(s.runLog(), expectedRunLog(r), "Tavel.log");
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -435,6 +501,9 @@ TEST(RunCommandGuardTest, UnwritableSpreadsheetKeepsTheRunGoing) {
   EXPECT_EQ(std::find(screen.begin(), screen.end(), " Taveltr.xls is done"), screen.end());
   EXPECT_EQ(screen.back(), " Tavelcr.xls is done");
   EXPECT_TRUE(std::filesystem::is_regular_file(s.path("Tavelcr.xls")));
+  EXPECT_EQ(s.state.problems,
+            (std::vector<std::string>{
+                "Taveltr.xls could not be written: a folder of that name is in the way"}));
 }
 
 TEST(RunCommandCaptureTest, PicturesInPlotOrderAfterOldOnesAreDeleted) {
