@@ -1,13 +1,11 @@
 // Tavel on the desktop: the Qt runtime, the application shell and the Run.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QDir>
 #include <string>
 
 #include "app/records.h"
 #include "app/shell.h"
+#include "main/runtime_folder.h"
 #include "platform/qt/qt_runtime.h"
 #if __has_include("run/run_command.h")
 #include "run/run_command.h"
@@ -20,10 +18,8 @@ namespace {
 // and containers often do not.
 void ensureRuntimeDir() {
   if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
-  const std::string dir = "/tmp/tavel-runtime-" + std::to_string(::getuid());
-  ::mkdir(dir.c_str(), 0700);
-  ::chmod(dir.c_str(), 0700);
-  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir));
+  const std::string dir = tavel::mainprog::privateRuntimeFolder();
+  if (!dir.empty()) qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir));
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+// The private folder Qt wants in XDG_RUNTIME_DIR, for sessions without one
+// (bare X servers, containers, ssh, cron). /tmp is shared: a name there may
+// already be taken by someone else's folder or link, so an existing folder is
+// used only when it is a real folder of ours that nobody else can enter, and
+// nothing that exists is ever changed (no chmod): otherwise a fresh folder is
+// made with mkdtemp.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace tavel::mainprog {
+
+inline bool isPrivateFolder(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+         (st.st_mode & 0777) == 0700;
+}
+
+// The folder's path, or an empty text when none can be had.
+inline std::string privateRuntimeFolder() {
+  const std::string fixed = "/tmp/tavel-runtime-" + std::to_string(::getuid());
+  ::mkdir(fixed.c_str(), 0700);  // fails harmlessly when the name exists
+  if (isPrivateFolder(fixed)) return fixed;
+  std::string pattern = fixed + "-XXXXXX";
+  if (::mkdtemp(pattern.data()) != nullptr && isPrivateFolder(pattern)) return pattern;
+  return {};
+}
+
+}  // namespace tavel::mainprog
