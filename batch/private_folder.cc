@@ -65,7 +65,7 @@ void copyPath(char* to, const std::string& from) { std::memcpy(to, from.c_str(),
 
 std::unique_ptr<PrivateFolder> PrivateFolder::create(std::string_view prefix) {
   // Leave room for the file names inside, and keep data file paths short.
-  constexpr std::size_t kFolderMax = 60;
+  constexpr std::size_t kFolderMax = 80;
   std::string base = "/tmp";
   if (const char* tmp = std::getenv("TMPDIR");
       tmp != nullptr && tmp[0] == '/' && std::strlen(tmp) + prefix.size() + 8 < kFolderMax)

@@ -1,6 +1,7 @@
 // Tavel on the desktop: the Qt runtime, the application shell and the Run.
 #include <QApplication>
 #include <QDir>
+#include <memory>
 #include <string>
 
 #include "app/records.h"
@@ -12,20 +13,15 @@
 #define TAVEL_HAVE_RUN 1
 #endif
 
-namespace {
-
-// Qt wants a private runtime folder; desktops provide one, bare X servers
-// and containers often do not.
-void ensureRuntimeDir() {
-  if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
-  const std::string dir = tavel::mainprog::privateRuntimeFolder();
-  if (!dir.empty()) qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir));
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  ensureRuntimeDir();
+  // Qt wants a private runtime folder; desktops provide one, bare X servers
+  // and containers often do not.
+  std::unique_ptr<tavel::mainprog::RuntimeFolder> runtimeFolder;
+  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+    runtimeFolder = std::make_unique<tavel::mainprog::RuntimeFolder>();
+    if (!runtimeFolder->path().empty())
+      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtimeFolder->path()));
+  }
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tavel"));
   QApplication::setApplicationVersion(QStringLiteral("1.0 beta"));
