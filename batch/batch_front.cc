@@ -257,6 +257,12 @@ class DataInput {
       return {};
     }
     if (S_ISREG(st.st_mode)) {
+      const int fd = ::open(arg.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) {
+        problem = "cannot read data file " + display_ + ": " + std::strerror(errno);
+        return {};
+      }
+      ::close(fd);
       std::error_code ec;
       const std::string path = fs::absolute(arg, ec).string();
       if (ec) problem = "cannot read data file " + display_;
