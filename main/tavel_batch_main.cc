@@ -51,6 +51,10 @@ int main(int argc, char** argv) {
   tavel::app::AppState state;
   const int status =
       tavel::batch::runBatch(std::vector<std::string>(argv + 1, argv + argc), io, state);
-  std::fflush(stdout);
+  // The report on standard output is an output asked for like the files.
+  if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && status == tavel::batch::kExitDone) {
+    write(stderr, "tavel-batch: standard output could not be written\n");
+    return tavel::batch::kExitFailed;
+  }
   return status;
 }

@@ -184,6 +184,10 @@ TEST(TavelBatch, PipesAndStandardInputAreAnalysedLikeTheFile) {
     EXPECT_EQ(r.status, 0) << script << "\n" << r.out;
     EXPECT_TRUE(slurp(dir / "Taveltr.xls") == expected) << script;
   }
+  // The report on standard output is asked for as much as the files.
+  r = runShell("\"$B\" " + choice + " " + ex + " >/dev/full");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("standard output could not be written"), std::string::npos) << r.out;
 }
 
 TEST(TavelBatch, AnExportedDisplayPlatformIsIgnored) {
