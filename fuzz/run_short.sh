@@ -2,14 +2,14 @@
 # Builds the fuzz targets with clang and runs each for a short while (60 s by
 # default, FUZZ_SECONDS to change) from the seed corpus under tests/, so every
 # CI run tries new inputs on the data file reader, the header names, the
-# OPTIONS edit boxes and whole analyses. A crash or a broken property fails
-# the script and leaves the input in build-fuzz/artifacts.
+# OPTIONS edit boxes, whole analyses and tavel-batch's front end. A crash or a
+# broken property fails the script and leaves the input in build-fuzz/artifacts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 SECONDS_EACH="${FUZZ_SECONDS:-60}"
 BUILD=build-fuzz
-TARGETS=(data_file header_names options_text run)
+TARGETS=(data_file header_names options_text run batch_front)
 
 need=()
 command -v clang++ >/dev/null 2>&1 || need+=(clang)

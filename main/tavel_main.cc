@@ -1,35 +1,27 @@
 // Tavel on the desktop: the Qt runtime, the application shell and the Run.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QDir>
+#include <memory>
 #include <string>
 
 #include "app/records.h"
 #include "app/shell.h"
+#include "main/runtime_folder.h"
 #include "platform/qt/qt_runtime.h"
 #if __has_include("run/run_command.h")
 #include "run/run_command.h"
 #define TAVEL_HAVE_RUN 1
 #endif
 
-namespace {
-
-// Qt wants a private runtime folder; desktops provide one, bare X servers
-// and containers often do not.
-void ensureRuntimeDir() {
-  if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
-  const std::string dir = "/tmp/tavel-runtime-" + std::to_string(::getuid());
-  ::mkdir(dir.c_str(), 0700);
-  ::chmod(dir.c_str(), 0700);
-  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir));
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  ensureRuntimeDir();
+  // Qt wants a private runtime folder; desktops provide one, bare X servers
+  // and containers often do not.
+  std::unique_ptr<tavel::mainprog::RuntimeFolder> runtimeFolder;
+  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+    runtimeFolder = std::make_unique<tavel::mainprog::RuntimeFolder>();
+    if (!runtimeFolder->path().empty())
+      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtimeFolder->path()));
+  }
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tavel"));
   QApplication::setApplicationVersion(QStringLiteral("1.0 beta"));

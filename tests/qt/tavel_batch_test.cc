@@ -1,9 +1,14 @@
 // tavel-batch end to end: exit codes, messages, and files byte for byte equal
 // to those of the same choices made through the dialogs.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -26,8 +31,16 @@ struct Result {
   std::string out;  // standard output and error together
 };
 
-Result runBatch(const std::string& args) {
-  const std::string command = std::string(TAVEL_BATCH_PATH) + " " + args + " 2>&1";
+// The program under test; the sanitizer pass points this at its own build.
+std::string batchPath() {
+  const char* other = std::getenv("TAVEL_BATCH_UNDER_TEST");
+  return other != nullptr && *other != '\0' ? other : TAVEL_BATCH_PATH;
+}
+
+// Runs a shell command line with the program's path in $B.
+Result runShell(const std::string& script) {
+  // A hang ends as status 124 instead of stopping the tests.
+  const std::string command = "B='" + batchPath() + "' timeout 120 bash -c '" + script + "' 2>&1";
   Result r;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return r;
@@ -38,6 +51,8 @@ Result runBatch(const std::string& args) {
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return r;
 }
+
+Result runBatch(const std::string& args) { return runShell("\"$B\" " + args); }
 
 std::string slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -150,6 +165,99 @@ TEST(TavelBatch, UnusableOutputFolderGivesAClearMessageAndNoFiles) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("cannot use output folder"), std::string::npos) << r.out;
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+// Data that arrives through a pipe is read twice (scan and Run) all the same.
+TEST(TavelBatch, PipesAndStandardInputAreAnalysedLikeTheFile) {
+  tavel::qt_test::app();
+  const fs::path dir = freshDir("pipes");
+  const std::string ex = TAVEL_EXAMPLE_PATH;
+  const std::string choice = "--dep RATE --indep T --indep P --outdir " + dir.string();
+  Result r = runBatch(choice + " " + ex);
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string expected = slurp(dir / "Taveltr.xls");
+  for (const std::string& script : {"cat " + ex + " | \"$B\" " + choice + " -",
+                                    "cat " + ex + " | \"$B\" " + choice + " /dev/stdin",
+                                    "\"$B\" " + choice + " <(cat " + ex + ")"}) {
+    fs::remove(dir / "Taveltr.xls");
+    r = runShell(script);
+    EXPECT_EQ(r.status, 0) << script << "\n" << r.out;
+    EXPECT_TRUE(slurp(dir / "Taveltr.xls") == expected) << script;
+  }
+  // The report on standard output is asked for as much as the files.
+  r = runShell("\"$B\" " + choice + " " + ex + " >/dev/full");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("standard output could not be written"), std::string::npos) << r.out;
+}
+
+TEST(TavelBatch, AnExportedDisplayPlatformIsIgnored) {
+  tavel::qt_test::app();
+  const fs::path dir = freshDir("xcb");
+  const Result r = runShell(
+      "QT_QPA_PLATFORM=xcb DISPLAY= WAYLAND_DISPLAY= \"$B\" --captures "
+      "--outdir " +
+      dir.string() + " " + TAVEL_EXAMPLE_PATH);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(fs::exists(dir / "pic_A.bmp"));
+}
+
+// Someone else's link planted at the shared runtime folder's name must not
+// have its target's mode changed.
+TEST(TavelBatch, APlantedRuntimeFolderLinkIsNotFollowed) {
+  tavel::qt_test::app();
+  const fs::path dir = freshDir("runtime");
+  const fs::path shared = "/tmp/tavel-runtime-" + std::to_string(::getuid());
+  std::error_code ec;
+  if (fs::is_directory(fs::symlink_status(shared)) && !fs::remove(shared, ec))
+    GTEST_SKIP() << shared << " is in use";
+  fs::remove(shared, ec);
+  std::ofstream(dir / "target") << "x";
+  fs::permissions(dir / "target", fs::perms::owner_read | fs::perms::owner_write |
+                                      fs::perms::group_read | fs::perms::others_read);
+  fs::create_symlink(dir / "target", shared);
+  const Result r = runShell("env -u XDG_RUNTIME_DIR \"$B\" --captures --outdir " + dir.string() +
+                            " " + TAVEL_EXAMPLE_PATH);
+  fs::remove(shared, ec);
+  EXPECT_EQ(r.status, 0) << r.out;
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "target").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+// Killed while it copies a pipe that never ends, the program leaves no
+// temporary file behind.
+TEST(TavelBatch, TheCopyOfAPipeIsRemovedWhenTheProgramIsTerminated) {
+  tavel::qt_test::app();
+  const fs::path dir = freshDir("killed");
+  fs::create_directories(dir / "tmp");
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
+  const std::string tmpdir = "TMPDIR=" + (dir / "tmp").string();
+  const std::string path = batchPath();
+  std::string outdir = (dir / "out").string(), dash = "-", flag = "--outdir";
+  char* argv[] = {const_cast<char*>(path.c_str()), flag.data(), outdir.data(), dash.data(),
+                  nullptr};
+  char* envp[] = {const_cast<char*>(tmpdir.c_str()), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[0]);
+  const std::string rows = "A B\n1 2\n";
+  for (int i = 0; i < 200 && fs::is_empty(dir / "tmp"); ++i) {
+    ASSERT_GT(::write(fds[1], rows.data(), rows.size()), 0);
+    ::usleep(20000);
+  }
+  EXPECT_FALSE(fs::is_empty(dir / "tmp")) << "the copy never started";
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(fds[1]);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
 }  // namespace

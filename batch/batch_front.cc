@@ -1,0 +1,594 @@
+#include "batch/batch_front.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "app/options_dialog.h"
+#include "app/prepare_dialog.h"
+#include "batch/private_folder.h"
+#include "platform/headless/scripted_dialog.h"
+#include "run/run_command.h"
+
+namespace tavel::batch {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::headless::DialogAction;
+using platform::headless::DialogScript;
+using platform::headless::ScriptedDialog;
+
+constexpr std::string_view kUsage =
+    "usage: tavel-batch [options] DATAFILE     (DATAFILE - reads standard input)\n"
+    "  --dep NAME          dependent variable (a column name, or _ln_NAME); default: the last file "
+    "column\n"
+    "  --indep NAME        an independent variable; repeat it; default: every other file column\n"
+    "  --flag NAME=CODE    type flag of a chosen variable: 1-5 or orderable, circular, monotone, "
+    "linear,\n"
+    "                      unorderable; default 1 for independents and 3 for the dependent\n"
+    "  --numterm N         NumTerm, a whole number of at least 1 (default 2)\n"
+    "  --delrsq X          DelRsq, a finite number (default: the value the scan sets)\n"
+    "  --equilibration     run the equilibration stage (every variable must be monotone)\n"
+    "  --captures          save every plot as pic_?.bmp\n"
+    "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the current "
+    "folder)\n"
+    "  --help, --version\n";
+
+constexpr std::string_view kLogName = "Tavel.log";
+constexpr std::string_view kTransformSheet = "Taveltr.xls";
+constexpr std::string_view kCorrectionSheet = "Tavelcr.xls";
+// The names the capture sequence uses: pic_@.bmp to pic_].bmp.
+constexpr char kFirstCaptureChar = '@';
+constexpr char kLastCaptureChar = ']';
+
+struct Options {
+  std::string dataFile;
+  std::optional<std::string> dep;
+  std::vector<std::string> indep;
+  std::vector<std::pair<std::string, int>> flags;
+  std::optional<int> numTerm;
+  std::optional<double> delRsq;
+  bool equilibration = false;
+  bool captures = false;
+  std::optional<std::string> outDir;
+};
+
+class Reporter {
+ public:
+  explicit Reporter(const BatchIo& io) : io_(io) {}
+  void out(std::string_view text) const {
+    if (io_.out) io_.out(text);
+  }
+  int usage(const std::string& message) const {
+    err("tavel-batch: " + message + "\n" + std::string(kUsage));
+    return kExitUsage;
+  }
+  int failed(const std::string& message) const { return failed(std::vector{message}); }
+  int failed(const std::vector<std::string>& messages) const {
+    for (const std::string& m : messages) err("tavel-batch: " + m + "\n");
+    return kExitFailed;
+  }
+  void warn(const std::string& message) const { err("tavel-batch: warning: " + message + "\n"); }
+
+ private:
+  void err(const std::string& text) const {
+    if (io_.err) io_.err(text);
+  }
+  const BatchIo& io_;
+};
+
+std::optional<int> flagCode(const std::string& text) {
+  static const std::map<std::string, int> names = {
+      {"orderable", 1}, {"circular", 2}, {"monotone", 3}, {"linear", 4}, {"unorderable", 5},
+      {"1", 1},         {"2", 2},        {"3", 3},        {"4", 4},      {"5", 5}};
+  auto it = names.find(text);
+  if (it == names.end()) return std::nullopt;
+  return it->second;
+}
+
+// The whole text must be the number: "2.5", "3x" and "" are not whole numbers.
+std::optional<int> wholeNumber(std::string_view text) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<double> finiteNumber(std::string_view text) {
+  if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+std::string inQuotes(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+std::string trimRight(std::string_view s) {
+  std::size_t n = s.size();
+  while (n > 0 && s[n - 1] == ' ') --n;
+  return std::string(s.substr(0, n));
+}
+
+// Reads the command line; an exit status when the program should stop.
+std::optional<int> parse(const std::vector<std::string>& args, Options& o, const Reporter& r) {
+  bool optionsEnded = false;
+  bool haveFile = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::string v;
+    auto value = [&]() -> bool {
+      if (i + 1 >= args.size()) return false;
+      v = args[++i];
+      return true;
+    };
+    if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
+      if (haveFile) return r.usage("more than one data file given");
+      o.dataFile = a;
+      haveFile = true;
+    } else if (a == "--") {
+      optionsEnded = true;
+    } else if (a == "--help" || a == "-h") {
+      r.out(kUsage);
+      return kExitDone;
+    } else if (a == "--version") {
+      r.out("tavel-batch 1.0\n");
+      return kExitDone;
+    } else if (a == "--dep") {
+      if (!value()) return r.usage("--dep needs a name");
+      if (o.dep) return r.usage("--dep given twice; the analysis has one dependent variable");
+      o.dep = v;
+    } else if (a == "--indep") {
+      if (!value()) return r.usage("--indep needs a name");
+      o.indep.push_back(v);
+    } else if (a == "--flag") {
+      if (!value()) return r.usage("--flag needs NAME=CODE");
+      const auto eq = v.rfind('=');
+      if (eq == std::string::npos || eq == 0) return r.usage("--flag needs NAME=CODE");
+      const auto code = flagCode(v.substr(eq + 1));
+      if (!code) return r.usage("--flag: unknown flag code " + inQuotes(v.substr(eq + 1)));
+      o.flags.emplace_back(v.substr(0, eq), *code);
+    } else if (a == "--numterm") {
+      if (!value()) return r.usage("--numterm needs a whole number of at least 1");
+      const auto n = wholeNumber(v);
+      if (!n || *n < 1)
+        return r.usage("--numterm needs a whole number of at least 1, not " + inQuotes(v));
+      if (o.numTerm) return r.usage("--numterm given twice");
+      o.numTerm = n;
+    } else if (a == "--delrsq") {
+      if (!value()) return r.usage("--delrsq needs a finite number");
+      const auto x = finiteNumber(v);
+      if (!x) return r.usage("--delrsq needs a finite number such as 1e-4, not " + inQuotes(v));
+      if (o.delRsq) return r.usage("--delrsq given twice");
+      o.delRsq = x;
+    } else if (a == "--equilibration") {
+      o.equilibration = true;
+    } else if (a == "--captures") {
+      o.captures = true;
+    } else if (a == "--outdir") {
+      if (!value() || v.empty()) return r.usage("--outdir needs a folder");
+      if (o.outDir) return r.usage("--outdir given twice");
+      o.outDir = v;
+    } else {
+      return r.usage("unknown option " + inQuotes(a));
+    }
+  }
+  if (!haveFile) return r.usage("no data file given");
+  return std::nullopt;
+}
+
+// ---- The data file
+
+bool copyStream(int from, const std::string& to, std::string& problem) {
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (out < 0) {
+    problem = "cannot make a temporary copy: " + std::string(std::strerror(errno));
+    return false;
+  }
+  std::array<char, 1 << 16> buf;
+  long long total = 0;
+  bool ok = true;
+  for (;;) {
+    const ssize_t got = ::read(from, buf.data(), buf.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      problem = "cannot read it: " + std::string(std::strerror(errno));
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    total += got;
+    if (total > kMaxStreamBytes) {
+      problem = "it holds more than 1 GiB; save it in a file and name that file";
+      ok = false;
+      break;
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = ::write(out, buf.data() + done, static_cast<std::size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) {
+        problem = "cannot make a temporary copy: " + std::string(std::strerror(errno));
+        ::close(out);
+        return false;
+      }
+      done += put;
+    }
+  }
+  if (::close(out) != 0 && ok) {
+    problem = "cannot make a temporary copy: " + std::string(std::strerror(errno));
+    ok = false;
+  }
+  return ok;
+}
+
+// The file the scan and the Run read. A regular file is read where it is;
+// standard input, a pipe, a FIFO or a terminal is first copied into a private
+// folder, because the Run reads the data a second time after the scan.
+class DataInput {
+ public:
+  // An empty result with `problem` set when the input is refused.
+  std::string prepare(const std::string& arg, int inputFd, std::string& problem) {
+    if (arg == "-") {
+      display_ = "standard input";
+      struct stat st {};
+      if (::fstat(inputFd, &st) != 0) {
+        problem = "cannot read standard input: " + std::string(std::strerror(errno));
+        return {};
+      }
+      if (refusedKind(st, inputFd, problem)) return {};
+      return copy(inputFd, problem);
+    }
+    display_ = inQuotes(arg);
+    struct stat st {};
+    if (::stat(arg.c_str(), &st) != 0) {
+      problem = "cannot read data file " + display_ + ": " + std::strerror(errno);
+      return {};
+    }
+    if (S_ISREG(st.st_mode)) {
+      const int fd = ::open(arg.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) {
+        problem = "cannot read data file " + display_ + ": " + std::strerror(errno);
+        return {};
+      }
+      ::close(fd);
+      std::error_code ec;
+      const std::string path = fs::absolute(arg, ec).string();
+      if (ec) problem = "cannot read data file " + display_;
+      return path;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      problem = display_ + " is a folder, not a data file";
+      return {};
+    }
+    // A FIFO waits here for its writer, as any reader of a FIFO does.
+    const int fd = ::open(arg.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+      problem = "cannot read data file " + display_ + ": " + std::strerror(errno);
+      return {};
+    }
+    std::string path;
+    if (::fstat(fd, &st) == 0 && !refusedKind(st, fd, problem)) path = copy(fd, problem);
+    ::close(fd);
+    return path;
+  }
+
+  // How the messages name the data file.
+  const std::string& display() const { return display_; }
+
+ private:
+  // Devices other than a terminal (/dev/zero, a disk) never end like a file.
+  bool refusedKind(const struct stat& st, int fd, std::string& problem) {
+    const bool device = S_ISBLK(st.st_mode) || (S_ISCHR(st.st_mode) && !::isatty(fd));
+    if (device) problem = display_ + " is a device, not a data file";
+    if (S_ISDIR(st.st_mode)) problem = display_ + " is a folder, not a data file";
+    return !problem.empty();
+  }
+
+  std::string copy(int fd, std::string& problem) {
+    folder_ = PrivateFolder::create("tavel-batch-");
+    std::string path = folder_ ? folder_->file("input.dat") : std::string();
+    std::string why;
+    if (path.empty()) why = "cannot make a private temporary folder";
+    if (!path.empty() && copyStream(fd, path, why)) return path;
+    problem = "cannot read " + display_ + ": " + why;
+    return {};
+  }
+
+  std::string display_;
+  std::unique_ptr<PrivateFolder> folder_;
+};
+
+// ---- Output files
+
+// A file the run writes must be a regular file (or not exist yet): a FIFO
+// would hang the run, a folder or a device would swallow or refuse the
+// results after the analysis.
+std::optional<std::string> unusableOutput(const fs::path& dir, std::string_view name) {
+  const fs::path path = dir / name;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return std::nullopt;
+    return std::string(name) + " in " + inQuotes(dir.string()) +
+           " cannot be used: " + std::strerror(errno);
+  }
+  if (S_ISREG(st.st_mode)) return std::nullopt;
+  return std::string(name) + " in " + inQuotes(dir.string()) +
+         " is not a regular file; move it away or choose another --outdir";
+}
+
+// Tells whether the run replaced a file: the spreadsheets are renamed into
+// place, so a new file has a new inode and change time.
+struct FileStamp {
+  bool exists = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  struct timespec ctime {};
+
+  static FileStamp of(const fs::path& path) {
+    FileStamp s;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return s;
+    s.exists = true;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.ctime = st.st_ctim;
+    return s;
+  }
+  bool sameAs(const FileStamp& o) const {
+    return exists == o.exists && dev == o.dev && ino == o.ino && ctime.tv_sec == o.ctime.tv_sec &&
+           ctime.tv_nsec == o.ctime.tv_nsec;
+  }
+};
+
+// ---- The variables
+
+struct Request {
+  std::string dep;
+  std::vector<std::string> indep;
+};
+
+// The variables asked for (or the defaults), checked against the scanned
+// names; an empty text when the Prepare step can choose exactly these.
+std::string resolveRequest(const app::DataTable& t, const Options& o, const std::string& display,
+                           Request& request) {
+  if (t.numCol1 < 1) return "no column names in the first line of " + display;
+  auto name = [&t](int v) { return trimRight(t.colName[static_cast<std::size_t>(v - 1)]); };
+  request.dep = o.dep ? *o.dep : name(t.numCol1);
+  request.indep = o.indep;
+  if (o.indep.empty()) {
+    for (int v = 1; v <= t.numCol1; ++v)
+      if (name(v) != request.dep) request.indep.push_back(name(v));
+  }
+  const int chosen = static_cast<int>(request.indep.size()) + 1;
+  if (chosen > kMaxChosen)
+    return std::to_string(chosen) + " variables were chosen, but at most " +
+           std::to_string(kMaxChosen) + " variables, the dependent and " +
+           std::to_string(kMaxChosen - 1) +
+           " independents, can be chosen; name them with --dep and --indep";
+
+  std::vector<std::string> all = request.indep;
+  all.push_back(request.dep);
+  for (const std::string& wanted : all) {
+    int matches = 0;
+    for (int v = 1; v <= t.numCol && v <= static_cast<int>(t.colName.size()); ++v)
+      matches += name(v) == wanted;
+    if (matches == 0) return "unknown variable " + inQuotes(wanted);
+    if (matches > 1)
+      return "the name " + inQuotes(wanted) + " belongs to " + std::to_string(matches) +
+             " variables of the file, which cannot be told apart";
+  }
+  if (std::find(request.indep.begin(), request.indep.end(), request.dep) != request.indep.end())
+    return "the dependent variable " + inQuotes(request.dep) +
+           " was also named as an independent variable";
+  std::vector<std::string> sorted = request.indep;
+  std::sort(sorted.begin(), sorted.end());
+  const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
+  if (twice != sorted.end())
+    return inQuotes(*twice) + " was named twice as an independent variable";
+  return {};
+}
+
+std::string variableName(const app::DataTable& t, int v) {
+  if (v < 1 || v > t.numCol || v > static_cast<int>(t.colName.size())) return "?";
+  return trimRight(t.colName[static_cast<std::size_t>(v - 1)]);
+}
+
+// The selection the Run will analyse must be the one asked for, whatever the
+// dialog did with it (a full include list, a radio button on the wrong row).
+bool selectionIsRequest(const app::AppState& state, const Request& request) {
+  const app::VarSelection& sel = state.selection;
+  if (sel.p != static_cast<int>(request.indep.size()) || sel.p < 1 ||
+      static_cast<int>(sel.indep.size()) < sel.p)
+    return false;
+  if (variableName(state.data, sel.dep) != request.dep) return false;
+  std::vector<std::string> got;
+  for (int j = 0; j < sel.p; ++j) got.push_back(variableName(state.data, sel.indep[j]));
+  std::vector<std::string> want = request.indep;
+  std::sort(got.begin(), got.end());
+  std::sort(want.begin(), want.end());
+  return got == want;
+}
+
+std::string describe(const app::AppState& state) {
+  const app::VarSelection& sel = state.selection;
+  std::string text = "dependent " + inQuotes(variableName(state.data, sel.dep)) + ", independents";
+  for (int j = 0; j < sel.p && j < static_cast<int>(sel.indep.size()); ++j)
+    text += " " + inQuotes(variableName(state.data, sel.indep[j]));
+  return text;
+}
+
+// The engine position (0-based entry of l) of a chosen variable, or -1.
+int enginePosition(const app::AppState& state, const std::string& name) {
+  const app::VarSelection& sel = state.selection;
+  if (variableName(state.data, sel.dep) == name) return sel.p;
+  for (int j = 0; j < sel.p && j < static_cast<int>(sel.indep.size()); ++j)
+    if (variableName(state.data, sel.indep[j]) == name) return j;
+  return -1;
+}
+
+// The shortest text that reads back as the same double.
+std::string shortestText(double x) {
+  std::array<char, 32> buf;
+  const auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), x);
+  return ec == std::errc() ? std::string(buf.data(), end) : std::string();
+}
+
+}  // namespace
+
+int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppState& state) {
+  const Reporter report(io);
+  Options o;
+  if (auto status = parse(args, o, report)) return *status;
+
+  // The data file, and where the results go, before anything is written.
+  DataInput input;
+  std::string problem;
+  const std::string dataPath = input.prepare(o.dataFile, io.inputFd, problem);
+  if (!problem.empty()) return report.failed(problem);
+  if (dataPath.size() >= static_cast<std::size_t>(app::kFileNameLength))
+    return report.failed("the data file's path must be shorter than 100 characters: " + dataPath);
+
+  std::error_code ec;
+  const std::string outArg = o.outDir.value_or(".");
+  fs::create_directories(outArg, ec);
+  if (!fs::is_directory(outArg, ec))
+    return report.failed("cannot use output folder " + inQuotes(outArg));
+  const fs::path outDir = fs::absolute(outArg, ec);
+  std::vector<std::string> outputs = {std::string(kLogName), std::string(kTransformSheet)};
+  if (o.equilibration) outputs.emplace_back(kCorrectionSheet);
+  if (o.captures)
+    for (char c = kFirstCaptureChar; c <= kLastCaptureChar; ++c)
+      outputs.push_back(std::string("pic_") + c + ".bmp");
+  for (const std::string& name : outputs)
+    if (auto why = unusableOutput(outDir, name)) return report.failed(*why);
+
+  platform::headless::HeadlessRuntime runtime(outDir.string(), io.canvas);
+  runtime.setScreenSink([&report](std::string_view line) {
+    std::string text(line);
+    text += '\n';
+    report.out(text);
+  });
+  app::Shell shell(runtime, state);
+  if (!shell.buildMenus()) return report.failed("the menus could not be built");
+  const RunCommand run = io.run ? io.run : RunCommand(run::onRun);
+  shell.setRunCommand([&] { run(runtime, state, shell); });
+  shell.startUp();
+  if (!runtime.isOpen(app::kLogUnit))
+    return report.failed(std::string(kLogName) + " cannot be written in " +
+                         inQuotes(outDir.string()));
+
+  // Input Dat File, with the Prepare dialog that follows a scan with rows.
+  Request request;
+  std::string selectionProblem;
+  runtime.queueFileChoice(dataPath);
+  runtime.queueDialogScript(
+      app::kPrepareResource, {DialogAction::run([&](ScriptedDialog& d) {
+        selectionProblem = resolveRequest(state.data, o, input.display(), request);
+        if (!selectionProblem.empty()) return;
+        std::vector<std::string> chosen = request.indep;
+        chosen.push_back(request.dep);
+        d.play(DialogAction::select(app::kPrepareVariableList, chosen));
+        d.play(DialogAction::press(app::kPrepareMoveIn));
+        const std::vector<std::string> rows = d.items(app::kPrepareIncludeList);
+        for (std::size_t r = 0; r < rows.size(); ++r)
+          if (trimRight(rows[r]) == request.dep)
+            d.play(DialogAction::clickRadio(app::kFirstDepRadio + static_cast<int>(r)));
+      })});
+  runtime.invokeMenu("&Input Dat File...");
+  if (!state.problems.empty()) return report.failed(state.problems);
+  if (!selectionProblem.empty()) return report.failed(selectionProblem);
+  if (state.data.numCol1 < 1) {
+    std::error_code sizeError;
+    if (fs::file_size(dataPath, sizeError) == 0 && !sizeError)
+      return report.failed("the data file " + input.display() + " is empty");
+    return report.failed("no column names in the first line of " + input.display());
+  }
+  if (state.data.nRows == 0) return report.failed("no data rows in " + input.display());
+  if (!selectionIsRequest(state, request))
+    return report.failed("the Prepare step chose " + describe(state) +
+                         ", not the variables asked for; nothing was run");
+
+  // Options, only when an option was given.
+  if (!o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures) {
+    DialogScript script;
+    for (const auto& [name, code] : o.flags) {
+      if (enginePosition(state, name) < 0)
+        return report.failed("--flag names " + inQuotes(name) + ", which is not a chosen variable");
+      script.push_back(DialogAction::select(app::kOptionsVariableList, {name}));
+      script.push_back(DialogAction::clickRadio(app::kFirstFlagRadio - 1 + code));
+    }
+    script.push_back(DialogAction::check(app::kEquilibrationBox, o.equilibration));
+    script.push_back(DialogAction::check(app::kScreenCapturesBox, o.captures));
+    if (o.numTerm)
+      script.push_back(DialogAction::type(app::kNumTermBox, std::to_string(*o.numTerm)));
+    if (o.delRsq) script.push_back(DialogAction::type(app::kDelRsqBox, shortestText(*o.delRsq)));
+    script.push_back(DialogAction::press(app::kOkButton));
+    runtime.queueDialogScript(app::kOptionsResource, std::move(script));
+    runtime.invokeMenu("&Options");
+    if (!state.problems.empty()) return report.failed(state.problems);
+
+    // What the dialog stored must be what was asked for.
+    for (const auto& [name, code] : o.flags) {
+      const int e = enginePosition(state, name);
+      int last = code;
+      for (const auto& [n2, c2] : o.flags)
+        if (n2 == name) last = c2;
+      if (state.options.l[static_cast<std::size_t>(e)] != last)
+        return report.failed("the flag of " + inQuotes(name) +
+                             " could not be set; nothing was run");
+    }
+    if (o.numTerm && state.options.NumTerm != *o.numTerm)
+      return report.failed("NumTerm could not be set to " + std::to_string(*o.numTerm) +
+                           "; nothing was run");
+    if (o.delRsq && state.options.DelRsq != *o.delRsq)
+      return report.failed("DelRsq could not be set to " + shortestText(*o.delRsq) +
+                           " (the OPTIONS box keeps 20 characters); nothing was run");
+    if (state.options.Equilibration != o.equilibration ||
+        state.options.ScreenCaptures != o.captures)
+      return report.failed("the OPTIONS switches could not be set; nothing was run");
+  }
+
+  const int p = state.selection.p;
+  bool allMonotone = true;
+  for (int e = 0; e <= p; ++e)
+    allMonotone = allMonotone && state.options.l[static_cast<std::size_t>(e)] == app::kMonotone;
+  const bool equilibrates = o.equilibration && allMonotone;
+  if (o.equilibration && !allMonotone)
+    report.warn(
+        "--equilibration was not done: it needs every chosen variable monotone (flag 3); the "
+        "run goes on without it");
+
+  const FileStamp transformBefore = FileStamp::of(outDir / kTransformSheet);
+  const FileStamp correctionBefore = FileStamp::of(outDir / kCorrectionSheet);
+  runtime.invokeMenu("&Run");
+
+  if (!state.problems.empty()) return report.failed(state.problems);
+  if (state.data.nRows < run::kMinRunObservations)
+    return report.failed("the analysis needs at least " + std::to_string(run::kMinRunObservations) +
+                         " observations; the file has " + std::to_string(state.data.nRows));
+  // Every failure should have been reported above; a file the Run was to
+  // write and did not is a failure all the same.
+  std::vector<std::string> missing;
+  if (FileStamp::of(outDir / kTransformSheet).sameAs(transformBefore))
+    missing.push_back(std::string(kTransformSheet) + " was not written");
+  if (equilibrates && FileStamp::of(outDir / kCorrectionSheet).sameAs(correctionBefore))
+    missing.push_back(std::string(kCorrectionSheet) + " was not written");
+  if (o.captures && !fs::exists(outDir / "pic_A.bmp", ec))
+    missing.push_back("no picture was saved (pic_A.bmp is missing)");
+  if (!missing.empty()) return report.failed(missing);
+  return kExitDone;
+}
+
+}  // namespace tavel::batch

@@ -1,0 +1,33 @@
+// A folder that only this process uses, for files nobody else should see or
+// replace (a copy of standard input). It is made with mkdtemp and removed,
+// with the files it was asked to hold, when the object goes or when SIGINT or
+// SIGTERM ends the program first.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tavel::batch {
+
+class PrivateFolder {
+ public:
+  // A new folder "<prefix>XXXXXX" in $TMPDIR (or /tmp when that is unset or
+  // too long for the paths the program keeps); nullptr when none can be made.
+  static std::unique_ptr<PrivateFolder> create(std::string_view prefix);
+  ~PrivateFolder();
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The path of a file in the folder, removed with it; empty when the folder
+  // already holds as many files as it can clean up after a signal.
+  std::string file(std::string_view name);
+
+ private:
+  PrivateFolder(std::string path, int slot) : path_(std::move(path)), slot_(slot) {}
+  std::string path_;
+  int slot_;
+};
+
+}  // namespace tavel::batch

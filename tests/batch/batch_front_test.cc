@@ -1,0 +1,267 @@
+// tavel-batch's front end in process, over hostile files and arguments: the
+// exit status, the reason on standard error and the files left behind. The
+// analysis asked for is the one run, or nothing is run.
+#include "batch/batch_front.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using tavel::batch::BatchIo;
+using tavel::batch::runBatch;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+  tavel::app::AppState state;
+};
+
+// Rows i = 1..n of `columns` columns named x01.. and a last column y; every
+// value positive, so each column also has a log variable.
+std::string table(int columns, int n) {
+  std::string text;
+  for (int c = 1; c < columns; ++c) text += (c < 10 ? "x0" : "x") + std::to_string(c) + " ";
+  text += "y\n";
+  for (int i = 1; i <= n; ++i) {
+    int sum = 0;
+    for (int c = 1; c < columns; ++c) {
+      const int v = (i * (c + 2)) % 13 + c;
+      sum += v;
+      text += std::to_string(v) + " ";
+    }
+    text += std::to_string(sum + i % 3) + "\n";
+  }
+  return text;
+}
+
+class BatchFront : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Short: the program keeps data file paths below 100 characters.
+    static int count = 0;
+    dir_ =
+        fs::temp_directory_path() / ("tbf-" + std::to_string(::getpid())) / std::to_string(++count);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "tmp");
+    fs::create_directories(dir_ / "out");
+    // Private copies of standard input go here, so the test sees them go.
+    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("TMPDIR");
+    fs::remove_all(dir_.parent_path());
+  }
+
+  std::string file(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+    return (dir_ / name).string();
+  }
+  fs::path out(const std::string& name = "") const { return dir_ / "out" / name; }
+
+  Outcome run(std::vector<std::string> args, BatchIo io = {}) {
+    Outcome r;
+    io.out = [&r](std::string_view t) { r.out += t; };
+    io.err = [&r](std::string_view t) { r.err += t; };
+    args.insert(args.begin(), {"--outdir", out().string()});
+    r.status = runBatch(args, io, r.state);
+    return r;
+  }
+
+  fs::path dir_;
+};
+
+std::string depName(const Outcome& r) {
+  const auto& t = r.state.data;
+  const int v = r.state.selection.dep;
+  if (v < 1 || v > static_cast<int>(t.colName.size())) return "?";
+  const std::string& n = t.colName[static_cast<std::size_t>(v - 1)];
+  return n.substr(0, n.find_last_not_of(' ') + 1);
+}
+
+TEST_F(BatchFront, HostileFilesAndArgumentsAreRefusedWithTheirReason) {
+  const std::string good = file("good.dat", table(3, 12));
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;  // alternatives separated by "|"
+  };
+  const std::vector<Case> cases = {
+      {{file("blank_first_line.dat", "\n" + table(3, 12))}, 1, "no column names in the first line"},
+      {{file("empty.dat", "")}, 1, "empty|no column names"},
+      {{file("header_only.dat", "A B\n")}, 1, "no data rows"},
+      // The default choice on 31 columns is every column: one too many.
+      {{file("wide.dat", table(31, 40))}, 1, "at most 30 variables, the dependent and 29 indep"},
+      {{"--dep", "y", "--indep", "y", good},
+       1,
+       "dependent variable 'y' was also named as an indep"},
+      {{"--indep", "x01", "--indep", "x01", good}, 1, "'x01' was named twice"},
+      {{file("same_names.dat", "A A y\n1 2 3\n2 3 4\n3 4 6\n4 5 7\n5 6 9\n")},
+       1,
+       "cannot be told apart"},
+      // A column named like the log variable of another.
+      {{"--dep", "_ln_A", file("ln_clash.dat", "A _ln_A y\n1 2 3\n2 3 4\n3 4 6\n4 5 7\n5 6 9\n")},
+       1,
+       "cannot be told apart"},
+      {{"--dep", "NOPE", good}, 1, "unknown variable 'NOPE'"},
+      {{"--indep", "x01", "--flag", "x02=2", good}, 1, "--flag names 'x02', which is not a chosen"},
+      {{(dir_ / "out").string()}, 1, "is a folder, not a data file"},
+      {{"/dev/zero"}, 1, "is a device, not a data file"},
+      {{(dir_ / "missing.dat").string()}, 1, "cannot read data file"},
+      {{"--numterm", "abc", good}, 2, "--numterm"},
+      {{"--numterm", "2.5", good}, 2, "--numterm"},
+      {{"--numterm", "0", good}, 2, "--numterm"},
+      {{"--numterm", "", good}, 2, "--numterm"},
+      {{"--numterm", "99999999999", good}, 2, "--numterm"},
+      {{"--delrsq", "nan", good}, 2, "--delrsq"},
+      {{"--delrsq", "inf", good}, 2, "--delrsq"},
+      {{"--delrsq", "abc", good}, 2, "--delrsq"},
+      {{"--delrsq", "1,5", good}, 2, "--delrsq"},
+      {{"--delrsq", "", good}, 2, "--delrsq"},
+      {{"--dep", "y", "--dep", "x01", good}, 2, "--dep given twice"},
+  };
+  for (const Case& c : cases) {
+    const Outcome r = run(c.args);
+    const std::string where = c.args.back() + " " + (c.args.size() > 1 ? c.args[0] : "");
+    EXPECT_EQ(r.status, c.status) << where << "\n" << r.err;
+    bool said = false;
+    for (std::size_t from = 0; from <= c.message.size();) {
+      const std::size_t bar = std::min(c.message.find('|', from), c.message.size());
+      said = said || r.err.find(c.message.substr(from, bar - from)) != std::string::npos;
+      from = bar + 1;
+    }
+    EXPECT_TRUE(said) << where << "\n" << r.err;
+    if (c.status == 2) {
+      EXPECT_NE(r.err.find("usage: tavel-batch"), std::string::npos) << where;
+    }
+    EXPECT_FALSE(fs::exists(out("Taveltr.xls"))) << where;
+  }
+}
+
+TEST_F(BatchFront, ThirtyVariablesNamedExplicitlyAnalyseExactlyThose) {
+  std::vector<std::string> args = {"--dep", "y", "--flag", "x29=linear"};
+  for (int c = 1; c <= 29; ++c) {
+    args.push_back("--indep");
+    args.push_back((c < 10 ? "x0" : "x") + std::to_string(c));
+  }
+  args.push_back(file("wide.dat", table(31, 40)));
+  const Outcome r = run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(depName(r), "y");
+  EXPECT_EQ(r.state.selection.p, 29);
+  // x30 is the column left out; x29 is an independent with the linear flag.
+  for (int j = 0; j < 29; ++j) {
+    const std::string& n = r.state.data.colName[r.state.selection.indep[j] - 1];
+    EXPECT_NE(n.substr(0, 3), "x30");
+    if (n.substr(0, 3) == "x29") {
+      EXPECT_EQ(r.state.options.l[j], 4);
+    }
+  }
+  EXPECT_TRUE(fs::exists(out("Taveltr.xls")));
+}
+
+TEST_F(BatchFront, OptionsAreStoredAsGivenAndEquilibrationOnlyWhenItCanRun) {
+  const std::string good = file("good.dat", table(3, 12));
+  Outcome r = run({"--numterm", "4", "--delrsq", "+5e-3", "--equilibration", good});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.state.options.NumTerm, 4);
+  EXPECT_EQ(r.state.options.DelRsq, 0.005);
+  // Independents are Orderable by default: equilibration cannot run, and
+  // that is said but is no failure.
+  EXPECT_NE(r.err.find("--equilibration was not done"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(out("Tavelcr.xls")));
+
+  r = run({"--equilibration", "--flag", "x01=3", "--flag", "x02=monotone", good});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(fs::exists(out("Tavelcr.xls")));
+}
+
+TEST_F(BatchFront, OutputsThatAreNotRegularFilesStopTheRunBeforeAnythingIsWritten) {
+  const std::string good = file("good.dat", table(3, 12));
+  fs::create_directory(out("Tavel.log"));
+  Outcome r = run({good});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Tavel.log in"), std::string::npos) << r.err;
+  fs::remove(out("Tavel.log"));
+
+  ASSERT_EQ(::mkfifo(out("Taveltr.xls").c_str(), 0600), 0);
+  r = run({good});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Taveltr.xls in"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(out("Tavel.log")));
+  fs::remove(out("Taveltr.xls"));
+
+  fs::create_symlink("/dev/full", out("Tavel.log"));
+  r = run({good});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Tavel.log in"), std::string::npos) << r.err;
+}
+
+TEST_F(BatchFront, StandardInputAndFifosAreReadThroughAPrivateCopyThatIsRemoved) {
+  const std::string data = table(3, 12);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  ::close(fds[1]);
+  BatchIo io;
+  io.inputFd = fds[0];
+  Outcome r = run({"--dep", "y", "-"}, io);
+  ::close(fds[0]);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.state.data.nRows, 12);
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+
+  const fs::path fifo = dir_ / "fifo.dat";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(fifo) << data; });
+  r = run({fifo.string()});
+  writer.join();
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.state.data.nRows, 12);
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+
+  io.inputFd = ::open("/dev/zero", O_RDONLY);
+  r = run({"-"}, io);
+  ::close(io.inputFd);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("standard input is a device"), std::string::npos) << r.err;
+}
+
+// A Run that fails without saying so, or says so, is never a success.
+TEST_F(BatchFront, FailuresOfTheRunExitOneWithOneLineEach) {
+  const std::string good = file("good.dat", table(3, 12));
+  BatchIo io;
+  io.run = [](tavel::platform::Runtime&, tavel::app::AppState& s, tavel::app::Shell&) {
+    s.problems.push_back("Taveltr.xls could not be written");
+    s.problems.push_back("the log could not be written");
+  };
+  Outcome r = run({good}, io);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "tavel-batch: Taveltr.xls could not be written\n"
+            "tavel-batch: the log could not be written\n");
+
+  // Silent: no sheet at all, then an earlier sheet left as it was.
+  io.run = [](tavel::platform::Runtime&, tavel::app::AppState&, tavel::app::Shell&) {};
+  r = run({good}, io);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Taveltr.xls was not written"), std::string::npos) << r.err;
+  std::ofstream(out("Taveltr.xls")) << "an earlier run\n";
+  r = run({good}, io);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Taveltr.xls was not written"), std::string::npos) << r.err;
+}
+
+}  // namespace
