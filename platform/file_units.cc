@@ -287,26 +287,39 @@ ReadResult FileUnits::readPiece(int unit, std::string& piece, std::size_t maxCha
   if (maxChars == 0) maxChars = 1;
   int c = getc_unlocked(f);
   if (c == EOF) return std::ferror(f) ? ReadResult::Error : ReadResult::EndOfFile;
+  // Characters gather in a small buffer and join the piece in blocks.
+  char block[4096];
+  std::size_t inBlock = 0;
+  std::size_t taken = 0;
+  auto finish = [&](ReadResult r) {
+    piece.append(block, inBlock);
+    return std::ferror(f) ? ReadResult::Error : r;
+  };
   while (true) {
     if (c == '\n') {
       lineEnded = true;
-      return ReadResult::Success;
+      return finish(ReadResult::Success);
     }
     if (c == '\r') {  // CR LF, or a lone CR of old Mac files
       const int next = getc_unlocked(f);
       if (next != '\n' && next != EOF) std::ungetc(next, f);
       lineEnded = true;
-      return std::ferror(f) ? ReadResult::Error : ReadResult::Success;
+      return finish(ReadResult::Success);
     }
-    piece.push_back(static_cast<char>(c));
+    if (inBlock == sizeof block) {
+      piece.append(block, inBlock);
+      inBlock = 0;
+    }
+    block[inBlock++] = static_cast<char>(c);
+    ++taken;
     c = getc_unlocked(f);
     if (c == EOF) {
       lineEnded = true;
-      return std::ferror(f) ? ReadResult::Error : ReadResult::Success;
+      return finish(ReadResult::Success);
     }
-    if (piece.size() >= maxChars && c != '\n' && c != '\r') {
+    if (taken >= maxChars && c != '\n' && c != '\r') {
       std::ungetc(c, f);
-      return ReadResult::Success;
+      return finish(ReadResult::Success);
     }
   }
 }
