@@ -199,15 +199,12 @@ bool FileUnits::open(int unit, std::string_view fileName, bool append) {
     const int fd = openRegular(path, O_RDWR | O_CREAT | O_APPEND);
     return fd >= 0 && adopt(unit, fd, "a+", std::move(u));
   }
-  int fd = openRegular(path, O_RDWR | O_CREAT);
-  if (fd < 0 && (errno == EACCES || errno == EROFS)) {
-    // A file we may only read (a data file in a read-only folder).
-    fd = openRegular(path, O_RDONLY);
-    u.readOnly = fd >= 0;
-  }
+  // A file that cannot be written is refused here rather than losing every
+  // line later (data files, which are only read, have openForReading).
+  const int fd = openRegular(path, O_RDWR | O_CREAT);
   if (fd < 0) return false;
-  u.truncatePending = !u.readOnly;
-  return adopt(unit, fd, u.readOnly ? "r" : "r+", std::move(u));
+  u.truncatePending = true;
+  return adopt(unit, fd, "r+", std::move(u));
 }
 
 bool FileUnits::openForReading(int unit, std::string_view fileName) {
