@@ -11,18 +11,57 @@ namespace tavel::app {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// The rest of a long header line is read in pieces of this size, only to
+// count the names it drops.
+constexpr std::size_t kHeaderTailPiece = 4096;
 
 bool isNameSeparator(char c) { return c == ' ' || c == '\t' || c == '~'; }
 
-void reportUnreadable(platform::Runtime& runtime, std::string_view fileName) {
-  traceBoth(runtime, listLine({"error: cannot read ", fileName}));
+bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Bytes of the UTF-8 character a lead byte starts (0: not a lead byte).
+std::size_t utf8Length(char c) {
+  const unsigned char b = static_cast<unsigned char>(c);
+  if (b >= 0xC0 && b <= 0xDF) return 2;
+  if (b >= 0xE0 && b <= 0xEF) return 3;
+  if (b >= 0xF0 && b <= 0xF7) return 4;
+  return 0;
+}
+
+std::string plural(int count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+std::string nameList(const std::vector<std::string>& names) {
+  std::string list;
+  for (const std::string& n : names) {
+    if (!list.empty()) list += ", ";
+    list += trimName(n);
+  }
+  return list;
+}
+
+void refuse(platform::Runtime& runtime, AppState& state, const std::string& line) {
+  traceBoth(runtime, line);
+  state.problems.push_back(line.substr(1));
 }
 
 // Puts the earlier data file back on the data unit after a failed choice, so
 // the table that is kept still describes the open file.
 void reopenPrevious(platform::Runtime& runtime, const DataTable& data, bool wasOpen) {
   runtime.close(kDataUnit);
-  if (wasOpen && !data.dataFileName.empty()) runtime.openFile(kDataUnit, data.dataFileName, false);
+  if (wasOpen && !data.dataFileName.empty())
+    runtime.openFileForReading(kDataUnit, data.dataFileName);
+}
+
+void clearTable(DataTable& data) {
+  data.numCol1 = 0;
+  data.numCol = 0;
+  data.nRows = 0;
+  data.colName.clear();
+  data.lnSource.clear();
+  data.allPositive.assign(kMaxNames, true);
+  data.rowCarryIn.clear();
 }
 
 void resetRunOptions(RunOptions& options) {
@@ -33,9 +72,66 @@ void resetRunOptions(RunOptions& options) {
   options.ScreenCaptures = defaults.ScreenCaptures;
 }
 
+// Counts the names that begin in a piece of the header line beyond its
+// first kHeaderLength characters; inName carries over between pieces.
+int namesStarting(std::string_view piece, bool& inName) {
+  int count = 0;
+  for (char c : piece) {
+    if (isNameSeparator(c)) {
+      inName = false;
+    } else if (!inName) {
+      inName = true;
+      ++count;
+    }
+  }
+  return count;
+}
+
+// Names of the variable lists that occur more than once (each listed once).
+std::vector<std::string> namesAlike(const std::vector<std::string>& names) {
+  std::vector<std::string> alike;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    bool earlier = false;
+    for (std::size_t k = 0; k < i && !earlier; ++k) earlier = names[k] == names[i];
+    if (earlier) continue;
+    for (std::size_t k = i + 1; k < names.size(); ++k) {
+      if (names[k] == names[i]) {
+        alike.push_back(names[i]);
+        break;
+      }
+    }
+  }
+  return alike;
+}
+
 }  // namespace
 
-std::vector<std::string> headerToNames(std::string_view headerLine) {
+std::string cutToWidth(std::string_view text, std::size_t width, bool* cutInsideCharacter) {
+  if (cutInsideCharacter != nullptr) *cutInsideCharacter = false;
+  std::size_t cut = std::min(text.size(), width);
+  if (text.size() > width && isContinuationByte(text[width])) {
+    // Back to the lead byte of the character the cut would split, when the
+    // bytes really are one UTF-8 character (other encodings are cut as is).
+    std::size_t lead = width;
+    while (lead > 0 && width - lead < 3 && isContinuationByte(text[lead - 1])) --lead;
+    if (lead > 0) {
+      --lead;
+      const std::size_t length = utf8Length(text[lead]);
+      bool whole = length > width - lead && lead + length <= text.size();
+      for (std::size_t i = lead + 1; whole && i < lead + length; ++i)
+        whole = isContinuationByte(text[i]);
+      if (whole) {
+        cut = lead;
+        if (cutInsideCharacter != nullptr) *cutInsideCharacter = true;
+      }
+    }
+  }
+  std::string s(text.substr(0, cut));
+  s.resize(width, ' ');
+  return s;
+}
+
+HeaderNames splitHeader(std::string_view headerLine) {
   if (headerLine.substr(0, kByteOrderMark.size()) == kByteOrderMark)
     headerLine.remove_prefix(kByteOrderMark.size());
   if (!headerLine.empty() && headerLine.back() == '\r') headerLine.remove_suffix(1);
@@ -45,16 +141,28 @@ std::vector<std::string> headerToNames(std::string_view headerLine) {
   const std::size_t length = kHeaderLength;
   auto at = [&](std::size_t i) { return i < text.size() ? text[i] : ' '; };
 
-  std::vector<std::string> names;
+  HeaderNames h;
   std::size_t i = 0;
-  while (i < length && static_cast<int>(names.size()) < kMaxNames) {
+  while (i < length) {
     while (i < length && isNameSeparator(at(i))) ++i;
     const std::size_t start = i;
     while (i < length && !isNameSeparator(at(i))) ++i;
-    if (i == start || i == length) break;  // no name, or no separator after it
-    names.push_back(padded(text.substr(start, i - start), kNameLength));
+    if (i == start) break;
+    if (i == length) {  // no separator after it
+      h.lastReachesEnd = true;
+      break;
+    }
+    ++h.complete;
+    if (static_cast<int>(h.names.size()) == kMaxNames) continue;
+    bool splitCharacter = false;
+    h.names.push_back(cutToWidth(text.substr(start, i - start), kNameLength, &splitCharacter));
+    if (splitCharacter) h.cutInsideCharacter.push_back(h.names.back());
   }
-  return names;
+  return h;
+}
+
+std::vector<std::string> headerToNames(std::string_view headerLine) {
+  return splitHeader(headerLine).names;
 }
 
 void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view fileName) {
@@ -62,18 +170,27 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   const std::string name(fileName);
   traceBoth(runtime, listLine({"open ", padded(name, kFileNameLength)}));
 
+  if (runtime.pathKind(name) == platform::PathKind::Other) {
+    refuse(runtime, state,
+           " error: cannot read " + name + ": it is not a regular file (a folder, pipe or device)");
+    return;
+  }
   const bool wasOpen = runtime.isOpen(kDataUnit);
   runtime.close(kDataUnit);
-  if (!runtime.openFile(kDataUnit, name, false)) {
-    reportUnreadable(runtime, name);
+  if (!runtime.openFileForReading(kDataUnit, name)) {
+    refuse(runtime, state, " error: cannot read " + name);
     reopenPrevious(runtime, data, wasOpen);
     return;
   }
 
+  // The header in bounded pieces: its first kHeaderLength characters (after
+  // a byte-order mark) hold the names; the rest is only counted.
   std::string header;
-  const platform::ReadResult headerRead = runtime.readLine(kDataUnit, header);
+  bool ended = false;
+  const platform::ReadResult headerRead =
+      runtime.readPiece(kDataUnit, header, kByteOrderMark.size() + kHeaderLength, ended);
   if (headerRead == platform::ReadResult::Error) {
-    reportUnreadable(runtime, name);
+    refuse(runtime, state, " error: cannot read " + name);
     reopenPrevious(runtime, data, wasOpen);
     return;
   }
@@ -81,29 +198,72 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   if (headerRead == platform::ReadResult::EndOfFile) {
     traceBoth(runtime, listLine({"empty file"}));
     // Nothing of the earlier file may be offered for a file without data.
-    data.numCol1 = 0;
-    data.numCol = 0;
-    data.nRows = 0;
-    data.colName.clear();
-    data.lnSource.clear();
-    data.allPositive.assign(kMaxNames, true);
+    clearTable(data);
     return;
   }
 
-  data.colName = headerToNames(header);
+  HeaderNames h = splitHeader(header);
+  const bool marked = std::string_view(header).substr(0, kByteOrderMark.size()) == kByteOrderMark;
+  const std::size_t textEnd = (marked ? kByteOrderMark.size() : 0) + kHeaderLength;
+  bool inName = h.lastReachesEnd;
+  int pastEnd = h.lastReachesEnd ? 1 : 0;
+  if (header.size() > textEnd)
+    pastEnd += namesStarting(std::string_view(header).substr(textEnd), inName);
+  std::string piece;
+  while (!ended && runtime.readPiece(kDataUnit, piece, kHeaderTailPiece, ended) ==
+                       platform::ReadResult::Success)
+    pastEnd += namesStarting(piece, inName);
+
+  const int beyondMax = h.complete - static_cast<int>(h.names.size());
+  if (beyondMax > 0)
+    traceBoth(runtime, " " + plural(beyondMax, "name", "names") + " beyond the " +
+                           std::to_string(kMaxNames) + "th dropped: only " +
+                           std::to_string(kMaxNames) + " columns are read");
+  if (pastEnd > 0)
+    traceBoth(runtime, " " + plural(pastEnd, "name", "names") + " dropped: only the first " +
+                           std::to_string(kHeaderLength) +
+                           " characters of the first line are read, and a name needs a blank "
+                           "after it within them");
+  if (!h.cutInsideCharacter.empty())
+    traceBoth(
+        runtime,
+        " " + plural(static_cast<int>(h.cutInsideCharacter.size()), "name", "names") +
+            " longer than " + std::to_string(kNameLength) +
+            " bytes cut before a character that did not fit: " + nameList(h.cutInsideCharacter));
+
+  if (h.names.empty()) {
+    clearTable(data);
+    refuse(runtime, state, " no column names in the first line of " + name);
+    return;
+  }
+
+  data.colName = std::move(h.names);
   data.numCol1 = static_cast<int>(data.colName.size());
   data.allPositive.assign(kMaxNames, true);
-  data.rowCarryIn.assign(state.scanRow.begin(), state.scanRow.end());
+  // Values left out of the first row are zero, in this scan and in the Run's
+  // re-read alike, whatever file was read before.
+  data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
 
   data.nRows = 0;
-  FreeFormReader reader(runtime, kDataUnit);
-  const std::span<float> row(state.scanRow.data(), static_cast<std::size_t>(data.numCol1));
+  FreeFormReader reader(runtime, kDataUnit, 1);
+  std::vector<float> rowBuffer(static_cast<std::size_t>(data.numCol1), 0.0f);
+  const std::span<float> row(rowBuffer);
   while (reader.nextRow(row)) {
     for (int j = 0; j < data.numCol1; ++j)
       data.allPositive[j] = data.allPositive[j] && row[static_cast<std::size_t>(j)] > 0.0f;
     ++data.nRows;
   }
-  if (reader.inputFailed()) reportUnreadable(runtime, name);
+  if (reader.inputFailed()) refuse(runtime, state, " error: cannot read " + name);
+  if (reader.unreadableRows() > 0)
+    traceBoth(runtime, " " + plural(reader.unreadableRows(), "unreadable row", "unreadable rows") +
+                           " skipped, each together with the record after it (the first at line " +
+                           std::to_string(reader.firstUnreadableLine()) + ")");
+  if (reader.rowsKeepingValues() > 0)
+    traceBoth(runtime,
+              " " + plural(reader.rowsKeepingValues(), "row", "rows") +
+                  " with empty fields or a slash took the values left out from the row before "
+                  "(zero in the first row; the first at line " +
+                  std::to_string(reader.firstKeepingLine()) + ")");
 
   data.numCol = data.numCol1;
   data.lnSource.assign(static_cast<std::size_t>(data.numCol1), 0);
@@ -111,8 +271,13 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
     if (!data.allPositive[j - 1]) continue;
     ++data.numCol;
     data.lnSource.push_back(j);
-    data.colName.push_back("_ln_" + data.colName[j - 1].substr(0, kLnNameChars));
+    data.colName.push_back("_ln_" + cutToWidth(data.colName[j - 1], kLnNameChars));
   }
+  const std::vector<std::string> alike = namesAlike(data.colName);
+  if (!alike.empty())
+    traceBoth(runtime, " names that cannot be told apart (equal in their first " +
+                           std::to_string(kNameLength) +
+                           " characters, or equal to a log variable's name): " + nameList(alike));
 
   runtime.rewind(kDataUnit);
   resetRunOptions(state.options);

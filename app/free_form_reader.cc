@@ -181,12 +181,18 @@ class RowParse {
       if (i == end) return Feed::NeedMore;
       const char c = record[i];
       if (c == ',') {
-        if (expectValue_ && ++k_ == n) return Feed::Complete;  // an empty field
+        if (expectValue_) {  // an empty field
+          kept_ = true;
+          if (++k_ == n) return Feed::Complete;
+        }
         expectValue_ = true;
         ++i;
         continue;
       }
-      if (c == '/') return Feed::Complete;
+      if (c == '/') {
+        kept_ = true;  // the values not given keep the previous row's
+        return Feed::Complete;
+      }
       std::size_t j = i;
       std::size_t star = std::string_view::npos;
       for (; j < end && !endsToken(record[j]); ++j)
@@ -209,6 +215,7 @@ class RowParse {
       T v{};
       const bool empty = item.empty();
       if (!empty && !toValue(item, v)) return Feed::Error;
+      if (empty) kept_ = true;
       const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(repeat), n - k_);
       for (std::size_t m = 0; m < take; ++m, ++k_) {
         if (!empty) out_[k_] = v;
@@ -217,9 +224,13 @@ class RowParse {
     }
   }
 
+  // True once a value of the row was left out (and keeps what it was).
+  bool kept() const { return kept_; }
+
  private:
   std::span<T> out_;
   std::size_t k_ = 0;
+  bool kept_ = false;
   bool expectValue_ = true;  // at the start a comma gives an empty field
 };
 
@@ -247,29 +258,79 @@ bool readOne(std::string_view text, T& value) {
 
 }  // namespace
 
-FreeFormReader::FreeFormReader(platform::Runtime& runtime, int unit)
-    : runtime_(runtime), unit_(unit) {}
+FreeFormReader::FreeFormReader(platform::Runtime& runtime, int unit, int linesBefore)
+    : runtime_(runtime), unit_(unit), linesBefore_(linesBefore) {}
 
-ReadResult FreeFormReader::nextRecord() {
-  if (inputFailed_) return ReadResult::EndOfFile;
-  const ReadResult r = runtime_.readLine(unit_, line_);
-  if (r == ReadResult::Error) {
-    inputFailed_ = true;
-    return ReadResult::EndOfFile;
+// Hands the next record to consume in chunks that end at a field separator
+// or at the record's end, so no field is ever split; stops handing over
+// when consume returns false and skips the rest of the record.
+template <typename Consume>
+FreeFormReader::RecordEnd FreeFormReader::readRecord(Consume&& consume) {
+  constexpr std::size_t kPiece = std::size_t{1} << 16;
+  if (inputFailed_) return RecordEnd::NoRecord;
+  bool ended = false;
+  ReadResult r = runtime_.readPiece(unit_, piece_, kPiece, ended);
+  if (r != ReadResult::Success) {
+    inputFailed_ = r == ReadResult::Error;
+    return RecordEnd::NoRecord;
   }
-  return r;
+  ++recordsRead_;
+  carry_.clear();
+  bool wanted = true;
+  bool tooLong = false;
+  while (true) {
+    if (wanted && ended) {
+      if (carry_.empty()) {
+        wanted = consume(std::string_view(piece_));
+      } else {
+        carry_ += piece_;
+        wanted = consume(std::string_view(carry_));
+      }
+    } else if (wanted) {
+      carry_ += piece_;
+      const std::size_t cut = carry_.find_last_of(" \t,/");
+      if (cut != std::string::npos) {
+        wanted = consume(std::string_view(carry_).substr(0, cut + 1));
+        carry_.erase(0, cut + 1);
+      }
+      if (wanted && carry_.size() > kMaxFieldChars) {
+        tooLong = true;
+        wanted = false;
+      }
+    }
+    if (ended) break;
+    r = runtime_.readPiece(unit_, piece_, kPiece, ended);
+    if (r != ReadResult::Success) {
+      inputFailed_ = r == ReadResult::Error;
+      break;
+    }
+  }
+  carry_.clear();
+  return tooLong ? RecordEnd::FieldTooLong : RecordEnd::Read;
 }
 
 template <typename T>
 ReadResult FreeFormReader::readRowImpl(std::span<T> values, std::vector<T>& staging) {
-  if (values.empty()) return nextRecord();
+  if (values.empty()) return discardRecord();
   staging.assign(values.begin(), values.end());
   RowParse<T> parse{std::span<T>(staging)};
+  int keptAt = 0;
   while (true) {
-    if (nextRecord() != ReadResult::Success) return ReadResult::EndOfFile;
-    switch (parse.feed(withoutCarriageReturn(line_))) {
+    Feed feed = Feed::NeedMore;
+    const RecordEnd end = readRecord([&](std::string_view chunk) {
+      feed = parse.feed(chunk);
+      if (keptAt == 0 && parse.kept()) keptAt = currentLine();
+      return feed == Feed::NeedMore;
+    });
+    if (end == RecordEnd::NoRecord) return ReadResult::EndOfFile;
+    if (end == RecordEnd::FieldTooLong) feed = Feed::Error;
+    switch (feed) {
       case Feed::Complete:
         std::copy(staging.begin(), staging.end(), values.begin());
+        if (keptAt != 0) {
+          ++rowsKeepingValues_;
+          if (firstKeepingLine_ == 0) firstKeepingLine_ = keptAt;
+        }
         return ReadResult::Success;
       case Feed::Error:
         return ReadResult::Error;
@@ -286,7 +347,10 @@ ReadResult FreeFormReader::readRow(std::span<double> values) {
   return readRowImpl(values, stagingDouble_);
 }
 
-ReadResult FreeFormReader::discardRecord() { return nextRecord(); }
+ReadResult FreeFormReader::discardRecord() {
+  const RecordEnd end = readRecord([](std::string_view) { return false; });
+  return end == RecordEnd::NoRecord ? ReadResult::EndOfFile : ReadResult::Success;
+}
 
 template <typename T>
 bool FreeFormReader::nextRowImpl(std::span<T> values) {
@@ -298,6 +362,7 @@ bool FreeFormReader::nextRowImpl(std::span<T> values) {
         return false;
       case ReadResult::Error:
         ++unreadableRows_;
+        if (firstUnreadableLine_ == 0) firstUnreadableLine_ = currentLine();
         if (discardRecord() != ReadResult::Success) return false;
         break;
     }

@@ -25,6 +25,7 @@
 // an unreadable row.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,11 +36,18 @@
 namespace tavel::app {
 
 // Reads rows from one text unit of the runtime. One reader per pass over the
-// file; it holds a line buffer and a staging row so that reading allocates
-// nothing per value (and nothing per row once the buffers have grown).
+// file; it holds its buffers so that reading allocates nothing per value
+// (and nothing per row once the buffers have grown). A record is taken in
+// pieces, so a huge line is never held whole: only a field being read is
+// kept, and a field longer than kMaxFieldChars makes its row unreadable.
 class FreeFormReader {
  public:
-  FreeFormReader(platform::Runtime& runtime, int unit);
+  static constexpr std::size_t kMaxFieldChars = std::size_t{1} << 20;
+
+  // linesBefore: records of the unit read before this reader starts (the
+  // header line of a data file whose reader starts after it), so that line
+  // numbers are those of the file.
+  FreeFormReader(platform::Runtime& runtime, int unit, int linesBefore = 0);
 
   // Reads one row of values.size() values, starting at the next record.
   // Success: the buffer holds the row. EndOfFile: the file ended before the
@@ -64,23 +72,39 @@ class FreeFormReader {
   // True when the unit reported a read failure that is not an end of file
   // (a folder, an I/O error); the reader then reports EndOfFile.
   bool inputFailed() const { return inputFailed_; }
-  // Rows skipped as unreadable since the reader was made.
+  // Rows skipped as unreadable by nextRow, and the line of the record that
+  // made the first of them unreadable (0: none).
   int unreadableRows() const { return unreadableRows_; }
+  int firstUnreadableLine() const { return firstUnreadableLine_; }
+  // Rows read whose values were not all given (an empty field, r*, or a
+  // slash before the last value), so that some kept those of the row
+  // before; and the line where the first of them left a value out (0: none).
+  int rowsKeepingValues() const { return rowsKeepingValues_; }
+  int firstKeepingLine() const { return firstKeepingLine_; }
 
  private:
+  enum class RecordEnd { Read, NoRecord, FieldTooLong };
+  template <typename Consume>
+  RecordEnd readRecord(Consume&& consume);
   template <typename T>
   platform::ReadResult readRowImpl(std::span<T> values, std::vector<T>& staging);
   template <typename T>
   bool nextRowImpl(std::span<T> values);
-  platform::ReadResult nextRecord();
+  int currentLine() const { return linesBefore_ + recordsRead_; }
 
   platform::Runtime& runtime_;
   int unit_;
-  std::string line_;
+  int linesBefore_;
+  int recordsRead_ = 0;
+  std::string piece_;
+  std::string carry_;                // a field that goes on in the next piece
   std::vector<float> stagingFloat_;  // the row being read, committed on success
   std::vector<double> stagingDouble_;
   bool inputFailed_ = false;
   int unreadableRows_ = 0;
+  int firstUnreadableLine_ = 0;
+  int rowsKeepingValues_ = 0;
+  int firstKeepingLine_ = 0;
 };
 
 // One number read in free form from a text (an edit box): the first field of

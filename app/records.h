@@ -35,10 +35,10 @@ struct DataTable {
   std::vector<std::string> colName;  // colName[v-1]: 50 characters, blank padded
   std::vector<int> lnSource;         // lnSource[v-1]: source file column of log variable v
   std::vector<bool> allPositive;     // allPositive[j-1] per file column
-  // The values an empty field or a slash keeps in the file's first row: what
-  // the scan's row buffer held when the scan began. A later pass over the
-  // same file starts its row buffer from these (first numCol1 entries) so it
-  // reads exactly the rows the scan read.
+  // The values an empty field or a slash keeps in the file's first row
+  // (numCol1 zeros: every pass over a file starts from zeros, never from a
+  // row of an earlier file). A later pass over the same file starts its row
+  // buffer from these so it reads exactly the rows the scan read.
   std::vector<double> rowCarryIn;
 };
 
@@ -69,9 +69,6 @@ struct AppState {
   int firstPlotUnit = 0;
   int lastPlotUnit = 0;
   std::string plotSubtitle = std::string(40, ' ');
-  // The scan's single-precision row buffer (kMaxNames values, zero at
-  // start-up): the previous row read by any scan since the program started.
-  std::vector<float> scanRow = std::vector<float>(kMaxNames, 0.0f);
   // What a command was asked to do and could not (a refused Run, an engine
   // error, an output file or log that could not be written), one line each,
   // in the order they happened. The GUI has already shown them; tavel-batch

@@ -18,7 +18,6 @@ constexpr std::string_view kAboutText =
     "ACE regression after L. Breiman and J. H. Friedman; program by the Tavel developers\r"
     "Version 1.0 beta";
 constexpr std::string_view kLogFileName = "Tavel.log";
-constexpr std::string_view kPicturePattern = "pic_*.bmp";
 constexpr std::string_view kExitMessage = "Program terminated. See output files...";
 
 // The picture counter runs over the character codes "@" to "]".
@@ -26,6 +25,10 @@ constexpr int kFirstCaptureCode = 64;
 constexpr int kCaptureCodeLimit = 94;
 
 }  // namespace
+
+void deleteCapturePictures(platform::Runtime& runtime) {
+  runtime.deleteFiles(kCapturePicturePattern);
+}
 
 Shell::Shell(platform::Runtime& runtime, AppState& state) : runtime_(runtime), state_(state) {
   runtime_.addDialogResource(prepareDialogResource());
@@ -58,7 +61,7 @@ bool Shell::buildMenus() {
 
 void Shell::startUp() {
   runtime_.setAboutText(kAboutText);
-  runtime_.deleteFiles(kPicturePattern);
+  deleteCapturePictures(runtime_);
 
   platform::Geometry frame;
   if (runtime_.getGeometry(platform::kFrameUnit, frame))
@@ -67,28 +70,57 @@ void Shell::startUp() {
   if (runtime_.getGeometry(platform::kScreenUnit, output))
     runtime_.applyGeometry(platform::kScreenUnit, output, platform::GeometryRequest::Maximise);
 
-  // An existing log keeps its content until the first line written replaces it.
-  if (!runtime_.openFile(kLogUnit, kLogFileName, false))
-    traceScreen(runtime_,
-                listLine({"error: cannot open ", kLogFileName, "; the run log is not written"}));
+  // An existing log keeps its content until the first line written replaces
+  // it. A pipe or device in its place is never opened: writing to it could
+  // wait for ever.
+  std::string problem;
+  if (runtime_.pathKind(kLogFileName) == platform::PathKind::Other)
+    problem = listLine({"error: ", kLogFileName,
+                        " is not a regular file (a folder, pipe or device); the run log is not "
+                        "written"});
+  else if (!runtime_.openFile(kLogUnit, kLogFileName, false))
+    problem = listLine({"error: cannot open ", kLogFileName, "; the run log is not written"});
+  if (!problem.empty()) {
+    traceScreen(runtime_, problem);
+    state_.problems.push_back(problem.substr(1));
+  }
 }
 
-void Shell::onInputDataFile(bool) { inputDataFile(runtime_, state_); }
+void Shell::onInputDataFile(bool) {
+  inputDataFile(runtime_, state_);
+  finishCommand();
+}
 
 void Shell::onExit(bool) { runtime_.stop(kExitMessage); }
 
 void Shell::onPrepare(bool) {
-  if (state_.data.nRows == 0) return;
-  prepareDialog(runtime_, state_);
+  if (state_.data.nRows != 0) prepareDialog(runtime_, state_);
+  finishCommand();
 }
 
 void Shell::onOptions(bool) {
-  if (state_.data.nRows == 0) return;
-  optionsDialog(runtime_, state_);
+  if (state_.data.nRows != 0) optionsDialog(runtime_, state_);
+  finishCommand();
 }
 
 void Shell::onRun(bool) {
   if (run_) run_();
+  finishCommand();
+}
+
+void Shell::finishCommand() {
+  if (runtime_.isOpen(kLogUnit)) runtime_.flush(kLogUnit);
+  reportLogFailure();
+}
+
+void Shell::reportLogFailure() {
+  if (logFailureReported_ || !runtime_.writeFailed(kLogUnit)) return;
+  logFailureReported_ = true;
+  const std::string line =
+      listLine({"error: ", kLogFileName,
+                " could not be written (a full disk or a write error): lines are missing from it"});
+  traceScreen(runtime_, line);
+  state_.problems.push_back(line.substr(1));
 }
 
 void Shell::saveCapture(bool reset) {

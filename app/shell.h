@@ -10,6 +10,15 @@
 
 namespace tavel::app {
 
+// The picture names the capture counter gives: "pic_" + one character from
+// "@" to "]" + ".bmp" (a wildcard pattern for Runtime::deleteFiles).
+inline constexpr std::string_view kCapturePicturePattern = "pic_[]@-[\\\\].bmp";
+
+// Deletes the pictures of an earlier run or use of the program: only the
+// names the capture counter makes, never another picture of the user's
+// (pic_holiday.bmp stays).
+void deleteCapturePictures(platform::Runtime& runtime);
+
 class Shell {
  public:
   Shell(platform::Runtime& runtime, AppState& state);
@@ -34,13 +43,24 @@ class Shell {
   // Saves the active graphics window as the next picture when captures are on.
   void saveCapture(bool reset);
 
+  // Says on the screen, and in state().problems, that lines of Tavel.log
+  // were lost (a full disk, a write error), the first time the runtime
+  // reports a failed write on the log unit; later calls stay silent. Every
+  // menu command ends with it; a long command may call it earlier.
+  void reportLogFailure();
+
   platform::Runtime& runtime() { return runtime_; }
   AppState& state() { return state_; }
 
  private:
+  // The end of every menu command: the log is flushed, so what the command
+  // wrote is on disk whatever happens next, and a lost line is reported.
+  void finishCommand();
+
   platform::Runtime& runtime_;
   AppState& state_;
   std::function<void()> run_;
+  bool logFailureReported_ = false;
 };
 
 }  // namespace tavel::app

@@ -112,14 +112,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const int source = t.lnSource[v - 1];
       FUZZ_CHECK(source >= 1 && source <= t.numCol1 && t.allPositive[source - 1],
                  "log variable %d from column %d", v, source);
-      FUZZ_CHECK(t.colName[v - 1] == "_ln_" + t.colName[source - 1].substr(0, 46),
-                 "log variable %d named [%s]", v, t.colName[v - 1].c_str());
+      // "_ln_" and the column's first 46 bytes, or fewer when the 46th
+      // would split a UTF-8 character (at most 3 bytes fewer, then blanks).
+      const std::string& log = t.colName[v - 1];
+      const std::string& column = t.colName[source - 1];
+      std::size_t kept = 46;
+      while (kept > 43 && log.compare(4, kept, column, 0, kept) != 0) --kept;
+      FUZZ_CHECK(log.substr(0, 4) == "_ln_" && log.compare(4, kept, column, 0, kept) == 0 &&
+                     log.find_first_not_of(' ', 4 + kept) == std::string::npos &&
+                     (kept == 46 || (static_cast<unsigned char>(column[kept]) >> 6) == 3),
+                 "log variable %d named [%s]", v, log.c_str());
     }
   }
   if (size == 0) {
     FUZZ_CHECK(t.numCol1 == 0 && t.nRows == 0 && !runtime.screen().empty() &&
                    runtime.screen().back() == " empty file",
                "an empty file is not reported as empty");
+    return 0;
+  }
+
+  // A first line without names is refused: no rows, nothing to offer.
+  if (t.numCol1 == 0) {
+    FUZZ_CHECK(t.nRows == 0 && t.numCol == 0 && !state.problems.empty(),
+               "a first line without names is not refused");
     return 0;
   }
 

@@ -2,7 +2,8 @@
 // documented steps: every blank and tab becomes "~" on a blank-padded buffer
 // of 256 characters, runs of "~" shrink to one (a blank entering at the end
 // for every character removed), a leading "~" goes, and every text before a
-// "~" is a name, cut or padded to 50 characters, at most 64 of them.
+// "~" is a name, cut or padded to 50 characters, at most 64 of them. A cut
+// that would split a UTF-8 character is made before that character.
 // A UTF-8 byte-order mark and a carriage return ending the line are not part
 // of the names (the reader drops them before the steps).
 #include <cstddef>
@@ -21,6 +22,29 @@ using tavel::app::kHeaderLength;
 using tavel::app::kMaxNames;
 using tavel::app::kNameLength;
 
+// The first width bytes of name, less the start of a UTF-8 character that
+// would be split there (a lead byte with all its continuation bytes).
+std::string cutLiterally(const std::string& name, std::size_t width) {
+  if (name.size() <= width) return name;
+  auto continuation = [&](std::size_t i) {
+    return (static_cast<unsigned char>(name[i]) >> 6) == 2;
+  };
+  for (std::size_t back = 1; back <= 3 && back <= width; ++back) {
+    const std::size_t lead = width - back;
+    const unsigned char b = static_cast<unsigned char>(name[lead]);
+    if (continuation(lead)) continue;
+    const std::size_t length = b >= 0xF0 && b <= 0xF7   ? 4
+                               : b >= 0xE0 && b <= 0xEF ? 3
+                               : b >= 0xC0 && b <= 0xDF ? 2
+                                                        : 1;
+    if (length <= back || lead + length > name.size()) break;
+    for (std::size_t i = lead + 1; i < lead + length; ++i)
+      if (!continuation(i)) return name.substr(0, width);
+    return name.substr(0, lead);
+  }
+  return name.substr(0, width);
+}
+
 std::vector<std::string> literalNames(std::string_view line) {
   if (line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -38,7 +62,7 @@ std::vector<std::string> literalNames(std::string_view line) {
   }
   std::vector<std::string> names;
   for (std::size_t at = buf.find('~'); at != std::string::npos; at = buf.find('~')) {
-    std::string name = buf.substr(0, at);
+    std::string name = cutLiterally(buf.substr(0, at), kNameLength);
     name.resize(kNameLength, ' ');
     names.push_back(name);
     buf.erase(0, at + 1);

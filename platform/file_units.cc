@@ -1,22 +1,173 @@
 #include "platform/file_units.h"
 
+#include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <mutex>
 
 namespace tavel::platform {
 namespace {
-constexpr std::size_t kFileBuffer = 1 << 20;
 
-bool isDirectory(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+constexpr std::size_t kFileBuffer = 1 << 20;
+constexpr std::size_t kLinePiece = 1 << 16;
+
+// ---- temporary files removed when the process is interrupted
+//
+// The handler may run at any moment, so the list is a fixed table of paths
+// whose entries are published with an atomic state: the handler only reads
+// entries that are complete, and only calls unlink, sigaction and raise.
+
+constexpr int kTempSlots = 64;
+constexpr std::size_t kTempPathMax = 4096;
+constexpr int kSlotFree = 0;
+constexpr int kSlotFilling = 1;
+constexpr int kSlotReady = 2;
+
+struct TempSlot {
+  std::atomic<int> state{kSlotFree};
+  char path[kTempPathMax];
+};
+TempSlot gTempSlots[kTempSlots];
+
+constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kCleanedSignalCount = sizeof kCleanedSignals / sizeof kCleanedSignals[0];
+struct sigaction gPreviousAction[kCleanedSignalCount];
+std::once_flag gHandlersInstalled;
+
+void onTerminatingSignal(int sig, siginfo_t* info, void* context) {
+  for (TempSlot& slot : gTempSlots)
+    if (slot.state.load(std::memory_order_acquire) == kSlotReady) ::unlink(slot.path);
+  for (int i = 0; i < kCleanedSignalCount; ++i) {
+    if (kCleanedSignals[i] != sig) continue;
+    const struct sigaction& previous = gPreviousAction[i];
+    if ((previous.sa_flags & SA_SIGINFO) != 0) {
+      if (previous.sa_sigaction != nullptr) previous.sa_sigaction(sig, info, context);
+      return;
+    }
+    if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+      previous.sa_handler(sig);
+      return;
+    }
+  }
+  // The default action: the signal, blocked while this handler runs, ends
+  // the process as soon as the handler returns.
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  ::sigaction(sig, &fallback, nullptr);
+  ::raise(sig);
 }
+
+void installSignalHandlers() {
+  for (int i = 0; i < kCleanedSignalCount; ++i) {
+    struct sigaction current {};
+    if (::sigaction(kCleanedSignals[i], nullptr, &current) != 0) continue;
+    // A signal the user chose to ignore (nohup) stays ignored.
+    if ((current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN) continue;
+    gPreviousAction[i] = current;
+    struct sigaction action {};
+    action.sa_sigaction = onTerminatingSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(kCleanedSignals[i], &action, nullptr);
+  }
+}
+
+// Returns the slot, or -1 when the table is full or the path too long (the
+// file is then only removed by the ordinary paths).
+int registerTemp(const std::string& path) {
+  std::call_once(gHandlersInstalled, installSignalHandlers);
+  if (path.size() >= kTempPathMax) return -1;
+  for (int i = 0; i < kTempSlots; ++i) {
+    int expected = kSlotFree;
+    if (!gTempSlots[i].state.compare_exchange_strong(expected, kSlotFilling)) continue;
+    std::memcpy(gTempSlots[i].path, path.c_str(), path.size() + 1);
+    gTempSlots[i].state.store(kSlotReady, std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+void unregisterTemp(int slot) {
+  if (slot >= 0) gTempSlots[slot].state.store(kSlotFree, std::memory_order_release);
+}
+
+std::string randomNamePart() {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[6];
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    // No entropy source: the clock and a counter still give fresh names, and
+    // the exclusive creation makes a collision cost only another try.
+    static std::atomic<unsigned> counter{0};
+    unsigned long v = static_cast<unsigned long>(std::time(nullptr)) * 2654435761u +
+                      static_cast<unsigned long>(::getpid()) * 40503u + counter++;
+    for (unsigned char& b : bytes) {
+      b = static_cast<unsigned char>(v);
+      v = v / 251 + 7919;
+    }
+  }
+  std::string part;
+  for (unsigned char b : bytes) part += kAlphabet[b % (sizeof kAlphabet - 1)];
+  return part;
+}
+
+bool isRegular(const struct stat& st) { return S_ISREG(st.st_mode); }
+
+PathKind kindOfPath(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return PathKind::Missing;
+  return isRegular(st) ? PathKind::RegularFile : PathKind::Other;
+}
+
+// Opens path without ever waiting on a pipe or a device, and keeps the
+// descriptor only for a regular file. The name is looked at first so that
+// a device is not even opened.
+int openRegular(const std::string& path, int flags) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !isRegular(st)) {
+    errno = EINVAL;
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !isRegular(st)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 }  // namespace
+
+int createUniqueFile(const std::string& prefix, const std::string& suffix, std::string& path,
+                     const TempNameSource& nextName) {
+  constexpr int kTries = 100;
+  for (int i = 0; i < kTries; ++i) {
+    const std::string candidate = prefix + (nextName ? nextName() : randomNamePart()) + suffix;
+    const int fd =
+        ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      path = candidate;
+      return fd;
+    }
+    if (errno != EEXIST && errno != ELOOP) break;
+  }
+  path.clear();
+  return -1;
+}
 
 FileUnits::~FileUnits() { closeAll(); }
 
@@ -26,40 +177,73 @@ std::string FileUnits::resolve(std::string_view name) const {
   return baseDir_ + "/" + n;
 }
 
+PathKind FileUnits::kind(std::string_view name) const { return kindOfPath(resolve(name)); }
+
+bool FileUnits::adopt(int unit, int fd, const char* mode, Unit u) {
+  u.file = ::fdopen(fd, mode);
+  if (u.file == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  std::setvbuf(u.file, nullptr, _IOFBF, kFileBuffer);
+  units_.emplace(unit, std::move(u));
+  return true;
+}
+
 bool FileUnits::open(int unit, std::string_view fileName, bool append) {
   close(unit);
   const std::string path = resolve(fileName);
-  if (path.empty() || isDirectory(path)) return false;
+  if (path.empty()) return false;
   Unit u;
   if (append) {
-    u.file = std::fopen(path.c_str(), "a+");
-  } else {
-    u.file = std::fopen(path.c_str(), "r+");
-    if (u.file == nullptr && errno == ENOENT) u.file = std::fopen(path.c_str(), "w+");
-    if (u.file == nullptr) {
-      // A file we may only read (a data file in a read-only folder).
-      u.file = std::fopen(path.c_str(), "r");
-      u.readOnly = u.file != nullptr;
-    }
-    u.truncatePending = !u.readOnly;
+    const int fd = openRegular(path, O_RDWR | O_CREAT | O_APPEND);
+    return fd >= 0 && adopt(unit, fd, "a+", std::move(u));
   }
-  if (u.file == nullptr) return false;
-  std::setvbuf(u.file, nullptr, _IOFBF, kFileBuffer);
-  units_.emplace(unit, u);
-  return true;
+  // A file that cannot be written is refused here rather than losing every
+  // line later (data files, which are only read, have openForReading).
+  const int fd = openRegular(path, O_RDWR | O_CREAT);
+  if (fd < 0) return false;
+  u.truncatePending = true;
+  return adopt(unit, fd, "r+", std::move(u));
+}
+
+bool FileUnits::openForReading(int unit, std::string_view fileName) {
+  close(unit);
+  const std::string path = resolve(fileName);
+  if (path.empty()) return false;
+  int fd = openRegular(path, O_RDONLY);
+  if (fd < 0 && errno == ENOENT) {
+    const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (created >= 0) ::close(created);
+    fd = openRegular(path, O_RDONLY);
+  }
+  if (fd < 0) return false;
+  Unit u;
+  u.readOnly = true;
+  return adopt(unit, fd, "r", std::move(u));
 }
 
 bool FileUnits::openReplacing(int unit, std::string_view fileName) {
   close(unit);
   Unit u;
   u.finalPath = resolve(fileName);
-  if (u.finalPath.empty() || isDirectory(u.finalPath)) return false;
-  u.tempPath = u.finalPath + ".part";
-  u.file = std::fopen(u.tempPath.c_str(), "w");
-  if (u.file == nullptr) return false;
-  std::setvbuf(u.file, nullptr, _IOFBF, kFileBuffer);
-  units_.emplace(unit, u);
+  if (u.finalPath.empty() || kindOfPath(u.finalPath) == PathKind::Other) return false;
+  const int fd = createUniqueFile(u.finalPath + ".", ".part", u.tempPath);
+  if (fd < 0) return false;
+  u.tempSlot = registerTemp(u.tempPath);
+  const std::string tempPath = u.tempPath;
+  const int slot = u.tempSlot;
+  if (!adopt(unit, fd, "w", std::move(u))) {
+    ::unlink(tempPath.c_str());
+    unregisterTemp(slot);
+    return false;
+  }
   return true;
+}
+
+void FileUnits::noteFailure(int unit, Unit& u) {
+  u.writeFailed = true;
+  failedUnits_.insert(unit);
 }
 
 bool FileUnits::closeChecked(int unit) {
@@ -69,11 +253,12 @@ bool FileUnits::closeChecked(int unit) {
   bool ok = !u.writeFailed;
   if (std::fflush(u.file) != 0 || std::ferror(u.file)) ok = false;
   if (std::fclose(u.file) != 0) ok = false;
-  std::free(u.lineBuf);
   if (!u.finalPath.empty()) {
     if (ok && std::rename(u.tempPath.c_str(), u.finalPath.c_str()) != 0) ok = false;
     if (!ok) ::unlink(u.tempPath.c_str());
+    unregisterTemp(u.tempSlot);
   }
+  if (!ok && !u.readOnly) failedUnits_.insert(unit);
   units_.erase(it);
   return ok;
 }
@@ -89,21 +274,64 @@ bool FileUnits::rewind(int unit) {
   return std::fseek(it->second.file, 0, SEEK_SET) == 0;
 }
 
-ReadResult FileUnits::readLine(int unit, std::string& line) {
+ReadResult FileUnits::readPiece(int unit, std::string& piece, std::size_t maxChars,
+                                bool& lineEnded) {
+  piece.clear();
+  lineEnded = false;
   auto it = units_.find(unit);
   if (it == units_.end()) return ReadResult::Error;
-  Unit& u = it->second;
-  errno = 0;
-  const ssize_t n = ::getline(&u.lineBuf, &u.lineCap, u.file);
-  if (n < 0) {
-    if (std::feof(u.file)) return ReadResult::EndOfFile;
-    return ReadResult::Error;
+  std::FILE* f = it->second.file;
+  if (maxChars == 0) maxChars = 1;
+  int c = getc_unlocked(f);
+  if (c == EOF) return std::ferror(f) ? ReadResult::Error : ReadResult::EndOfFile;
+  // Characters gather in a small buffer and join the piece in blocks.
+  char block[4096];
+  std::size_t inBlock = 0;
+  std::size_t taken = 0;
+  auto finish = [&](ReadResult r) {
+    piece.append(block, inBlock);
+    return std::ferror(f) ? ReadResult::Error : r;
+  };
+  while (true) {
+    if (c == '\n') {
+      lineEnded = true;
+      return finish(ReadResult::Success);
+    }
+    if (c == '\r') {  // CR LF, or a lone CR of old Mac files
+      const int next = getc_unlocked(f);
+      if (next != '\n' && next != EOF) std::ungetc(next, f);
+      lineEnded = true;
+      return finish(ReadResult::Success);
+    }
+    if (inBlock == sizeof block) {
+      piece.append(block, inBlock);
+      inBlock = 0;
+    }
+    block[inBlock++] = static_cast<char>(c);
+    ++taken;
+    c = getc_unlocked(f);
+    if (c == EOF) {
+      lineEnded = true;
+      return finish(ReadResult::Success);
+    }
+    if (taken >= maxChars && c != '\n' && c != '\r') {
+      std::ungetc(c, f);
+      return finish(ReadResult::Success);
+    }
   }
-  std::size_t len = static_cast<std::size_t>(n);
-  if (len > 0 && u.lineBuf[len - 1] == '\n') --len;
-  if (len > 0 && u.lineBuf[len - 1] == '\r') --len;
-  line.assign(u.lineBuf, len);
-  return ReadResult::Success;
+}
+
+ReadResult FileUnits::readLine(int unit, std::string& line) {
+  line.clear();
+  std::string piece;
+  bool ended = false;
+  ReadResult r = readPiece(unit, piece, kLinePiece, ended);
+  line = piece;
+  while (r == ReadResult::Success && !ended) {
+    r = readPiece(unit, piece, kLinePiece, ended);
+    line += piece;
+  }
+  return r;
 }
 
 bool FileUnits::writeLine(int unit, std::string_view line) {
@@ -116,12 +344,12 @@ bool FileUnits::writeLine(int unit, std::string_view line) {
     u.truncatePending = false;
     std::fflush(u.file);
     const long pos = std::ftell(u.file);
-    if (pos < 0 || ::ftruncate(::fileno(u.file), pos) != 0) u.writeFailed = true;
+    if (pos < 0 || ::ftruncate(::fileno(u.file), pos) != 0) noteFailure(unit, u);
     std::fseek(u.file, pos < 0 ? 0 : pos, SEEK_SET);
   }
   if (std::fwrite(line.data(), 1, line.size(), u.file) != line.size() ||
       std::fputc('\n', u.file) == EOF) {
-    u.writeFailed = true;
+    noteFailure(unit, u);
   }
   return !u.writeFailed;
 }
@@ -129,7 +357,7 @@ bool FileUnits::writeLine(int unit, std::string_view line) {
 bool FileUnits::flush(int unit) {
   auto it = units_.find(unit);
   if (it == units_.end()) return false;
-  if (std::fflush(it->second.file) != 0) it->second.writeFailed = true;
+  if (std::fflush(it->second.file) != 0 && !it->second.readOnly) noteFailure(unit, it->second);
   return !it->second.writeFailed;
 }
 

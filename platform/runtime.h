@@ -4,6 +4,7 @@
 // No toolkit types here; platform/qt and platform/headless realise it.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,6 +38,9 @@ struct FileFilter {
 
 enum class ReadResult { Success, EndOfFile, Error };
 
+// What a name stands for now, following links.
+enum class PathKind { Missing, RegularFile, Other };
+
 class Runtime {
  public:
   virtual ~Runtime() = default;
@@ -59,6 +63,9 @@ class Runtime {
   virtual void deleteFiles(std::string_view pattern) = 0;
   // The folder that relative file names are taken from ("" = process cwd).
   virtual std::string resolvePath(std::string_view name) = 0;
+  // Whether a name is missing, a regular file, or something else (a folder,
+  // a pipe, a device, a socket), so a refusal can say why.
+  virtual PathKind pathKind(std::string_view fileName) = 0;
   virtual void yieldIdle() {}
 
   // ---- dialogs
@@ -68,13 +75,22 @@ class Runtime {
 
   // ---- text units
   // Opens a file on a unit with status "unknown" (created when missing),
-  // at its start, or at its end when append is true. False on failure.
+  // at its start, or at its end when append is true. False on failure,
+  // and for anything that is not a regular file (a pipe, a device, a
+  // folder): such names are refused without waiting on them.
   virtual bool openFile(int unit, std::string_view fileName, bool append) = 0;
+  // The same for a file that is only read (the data file): opened
+  // read-only, so a pipe never waits for its own writer; a missing file is
+  // created empty first. Writes to the unit fail.
+  virtual bool openFileForReading(int unit, std::string_view fileName) = 0;
   // Opens a graphics child window (device "user") with a window title; it
   // becomes the active graphics window.
   virtual bool openGraphics(int unit, std::string_view title) = 0;
   // Opens a file that replaces an earlier one only when complete: writes go
-  // to a temporary file beside it, which closeChecked renames into place.
+  // to a temporary file of its own beside it (a fresh name, never an
+  // existing file or link, removed again if the process is interrupted),
+  // which closeChecked renames into place. An existing name that is not a
+  // regular file is refused.
   virtual bool openFileReplacing(int unit, std::string_view fileName) = 0;
   virtual void close(int unit) = 0;  // no effect when not open
   // Closes a unit; false when buffered output or the final rename failed
@@ -82,12 +98,25 @@ class Runtime {
   virtual bool closeChecked(int unit) = 0;
   virtual bool isOpen(int unit) = 0;
   virtual bool rewind(int unit) = 0;
-  // Reads one record (one line, without its line end).
+  // Reads one record (one line, without its line end). A line ends at LF,
+  // CR LF or a lone CR.
   virtual ReadResult readLine(int unit, std::string& line) = 0;
+  // Reads the next at most maxChars characters of the current record, so a
+  // huge line never has to be held whole. lineEnded is true when the record
+  // ended within them (its line end is consumed, not stored); a record
+  // that goes on gives at least one more character at the next call.
+  // EndOfFile only when no record is left at all.
+  virtual ReadResult readPiece(int unit, std::string& piece, std::size_t maxChars,
+                               bool& lineEnded) = 0;
   // Writes one line (the line end is added). False when it cannot be written.
   virtual bool writeLine(int unit, std::string_view line) = 0;
   // Flushes a file unit; false when buffered output could not be written.
   virtual bool flush(int unit) = 0;
+  // True once a write, flush or close of a file on this unit number has
+  // failed, and from then on for the life of the runtime: the record
+  // survives closing and reopening the unit (the log is reopened during a
+  // Run), so a lost line is noticed whenever the caller looks.
+  virtual bool writeFailed(int unit) = 0;
   // Clears the window that has the focus (the main output window).
   virtual void clearFocusedWindow() = 0;
 

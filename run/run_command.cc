@@ -401,7 +401,7 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   }
 
   // Stage 14.
-  runtime.deleteFiles("pic_*.bmp");
+  app::deleteCapturePictures(runtime);
   shell.saveCapture(true);
 
   PlotContext plots{runtime, shell, state, {}};

@@ -88,6 +88,12 @@ bool HeadlessRuntime::openFile(int unit, std::string_view fileName, bool append)
   return files_.open(unit, fileName, append);
 }
 
+bool HeadlessRuntime::openFileForReading(int unit, std::string_view fileName) {
+  if (unit == kScreenUnit) return false;
+  close(unit);
+  return files_.openForReading(unit, fileName);
+}
+
 bool HeadlessRuntime::openFileReplacing(int unit, std::string_view fileName) {
   if (unit == kScreenUnit) return false;
   close(unit);

@@ -55,9 +55,11 @@ class HeadlessRuntime : public Runtime {
                       std::string& name) override;
   void deleteFiles(std::string_view pattern) override { files_.deleteFiles(pattern); }
   std::string resolvePath(std::string_view name) override { return files_.resolve(name); }
+  PathKind pathKind(std::string_view fileName) override { return files_.kind(fileName); }
   void addDialogResource(const DialogResource& resource) override;
   std::unique_ptr<Dialog> initDialog(int resourceId) override;
   bool openFile(int unit, std::string_view fileName, bool append) override;
+  bool openFileForReading(int unit, std::string_view fileName) override;
   bool openFileReplacing(int unit, std::string_view fileName) override;
   bool openGraphics(int unit, std::string_view title) override;
   void close(int unit) override;
@@ -65,8 +67,13 @@ class HeadlessRuntime : public Runtime {
   bool isOpen(int unit) override;
   bool rewind(int unit) override { return files_.rewind(unit); }
   ReadResult readLine(int unit, std::string& line) override { return files_.readLine(unit, line); }
+  ReadResult readPiece(int unit, std::string& piece, std::size_t maxChars,
+                       bool& lineEnded) override {
+    return files_.readPiece(unit, piece, maxChars, lineEnded);
+  }
   bool writeLine(int unit, std::string_view line) override;
   bool flush(int unit) override { return files_.flush(unit); }
+  bool writeFailed(int unit) override { return files_.writeFailed(unit); }
   void clearFocusedWindow() override { screen_.clear(); }
   Canvas* activeCanvas() override;
   int saveImage(std::string_view fileName, int x1, int y1, int x2, int y2) override;

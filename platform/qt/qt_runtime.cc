@@ -486,6 +486,12 @@ bool QtRuntime::openFile(int unit, std::string_view fileName, bool append) {
   return files_.open(unit, fileName, append);
 }
 
+bool QtRuntime::openFileForReading(int unit, std::string_view fileName) {
+  if (unit == kScreenUnit || unit == kFrameUnit) return false;
+  close(unit);
+  return files_.openForReading(unit, fileName);
+}
+
 bool QtRuntime::openFileReplacing(int unit, std::string_view fileName) {
   if (unit == kScreenUnit || unit == kFrameUnit) return false;
   close(unit);
@@ -571,6 +577,11 @@ bool QtRuntime::isOpen(int unit) {
 bool QtRuntime::rewind(int unit) { return files_.rewind(unit); }
 
 ReadResult QtRuntime::readLine(int unit, std::string& line) { return files_.readLine(unit, line); }
+
+ReadResult QtRuntime::readPiece(int unit, std::string& piece, std::size_t maxChars,
+                                bool& lineEnded) {
+  return files_.readPiece(unit, piece, maxChars, lineEnded);
+}
 
 bool QtRuntime::writeLine(int unit, std::string_view line) {
   if (unit == kScreenUnit) {

@@ -1,8 +1,14 @@
 #include "app/data_file.h"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 
 #include "app/free_form_reader.h"
+#include "app/trace.h"
 #include "app_test_support.h"
 
 namespace tavel::app::testing {
@@ -36,6 +42,18 @@ TEST(HeaderToNames, SeparatorsCutsAndThe256Characters) {
   std::string many;
   for (int i = 0; i < 100; ++i) many += "v ";
   EXPECT_EQ(headerToNames(many).size(), 64u);
+  EXPECT_EQ(splitHeader(many).complete, 100);
+  EXPECT_TRUE(splitHeader("A " + std::string(254, 'z')).lastReachesEnd);
+  EXPECT_FALSE(splitHeader("A " + std::string(253, 'z')).lastReachesEnd);
+
+  // A cut at 50 bytes never splits a UTF-8 character ("\xC3\xA9" is one);
+  // bytes that are no UTF-8 character are cut where they fall.
+  const std::string e = "\xC3\xA9";
+  const HeaderNames utf = splitHeader(std::string(49, 'a') + e + " " + std::string(48, 'b') + e +
+                                      " " + std::string(49, 'c') + "\xA9\xA9 Z");
+  EXPECT_EQ(trimmed(utf.names), (Names{std::string(49, 'a'), std::string(48, 'b') + e,
+                                       std::string(49, 'c') + "\xA9", "Z"}));
+  EXPECT_EQ(trimmed(utf.cutInsideCharacter), (Names{std::string(49, 'a')}));
 }
 
 class DataFileTest : public AppTest {};
@@ -94,11 +112,27 @@ TEST_F(DataFileTest, HeaderOnlyEmptyAndSeparatorOnlyFiles) {
   EXPECT_EQ(runtime_->screen().back(), " empty file");
   EXPECT_NE(logText().find(" empty file\n"), std::string::npos);
   EXPECT_EQ(state_.data.numCol1 + state_.data.numCol + state_.data.nRows, 0);
+}
 
-  writeFile("blank.dat", " \t \nwhatever\n1 2\n\n");
-  scan("blank.dat");
-  EXPECT_EQ(state_.data.numCol1, 0);
-  EXPECT_EQ(state_.data.nRows, 3);
+TEST_F(DataFileTest, FirstLineWithoutNamesIsRefusedAndClearsTheTable) {
+  writeFile("ab.dat", "A B\n1 2\n");
+  scan("ab.dat");
+  for (const char* file : {"blank.dat", "seps.dat"}) {
+    SCOPED_TRACE(file);
+    writeFile("blank.dat", "\n1 2\n3 4\n");
+    writeFile("seps.dat", " \t ~~ \nwhatever\n1 2\n\n");
+    runtime_->clearFocusedWindow();
+    state_.problems.clear();
+    scan(file);
+    const std::string line = std::string("no column names in the first line of ") + file;
+    EXPECT_EQ(runtime_->screen(), (Names{" open " + padded(file, 100), " " + line}));
+    EXPECT_NE(logText().find(" " + line + "\n"), std::string::npos);
+    EXPECT_EQ(state_.problems, (Names{line}));
+    EXPECT_EQ(state_.data.numCol1 + state_.data.numCol + state_.data.nRows, 0);
+    EXPECT_TRUE(state_.data.colName.empty());
+  }
+  EXPECT_TRUE(runtime_->invokeMenu("&Prepare"));  // nothing to prepare
+  EXPECT_EQ(runtime_->screen().size(), 2u);
 }
 
 TEST_F(DataFileTest, CancelledOrUnreadableChoiceKeepsTheTable) {
@@ -109,16 +143,32 @@ TEST_F(DataFileTest, CancelledOrUnreadableChoiceKeepsTheTable) {
   EXPECT_EQ(runtime_->lastOfferedFileName(), "ab.dat");
   EXPECT_EQ(runtime_->fileDialogTitles().back(), "Input Tavel Data File");
 
+  EXPECT_TRUE(state_.problems.empty());
+
+  // A folder or a pipe is refused at once (a pipe must never be waited on)
+  // and the earlier file stays chosen and open.
   std::filesystem::create_directory(path("folder.dat"));
-  scan("folder.dat");
-  EXPECT_EQ(runtime_->screen().back(), " error: cannot read folder.dat");
-  EXPECT_NE(logText().find(" error: cannot read folder.dat"), std::string::npos);
-  EXPECT_EQ(state_.data.dataFileName, "ab.dat");
-  EXPECT_EQ(state_.data.nRows, 2);
-  EXPECT_EQ(state_.data.numCol, 4);
-  std::string line;  // the earlier file is open again
-  ASSERT_EQ(runtime_->readLine(kDataUnit, line), platform::ReadResult::Success);
-  EXPECT_EQ(line, "A B");
+  ASSERT_EQ(::mkfifo(path("pipe.dat").c_str(), 0600), 0);
+  for (const char* file : {"folder.dat", "pipe.dat"}) {
+    SCOPED_TRACE(file);
+    scan(file);
+    const std::string refusal = std::string("error: cannot read ") + file +
+                                ": it is not a regular file (a folder, pipe or device)";
+    EXPECT_EQ(runtime_->screen().back(), " " + refusal);
+    EXPECT_NE(logText().find(" " + refusal + "\n"), std::string::npos);
+    EXPECT_EQ(state_.problems.back(), refusal);
+    EXPECT_EQ(state_.data.dataFileName, "ab.dat");
+    EXPECT_EQ(state_.data.nRows, 2);
+    EXPECT_EQ(state_.data.numCol, 4);
+    std::string line;
+    ASSERT_EQ(runtime_->readLine(kDataUnit, line), platform::ReadResult::Success);
+    EXPECT_EQ(line, "A B");
+    runtime_->rewind(kDataUnit);
+  }
+  // The data file is only read, never written.
+  EXPECT_FALSE(runtime_->writeLine(kDataUnit, "x"));
+  runtime_->close(kDataUnit);
+  EXPECT_EQ(readFile("ab.dat"), "A B\n1 2\n3 4\n");
 }
 
 TEST_F(DataFileTest, RealFilesAndCapacities) {
@@ -142,27 +192,107 @@ TEST_F(DataFileTest, RealFilesAndCapacities) {
   EXPECT_EQ(state_.data.lnSource[127], 64);
 }
 
-TEST_F(DataFileTest, ScanAndReReadSeeTheSameRows) {
+TEST_F(DataFileTest, EveryFileStartsFromZerosInScanAndReRead) {
+  // The earlier file's last row must not fill the new file's first row.
+  writeFile("earlier.dat", "A B C\n11 12 13\n");
+  scan("earlier.dat");
   writeFile("tricky.dat",
             "A B C\r\n,5,,\r\n1 2\r\n3\r\n2*4 /\r\nx 1 1\r\n7 7 7\r\n8,,9 extra\r\n"
             "1e-60 2.5D1 3\r\nbad\r\n");
-  state_.scanRow[0] = 11.0f;  // left by an earlier file: the first row keeps it
   scan("tricky.dat");
   ASSERT_EQ(state_.data.nRows, 5);
-  EXPECT_FALSE(state_.data.allPositive[0]);  // 1e-60 is zero in single precision
+  EXPECT_FALSE(state_.data.allPositive[0]);  // the first row's A is zero
   EXPECT_TRUE(state_.data.allPositive[1]);
-  EXPECT_FALSE(state_.data.allPositive[2]);  // the first row keeps C's zero
+  EXPECT_FALSE(state_.data.allPositive[2]);
+  EXPECT_EQ(state_.data.rowCarryIn, (std::vector<double>{0, 0, 0}));
 
   // The re-read as the Run does it: skip the header, start from the values
   // the scan started from, read doubles.
   ASSERT_TRUE(runtime_->rewind(kDataUnit));
   FreeFormReader reader(*runtime_, kDataUnit);
   ASSERT_EQ(reader.discardRecord(), platform::ReadResult::Success);
-  std::vector<double> buf(state_.data.rowCarryIn.begin(), state_.data.rowCarryIn.begin() + 3);
+  std::vector<double> buf(state_.data.rowCarryIn);
   std::vector<std::vector<double>> rows;
   while (reader.nextRow(std::span<double>(buf))) rows.push_back(buf);
   EXPECT_EQ(rows, (std::vector<std::vector<double>>{
-                      {11, 5, 0}, {1, 2, 3}, {4, 4, 3}, {8, 4, 9}, {1e-60, 25, 3}}));
+                      {0, 5, 0}, {1, 2, 3}, {4, 4, 3}, {8, 4, 9}, {1e-60, 25, 3}}));
+}
+
+TEST_F(DataFileTest, WhatTheReadingRulesDidIsSaidOnce) {
+  // Lone carriage returns end lines. Line 3 is unreadable (line 4 goes with
+  // it), line 5 ends its row with a slash, line 6 leaves A out, line 7 is
+  // unreadable (line 8 goes with it).
+  writeFile("rules.dat", "A B C\r1 2 3\rx 1 1\r7 7 7\r4 / \r,5,6\rbad\r8 8 8\r9 9 9\r");
+  scan("rules.dat");
+  EXPECT_EQ(state_.data.nRows, 4);
+  EXPECT_EQ(names(), (Names{"A", "B", "C", "_ln_A", "_ln_B", "_ln_C"}));
+  const Names said = {
+      " 2 unreadable rows skipped, each together with the record after it (the first at line 3)",
+      " 2 rows with empty fields or a slash took the values left out from the row before (zero "
+      "in the first row; the first at line 5)"};
+  ASSERT_GE(runtime_->screen().size(), 3u);
+  EXPECT_EQ(Names(runtime_->screen().begin() + 1, runtime_->screen().begin() + 3), said);
+  const std::string log = logText();
+  for (const std::string& line : said) EXPECT_NE(log.find(line + "\n"), std::string::npos);
+
+  // Equal names, one equal to a log variable's name, too many names and
+  // names past the 256th character. Each name here is two letters and a
+  // blank (3 characters): 70 of them fill 210 characters.
+  std::string header;
+  for (int i = 0; i < 70; ++i) header += std::string{char('a' + i / 26), char('a' + i % 26), ' '};
+  header += std::string(60, 'z') + " y x";
+  writeFile("names.dat", "B B _ln_A A\n-1 2 3 4\n");
+  writeFile("wide.dat", header + "\n1\n");
+  runtime_->clearFocusedWindow();
+  scan("names.dat");
+  EXPECT_EQ(names(), (Names{"B", "B", "_ln_A", "A", "_ln_B", "_ln__ln_A", "_ln_A"}));
+  ASSERT_GE(runtime_->screen().size(), 2u);
+  EXPECT_EQ(runtime_->screen()[1],
+            " names that cannot be told apart (equal in their first 50 characters, or equal to a "
+            "log variable's name): B, _ln_A");
+  runtime_->clearFocusedWindow();
+  scan("wide.dat");
+  EXPECT_EQ(state_.data.numCol1, 64);
+  ASSERT_GE(runtime_->screen().size(), 3u);
+  EXPECT_EQ(runtime_->screen()[1], " 6 names beyond the 64th dropped: only 64 columns are read");
+  EXPECT_EQ(runtime_->screen()[2],
+            " 3 names dropped: only the first 256 characters of the first line are read, and a "
+            "name needs a blank after it within them");
+
+  // A log variable's name is cut at a whole character too.
+  writeFile("utf.dat", std::string(45, 'b') + "\xC3\xA9x\n1\n");
+  scan("utf.dat");
+  ASSERT_EQ(state_.data.numCol, 2);
+  EXPECT_EQ(state_.data.colName[1], "_ln_" + std::string(45, 'b') + " ");
+
+  // A file the rules read as it stands says nothing more.
+  runtime_->clearFocusedWindow();
+  writeFile("plain.dat", "P Q\n1 2\n3 4\n");
+  scan("plain.dat");
+  EXPECT_EQ(runtime_->screen()[1], " numCol1=           2   numCol=           4");  // Prepare
+}
+
+TEST_F(DataFileTest, HugeLinesAreReadInBoundedPieces) {
+  // A first line of 32 MB without a line end (a sparse file), and a row with
+  // 32 MB of blanks between its values: memory must not follow.
+  constexpr off_t kHuge = off_t{32} << 20;
+  writeFile("zero.dat", "");
+  ASSERT_EQ(::truncate(path("zero.dat").c_str(), kHuge), 0);
+  writeFile("wide.dat", "A B\n1");
+  {
+    std::ofstream out(path("wide.dat"), std::ios::binary | std::ios::app);
+    out << std::string(kHuge, ' ') << "2\n3 4\n";
+  }
+  struct rusage before {};
+  ::getrusage(RUSAGE_SELF, &before);
+  scan("zero.dat");
+  EXPECT_EQ(state_.data.numCol1, 0);
+  EXPECT_EQ(state_.problems.back(), "no column names in the first line of zero.dat");
+  scan("wide.dat");
+  EXPECT_EQ(state_.data.nRows, 2);
+  struct rusage after {};
+  ::getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 8 * 1024);  // kilobytes
 }
 
 }  // namespace

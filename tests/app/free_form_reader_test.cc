@@ -70,6 +70,35 @@ TEST_F(FreeFormReaderTest, UnreadableRowsAreSkippedWithTheRecordAfterThem) {
   EXPECT_FALSE(reader_->inputFailed());
 }
 
+TEST_F(FreeFormReaderTest, LongRecordsArePiecedAtFieldsAndCountsSayWhere) {
+  // Values that straddle the reader's 64 kB pieces, and a field longer than
+  // it keeps: that row is unreadable (and takes the next record with it).
+  const std::string gap(65533, ' ');
+  const std::string longField = "1" + std::string(FreeFormReader::kMaxFieldChars, '0');
+  EXPECT_EQ(rows(gap + "123456,\t" + gap + "7.5e1\n" + longField + " 1\nskipped\n8,,\n", 2),
+            (Rows{{123456, 75}, {8, 75}}));
+  EXPECT_EQ(reader_->unreadableRows(), 1);
+  EXPECT_EQ(reader_->firstUnreadableLine(), 2);
+  EXPECT_EQ(reader_->rowsKeepingValues(), 1);
+  EXPECT_EQ(reader_->firstKeepingLine(), 4);
+
+  // Line numbers count the records before the reader too (a data file's
+  // header); rows left incomplete by a slash or by r* are counted.
+  writeFile("n.dat", "H\n1 2\nx\ny\n3 /\n2*\nz\n");
+  ASSERT_TRUE(runtime_->openFile(kDataUnit, "n.dat", false));
+  std::string header;
+  ASSERT_EQ(runtime_->readLine(kDataUnit, header), platform::ReadResult::Success);
+  FreeFormReader reader(*runtime_, kDataUnit, 1);
+  std::vector<double> buf(2);
+  int n = 0;
+  while (reader.nextRow(std::span<double>(buf))) ++n;
+  EXPECT_EQ(n, 3);
+  EXPECT_EQ(reader.unreadableRows(), 2);
+  EXPECT_EQ(reader.firstUnreadableLine(), 3);
+  EXPECT_EQ(reader.rowsKeepingValues(), 2);
+  EXPECT_EQ(reader.firstKeepingLine(), 5);
+}
+
 TEST_F(FreeFormReaderTest, SinglePrecisionRanges) {
   const auto r = rows<float>("0.1 1e-50 1e39 3.4028235e38 1e-40\n", 5);
   ASSERT_EQ(r.size(), 1u);

@@ -1,5 +1,9 @@
 #include "app/shell.h"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
 #include <filesystem>
 
 #include "app_test_support.h"
@@ -52,14 +56,19 @@ TEST(ShellMenus, TenEntriesInTableOrderAndTheFailingAppend) {
 class ShellTest : public AppTest {};
 
 TEST_F(ShellTest, StartUp) {
-  // Start again with old pictures and an old log in place.
-  for (const char* name : {"pic_A.bmp", "pic_.bmp", "pic_not ours.bmp", "pic_A.txt", "apic_B.bmp"})
-    writeFile(name, "x");
+  // Start again with old pictures and an old log in place. Only the names
+  // the capture counter makes (character codes 64 "@" to 93 "]") go.
+  std::vector<std::string> ours,
+      theirs = {"pic_.bmp",  "pic_holiday.bmp", "pic_AB.bmp", "pic_a.bmp",
+                "pic_?.bmp", "pic_^.bmp",       "pic_A.txt",  "apic_B.bmp"};
+  for (char c = 64; c <= 93; ++c) ours.push_back(std::string("pic_") + c + ".bmp");
+  for (const auto& name : ours) writeFile(name, "x");
+  for (const auto& name : theirs) writeFile(name, "x");
   runtime_->close(kLogUnit);
   writeFile("Tavel.log", "earlier run\n");
   shell_->startUp();
-  EXPECT_FALSE(exists("pic_A.bmp") || exists("pic_.bmp") || exists("pic_not ours.bmp"));
-  EXPECT_TRUE(exists("pic_A.txt") && exists("apic_B.bmp"));
+  for (const auto& name : ours) EXPECT_FALSE(exists(name)) << name;
+  for (const auto& name : theirs) EXPECT_TRUE(exists(name)) << name;
 
   const std::string& about = runtime_->aboutText();
   EXPECT_EQ(about.substr(0, 7), "TAVEL\r\r");
@@ -80,16 +89,67 @@ TEST_F(ShellTest, StartUp) {
 }
 
 TEST_F(ShellTest, LogThatCannotBeOpenedLeavesTheProgramRunning) {
-  runtime_->close(kLogUnit);
-  std::filesystem::remove(path("Tavel.log"));
-  std::filesystem::create_directory(path("Tavel.log"));
-  runtime_->clearFocusedWindow();
-  shell_->startUp();
-  ASSERT_EQ(runtime_->screen().size(), 1u);
-  EXPECT_NE(runtime_->screen()[0].find("Tavel.log"), std::string::npos);
+  // A folder, or a pipe that nothing reads (writing to it would wait for
+  // ever), in the log's place.
+  for (int pipe = 0; pipe <= 1; ++pipe) {
+    SCOPED_TRACE(pipe ? "pipe" : "folder");
+    runtime_->close(kLogUnit);
+    std::filesystem::remove(path("Tavel.log"));
+    if (pipe)
+      ASSERT_EQ(::mkfifo(path("Tavel.log").c_str(), 0600), 0);
+    else
+      std::filesystem::create_directory(path("Tavel.log"));
+    runtime_->clearFocusedWindow();
+    state_.problems.clear();
+    shell_->startUp();
+    const std::string line =
+        "error: Tavel.log is not a regular file (a folder, pipe or device); the run log is not "
+        "written";
+    EXPECT_EQ(runtime_->screen(), (std::vector<std::string>{" " + line}));
+    EXPECT_EQ(state_.problems, (std::vector<std::string>{line}));
+    EXPECT_FALSE(runtime_->isOpen(kLogUnit));
+    writeFile("ab.dat", "A B\n1 2\n");
+    scan("ab.dat");
+    EXPECT_EQ(state_.data.nRows, 1);
+  }
+}
+
+TEST_F(ShellTest, LogIsOnDiskAtTheEndOfEveryCommand) {
   writeFile("ab.dat", "A B\n1 2\n");
-  scan("ab.dat");
-  EXPECT_EQ(state_.data.nRows, 1);
+  scan("ab.dat");                                    // its Prepare dialog writes too
+  const std::string onDisk = readFile("Tavel.log");  // not flushed by the test
+  EXPECT_EQ(onDisk.substr(0, 12), " open ab.dat");
+  EXPECT_NE(onDisk.find("numCol1="), std::string::npos);
+}
+
+TEST_F(ShellTest, LostLogLinesAreReportedOnce) {
+  // The log may grow to 4 kB only; a larger write fails as on a full disk.
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+
+  const std::string big(8000, 'x');
+  runtime_->writeLine(kLogUnit, big);
+  // The Run closes and reopens the log: the loss must still be seen.
+  runtime_->close(kLogUnit);
+  ASSERT_TRUE(runtime_->openFile(kLogUnit, "Tavel.log", true));
+  runtime_->clearFocusedWindow();
+  EXPECT_TRUE(runtime_->invokeMenu("&Prepare"));
+  const std::string line =
+      "error: Tavel.log could not be written (a full disk or a write error): lines are missing "
+      "from it";
+  EXPECT_EQ(runtime_->screen(), (std::vector<std::string>{" " + line}));
+  EXPECT_EQ(state_.problems, (std::vector<std::string>{line}));
+
+  runtime_->writeLine(kLogUnit, big);
+  EXPECT_TRUE(runtime_->invokeMenu("&Options"));
+  EXPECT_TRUE(runtime_->invokeMenu("&Run"));
+  EXPECT_EQ(runtime_->screen().size(), 1u);
+  EXPECT_EQ(state_.problems.size(), 1u);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
 }
 
 TEST_F(ShellTest, ExitAndRun) {

@@ -1,9 +1,12 @@
 #include "platform/file_units.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,10 +65,35 @@ TEST_F(FileUnitsTest, MissingFileIsCreatedEmptyAndReadsEndOfFile) {
   std::string line;
   EXPECT_EQ(units.readLine(1, line), ReadResult::EndOfFile);
   EXPECT_TRUE(fs::exists(dir_ + "/new.dat"));
+  ASSERT_TRUE(units.openForReading(3, "other.dat"));
+  EXPECT_EQ(units.readLine(3, line), ReadResult::EndOfFile);
+  EXPECT_FALSE(units.writeLine(3, "x"));
+  EXPECT_FALSE(units.writeFailed(3));  // not a lost line: the unit is for reading
+  EXPECT_TRUE(fs::exists(dir_ + "/other.dat"));
+}
+
+TEST_F(FileUnitsTest, OnlyRegularFilesAreOpenedAndNothingWaits) {
+  // A pipe without a writer or reader would block an ordinary open or read.
+  ASSERT_EQ(::mkfifo((dir_ + "/pipe").c_str(), 0600), 0);
+  fs::create_directory(dir_ + "/sub");
+  FileUnits units(dir_);
+  for (const char* name : {"pipe", "sub", "/dev/null"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(units.kind(name), PathKind::Other);
+    EXPECT_FALSE(units.open(1, name, false));
+    EXPECT_FALSE(units.open(2, name, true));
+    EXPECT_FALSE(units.openForReading(1, name));
+    EXPECT_FALSE(units.openReplacing(21, name));
+    EXPECT_FALSE(units.isOpen(1) || units.isOpen(2) || units.isOpen(21));
+  }
+  EXPECT_TRUE(fs::is_fifo(dir_ + "/pipe"));  // not replaced by a spreadsheet
+  EXPECT_EQ(units.kind("none"), PathKind::Missing);
+  write("d.dat", "1\n");
+  EXPECT_EQ(units.kind("d.dat"), PathKind::RegularFile);
 }
 
 TEST_F(FileUnitsTest, ReadsStripLineEndsAndRewindStartsAgain) {
-  write("d.dat", "A B\r\n1 2\n3 4");
+  write("d.dat", "A B\r\n1 2\r3 4");
   FileUnits units(dir_);
   ASSERT_TRUE(units.open(1, "d.dat", false));
   std::string line;
@@ -81,7 +109,24 @@ TEST_F(FileUnitsTest, ReadsStripLineEndsAndRewindStartsAgain) {
   EXPECT_EQ(line, "A B");
   // Reading must not have cut the file.
   units.close(1);
-  EXPECT_EQ(read("d.dat"), "A B\r\n1 2\n3 4");
+  EXPECT_EQ(read("d.dat"), "A B\r\n1 2\r3 4");
+}
+
+TEST_F(FileUnitsTest, PiecesOfARecordNeverExceedTheirSize) {
+  write("d.dat", "abcdef\r\nxyz\nuv\r\rlast");
+  FileUnits units(dir_);
+  ASSERT_TRUE(units.openForReading(1, "d.dat"));
+  std::vector<std::pair<std::string, bool>> got;
+  std::string piece;
+  bool ended = false;
+  while (units.readPiece(1, piece, 3, ended) == ReadResult::Success) got.emplace_back(piece, ended);
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, bool>>{{"abc", false},
+                                                            {"def", true},
+                                                            {"xyz", true},
+                                                            {"uv", true},
+                                                            {"", true},
+                                                            {"las", false},
+                                                            {"t", true}}));
 }
 
 TEST_F(FileUnitsTest, FolderCannotBeOpenedAsAFile) {
@@ -111,14 +156,104 @@ TEST_F(FileUnitsTest, ReadOnlyFolderRefusesNewFilesAndKeepsOldOnes) {
   EXPECT_EQ(read("Taveltr.xls"), "earlier\n");
 }
 
-TEST_F(FileUnitsTest, FullDiskFailsTheCloseAndKeepsTheEarlierFile) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP();
-  FileUnits units("");
-  // /dev/full cannot be renamed over, but the write failure is what matters.
-  ASSERT_TRUE(units.open(21, "/dev/full", true));
-  std::string big(1 << 21, 'x');
+TEST_F(FileUnitsTest, FullDiskFailsTheCloseKeepsTheEarlierFileAndIsRemembered) {
+  // Files may grow to 4 kB only: a larger write fails as on a full disk.
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  write("Taveltr.xls", "earlier\n");
+  FileUnits units(dir_);
+  ASSERT_TRUE(units.openReplacing(21, "Taveltr.xls"));
+  ASSERT_TRUE(units.open(2, "Tavel.log", false));
+  const std::string big(8000, 'x');
   units.writeLine(21, big);
+  units.writeLine(2, big);
+  EXPECT_FALSE(units.writeFailed(2));  // still in the buffer
   EXPECT_FALSE(units.closeChecked(21));
+  EXPECT_FALSE(units.closeChecked(2));
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(read("Taveltr.xls"), "earlier\n");
+  // The loss outlives the unit: a reopened log still reports it.
+  ASSERT_TRUE(units.open(2, "Tavel.log", true));
+  EXPECT_TRUE(units.writeFailed(2));
+  EXPECT_TRUE(units.writeFailed(21));
+  EXPECT_FALSE(units.writeFailed(22));
+  units.closeAll();
+  for (const auto& e : fs::directory_iterator(dir_))
+    EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos);
+}
+
+// Names in the folder, sorted.
+std::vector<std::string> listing(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(FileUnitsTest, TwoWritersOfOneFileNeverMixAndLinksAreNotFollowed) {
+  // A link planted at the name earlier versions used must not be written through.
+  write("victim", "keep\n");
+  fs::create_symlink(dir_ + "/victim", dir_ + "/Taveltr.xls.part");
+  const mode_t savedMask = ::umask(022);
+  FileUnits first(dir_), second(dir_);
+  ASSERT_TRUE(first.openReplacing(21, "Taveltr.xls"));
+  ASSERT_TRUE(second.openReplacing(21, "Taveltr.xls"));
+  for (int i = 0; i < 3; ++i) {
+    first.writeLine(21, "first " + std::to_string(i));
+    ASSERT_TRUE(first.flush(21));
+    second.writeLine(21, "second " + std::to_string(i));
+    ASSERT_TRUE(second.flush(21));
+  }
+  EXPECT_TRUE(first.closeChecked(21));
+  EXPECT_EQ(read("Taveltr.xls"), "first 0\nfirst 1\nfirst 2\n");
+  EXPECT_TRUE(second.closeChecked(21));
+  EXPECT_EQ(read("Taveltr.xls"), "second 0\nsecond 1\nsecond 2\n");
+  ::umask(savedMask);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir_ + "/Taveltr.xls").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);  // as any new file under umask 022
+  EXPECT_EQ(read("victim"), "keep\n");
+  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"Taveltr.xls", "Taveltr.xls.part", "victim"}));
+
+  // A planted link, even a dangling one, at a would-be name is passed over.
+  fs::create_symlink(dir_ + "/victim", dir_ + "/t.X.part");
+  fs::create_symlink(dir_ + "/nowhere", dir_ + "/t.Y.part");
+  std::vector<std::string> parts = {"X", "Y", "Z"};
+  std::string made;
+  const int fd = createUniqueFile(dir_ + "/t.", ".part", made, [&parts] {
+    std::string p = parts.front();
+    parts.erase(parts.begin());
+    return p;
+  });
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  EXPECT_EQ(made, dir_ + "/t.Z.part");
+  EXPECT_EQ(read("victim"), "keep\n");
+  EXPECT_FALSE(fs::exists(dir_ + "/nowhere"));
+}
+
+TEST_F(FileUnitsTest, InterruptedRunLeavesNoTemporaryFile) {
+  write("Taveltr.xls", "earlier\n");
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    EXPECT_EXIT(
+        {
+          FileUnits units(dir_);
+          if (!units.openReplacing(21, "Taveltr.xls") || !units.openReplacing(22, "Tavelcr.xls"))
+            std::_Exit(3);
+          units.writeLine(21, std::string(100000, 'x'));
+          units.flush(21);
+          std::raise(sig);
+          std::_Exit(4);
+        },
+        ::testing::KilledBySignal(sig), "");
+    EXPECT_EQ(listing(dir_), (std::vector<std::string>{"Taveltr.xls"}));
+    EXPECT_EQ(read("Taveltr.xls"), "earlier\n");
+  }
 }
 
 TEST_F(FileUnitsTest, DeleteFilesMatchesTheWildcardOnly) {
