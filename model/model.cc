@@ -1,0 +1,173 @@
+#include "model/model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace tavel::model {
+namespace {
+
+std::size_t at(int i, int j, int n) {
+  return static_cast<std::size_t>(j) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i);
+}
+
+// Straight line through (v0, t0) and (v1, t1) at v, with v0 < v1.
+double between(double v0, double t0, double v1, double t1, double v) {
+  return t0 + (v - v0) * (t1 - t0) / (v1 - v0);
+}
+
+void raise(RowStatus& status, RowStatus to) {
+  if (static_cast<int>(to) > static_cast<int>(status)) status = to;
+}
+
+// The engine smooths a circular variable with period 1 only when all its
+// values lie in [0, 1]; otherwise it treats it as an ordinary one.
+bool isPeriodic(const Variable& v) {
+  return v.code == kCodeCircular && !v.values.empty() && v.values.front() >= 0.0 &&
+         v.values.back() <= 1.0;
+}
+
+}  // namespace
+
+void fillTable(int n, const int* order, const double* raw, const double* transformed,
+               Variable& variable) {
+  variable.values.clear();
+  variable.transforms.clear();
+  int r = 0;
+  while (r < n) {
+    const int i = order[r];
+    if (i < 1 || i > n || std::isnan(raw[i - 1])) {
+      ++r;
+      continue;
+    }
+    const double v = raw[i - 1];
+    double sum = 0.0;
+    int count = 0;
+    bool allEqual = true;
+    const double first = transformed[i - 1];
+    // The run of equal values that starts here.
+    while (r < n) {
+      const int k = order[r];
+      if (k < 1 || k > n || !(raw[k - 1] == v)) break;
+      sum += transformed[k - 1];
+      allEqual = allEqual && transformed[k - 1] == first;
+      ++count;
+      ++r;
+    }
+    variable.values.push_back(v);
+    // Equal transforms are kept as they are, so the table reproduces the
+    // fit to the last bit; the mean of unequal ones is the best single value.
+    variable.transforms.push_back(allEqual ? first : sum / count);
+  }
+}
+
+Model buildModel(const FitArrays& fit, const std::vector<Variable>& descriptions) {
+  Model model;
+  model.observations = fit.n;
+  for (int j = 0; j <= fit.p; ++j) {
+    Variable v = descriptions[static_cast<std::size_t>(j)];
+    const int* order = fit.m + at(0, j, fit.n);
+    if (j < fit.p) {
+      fillTable(fit.n, order, fit.x + at(0, j, fit.n), fit.tx + at(0, j, fit.n), v);
+      model.predictors.push_back(std::move(v));
+    } else {
+      fillTable(fit.n, order, fit.y, fit.ty, v);
+      model.response = std::move(v);
+    }
+  }
+  return model;
+}
+
+std::string_view statusText(RowStatus status) {
+  switch (status) {
+    case RowStatus::Ok:
+      return "ok";
+    case RowStatus::OutOfRange:
+      return "out of range";
+    case RowStatus::Unknown:
+      break;
+  }
+  return "unknown category";
+}
+
+double transformValue(const Variable& variable, double value, RowStatus& status) {
+  const std::vector<double>& vs = variable.values;
+  const std::vector<double>& ts = variable.transforms;
+  const std::size_t n = vs.size();
+  if (n == 0 || std::isnan(value)) {
+    raise(status, RowStatus::Unknown);
+    return 0.0;
+  }
+  const auto it = std::lower_bound(vs.begin(), vs.end(), value);
+  const std::size_t k = static_cast<std::size_t>(it - vs.begin());
+  if (k < n && vs[k] == value) return ts[k];  // a fitted value: its own transform, exactly
+  if (variable.code == kCodeUnorderable) {
+    raise(status, RowStatus::Unknown);
+    return 0.0;
+  }
+  if (isPeriodic(variable) && std::isfinite(value)) {
+    double w = value - std::floor(value);  // in [0, 1)
+    if (w < vs.front()) w += 1.0;          // now in [first, first + 1)
+    const auto jt = std::lower_bound(vs.begin(), vs.end(), w);
+    const std::size_t j = static_cast<std::size_t>(jt - vs.begin());
+    if (j < n && vs[j] == w) return ts[j];
+    if (j > 0 && j < n) return between(vs[j - 1], ts[j - 1], vs[j], ts[j], w);
+    // Between the last value and the first one a period later.
+    if (n == 1) return ts[0];
+    return between(vs[n - 1], ts[n - 1], vs[0] + 1.0, ts[0], w);
+  }
+  if (k == 0 || k == n) {
+    raise(status, RowStatus::OutOfRange);
+    return k == 0 ? ts.front() : ts.back();
+  }
+  return between(vs[k - 1], ts[k - 1], vs[k], ts[k], value);
+}
+
+void predictRows(const Model& model, int n, const double* x, Predictions& out,
+                 const LineSink& sink) {
+  const int p = static_cast<int>(model.predictors.size());
+  out.tx.assign(static_cast<std::size_t>(n) * p, 0.0);
+  out.score.assign(n, 0.0);
+  out.status.assign(n, RowStatus::Ok);
+  out.predictsResponse = predictsResponse(model);
+  out.response.assign(out.predictsResponse ? n : 0, 0.0);
+  for (int j = 0; j < p; ++j) {
+    const Variable& v = model.predictors[static_cast<std::size_t>(j)];
+    const double* xj = x + at(0, j, n);
+    double* txj = out.tx.data() + at(0, j, n);
+    for (int i = 0; i < n; ++i) txj[i] = transformValue(v, xj[i], out.status[i]);
+  }
+  // The score is summed over the predictors in their order from 0.0, as the
+  // Run sums its transforms, so the fitted rows give the Run's own sums.
+  for (int i = 0; i < n; ++i) {
+    if (out.status[i] == RowStatus::Unknown) continue;
+    double s = 0.0;
+    for (int j = 0; j < p; ++j) s += out.tx[at(i, j, n)];
+    out.score[i] = s;
+  }
+  if (out.predictsResponse) {
+    const Variable& r = model.response;
+    const int k = static_cast<int>(r.values.size());
+    const bool monotone = isMonotoneTable(k, r.transforms.data());
+    // A degenerate table would say so for every row: once is enough.
+    bool told = false;
+    const LineSink once = [&](std::string_view line) {
+      if (!told && sink) sink(line);
+      told = true;
+    };
+    for (int i = 0; i < n; ++i) {
+      if (out.status[i] == RowStatus::Unknown) continue;
+      double y = 0.0;
+      interpolateTable(k, r.values.data(), r.transforms.data(), out.score[i], y, once, monotone);
+      out.response[i] = r.isLog ? std::exp(y) : y;
+    }
+  }
+  out.ok = out.outOfRange = out.unknown = 0;
+  for (RowStatus s : out.status) {
+    if (s == RowStatus::Ok) ++out.ok;
+    if (s == RowStatus::OutOfRange) ++out.outOfRange;
+    if (s == RowStatus::Unknown) ++out.unknown;
+  }
+}
+
+}  // namespace tavel::model
