@@ -31,6 +31,7 @@ void resetRunOptions(RunOptions& options) {
   options.DelRsq = defaults.DelRsq;
   options.Equilibration = defaults.Equilibration;
   options.ScreenCaptures = defaults.ScreenCaptures;
+  options.CvFolds = defaults.CvFolds;
 }
 
 }  // namespace

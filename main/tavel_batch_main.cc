@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QGuiApplication>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/model_commands.h"
 #include "app/records.h"
 #include "app/shell.h"
 #include "platform/headless/headless_runtime.h"
@@ -39,9 +41,11 @@ constexpr int kCapturesBox = 1181;
 constexpr int kNumTermBox = 1178;
 constexpr int kDelRsqBox = 1179;
 constexpr int kOkButton = 1;
+constexpr int kCvFoldsBox = 1182;
 
 const char kUsage[] =
     "usage: tavel-batch [options] DATAFILE\n"
+    "       tavel-batch --model FILE --predict DATAFILE [--outdir DIR]\n"
     "  --dep NAME          dependent variable (a column name, or _ln_NAME); default: the last file "
     "column\n"
     "  --indep NAME        an independent variable; repeat it; default: every other file column\n"
@@ -54,6 +58,10 @@ const char kUsage[] =
     "  --captures          save every plot as pic_?.bmp\n"
     "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the current "
     "folder)\n"
+    "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
+    "  --save-model FILE   write the fitted model as JSON\n"
+    "  --model FILE        with --predict: the model file to apply\n"
+    "  --predict DATAFILE  with --model: predict the rows of DATAFILE into Tavelpr.xls\n"
     "  --help, --version\n";
 
 struct Options {
@@ -66,6 +74,10 @@ struct Options {
   bool equilibration = false;
   bool captures = false;
   std::string outDir = ".";
+  std::optional<std::string> cvFolds;
+  std::optional<std::string> saveModel;
+  std::optional<std::string> model;
+  std::optional<std::string> predict;
 };
 
 int usageError(const std::string& message) {
@@ -137,6 +149,18 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
     } else if (a == "--outdir") {
       if (!value(v)) return usageError("--outdir needs a folder");
       o.outDir = v;
+    } else if (a == "--cv") {
+      if (!value(v)) return usageError("--cv needs a number of folds");
+      o.cvFolds = v;
+    } else if (a == "--save-model") {
+      if (!value(v)) return usageError("--save-model needs a file name");
+      o.saveModel = v;
+    } else if (a == "--model") {
+      if (!value(v)) return usageError("--model needs a model file");
+      o.model = v;
+    } else if (a == "--predict") {
+      if (!value(v)) return usageError("--predict needs a data file");
+      o.predict = v;
     } else if (!a.empty() && a[0] == '-' && a != "-") {
       return usageError("unknown option '" + a + "'");
     } else if (o.dataFile.empty()) {
@@ -145,15 +169,49 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
       return usageError("more than one data file given");
     }
   }
+  if (o.model || o.predict) {
+    if (!o.model || !o.predict) return usageError("--model and --predict go together");
+    if (!o.dataFile.empty() || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel)
+      return usageError("--model/--predict take no DATAFILE and no fitting options");
+    return std::nullopt;
+  }
+  if (o.cvFolds) {
+    int k = 0;
+    const auto r = std::from_chars(o.cvFolds->data(), o.cvFolds->data() + o.cvFolds->size(), k);
+    if (r.ec != std::errc() || r.ptr != o.cvFolds->data() + o.cvFolds->size() || k < 2)
+      return usageError("--cv needs a whole number of folds from 2 up");
+  }
   if (o.dataFile.empty()) return usageError("no data file given");
   return std::nullopt;
 }
 
 }  // namespace
 
+// --model FILE --predict DATAFILE: applies a saved model to new rows.
+int predictWithModel(const Options& o) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::create_directories(o.outDir, ec);
+  if (!fs::is_directory(o.outDir, ec))
+    return cannotRun("cannot use output folder '" + o.outDir + "'");
+  tavel::platform::headless::HeadlessRuntime runtime(fs::absolute(o.outDir, ec).string());
+  runtime.setScreenSink([](std::string_view line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+  });
+  tavel::app::AppState state;
+  if (!tavel::app::openModel(runtime, state, fs::absolute(*o.model, ec).string()) ||
+      !tavel::app::predictDataFile(runtime, state, *state.model,
+                                   fs::absolute(*o.predict, ec).string()))
+    return cannotRun(state.problems.empty() ? "nothing predicted" : state.problems.back());
+  std::fflush(stdout);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   Options o;
   if (auto status = parse(argc, argv, o)) return *status;
+  if (o.model) return predictWithModel(o);
 
   namespace fs = std::filesystem;
   std::error_code ec;
@@ -227,7 +285,7 @@ int main(int argc, char** argv) {
   if (state.selection.p < 1) return cannotRun("choose at least two variables");
 
   // Options, only when an option was given.
-  if (!o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures) {
+  if (!o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures || o.cvFolds) {
     DialogScript script;
     for (const auto& [name, code] : o.flags) {
       if (std::find(chosen.begin(), chosen.end(), name) == chosen.end())
@@ -239,6 +297,7 @@ int main(int argc, char** argv) {
     script.push_back(DialogAction::check(kCapturesBox, o.captures));
     if (o.numTerm) script.push_back(DialogAction::type(kNumTermBox, *o.numTerm));
     if (o.delRsq) script.push_back(DialogAction::type(kDelRsqBox, *o.delRsq));
+    if (o.cvFolds) script.push_back(DialogAction::type(kCvFoldsBox, *o.cvFolds));
     script.push_back(DialogAction::press(kOkButton));
     runtime.queueDialogScript(kOptionsDialog, std::move(script));
     runtime.invokeMenu("&Options");
@@ -249,5 +308,16 @@ int main(int argc, char** argv) {
   if (state.data.nRows < 5)
     return cannotRun("the analysis needs at least 5 observations; the file has " +
                      std::to_string(state.data.nRows));
+  // The model and cross-validation of the fit.
+  if (o.cvFolds && state.options.CvFolds == 0)
+    return cannotRun("--cv " + *o.cvFolds + " was not taken by the options");
+  for (const std::string& problem : state.problems) {
+    if (problem.find("cross-validation") != std::string::npos) return cannotRun(problem);
+  }
+  if (o.saveModel) {
+    if (!state.model) return cannotRun("the analysis did not finish: no model to save");
+    if (!tavel::app::saveModel(runtime, state, fs::absolute(*o.saveModel, ec).string()))
+      return cannotRun(state.problems.back());
+  }
   return 0;
 }
