@@ -10,7 +10,7 @@ namespace {
 
 using platform::BuiltinAction;
 
-TEST(ShellMenus, TenEntriesInTableOrderAndTheFailingAppend) {
+TEST(ShellMenus, EntriesInTableOrderAndTheFailingAppend) {
   platform::headless::HeadlessRuntime runtime;
   AppState state;
   Shell shell(runtime, state);
