@@ -163,6 +163,39 @@ TEST(ModelPredict, LinearModelPredictsNewPointsExactly) {
     EXPECT_NEAR(out.response[i], 2.0 * fresh[i] + 3.0 * fresh[4 + i], 1e-9) << i;
 }
 
+// Many rows are looked up through an index of each table; one value alone by
+// a plain search of it. Both must find the same neighbours, also on tables
+// whose values crowd at one end, with repeats and with values beyond both
+// ends.
+TEST(ModelPredict, ManyRowsFindTheSameNeighboursAsOne) {
+  std::mt19937 gen(5);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  Model model;
+  Variable crowded = table(kCodeOrderable, {}, {});
+  for (int k = 0; k < 5000; ++k) crowded.values.push_back(std::exp(20.0 * k / 5000.0));
+  for (int k = 0; k < 5000; ++k) crowded.transforms.push_back(u(gen));
+  Variable spaced = table(kCodeOrderable, {-1.0, 0.0, 1e-300, 3.0}, {1.0, 2.0, 3.0, 4.0});
+  model.predictors = {crowded, spaced};
+  model.response = table(kCodeLinear, {0.0, 1.0}, {0.0, 1.0});
+  const int n = 60000;  // enough rows to be split between threads
+  std::vector<double> x(2 * n);
+  for (int i = 0; i < n; ++i) {
+    x[i] = i % 7 == 0 ? crowded.values[static_cast<std::size_t>(i) % 5000]
+                      : std::exp(21.0 * u(gen) - 0.5);
+    x[n + i] = i % 5 == 0 ? spaced.values[static_cast<std::size_t>(i) % 4] : 5.0 * u(gen) - 1.5;
+  }
+  Predictions out;
+  predictRows(model, n, x.data(), out);
+  int mismatches = 0;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < n; ++i) {
+      RowStatus s = RowStatus::Ok;
+      const double one = transformValue(model.predictors[j], x[j * n + i], s);
+      if (std::memcmp(&one, &out.tx[j * n + i], sizeof one) != 0) ++mismatches;
+    }
+  EXPECT_EQ(mismatches, 0);
+}
+
 TEST(ModelPredict, StatusesCountsAndLogResponse) {
   Model model;
   model.predictors = {table(kCodeOrderable, {0.0, 1.0}, {-1.0, 1.0}),
