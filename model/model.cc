@@ -29,13 +29,13 @@ bool isPeriodic(const Variable& v) {
          v.values.back() <= 1.0;
 }
 
-// Finds lower_bound positions in a sorted table in near-constant time: the
-// table's range is cut into as many buckets as entries, and a bucket
-// remembers the first entry that falls in it or later. A value's bucket is
-// computed with the same monotone arithmetic as the entries', so its
-// lower_bound lies between its bucket's first entry and the next bucket's:
-// the same position as a search of the whole table, found with one or two
-// cache misses instead of twenty on a table of a million entries.
+// Finds lower_bound positions in a sorted table in near-constant time for
+// values spread like the table's: the position is first guessed from where
+// the value lies between the table's ends, then bracketed by steps that
+// double outwards from the guess, and the bracket searched. The bracket
+// always holds the lower_bound, so the position is the one a search of the
+// whole table finds; a good guess costs one or two cache misses instead of
+// twenty on a table of a million entries, a bad one at most twice a search.
 class Locator {
  public:
   // indexed = false: plain binary search, for a single look-up.
@@ -43,39 +43,46 @@ class Locator {
     const std::size_t n = vs_.size();
     if (!indexed || n < 2 || !(vs_.back() > vs_.front())) return;
     lo_ = vs_.front();
-    buckets_ = n;
-    scale_ = static_cast<double>(buckets_) / (vs_.back() - lo_);
-    if (!std::isfinite(scale_)) return;
-    start_.assign(buckets_ + 1, n);
-    std::size_t b = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-      const std::size_t kb = bucket(vs_[k]);
-      while (b <= kb) start_[b++] = k;
-    }
+    scale_ = static_cast<double>(n - 1) / (vs_.back() - lo_);
+    guessing_ = std::isfinite(scale_);
   }
 
   std::size_t lowerBound(double v) const {
-    if (start_.empty() || !(v > lo_) || !(v <= vs_.back()))
-      return static_cast<std::size_t>(std::lower_bound(vs_.begin(), vs_.end(), v) - vs_.begin());
-    const std::size_t b = bucket(v);
-    return static_cast<std::size_t>(
-        std::lower_bound(vs_.begin() + start_[b], vs_.begin() + start_[b + 1], v) - vs_.begin());
+    const auto first = vs_.begin();
+    if (!guessing_ || !(v > lo_) || !(v <= vs_.back()))
+      return static_cast<std::size_t>(std::lower_bound(first, vs_.end(), v) - first);
+    const std::size_t n = vs_.size();
+    const double r = (v - lo_) * scale_;
+    std::size_t g = r >= static_cast<double>(n - 1) ? n - 1 : static_cast<std::size_t>(r);
+    // Invariant: the lower_bound lies in [lo, hi].
+    std::size_t lo = 0, hi = n - 1;  // vs_.back() >= v, so n - 1 qualifies
+    if (vs_[g] >= v) {
+      hi = g;
+      for (std::size_t step = 1; hi >= step; step *= 2) {
+        if (vs_[hi - step] < v) {
+          lo = hi - step + 1;
+          break;
+        }
+        hi -= step;
+      }
+    } else {
+      lo = g + 1;
+      for (std::size_t step = 1; lo + step - 1 < n; step *= 2) {
+        if (vs_[lo + step - 1] >= v) {
+          hi = lo + step - 1;
+          break;
+        }
+        lo += step;
+      }
+    }
+    return static_cast<std::size_t>(std::lower_bound(first + lo, first + hi, v) - first);
   }
 
  private:
-  std::size_t bucket(double v) const {
-    const double r = (v - lo_) * scale_;
-    if (!(r > 0.0)) return 0;
-    const std::size_t b =
-        r >= static_cast<double>(buckets_) ? buckets_ - 1 : static_cast<std::size_t>(r);
-    return b;
-  }
-
   const std::vector<double>& vs_;
   double lo_ = 0.0;
   double scale_ = 0.0;
-  std::size_t buckets_ = 0;
-  std::vector<std::size_t> start_;  // start_[b]: first entry in bucket b or later
+  bool guessing_ = false;
 };
 
 double transformWith(const Variable& variable, const Locator& locator, double value,
