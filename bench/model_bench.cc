@@ -92,10 +92,6 @@ void BM_CrossValidate(benchmark::State& state) {
     state.counters["cv_rsq"] = cv.rsq;
   }
 }
-BENCHMARK(BM_CrossValidate)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kSecond)
-    ->Iterations(1);
+BENCHMARK(BM_CrossValidate)->Arg(100000)->Arg(1000000)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
