@@ -8,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(qt6-base-dev qt6-svg-dev cmake g++ ninja-build libgtest-dev libbenchmark-dev
+          nlohmann-json3-dev
           fonts-liberation fonts-dejavu-core xvfb xauth)
 
 setup() {

@@ -70,6 +70,7 @@ void resetRunOptions(RunOptions& options) {
   options.DelRsq = defaults.DelRsq;
   options.Equilibration = defaults.Equilibration;
   options.ScreenCaptures = defaults.ScreenCaptures;
+  options.CvFolds = defaults.CvFolds;
 }
 
 // Counts the names that begin in a piece of the header line beyond its

@@ -66,6 +66,9 @@ platform::DialogResource optionsDialogResource() {
       {kDelRsqBox, ControlKind::EditBox, "", 123, 105, 54, 13, 0, 0},
   };
   r.controls.insert(r.controls.end(), rest.begin(), rest.end());
+  // Cross-validation, in a row of its own below the two groups.
+  r.controls.push_back({-1, ControlKind::StaticText, "CV folds", 11, 123, 36, 8, 0, 0});
+  r.controls.push_back({kCvFoldsBox, ControlKind::EditBox, "", 50, 122, 40, 9, 0, 0});
   return r;
 }
 
@@ -111,6 +114,7 @@ void setUpOptionsDialog(platform::Runtime& runtime, Dialog& dialog, AppState& st
   dialog.setText(kDelRsqBox, delRsqText(options.DelRsq));
   dialog.setLogical(kEquilibrationBox, options.Equilibration);
   dialog.setLogical(kScreenCapturesBox, options.ScreenCaptures);
+  dialog.setText(kCvFoldsBox, numTermText(options.CvFolds));
 
   if (selectionUsable(state)) {
     dialog.setInt(kOptionsVariableList, sel.p + 1);
@@ -140,6 +144,11 @@ void readBackOptions(Dialog& dialog, RunOptions& options) {
     options.NumTerm = numTerm;
   const std::string delRsq = dialog.getText(kDelRsqBox);
   readFreeFormNumber(std::string_view(delRsq).substr(0, kDelRsqTextLength), options.DelRsq);
+  // K below 0 means nothing: refused like text that is not a number. Too many
+  // folds for the data are refused by the Run, which knows the rows.
+  int cvFolds = options.CvFolds;
+  if (readFreeFormNumber(dialog.getText(kCvFoldsBox), cvFolds) && cvFolds >= 0)
+    options.CvFolds = cvFolds;
 }
 
 void optionsDialog(platform::Runtime& runtime, AppState& state) {

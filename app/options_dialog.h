@@ -17,6 +17,8 @@ inline constexpr int kNumTermBox = 1178;
 inline constexpr int kDelRsqBox = 1179;
 inline constexpr int kEquilibrationBox = 1180;
 inline constexpr int kScreenCapturesBox = 1181;
+// Added after the documented controls: K of the cross-validation (0: none).
+inline constexpr int kCvFoldsBox = 1182;
 // Characters of the DelRsq box that are read back.
 inline constexpr int kDelRsqTextLength = 20;
 

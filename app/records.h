@@ -4,10 +4,12 @@
 // documented behaviour (variable numbers, engine positions) map to index - 1.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ace/ace_settings.h"
+#include "model/model.h"
 
 namespace tavel::app {
 
@@ -57,6 +59,7 @@ struct RunOptions {
   double DelRsq = static_cast<double>(1.0e-4f);  // 9.999999747378752e-05
   bool Equilibration = false;
   bool ScreenCaptures = false;
+  int CvFolds = 0;  // K of the cross-validation after a Run; 0: none
 };
 
 // One instance per process; passed by reference, so tests start fresh.
@@ -74,6 +77,9 @@ struct AppState {
   // in the order they happened. The GUI has already shown them; tavel-batch
   // prints them on standard error and exits 1 when any are left.
   std::vector<std::string> problems;
+  // The current model: the last Run that reached its end keeps its own, and
+  // File / Open Model replaces it. Empty after a Run that did not finish.
+  std::optional<model::Model> model;
 };
 
 }  // namespace tavel::app

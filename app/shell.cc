@@ -4,6 +4,7 @@
 
 #include "app/data_file.h"
 #include "app/field_format.h"
+#include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
 #include "app/trace.h"
@@ -46,6 +47,11 @@ bool Shell::buildMenus() {
       {1, "&File", nullptr, BuiltinAction::None},
       {1, "&Input Dat File...", [this](bool c) { onInputDataFile(c); }, BuiltinAction::None},
       {1, "E&xit", [this](bool c) { onExit(c); }, BuiltinAction::None},
+      // The model commands follow the documented File entries.
+      {1, "Save &Model...", [this](bool) { onSaveModel(runtime_, state_); }, BuiltinAction::None},
+      {1, "&Open Model...", [this](bool) { onOpenModel(runtime_, state_); }, BuiltinAction::None},
+      {1, "&Predict New Data...", [this](bool) { onPredictNewData(runtime_, state_); },
+       BuiltinAction::None},
       {2, "&Prepare", [this](bool c) { onPrepare(c); }, BuiltinAction::None},
       {3, "&Options", [this](bool c) { onOptions(c); }, BuiltinAction::None},
       {4, "&Run", [this](bool c) { onRun(c); }, BuiltinAction::None},

@@ -23,8 +23,9 @@ class Shell {
  public:
   Shell(platform::Runtime& runtime, AppState& state);
 
-  // Start-up hook: appends the ten menu entries in table order; false at the
-  // first append that fails.
+  // Start-up hook: appends the menu entries in table order (the ten
+  // documented ones, with the three model commands after the File entries);
+  // false at the first append that fails.
   bool buildMenus();
   // The main program's start-up after the frame exists: about text, old
   // pictures deleted, frame and output window geometry, Tavel.log opened.

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
 #include "batch/private_folder.h"
@@ -31,6 +32,7 @@ using platform::headless::ScriptedDialog;
 
 constexpr std::string_view kUsage =
     "usage: tavel-batch [options] DATAFILE     (DATAFILE - reads standard input)\n"
+    "       tavel-batch --model FILE --predict DATAFILE [--outdir DIR]\n"
     "  --dep NAME          dependent variable (a column name, or _ln_NAME); default: the last file "
     "column\n"
     "  --indep NAME        an independent variable; repeat it; default: every other file column\n"
@@ -43,6 +45,10 @@ constexpr std::string_view kUsage =
     "  --captures          save every plot as pic_?.bmp\n"
     "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the current "
     "folder)\n"
+    "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
+    "  --save-model FILE   write the fitted model as JSON\n"
+    "  --model FILE        with --predict: the model file to apply\n"
+    "  --predict DATAFILE  with --model: predict the rows of DATAFILE into Tavelpr.xls\n"
     "  --help, --version\n";
 
 constexpr std::string_view kLogName = "Tavel.log";
@@ -62,6 +68,10 @@ struct Options {
   bool equilibration = false;
   bool captures = false;
   std::optional<std::string> outDir;
+  std::optional<int> cvFolds;
+  std::optional<std::string> saveModel;
+  std::optional<std::string> model;
+  std::optional<std::string> predict;
 };
 
 class Reporter {
@@ -181,9 +191,32 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       if (!value() || v.empty()) return r.usage("--outdir needs a folder");
       if (o.outDir) return r.usage("--outdir given twice");
       o.outDir = v;
+    } else if (a == "--cv") {
+      if (!value()) return r.usage("--cv needs a whole number of folds from 2 up");
+      const auto k = wholeNumber(v);
+      if (!k || *k < 2)
+        return r.usage("--cv needs a whole number of folds from 2 up, not " + inQuotes(v));
+      if (o.cvFolds) return r.usage("--cv given twice");
+      o.cvFolds = k;
+    } else if (a == "--save-model") {
+      if (!value() || v.empty()) return r.usage("--save-model needs a file name");
+      o.saveModel = v;
+    } else if (a == "--model") {
+      if (!value() || v.empty()) return r.usage("--model needs a model file");
+      o.model = v;
+    } else if (a == "--predict") {
+      if (!value() || v.empty()) return r.usage("--predict needs a data file");
+      o.predict = v;
     } else {
       return r.usage("unknown option " + inQuotes(a));
     }
+  }
+  if (o.model || o.predict) {
+    if (!o.model || !o.predict) return r.usage("--model and --predict go together");
+    if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || !o.flags.empty() ||
+        o.numTerm || o.delRsq || o.equilibration || o.captures)
+      return r.usage("--model/--predict take no DATAFILE and no fitting options");
+    return std::nullopt;
   }
   if (!haveFile) return r.usage("no data file given");
   return std::nullopt;
@@ -445,12 +478,38 @@ std::string shortestText(double x) {
   return ec == std::errc() ? std::string(buf.data(), end) : std::string();
 }
 
+// --model FILE --predict DATAFILE: applies a saved model to new rows.
+int predictWithModel(const Options& o, const BatchIo& io, app::AppState& state,
+                     const Reporter& report) {
+  std::error_code ec;
+  const std::string outArg = o.outDir.value_or(".");
+  fs::create_directories(outArg, ec);
+  if (!fs::is_directory(outArg, ec))
+    return report.failed("cannot use output folder " + inQuotes(outArg));
+  const fs::path outDir = fs::absolute(outArg, ec);
+  if (auto why = unusableOutput(outDir, app::kPredictionSheetName)) return report.failed(*why);
+  platform::headless::HeadlessRuntime runtime(outDir.string(), io.canvas);
+  runtime.setScreenSink([&report](std::string_view line) {
+    std::string text(line);
+    text += '\n';
+    report.out(text);
+  });
+  if (!app::openModel(runtime, state, fs::absolute(*o.model, ec).string()) ||
+      !app::predictDataFile(runtime, state, *state.model, fs::absolute(*o.predict, ec).string())) {
+    if (state.problems.empty()) return report.failed("nothing was predicted");
+    return report.failed(state.problems);
+  }
+  if (!state.problems.empty()) return report.failed(state.problems);
+  return kExitDone;
+}
+
 }  // namespace
 
 int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppState& state) {
   const Reporter report(io);
   Options o;
   if (auto status = parse(args, o, report)) return *status;
+  if (o.model) return predictWithModel(o, io, state, report);
 
   // The data file, and where the results go, before anything is written.
   DataInput input;
@@ -521,7 +580,7 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
                          ", not the variables asked for; nothing was run");
 
   // Options, only when an option was given.
-  if (!o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures) {
+  if (!o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures || o.cvFolds) {
     DialogScript script;
     for (const auto& [name, code] : o.flags) {
       if (enginePosition(state, name) < 0)
@@ -534,6 +593,8 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
     if (o.numTerm)
       script.push_back(DialogAction::type(app::kNumTermBox, std::to_string(*o.numTerm)));
     if (o.delRsq) script.push_back(DialogAction::type(app::kDelRsqBox, shortestText(*o.delRsq)));
+    if (o.cvFolds)
+      script.push_back(DialogAction::type(app::kCvFoldsBox, std::to_string(*o.cvFolds)));
     script.push_back(DialogAction::press(app::kOkButton));
     runtime.queueDialogScript(app::kOptionsResource, std::move(script));
     runtime.invokeMenu("&Options");
@@ -558,6 +619,9 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
     if (state.options.Equilibration != o.equilibration ||
         state.options.ScreenCaptures != o.captures)
       return report.failed("the OPTIONS switches could not be set; nothing was run");
+    if (o.cvFolds && state.options.CvFolds != *o.cvFolds)
+      return report.failed("CV folds could not be set to " + std::to_string(*o.cvFolds) +
+                           "; nothing was run");
   }
 
   const int p = state.selection.p;
@@ -588,6 +652,13 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
   if (o.captures && !fs::exists(outDir / "pic_A.bmp", ec))
     missing.push_back("no picture was saved (pic_A.bmp is missing)");
   if (!missing.empty()) return report.failed(missing);
+  if (o.saveModel) {
+    if (!state.model) return report.failed("the analysis did not finish: no model to save");
+    if (!app::saveModel(runtime, state, fs::absolute(*o.saveModel, ec).string())) {
+      if (state.problems.empty()) return report.failed("the model could not be saved");
+      return report.failed(state.problems);
+    }
+  }
   return kExitDone;
 }
 

@@ -59,6 +59,12 @@ class Runtime {
   // chosen path. True when the user confirmed.
   virtual bool openFileDialog(std::string_view title, const std::vector<FileFilter>& filters,
                               std::string& name) = 0;
+  // The same dialog for a file to write: a name that does not exist yet may
+  // be chosen. Runtimes without a separate form answer as openFileDialog.
+  virtual bool saveFileDialog(std::string_view title, const std::vector<FileFilter>& filters,
+                              std::string& name) {
+    return openFileDialog(title, filters, name);
+  }
   // Deletes every file of the current directory matching a wildcard pattern.
   virtual void deleteFiles(std::string_view pattern) = 0;
   // The folder that relative file names are taken from ("" = process cwd).

@@ -17,6 +17,7 @@
 #include "app/free_form_reader.h"
 #include "run/column_scale.h"
 #include "run/inverse_stats.h"
+#include "run/model_hooks.h"
 #include "run/report.h"
 #include "run/result_plots.h"
 
@@ -199,6 +200,9 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   // does not have; it counts as no selection rather than a read past the
   // tables.
   if (!selectionFitsData(data, sel)) return;
+  // A model is only as current as the last Run: one that does not reach its
+  // end leaves none, so no later prediction uses a fit of other data.
+  state.model.reset();
   const int p = sel.p;
   const int allocated = data.nRows;
   if (allocated < kMinRunObservations) {
@@ -467,6 +471,15 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   runtime.flush(app::kLogUnit);
   if (logLost) state.problems.emplace_back(kLogLostLine.substr(1));
   for (std::string& line : sheets.problems) state.problems.push_back(std::move(line));
+
+  // The fit is kept as a model for new data, and scored out of sample when
+  // asked for. A fit the engine refused is no model.
+  if (ierr == 0) {
+    keepRunModel(
+        state, model::FitArrays{n, p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()},
+        rsq);
+    crossValidateRun(runtime, state, n, p, a.x.data(), a.y.data());
+  }
   // Stages 24 and 25: the work arrays go with this scope.
 }
 

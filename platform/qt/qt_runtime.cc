@@ -468,6 +468,23 @@ bool QtRuntime::openFileDialog(std::string_view title, const std::vector<FileFil
   return true;
 }
 
+bool QtRuntime::saveFileDialog(std::string_view title, const std::vector<FileFilter>& filters,
+                               std::string& name) {
+  flushOutput();
+  QFileDialog dialog(frame_.get(), toQt(title), QDir::currentPath());
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  QStringList names;
+  for (const FileFilter& f : filters) names << nameFilter(f);
+  if (!names.isEmpty()) dialog.setNameFilters(names);
+  const QString initial = toQt(name).trimmed();
+  if (!initial.isEmpty()) dialog.selectFile(initial);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  name = dialog.selectedFiles().first().toStdString();
+  return true;
+}
+
 void QtRuntime::addDialogResource(const DialogResource& resource) {
   resources_[resource.id] = resource;
 }

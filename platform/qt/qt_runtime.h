@@ -57,6 +57,8 @@ class QtRuntime : public Runtime {
   bool applyGeometry(int unit, const Geometry& geometry, GeometryRequest request) override;
   bool openFileDialog(std::string_view title, const std::vector<FileFilter>& filters,
                       std::string& name) override;
+  bool saveFileDialog(std::string_view title, const std::vector<FileFilter>& filters,
+                      std::string& name) override;
   void deleteFiles(std::string_view pattern) override { files_.deleteFiles(pattern); }
   std::string resolvePath(std::string_view name) override { return files_.resolve(name); }
   PathKind pathKind(std::string_view fileName) override { return files_.kind(fileName); }

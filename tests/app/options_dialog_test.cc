@@ -94,6 +94,26 @@ TEST_F(OptionsTest, CriteriaAndSwitchesReadBack) {
   EXPECT_EQ(state_.options.DelRsq, 0.005);
 }
 
+TEST_F(OptionsTest, CvFoldsBoxAfterTheDocumentedControls) {
+  loadAndPrepare();
+  const platform::DialogResource r = optionsDialogResource();
+  ASSERT_EQ(r.controls.back().id, kCvFoldsBox);
+  EXPECT_LE(r.controls.back().y + r.controls.back().height, r.height);  // inside the dialog
+  EXPECT_EQ(show({})->getText(kCvFoldsBox), "   0");
+  options({DialogAction::type(kCvFoldsBox, "5"), DialogAction::close()});
+  EXPECT_EQ(state_.options.CvFolds, 5);
+  for (const char* text : {"-1", "x", "", "2.5"}) {
+    options({DialogAction::type(kCvFoldsBox, text), DialogAction::close()});
+    EXPECT_EQ(state_.options.CvFolds, 5) << text;
+  }
+  options({DialogAction::type(kCvFoldsBox, "0"), DialogAction::close()});
+  EXPECT_EQ(state_.options.CvFolds, 0);
+  // A new data file starts without cross-validation again.
+  options({DialogAction::type(kCvFoldsBox, "3"), DialogAction::close()});
+  loadAndPrepare();
+  EXPECT_EQ(state_.options.CvFolds, 0);
+}
+
 TEST_F(OptionsTest, WithoutAUsableSelectionOrWithoutData) {
   options({DialogAction::type(kNumTermBox, "9"), DialogAction::close()});
   writeFile("header.dat", "A B\n");

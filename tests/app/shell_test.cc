@@ -14,7 +14,7 @@ namespace {
 
 using platform::BuiltinAction;
 
-TEST(ShellMenus, TenEntriesInTableOrderAndTheFailingAppend) {
+TEST(ShellMenus, EntriesInTableOrderAndTheFailingAppend) {
   platform::headless::HeadlessRuntime runtime;
   AppState state;
   Shell shell(runtime, state);
@@ -28,6 +28,9 @@ TEST(ShellMenus, TenEntriesInTableOrderAndTheFailingAppend) {
       {1, "&File", false, BuiltinAction::None},
       {1, "&Input Dat File...", true, BuiltinAction::None},
       {1, "E&xit", true, BuiltinAction::None},
+      {1, "Save &Model...", true, BuiltinAction::None},
+      {1, "&Open Model...", true, BuiltinAction::None},
+      {1, "&Predict New Data...", true, BuiltinAction::None},
       {2, "&Prepare", true, BuiltinAction::None},
       {3, "&Options", true, BuiltinAction::None},
       {4, "&Run", true, BuiltinAction::None},
@@ -36,8 +39,8 @@ TEST(ShellMenus, TenEntriesInTableOrderAndTheFailingAppend) {
       {5, "&Full screen", false, BuiltinAction::FullScreen},
       {5, "&About...", false, BuiltinAction::About},
   };
-  ASSERT_EQ(runtime.menus().size(), 10u);
-  for (std::size_t i = 0; i < 10; ++i) {
+  ASSERT_EQ(runtime.menus().size(), 13u);
+  for (std::size_t i = 0; i < 13; ++i) {
     const auto& m = runtime.menus()[i];
     EXPECT_EQ(m.menu, expected[i].menu);
     EXPECT_EQ(m.text, expected[i].text);

@@ -92,7 +92,8 @@ TEST_F(RuntimeTest, ShellMenusAreFiveTitlesWithTheirItems) {
   QStringList file, windows;
   for (QAction* a : title("&File")->menu()->actions()) file << a->text();
   for (QAction* a : title("&Windows...")->menu()->actions()) windows << a->text();
-  EXPECT_EQ(file, QStringList({"&Input Dat File...", "E&xit"}));
+  EXPECT_EQ(file, QStringList({"&Input Dat File...", "E&xit", "Save &Model...", "&Open Model...",
+                               "&Predict New Data..."}));
   EXPECT_EQ(windows, QStringList({"&Cascade", "&Full screen", "&About..."}));
   for (QAction* a : title("&File")->menu()->actions() + title("&Windows...")->menu()->actions()) {
     EXPECT_TRUE(a->isEnabled());

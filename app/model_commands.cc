@@ -1,0 +1,210 @@
+#include "app/model_commands.h"
+
+#include <cmath>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+#include "app/data_file.h"
+#include "app/field_format.h"
+#include "app/free_form_reader.h"
+#include "app/trace.h"
+#include "model/model_file.h"
+
+namespace tavel::app {
+namespace {
+
+constexpr std::string_view kModelDialogTitle = "Tavel Model File";
+constexpr std::string_view kPredictDialogTitle = "Data File to Predict";
+
+void refuse(platform::Runtime& runtime, AppState& state, const std::string& why) {
+  traceBoth(runtime, " " + why);
+  state.problems.push_back(why);
+}
+
+bool isFile(platform::Runtime& runtime, const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(runtime.resolvePath(path), ec);
+}
+
+// The name a prediction column takes from the response: a log response is
+// predicted on its column's own scale, so it is named by that column.
+std::string responseColumnName(const model::Variable& response) {
+  return (response.isLog ? response.source : response.name) + "_Pred";
+}
+
+// One Tavelpr.xls record built in a reused buffer: E15.5 values and texts,
+// each followed by a tab.
+class Record {
+ public:
+  void clear() { text_.clear(); }
+  void value(double v) {
+    const std::size_t at = text_.size();
+    text_.resize(at + 15);
+    putE(text_.data() + at, v, 15, 5);
+    text_.push_back('\t');
+  }
+  void text(std::string_view t) {
+    text_ += t;
+    text_.push_back('\t');
+  }
+  std::string_view view() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+}  // namespace
+
+bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& path) {
+  if (!state.model) {
+    refuse(runtime, state, "There is no model to save: run an analysis or open a model first.");
+    return false;
+  }
+  std::string message;
+  if (!model::saveModelFile(*state.model, runtime.resolvePath(path), message)) {
+    refuse(runtime, state, message);
+    return false;
+  }
+  traceBoth(runtime, " Model saved to " + path);
+  return true;
+}
+
+bool openModel(platform::Runtime& runtime, AppState& state, const std::string& path) {
+  model::Model m;
+  std::string message;
+  if (!model::loadModelFile(runtime.resolvePath(path), m, message)) {
+    refuse(runtime, state, message);
+    return false;
+  }
+  std::string line = " Model opened from " + path + ": " + std::to_string(m.predictors.size()) +
+                     " predictors, response " + m.response.name + ", fitted r**2 =";
+  appendF(line, m.rsq, 7, 4);
+  state.model = std::move(m);
+  traceBoth(runtime, line);
+  return true;
+}
+
+bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::Model& model,
+                     const std::string& path) {
+  // Opening a missing file would create it: a prediction only reads.
+  if (!isFile(runtime, path) || !runtime.openFile(kPredictDataUnit, path, false)) {
+    refuse(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
+    return false;
+  }
+  std::string header;
+  std::vector<std::string> names;
+  if (runtime.readLine(kPredictDataUnit, header) == platform::ReadResult::Success)
+    names = headerToNames(header);
+  const int p = static_cast<int>(model.predictors.size());
+  std::vector<int> column(static_cast<std::size_t>(p), -1);
+  for (int j = 0; j < p; ++j) {
+    const model::Variable& v = model.predictors[static_cast<std::size_t>(j)];
+    for (std::size_t c = 0; c < names.size() && column[j] < 0; ++c)
+      if (trimName(names[c]) == v.source) column[j] = static_cast<int>(c);
+    if (column[j] < 0) {
+      runtime.close(kPredictDataUnit);
+      refuse(runtime, state,
+             "The data file " + path + " has no column " + v.source + " (needed for " + v.name +
+                 "); nothing predicted.");
+      return false;
+    }
+  }
+
+  // The rows, column by column as the model takes them.
+  std::vector<std::vector<double>> columns(static_cast<std::size_t>(p));
+  std::vector<double> row(names.size(), 0.0);
+  FreeFormReader reader(runtime, kPredictDataUnit);
+  while (!row.empty() && reader.nextRow(std::span<double>(row))) {
+    for (int j = 0; j < p; ++j) {
+      const double v = row[static_cast<std::size_t>(column[j])];
+      columns[j].push_back(model.predictors[static_cast<std::size_t>(j)].isLog ? std::log(v) : v);
+    }
+  }
+  const bool unreadable = reader.inputFailed();
+  runtime.close(kPredictDataUnit);
+  if (unreadable) {
+    refuse(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
+    return false;
+  }
+  const int n = p > 0 ? static_cast<int>(columns[0].size()) : 0;
+  std::vector<double> x;
+  x.reserve(static_cast<std::size_t>(n) * p);
+  for (const auto& c : columns) x.insert(x.end(), c.begin(), c.end());
+
+  model::Predictions pred;
+  model::predictRows(model, n, x.data(), pred,
+                     [&runtime](std::string_view line) { traceScreen(runtime, line); });
+
+  bool ok = runtime.openFileReplacing(kPredictionSheetUnit, kPredictionSheetName);
+  Record r;
+  if (ok) {
+    for (const model::Variable& v : model.predictors) r.text(v.name);
+    for (const model::Variable& v : model.predictors) r.text(v.name + "_Tr");
+    r.text("Score");
+    if (pred.predictsResponse) r.text(responseColumnName(model.response));
+    r.text("Status");
+    ok = runtime.writeLine(kPredictionSheetUnit, r.view());
+  }
+  const auto at = [n](int i, int j) { return static_cast<std::size_t>(j) * n + i; };
+  for (int i = 0; ok && i < n; ++i) {
+    r.clear();
+    for (int j = 0; j < p; ++j) r.value(x[at(i, j)]);
+    const bool predicted = pred.status[i] != model::RowStatus::Unknown;
+    for (int j = 0; j < p; ++j) predicted ? r.value(pred.tx[at(i, j)]) : r.text("");
+    predicted ? r.value(pred.score[i]) : r.text("");
+    if (pred.predictsResponse) predicted ? r.value(pred.response[i]) : r.text("");
+    r.text(model::statusText(pred.status[i]));
+    ok = runtime.writeLine(kPredictionSheetUnit, r.view());
+  }
+  ok = runtime.closeChecked(kPredictionSheetUnit) && ok;
+  if (!ok) {
+    refuse(runtime, state,
+           std::string(kPredictionSheetName) +
+               " could not be written; an earlier one is left unchanged.");
+    return false;
+  }
+  traceBoth(runtime, " Predicted " + std::to_string(pred.ok + pred.outOfRange) + " of " +
+                         std::to_string(n) + " rows of " + path + ": " +
+                         std::to_string(pred.outOfRange) + " out of range, " +
+                         std::to_string(pred.unknown) + " not predicted (unknown category).");
+  traceScreen(runtime, listLine({std::string(kPredictionSheetName) + " is done"}));
+  return true;
+}
+
+void onSaveModel(platform::Runtime& runtime, AppState& state) {
+  if (!state.model) {
+    traceScreen(runtime, " There is no model to save: run an analysis or open a model first.");
+    return;
+  }
+  std::string name = "model.json";
+  if (!runtime.saveFileDialog(kModelDialogTitle, {{"Model files(*.JSON)", "*.json"}}, name) ||
+      name.empty())
+    return;
+  saveModel(runtime, state, name);
+}
+
+void onOpenModel(platform::Runtime& runtime, AppState& state) {
+  std::string name;
+  if (!runtime.openFileDialog(kModelDialogTitle,
+                              {{"Model files(*.JSON)", "*.json"}, {"All files(*.*)", "*.*"}},
+                              name) ||
+      name.empty())
+    return;
+  openModel(runtime, state, name);
+}
+
+void onPredictNewData(platform::Runtime& runtime, AppState& state) {
+  if (!state.model) {
+    traceScreen(runtime, " There is no model to predict with: run an analysis or open a model.");
+    return;
+  }
+  std::string name;
+  if (!runtime.openFileDialog(kPredictDialogTitle,
+                              {{"Data files(*.DAT)", "*.dat"}, {"All files(*.*)", "*.*"}}, name) ||
+      name.empty())
+    return;
+  predictDataFile(runtime, state, *state.model, name);
+}
+
+}  // namespace tavel::app

@@ -1,0 +1,58 @@
+// K-fold cross-validation of a fit: an honest, out-of-sample score.
+//
+// Row i (1-based) goes to fold ((i - 1) mod K) + 1, so the folds are the
+// same at every call. Each fold is fitted on the other rows with the same
+// engine call, codes and settings as the whole fit; its held-out rows are
+// predicted with the model rules (held ends, exact categories, periodic
+// circular variables) and scored against the fold's own transformation of
+// their response:
+//   target = the fold's response table at the row's y, end value held;
+//   CV r**2 = 1 - sum (score - target)**2 / sum (target - mean target)**2
+// over every scored row, with one common mean. It can be negative: a model
+// that predicts worse than the mean. Rows with an unknown category are not
+// scored and are counted. When the response's code is 3 the held-out y is
+// also predicted on its own scale and its errors (measured minus predicted)
+// averaged over the scored rows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ace/ace_settings.h"
+#include "model/inverse_table.h"
+
+namespace tavel::model {
+
+struct CvInput {
+  int n = 0;
+  int p = 0;
+  const double* x = nullptr;   // (n, p) column-major
+  const double* y = nullptr;   // (n)
+  const int* codes = nullptr;  // l(1..p+1)
+  double DelRsq = 0.0;
+  int NumTerm = 2;
+  ace::AceSettings settings;
+  int folds = 0;  // K
+};
+
+struct CvResult {
+  bool done = false;
+  std::string refusal;          // why it was not done (one line for the user)
+  double rsq = 0.0;             // the cross-validated squared correlation
+  int scored = 0;               // held-out rows scored
+  int outOfRange = 0;           // of those, scored with a held end value
+  int unknown = 0;              // held-out rows left out: a category the fold never saw
+  bool responseErrors = false;  // response code 3: the three below are set
+  double Avedev = 0.0, Stdev = 0.0, Bias = 0.0;
+};
+
+// The smallest training part a fold may have.
+inline constexpr int kMinFoldTraining = 5;
+
+// Refuses before any fit (K outside 2..n, a training part below
+// kMinFoldTraining rows or below p rows); an engine error in a fold refuses
+// the whole cross-validation, naming the fold. progress receives one line
+// per fold; the engine's own lines are not passed on.
+CvResult crossValidate(const CvInput& input, const LineSink& progress = {});
+
+}  // namespace tavel::model

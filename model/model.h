@@ -1,0 +1,103 @@
+// The fitted model of a Run: every variable's transformation kept as a table
+// of its distinct values (ascending) beside their transformed values, so the
+// transformations can be applied to observations the Run never saw.
+//
+// Worked example: a predictor with code 1 fitted on x = 1, 2, 2, 4 with
+// tx = -1, 0, 0, 1 keeps values {1, 2, 4} and transforms {-1, 0, 1}. A new
+// x = 3 gives tx = 0.5 (linear between 2 and 4); x = 9 gives 1 (the end value
+// held) and marks its row out of range.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/inverse_table.h"
+
+namespace tavel::model {
+
+// Variable codes as the engine knows them.
+inline constexpr int kCodeOrderable = 1;
+inline constexpr int kCodeCircular = 2;
+inline constexpr int kCodeMonotone = 3;
+inline constexpr int kCodeLinear = 4;
+inline constexpr int kCodeUnorderable = 5;
+
+struct Variable {
+  std::string name;    // as the data file's header names it, without trailing blanks
+  std::string source;  // the file column read: name itself, or for a log variable its column
+  bool isLog = false;  // the variable is ln(source)
+  int code = kCodeOrderable;
+  std::vector<double> values;      // distinct, strictly ascending
+  std::vector<double> transforms;  // transforms[k] belongs to values[k]
+};
+
+struct Model {
+  std::string dataFileName;  // the data file the model was fitted to
+  int observations = 0;      // rows fitted
+  int NumTerm = 2;
+  double DelRsq = 0.0;
+  double rsq = 0.0;  // the fit's final squared correlation (in sample)
+  std::vector<Variable> predictors;
+  Variable response;
+};
+
+// A variable's table from one column of a fit: order holds the 1-based
+// observation numbers in ascending order of raw (the engine's sort order).
+// Observations with equal raw values share one entry whose transform is the
+// mean of theirs (the engine gives ties equal transforms; the mean keeps a
+// table well defined should a smoother ever not). NaN raw values are left
+// out. Linear in n.
+void fillTable(int n, const int* order, const double* raw, const double* transformed,
+               Variable& variable);
+
+// The model of a fit: names/sources/isLog/codes per engine position (p
+// predictors, then the response), column-major x and tx of n rows, the
+// engine's sort orders m (n, p+1).
+struct FitArrays {
+  int n = 0;
+  int p = 0;
+  const double* x = nullptr;
+  const double* y = nullptr;
+  const double* tx = nullptr;
+  const double* ty = nullptr;
+  const int* m = nullptr;
+};
+Model buildModel(const FitArrays& fit, const std::vector<Variable>& descriptions);
+
+// What became of one row.
+enum class RowStatus : std::uint8_t { Ok, OutOfRange, Unknown };
+
+std::string_view statusText(RowStatus status);  // "ok", "out of range", "unknown category"
+
+// tx of one value: linear interpolation between the neighbouring values of
+// the table; outside the fitted range the end value is held and status
+// becomes OutOfRange. Code 5 needs an exact match (else Unknown, result 0);
+// code 2 on a table within [0, 1] (the engine's periodic case) interpolates
+// with period 1 and is never out of range. A NaN value is Unknown. status is
+// only ever raised (Ok -> OutOfRange -> Unknown), so one variable can be
+// applied after another to the same row.
+double transformValue(const Variable& variable, double value, RowStatus& status);
+
+// Predictions for n rows. x is column-major (n, p) in the model's predictor
+// order. tx (n, p), score (n) and status (n) are always filled; response
+// (n) only when the response's code is 3: the score inverted through the
+// response table exactly as the Run does (interpolateTable, extended along
+// the end intervals) and exponentiated for a log response. An unknown row
+// has score and response 0 and must not be used.
+struct Predictions {
+  std::vector<double> tx, score, response;
+  std::vector<RowStatus> status;
+  int ok = 0;
+  int outOfRange = 0;
+  int unknown = 0;
+  bool predictsResponse = false;
+};
+void predictRows(const Model& model, int n, const double* x, Predictions& out,
+                 const LineSink& sink = {});
+
+// True when the response is inverted (its code is 3).
+inline bool predictsResponse(const Model& model) { return model.response.code == kCodeMonotone; }
+
+}  // namespace tavel::model

@@ -1,0 +1,257 @@
+#include "model/model_file.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <system_error>
+
+namespace tavel::model {
+namespace {
+
+using nlohmann::json;
+
+std::string doubleText(double v) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+bool textDouble(std::string_view s, double& v) {
+  // from_chars takes neither a leading "+" nor leading blanks: a written
+  // model has neither, and anything else is refused rather than guessed.
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size() && !s.empty();
+}
+
+// Written in a fixed key order (format and version first), read in any.
+using ordered_json = nlohmann::ordered_json;
+
+ordered_json numbers(const std::vector<double>& vs) {
+  ordered_json a = ordered_json::array();
+  for (double v : vs) a.push_back(doubleText(v));
+  return a;
+}
+
+ordered_json variableJson(const Variable& v) {
+  return ordered_json{
+      {"name", v.name}, {"source", v.source},          {"log", v.isLog},
+      {"code", v.code}, {"values", numbers(v.values)}, {"transforms", numbers(v.transforms)}};
+}
+
+// Reading with one message for the first thing that is wrong.
+class Reader {
+ public:
+  bool ok() const { return message_.empty(); }
+  const std::string& message() const { return message_; }
+
+  void fail(const std::string& what) {
+    if (message_.empty()) message_ = what;
+  }
+
+  const json* member(const json& o, const char* key, const std::string& where) {
+    if (!o.is_object() || !o.contains(key)) {
+      fail("the model has no \"" + std::string(key) + "\"" + where);
+      return nullptr;
+    }
+    return &o[key];
+  }
+
+  std::string text(const json& o, const char* key, const std::string& where) {
+    const json* m = member(o, key, where);
+    if (m && m->is_string()) return m->get<std::string>();
+    if (m) fail("\"" + std::string(key) + "\"" + where + " is not a text");
+    return {};
+  }
+
+  long long integer(const json& o, const char* key, const std::string& where) {
+    const json* m = member(o, key, where);
+    if (m && m->is_number_integer()) return m->get<long long>();
+    if (m) fail("\"" + std::string(key) + "\"" + where + " is not a whole number");
+    return 0;
+  }
+
+  bool logical(const json& o, const char* key, const std::string& where) {
+    const json* m = member(o, key, where);
+    if (m && m->is_boolean()) return m->get<bool>();
+    if (m) fail("\"" + std::string(key) + "\"" + where + " is not true or false");
+    return false;
+  }
+
+  double number(const json& o, const char* key, const std::string& where) {
+    const json* m = member(o, key, where);
+    double v = 0.0;
+    if (m && !(m->is_string() && textDouble(m->get_ref<const std::string&>(), v)))
+      fail("\"" + std::string(key) + "\"" + where + " is not a number written as text");
+    return v;
+  }
+
+  std::vector<double> numberList(const json& o, const char* key, const std::string& where) {
+    std::vector<double> out;
+    const json* m = member(o, key, where);
+    if (!m) return out;
+    if (!m->is_array()) {
+      fail("\"" + std::string(key) + "\"" + where + " is not a list");
+      return out;
+    }
+    out.reserve(m->size());
+    for (const json& e : *m) {
+      double v = 0.0;
+      if (!(e.is_string() && textDouble(e.get_ref<const std::string&>(), v))) {
+        fail("an entry of \"" + std::string(key) + "\"" + where +
+             " is not a number written as text");
+        break;
+      }
+      out.push_back(v);
+    }
+    return out;
+  }
+
+  Variable variable(const json& o, const std::string& where) {
+    Variable v;
+    if (!o.is_object()) {
+      fail(where.substr(1) + " is not an object");
+      return v;
+    }
+    v.name = text(o, "name", where);
+    v.source = text(o, "source", where);
+    v.isLog = logical(o, "log", where);
+    const long long code = integer(o, "code", where);
+    v.values = numberList(o, "values", where);
+    v.transforms = numberList(o, "transforms", where);
+    if (!ok()) return v;
+    if (code < 1 || code > 5) fail("the code" + where + " is not 1 to 5");
+    v.code = static_cast<int>(code);
+    if (v.name.empty() || v.source.empty()) fail("a name" + where + " is empty");
+    if (v.values.empty()) fail("the table" + where + " is empty");
+    if (v.values.size() != v.transforms.size())
+      fail("the values and transforms" + where + " differ in length");
+    for (std::size_t k = 0; ok() && k < v.values.size(); ++k) {
+      if (!std::isfinite(v.values[k]) || (k > 0 && !(v.values[k - 1] < v.values[k])))
+        fail("the values" + where + " are not finite and strictly ascending");
+      if (!std::isfinite(v.transforms[k])) fail("a transform" + where + " is not finite");
+    }
+    return v;
+  }
+
+ private:
+  std::string message_;
+};
+
+}  // namespace
+
+std::string modelToJson(const Model& model) {
+  ordered_json predictors = ordered_json::array();
+  for (const Variable& v : model.predictors) predictors.push_back(variableJson(v));
+  const ordered_json doc = {
+      {"format", kModelFormatName},
+      {"version", kModelFormatVersion},
+      {"data_file", model.dataFileName},
+      {"observations", model.observations},
+      {"options", {{"NumTerm", model.NumTerm}, {"DelRsq", doubleText(model.DelRsq)}}},
+      {"rsq", doubleText(model.rsq)},
+      {"predictors", predictors},
+      {"response", variableJson(model.response)},
+  };
+  // Names come from data files of any encoding; bytes that are not UTF-8
+  // are written as the replacement character rather than refusing the save.
+  return doc.dump(1, ' ', false, ordered_json::error_handler_t::replace) + "\n";
+}
+
+bool modelFromJson(std::string_view text, Model& model, std::string& message) {
+  json doc;
+  try {
+    doc = json::parse(text.begin(), text.end());
+  } catch (const json::exception& e) {
+    message = "not a Tavel model: the file is not JSON (" + std::string(e.what()) + ")";
+    return false;
+  }
+  if (!doc.is_object() || !doc.contains("format") || !doc["format"].is_string() ||
+      doc["format"].get<std::string>() != kModelFormatName) {
+    message = "not a Tavel model: \"format\" is not \"" + std::string(kModelFormatName) + "\"";
+    return false;
+  }
+  if (!doc.contains("version") || !doc["version"].is_number_integer() ||
+      doc["version"].get<long long>() != kModelFormatVersion) {
+    const std::string shown = doc.contains("version") ? doc["version"].dump() : "missing";
+    message = "model format version " + shown + " is not known (this program reads version " +
+              std::to_string(kModelFormatVersion) + ")";
+    return false;
+  }
+  Reader r;
+  Model m;
+  m.dataFileName = r.text(doc, "data_file", "");
+  const long long observations = r.integer(doc, "observations", "");
+  if (r.ok() && (observations < 0 || observations > 2147483647LL))
+    r.fail("\"observations\" is out of range");
+  m.observations = static_cast<int>(observations);
+  if (const json* o = r.member(doc, "options", "")) {
+    const long long numTerm = r.integer(*o, "NumTerm", " of the options");
+    m.NumTerm = static_cast<int>(std::clamp(numTerm, -1000000LL, 1000000LL));
+    m.DelRsq = r.number(*o, "DelRsq", " of the options");
+  }
+  m.rsq = r.number(doc, "rsq", "");
+  if (const json* ps = r.member(doc, "predictors", "")) {
+    if (!ps->is_array() || ps->empty()) r.fail("\"predictors\" is not a list of variables");
+    for (std::size_t j = 0; r.ok() && j < ps->size(); ++j)
+      m.predictors.push_back(r.variable((*ps)[j], " of predictor " + std::to_string(j + 1)));
+  }
+  if (const json* resp = r.member(doc, "response", ""))
+    m.response = r.variable(*resp, " of the response");
+  if (!r.ok()) {
+    message = "not a usable Tavel model: " + r.message();
+    return false;
+  }
+  model = std::move(m);
+  return true;
+}
+
+bool saveModelFile(const Model& model, const std::string& path, std::string& message) {
+  namespace fs = std::filesystem;
+  const std::string text = modelToJson(model);
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) {
+      std::error_code ec;
+      fs::remove(temporary, ec);
+      message = "the model could not be written to " + path;
+      return false;
+    }
+  }
+  std::error_code ec;
+  fs::rename(temporary, path, ec);
+  if (ec) {
+    fs::remove(temporary, ec);
+    message = "the model could not be written to " + path;
+    return false;
+  }
+  return true;
+}
+
+bool loadModelFile(const std::string& path, Model& model, std::string& message) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    message = "the model file " + path + " cannot be read";
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) {
+    message = "the model file " + path + " cannot be read";
+    return false;
+  }
+  if (!modelFromJson(text.str(), model, message)) {
+    message = path + ": " + message;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tavel::model

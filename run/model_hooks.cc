@@ -1,0 +1,98 @@
+#include "run/model_hooks.h"
+
+#include "app/field_format.h"
+#include "model/cross_validation.h"
+#include "run/report.h"
+
+namespace tavel::run {
+namespace {
+
+void toScreenAndLog(platform::Runtime& runtime, std::string_view line) {
+  runtime.writeLine(platform::kScreenUnit, line);
+  runtime.writeLine(app::kLogUnit, line);
+}
+
+model::Variable describe(const app::DataTable& data, int v, int code) {
+  model::Variable d;
+  d.code = code;
+  d.name = std::string(trimmedName(data.colName[static_cast<std::size_t>(v - 1)]));
+  d.isLog = v > data.numCol1;
+  d.source = d.isLog ? std::string(trimmedName(
+                           data.colName[static_cast<std::size_t>(data.lnSource[v - 1] - 1)]))
+                     : d.name;
+  return d;
+}
+
+}  // namespace
+
+std::vector<model::Variable> modelVariables(const app::AppState& state) {
+  const app::VarSelection& sel = state.selection;
+  std::vector<model::Variable> out;
+  for (int j = 0; j < sel.p; ++j)
+    out.push_back(describe(state.data, sel.indep[j], state.options.l[j]));
+  out.push_back(describe(state.data, sel.dep, state.options.l[sel.p]));
+  return out;
+}
+
+void keepRunModel(app::AppState& state, const model::FitArrays& fit, double rsq) {
+  model::Model m = model::buildModel(fit, modelVariables(state));
+  m.dataFileName = std::string(trimmedName(state.data.dataFileName));
+  m.NumTerm = state.options.NumTerm;
+  m.DelRsq = state.options.DelRsq;
+  m.rsq = rsq;
+  state.model = std::move(m);
+}
+
+std::vector<std::string> crossValidationLines(int folds, double rsq, bool responseErrors,
+                                              double Avedev, double Stdev, double Bias,
+                                              int unknown) {
+  std::vector<std::string> lines;
+  std::string line = " CROSS-VALIDATED SQUARED CORRELATION (" + std::to_string(folds) + " FOLDS) =";
+  app::appendF(line, rsq, 7, 4);
+  lines.push_back(line);
+  if (responseErrors) {
+    line = " CV_Avedev=";
+    app::appendG(line, Avedev, 11, 3);
+    app::appendX(line, 3);
+    line += "CV_Stdev=";
+    app::appendG(line, Stdev, 11, 3);
+    app::appendX(line, 3);
+    line += "CV_Bias=";
+    app::appendG(line, Bias, 11, 3);
+    lines.push_back(line);
+  }
+  if (unknown > 0)
+    lines.push_back(app::listLine({"Cross-validation left out", unknown,
+                                   " held-out rows of a category their fold never saw"}));
+  return lines;
+}
+
+bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, int p,
+                      const double* x, const double* y) {
+  const int folds = state.options.CvFolds;
+  if (folds == 0) return true;
+  model::CvInput in;
+  in.n = n;
+  in.p = p;
+  in.x = x;
+  in.y = y;
+  in.codes = state.options.l.data();
+  in.DelRsq = state.options.DelRsq;
+  in.NumTerm = state.options.NumTerm;
+  in.settings = state.aceSettings;
+  in.folds = folds;
+  const model::CvResult cv = model::crossValidate(
+      in, [&runtime](std::string_view line) { runtime.writeLine(platform::kScreenUnit, line); });
+  if (!cv.done) {
+    const std::string line = " Cross-validation refused: " + cv.refusal + ".";
+    toScreenAndLog(runtime, line);
+    state.problems.push_back(cv.refusal);
+    return false;
+  }
+  for (const std::string& line : crossValidationLines(folds, cv.rsq, cv.responseErrors, cv.Avedev,
+                                                      cv.Stdev, cv.Bias, cv.unknown))
+    toScreenAndLog(runtime, line);
+  return true;
+}
+
+}  // namespace tavel::run

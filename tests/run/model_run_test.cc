@@ -1,0 +1,162 @@
+// A Run's model used as a user would: predicting the Run's own rows, saving
+// and opening it through the File menu, applying it to new rows, and the
+// cross-validation that follows a Run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/field_format.h"
+#include "app/model_commands.h"
+#include "tests/run/run_session_support.h"
+
+namespace tavel::run {
+namespace {
+
+using testing::fileLines;
+using testing::Session;
+
+// Rates against temperature and pressure with a catalyst category:
+// ln RATE = 0.03 T + 0.4 P - 0.2 CAT, 30 rows with ties in P and CAT.
+std::string ratesText() {
+  std::string text = "T P CAT RATE\n";
+  for (int i = 0; i < 30; ++i) {
+    const double t = 300.0 + (i * 17) % 31 * 3.0;
+    const double p = 1.0 + (i * 7) % 5 * 0.5;
+    const int cat = 1 + i % 3;
+    const double rate = std::exp(0.03 * (t - 300.0) + 0.4 * p - 0.2 * cat);
+    text += app::fieldF(t, 8, 1) + app::fieldF(p, 6, 2) + " " + std::to_string(cat) +
+            app::fieldE(rate, 14, 6) + "\n";
+  }
+  return text;
+}
+
+// A tab-separated sheet as columns by title.
+std::map<std::string, std::vector<std::string>> sheetColumns(const std::vector<std::string>& lines,
+                                                             std::size_t titleLine) {
+  std::map<std::string, std::vector<std::string>> columns;
+  auto split = [](const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+      fields.push_back(line.substr(start, tab - start));
+    return fields;
+  };
+  const std::vector<std::string> titles = split(lines.at(titleLine));
+  for (std::size_t r = titleLine + 1; r < lines.size(); ++r) {
+    const std::vector<std::string> fields = split(lines[r]);
+    for (std::size_t c = 0; c < titles.size() && c < fields.size(); ++c)
+      columns[titles[c]].push_back(fields[c]);
+  }
+  return columns;
+}
+
+class ModelRunTest : public ::testing::Test {
+ protected:
+  void fit(int cvFolds = 0) {
+    s.writeFile("rates.dat", ratesText());
+    s.input("rates.dat", {"T", "P", "CAT", "_ln_RATE"}, "_ln_RATE");
+    s.options({{"T", 3}, {"CAT", 5}}, false);
+    s.state.options.CvFolds = cvFolds;
+    s.run();
+  }
+  Session s;
+};
+
+TEST_F(ModelRunTest, PredictingTheFittedRowsReproducesTheRunsPrediction) {
+  fit();
+  ASSERT_TRUE(s.state.model.has_value());
+  ASSERT_TRUE(app::predictDataFile(s.runtime, s.state, *s.state.model, "rates.dat"));
+  auto tr = sheetColumns(fileLines(s.path("Taveltr.xls")), 1);
+  auto pr = sheetColumns(fileLines(s.path("Tavelpr.xls")), 0);
+  ASSERT_EQ(pr["Status"], std::vector<std::string>(30, "ok"));
+  for (const char* name : {"T", "P", "CAT"}) {
+    EXPECT_EQ(pr[name], tr[name]) << name;
+    EXPECT_EQ(pr[std::string(name) + "_Tr"], tr[std::string(name) + "_Tr"]) << name;
+  }
+  EXPECT_EQ(pr["Score"], tr["Sum_Tr_Indep"]);
+  // A log response is predicted on its column's own scale.
+  EXPECT_EQ(pr["RATE_Pred"], tr["RATE_Calc_Inv_Tr"]);
+  EXPECT_TRUE(s.state.problems.empty());
+}
+
+TEST_F(ModelRunTest, SavedModelOpensAndAppliesToNewRows) {
+  fit();
+  s.runtime.queueFileChoice("rates.json");
+  ASSERT_TRUE(s.runtime.invokeMenu("Save &Model..."));
+
+  Session other;
+  std::filesystem::copy_file(s.path("rates.json"), other.path("rates.json"));
+  other.writeFile("not_a_model.json", "{\"format\": \"tavel-model\", \"version\": 99}");
+  other.runtime.queueFileChoice("not_a_model.json");
+  other.runtime.invokeMenu("&Open Model...");
+  EXPECT_FALSE(other.state.model.has_value());
+  ASSERT_EQ(other.state.problems.size(), 1u);
+  EXPECT_NE(other.state.problems[0].find("version 99 is not known"), std::string::npos);
+
+  other.runtime.queueFileChoice("rates.json");
+  other.runtime.invokeMenu("&Open Model...");
+  ASSERT_TRUE(other.state.model.has_value());
+  // Columns in another order, an extra one, and rows that cannot all be placed:
+  // in range; T above the fitted range; a catalyst never seen; P not positive
+  // is fine (P is not a log variable).
+  other.writeFile("new.dat",
+                  "CAT X P T\n"
+                  "2 0 2.0 330\n"
+                  "1 0 2.0 900\n"
+                  "7 0 2.0 330\n"
+                  "3 0 -1 330\n");
+  other.runtime.queueFileChoice("new.dat");
+  other.runtime.invokeMenu("&Predict New Data...");
+  auto pr = sheetColumns(fileLines(other.path("Tavelpr.xls")), 0);
+  EXPECT_EQ(pr["Status"],
+            (std::vector<std::string>{"ok", "out of range", "unknown category", "out of range"}));
+  EXPECT_EQ(pr["RATE_Pred"][2], "");  // not predicted: no number pretends to be one
+  const double fresh = std::stod(pr["RATE_Pred"][0]);
+  const double truth = std::exp(0.03 * 30.0 + 0.4 * 2.0 - 0.2 * 2);
+  EXPECT_NEAR(fresh, truth, 0.1 * truth);  // a smooth fit of 30 rows, not an exact one
+  EXPECT_EQ(other.runtime.screen().back(), " Tavelpr.xls is done");
+  EXPECT_EQ(other.state.problems.size(), 1u);  // only the refused open
+
+  // A file without a column the model needs writes nothing and names it.
+  std::filesystem::remove(other.path("Tavelpr.xls"));
+  other.writeFile("short.dat", "CAT T\n1 330\n");
+  EXPECT_FALSE(app::predictDataFile(other.runtime, other.state, *other.state.model, "short.dat"));
+  EXPECT_NE(other.state.problems.back().find("no column P"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(other.path("Tavelpr.xls")));
+  EXPECT_FALSE(app::predictDataFile(other.runtime, other.state, *other.state.model, "none.dat"));
+  EXPECT_FALSE(std::filesystem::exists(other.path("none.dat")));  // never created by reading
+}
+
+TEST_F(ModelRunTest, CrossValidationFollowsTheClosingReport) {
+  fit(4);  // 3 folds would hold out exactly the one catalyst each fold lacks
+  const std::vector<std::string> log = s.runLog();
+  std::size_t final = 0, cv = 0;
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    if (log[i].rfind(" FINAL SQUARED CORRELATION =", 0) == 0) final = i;
+    if (log[i].rfind(" CROSS-VALIDATED SQUARED CORRELATION (4 FOLDS) =", 0) == 0) cv = i;
+  }
+  ASSERT_GT(cv, final) << (s.state.problems.empty() ? "" : s.state.problems[0]);
+  EXPECT_EQ(log[cv].size(),
+            std::string(" CROSS-VALIDATED SQUARED CORRELATION (4 FOLDS) =").size() + 7);
+  EXPECT_EQ(log[cv + 1].rfind(" CV_Avedev=", 0), 0u);
+  EXPECT_NE(log[cv + 1].find("   CV_Stdev="), std::string::npos);
+  EXPECT_TRUE(s.state.problems.empty());
+}
+
+TEST_F(ModelRunTest, RefusedCrossValidationAndUnfinishedRuns) {
+  fit(31);                                 // more folds than rows
+  EXPECT_TRUE(s.state.model.has_value());  // the fit itself is fine
+  ASSERT_EQ(s.state.problems.size(), 1u);
+  EXPECT_NE(s.state.problems[0].find("from 2 to 30 folds"), std::string::npos);
+
+  s.writeFile("four.dat", "A B\n1 2\n2 3\n3 5\n4 4\n");
+  s.input("four.dat", {"A", "B"}, "B");
+  s.run();  // too few rows: no fit, and no model of the earlier data
+  EXPECT_FALSE(s.state.model.has_value());
+}
+
+}  // namespace
+}  // namespace tavel::run
