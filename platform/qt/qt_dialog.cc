@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -25,13 +26,31 @@ QString toQt(std::string_view text) {
 
 // A radio button that a click only ever checks: its group is kept exclusive
 // by the dialog, so the program can also uncheck every button of a group
-// (which Qt's own exclusive groups refuse).
+// (which Qt's own exclusive groups refuse). Without Qt's groups the arrow
+// keys would leave the group; they move to the next button of the group
+// and check it, as in any radio group.
 class RadioButton : public QRadioButton {
  public:
   using QRadioButton::QRadioButton;
+  // The enabled button of the group after (or before) this one, or null.
+  std::function<QAbstractButton*(bool forward)> neighbour;
 
  protected:
   void nextCheckState() override { setChecked(true); }
+  void keyPressEvent(QKeyEvent* event) override {
+    const int key = event->key();
+    const bool forward = key == Qt::Key_Down || key == Qt::Key_Right;
+    const bool backward = key == Qt::Key_Up || key == Qt::Key_Left;
+    if ((forward || backward) && neighbour) {
+      if (QAbstractButton* next = neighbour(forward)) {
+        next->setFocus(Qt::OtherFocusReason);
+        next->click();
+      }
+      event->accept();
+      return;
+    }
+    QRadioButton::keyPressEvent(event);
+  }
 };
 
 // Resource editors name radio buttons "Radio1", "Radio2", ... when the
@@ -170,6 +189,8 @@ void QtDialog::build(const DialogResource& resource) {
           checkRadio(*self);
           fire(*self, kReasonClicked);
         });
+        if (def.group != 0)
+          radio->neighbour = [this, self](bool forward) { return radioNeighbour(*self, forward); };
         w = radio;
         break;
       }
@@ -322,6 +343,24 @@ void QtDialog::checkRadio(Control& control) {
     }
   }
   static_cast<QAbstractButton*>(control.widget)->setChecked(true);
+}
+
+QAbstractButton* QtDialog::radioNeighbour(const Control& from, bool forward) {
+  std::vector<Control*> group;
+  std::size_t at = 0;
+  for (auto& c : controls_) {
+    if (c->def.kind != ControlKind::RadioButton || c->def.group != from.def.group) continue;
+    if (c.get() == &from) at = group.size();
+    group.push_back(c.get());
+  }
+  // Round the group, as desktop radio groups do, skipping disabled buttons.
+  const std::size_t n = group.size();
+  for (std::size_t step = 1; step < n; ++step) {
+    const std::size_t k = forward ? (at + step) % n : (at + n - step) % n;
+    QWidget* w = group[k]->widget;
+    if (w->isEnabled() && w->isVisibleTo(dialog_.get())) return static_cast<QAbstractButton*>(w);
+  }
+  return nullptr;
 }
 
 void QtDialog::takeSelection(Control& control) {
