@@ -69,9 +69,12 @@ void CommandProgress::lineRead(int unit, std::size_t bytes) {
 
 void CommandProgress::endOfFile(int unit) {
   std::lock_guard lock(mutex_);
-  if (files_.count(unit) == 0) return;
-  // In a Run the engine follows the reading; its first pass can take a
-  // while before it writes a line.
+  auto it = files_.find(unit);
+  if (it != files_.end()) set("Read " + it->second.name, 1.0);
+}
+
+void CommandProgress::reportStarted() {
+  std::lock_guard lock(mutex_);
   set("Estimating the transformations", -1);
 }
 

@@ -31,6 +31,9 @@ class CommandProgress {
   void rewound(int unit);
   void lineWritten(int unit);
   void screenLine(std::string_view line);
+  // The output window was cleared for a new report: in a Run, the engine
+  // comes next, and its first pass can take a while before it writes a line.
+  void reportStarted();
   void plotOpened(std::string_view title);
 
   Snapshot snapshot() const;

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -50,6 +51,36 @@ class RadioButton : public QRadioButton {
       return;
     }
     QRadioButton::keyPressEvent(event);
+  }
+};
+
+// A group box drawn as desktop dialogs draw it: the frame's top edge runs
+// through the middle of the title, so controls placed just below the title
+// (as resources do) stay clear of the line. Qt's styles put the frame under
+// the whole title, where it would strike through them.
+class GroupFrame : public QGroupBox {
+ public:
+  using QGroupBox::QGroupBox;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    const QFontMetrics metrics(font());
+    const QRect frame = rect().adjusted(0, metrics.height() / 2, -2, -2);
+    // An etched line: dark, with a light one beside it.
+    p.setPen(palette().color(QPalette::Mid));
+    p.drawRect(frame);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawRect(frame.translated(1, 1));
+    const QString text = title();
+    if (text.isEmpty()) return;
+    const int pad = metrics.averageCharWidth() / 2;
+    const QRect label(metrics.averageCharWidth(), 0, metrics.horizontalAdvance(text) + 2 * pad,
+                      metrics.height());
+    p.fillRect(label, palette().color(QPalette::Window));
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    p.drawText(label, Qt::AlignCenter | Qt::TextSingleLine, text);
   }
 };
 
@@ -137,7 +168,7 @@ void QtDialog::build(const DialogResource& resource) {
         break;
       }
       case ControlKind::GroupBox:
-        w = new QGroupBox(toQt(def.text), &d);
+        w = new GroupFrame(toQt(def.text), &d);
         frames.push_back(w);
         break;
       case ControlKind::StaticText: {

@@ -150,9 +150,9 @@ QtRuntime::QtRuntime() : pictureFolder_(std::make_shared<QString>()) {
   mono.setPointSize(10);
   output_->setFont(mono);
   // The output window cannot be closed, so it offers no close button.
-  outputWindow_ =
-      mdi_->addSubWindow(output_, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                                      Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint);
+  outputWindow_ = mdi_->addSubWindow(output_);
+  outputWindow_->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                Qt::WindowMinMaxButtonsHint);
   outputWindow_->setWindowTitle(QStringLiteral("Output"));
   outputWindow_->installEventFilter(new CloseGuard(outputWindow_, [this] { return stopping_; }));
   outputWindow_->resize(760, 420);
@@ -361,6 +361,13 @@ void QtRuntime::showProgress(bool running) {
 }
 
 void QtRuntime::updateProgress() {
+  // While a dialog waits for the user, nothing is in progress.
+  const bool waiting = QApplication::activeModalWidget() != nullptr;
+  bar_->setVisible(!waiting);
+  if (waiting) {
+    stage_->clear();
+    return;
+  }
   const CommandProgress::Snapshot now = progress_.snapshot();
   stage_->setText(QStringLiteral("%1   (%2 s)")
                       .arg(QString::fromStdString(now.stage))
@@ -632,7 +639,8 @@ bool QtRuntime::openGraphicsWindow(int unit, std::string_view title) {
   QMdiSubWindow* window = mdi_->addSubWindow(view);
   window->setAttribute(Qt::WA_DeleteOnClose);
   window->installEventFilter(new CloseGuard(window, [this] { return !busy_ || stopping_; }));
-  QString shown = toQt(title).trimmed();
+  // Titles are built from blank-padded names; the padding is not shown.
+  QString shown = toQt(title).simplified();
   if (shown.isEmpty()) shown = QStringLiteral("Graphic %1").arg(unit);
   window->setWindowTitle(shown);
   graphics_[unit] = GraphicsUnit{window, view};
@@ -772,6 +780,7 @@ void QtRuntime::flushOutput() {
 }
 
 void QtRuntime::clearFocusedWindow() {
+  progress_.reportStarted();
   onGui([this] {
     {
       std::lock_guard lock(outputMutex_);
