@@ -15,10 +15,21 @@
 #include <cmath>
 
 namespace tavel::platform::qt {
+namespace {
+
+constexpr int kRepaintDelayMs = 150;
+
+}  // namespace
 
 GraphicsView::GraphicsView(QWidget* parent)
     : QWidget(parent), canvas_(std::make_unique<QImageCanvas>()) {
   setAttribute(Qt::WA_OpaquePaintEvent);
+  repaintTimer_.setSingleShot(true);
+  repaintTimer_.setInterval(kRepaintDelayMs);
+  QObject::connect(&repaintTimer_, &QTimer::timeout, this, [this] {
+    repaintRequested_ = false;
+    update();
+  });
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   canvas_->setRecording(true);  // for "Save Picture As..." in SVG
   canvas_->setChangedHook([this] { canvasChanged(); });
@@ -34,10 +45,11 @@ QSize GraphicsView::minimumSizeHint() const {
 
 void GraphicsView::canvasChanged() {
   version_.fetch_add(1, std::memory_order_relaxed);
-  // One repaint request per batch of primitives: plots draw many.
+  // A plot draws thousands of primitives: the window shows them a few times
+  // a second, not once each (scaling the picture costs the GUI thread).
   if (!repaintRequested_.exchange(true))
     QMetaObject::invokeMethod(
-        this, [this] { update(); }, Qt::QueuedConnection);
+        this, [this] { repaintTimer_.start(); }, Qt::QueuedConnection);
 }
 
 QRect GraphicsView::pictureRect() const {
@@ -49,17 +61,24 @@ QRect GraphicsView::pictureRect() const {
 }
 
 void GraphicsView::paintEvent(QPaintEvent*) {
-  repaintRequested_ = false;
   const QRect target = pictureRect();
   // Read the version first: a change made while the snapshot is taken asks
   // for another repaint.
   const std::uint64_t version = version_.load(std::memory_order_relaxed);
-  if (version != shownVersion_ || shown_.size() != target.size()) {
-    const QImage picture = canvas_->snapshot();
-    shown_ = picture.size() == target.size()
-                 ? picture
-                 : picture.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  if (version != shownVersion_) {
+    levels_.clear();
+    levels_.push_back(canvas_->snapshot());
     shownVersion_ = version;
+  }
+  // Strong reductions go through copies halved with proper averaging (once
+  // per picture, not per size), so thin lines survive; the last step is a
+  // cheap filtered draw. Re-arranging many windows then costs little.
+  std::size_t level = 0;
+  while (target.width() * 2 <= levels_[level].width()) {
+    if (level + 1 == levels_.size())
+      levels_.push_back(levels_[level].scaled(levels_[level].size() / 2, Qt::IgnoreAspectRatio,
+                                              Qt::SmoothTransformation));
+    ++level;
   }
   QPainter painter(this);
   const QColor margin = palette().color(QPalette::Dark);
@@ -69,7 +88,8 @@ void GraphicsView::paintEvent(QPaintEvent*) {
   painter.fillRect(
       QRect(target.right() + 1, target.top(), width() - target.right() - 1, target.height()),
       margin);
-  painter.drawImage(target.topLeft(), shown_);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(target, levels_[level]);
 }
 
 void GraphicsView::contextMenuEvent(QContextMenuEvent* event) {

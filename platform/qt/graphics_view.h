@@ -10,11 +10,13 @@
 
 #include <QImage>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/qt/qimage_canvas.h"
 
@@ -54,9 +56,10 @@ class GraphicsView : public QWidget {
   std::unique_ptr<QImageCanvas> canvas_;
   std::function<bool()> allowed_;
   std::shared_ptr<QString> folder_;
+  QTimer repaintTimer_;
   std::atomic<bool> repaintRequested_{false};
   std::atomic<std::uint64_t> version_{0};  // counts changes of the canvas
-  QImage shown_;                           // the picture at the size shown
+  std::vector<QImage> levels_;             // the picture, then halved copies made on demand
   std::uint64_t shownVersion_ = ~std::uint64_t{0};
 };
 

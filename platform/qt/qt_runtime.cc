@@ -1,5 +1,11 @@
 #include "platform/qt/qt_runtime.h"
 
+#ifdef __linux__
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -42,6 +48,8 @@ namespace {
 
 constexpr int kFlushDelayMs = 30;       // output lines are shown in batches
 constexpr int kProgressPeriodMs = 100;  // status bar updates while a command runs
+constexpr int kCommandNice = 10;        // the worker's scheduling priority
+constexpr int kTileDelayMs = 400;       // re-arrangements while a command opens windows
 const QSize kPicture(QImageCanvas::kWidth, QImageCanvas::kHeight);
 
 QString toQt(std::string_view text) {
@@ -105,6 +113,14 @@ QString nameFilter(const FileFilter& filter) {
   }
   if (pattern.isEmpty()) return description;
   return description + QStringLiteral(" (") + pattern + QStringLiteral(")");
+}
+
+// The command yields the processor to the window: on a busy machine the GUI
+// thread then still gets its turns. Threads the command starts inherit it.
+void lowerPriority() {
+#ifdef __linux__
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), kCommandNice);
+#endif
 }
 
 }  // namespace
@@ -173,6 +189,11 @@ QtRuntime::QtRuntime() : pictureFolder_(std::make_shared<QString>()) {
   escape_->setContext(Qt::ApplicationShortcut);
   escape_->setEnabled(false);
   QObject::connect(escape_, &QShortcut::activated, frame, [this] { leaveFullScreen(); });
+
+  tileTimer_ = new QTimer(frame);
+  tileTimer_->setSingleShot(true);
+  tileTimer_->setInterval(kTileDelayMs);
+  QObject::connect(tileTimer_, &QTimer::timeout, frame, [this] { tile(); });
 
   flushTimer_ = new QTimer(frame);
   flushTimer_->setSingleShot(true);
@@ -321,6 +342,7 @@ void QtRuntime::runCommand(const std::function<void()>& command) {
   QString failure;
   QEventLoop loop;
   std::thread worker([&] {
+    lowerPriority();
     try {
       command();
     } catch (const std::exception& e) {
@@ -336,6 +358,7 @@ void QtRuntime::runCommand(const std::function<void()>& command) {
   busy_ = false;
   showProgress(false);
   flushOutput();
+  tileTimer_->stop();
   if (windowsChanged_) tile();
   if (!failure.isEmpty()) {
     stop(QStringLiteral("The program stopped after an error: %1").arg(failure).toStdString());
@@ -651,7 +674,13 @@ bool QtRuntime::openGraphicsWindow(int unit, std::string_view title) {
   // The activation may have been reported for another window first.
   activation_.erase(std::remove(activation_.begin(), activation_.end(), unit), activation_.end());
   activation_.push_back(unit);
-  tile();
+  // Every window re-arranged repaints its scaled picture: while a command
+  // opens one window after another, arrange them a few times a second.
+  if (!busy_) {
+    tile();
+  } else if (!tileTimer_->isActive()) {
+    tileTimer_->start();
+  }
   return true;
 }
 

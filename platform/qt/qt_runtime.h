@@ -155,6 +155,7 @@ class QtRuntime : public Runtime {
   QPlainTextEdit* output_ = nullptr;
   QShortcut* escape_ = nullptr;
   QTimer* flushTimer_ = nullptr;
+  QTimer* tileTimer_ = nullptr;
   std::vector<MenuSlot> menus_;
   QMenu* windowsMenu_ = nullptr;  // the menu holding the window actions
   QAction* windowListStart_ = nullptr;
