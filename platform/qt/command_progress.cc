@@ -112,4 +112,11 @@ CommandProgress::Snapshot CommandProgress::snapshot() const {
   return Snapshot{stage_, fraction_, clock_.isValid() ? clock_.elapsed() : 0};
 }
 
+bool CommandProgress::trySnapshot(Snapshot& now) const {
+  std::unique_lock lock(mutex_, std::try_to_lock);
+  if (!lock.owns_lock()) return false;
+  now = Snapshot{stage_, fraction_, clock_.isValid() ? clock_.elapsed() : 0};
+  return true;
+}
+
 }  // namespace tavel::platform::qt

@@ -37,6 +37,8 @@ class CommandProgress {
   void plotOpened(std::string_view title);
 
   Snapshot snapshot() const;
+  // Without waiting for the command's thread: false when it holds the lock.
+  bool trySnapshot(Snapshot& now) const;
 
  private:
   struct File {

@@ -66,10 +66,16 @@ void GraphicsView::paintEvent(QPaintEvent*) {
   // for another repaint.
   const std::uint64_t version = version_.load(std::memory_order_relaxed);
   if (version != shownVersion_) {
-    levels_.clear();
-    levels_.push_back(canvas_->snapshot());
-    shownVersion_ = version;
+    QImage picture;
+    if (canvas_->trySnapshot(picture)) {
+      levels_.clear();
+      levels_.push_back(std::move(picture));
+      shownVersion_ = version;
+    } else {
+      repaintTimer_.start();  // the drawing thread is mid-primitive: soon again
+    }
   }
+  if (levels_.empty()) levels_.push_back(canvas_->snapshot());
   // Strong reductions go through copies halved with proper averaging (once
   // per picture, not per size), so thin lines survive; the last step is a
   // cheap filtered draw. Re-arranging many windows then costs little.

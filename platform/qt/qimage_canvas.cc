@@ -229,6 +229,14 @@ QImage QImageCanvas::snapshot() {
   return image_;
 }
 
+bool QImageCanvas::trySnapshot(QImage& picture) {
+  std::unique_lock lock(pixels_, std::try_to_lock);
+  if (!lock.owns_lock()) return false;
+  painters_->endImage();
+  picture = image_;
+  return true;
+}
+
 void QImageCanvas::setRecording(bool on) {
   if (on == recording_) return;
   recording_ = on;

@@ -78,6 +78,10 @@ class QImageCanvas : public Canvas {
   // A copy of the picture for any other thread (a window showing it while a
   // command draws): taken between two primitives, never in the middle of one.
   QImage snapshot();
+  // The same without waiting: false while a primitive is being drawn. The
+  // GUI thread uses it, so it never waits for a drawing thread that the
+  // scheduler has set aside.
+  bool trySnapshot(QImage& picture);
   // Writes the drawing as SVG; false when it cannot be written or SVG
   // support is not built in.
   bool exportSvg(const QString& path);

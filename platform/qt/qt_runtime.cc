@@ -198,7 +198,10 @@ QtRuntime::QtRuntime() : pictureFolder_(std::make_shared<QString>()) {
   flushTimer_ = new QTimer(frame);
   flushTimer_->setSingleShot(true);
   flushTimer_->setInterval(kFlushDelayMs);
-  QObject::connect(flushTimer_, &QTimer::timeout, frame, [this] { flushOutput(); });
+  QObject::connect(flushTimer_, &QTimer::timeout, frame, [this] {
+    // Never wait for a command that holds the lines: try again shortly.
+    if (!flushOutput(false)) flushTimer_->start();
+  });
 
   QRect area(0, 0, 1024, 768);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -391,7 +394,8 @@ void QtRuntime::updateProgress() {
     stage_->clear();
     return;
   }
-  const CommandProgress::Snapshot now = progress_.snapshot();
+  CommandProgress::Snapshot now;
+  if (!progress_.trySnapshot(now)) return;  // next time
   stage_->setText(QStringLiteral("%1   (%2 s)")
                       .arg(QString::fromStdString(now.stage))
                       .arg(now.elapsedMs / 1000));
@@ -789,13 +793,20 @@ void QtRuntime::scheduleFlush() {
       Qt::QueuedConnection);
 }
 
-void QtRuntime::flushOutput() {
+void QtRuntime::flushOutput() { flushOutput(true); }
+
+bool QtRuntime::flushOutput(bool wait) {
   QStringList lines;
   {
-    std::lock_guard lock(outputMutex_);
+    std::unique_lock lock(outputMutex_, std::defer_lock);
+    if (wait) {
+      lock.lock();
+    } else if (!lock.try_lock()) {
+      return false;
+    }
     lines.swap(pending_);
   }
-  if (lines.isEmpty()) return;
+  if (lines.isEmpty()) return true;
   QString text = lines.join(QLatin1Char('\n'));
   // One insertion per batch keeps long outputs fast; a fresh document's
   // first block takes the first line.
@@ -806,6 +817,7 @@ void QtRuntime::flushOutput() {
   outputHasLines_ = true;
   QScrollBar* bar = output_->verticalScrollBar();
   bar->setValue(bar->maximum());
+  return true;
 }
 
 void QtRuntime::clearFocusedWindow() {

@@ -143,6 +143,7 @@ class QtRuntime : public Runtime {
   void closeAllUnits();
   void frameCloseRequested(bool& accept);
   void scheduleFlush();
+  bool flushOutput(bool wait);  // false: the lines were busy, nothing shown
   void restoreMaximised();
   QSize decorations() const;
   std::vector<QMdiSubWindow*> plotWindows() const;
