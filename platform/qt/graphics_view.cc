@@ -7,33 +7,95 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
 
 namespace tavel::platform::qt {
+namespace {
+
+constexpr int kRepaintDelayMs = 150;
+
+}  // namespace
 
 GraphicsView::GraphicsView(QWidget* parent)
     : QWidget(parent), canvas_(std::make_unique<QImageCanvas>()) {
-  setFixedSize(QImageCanvas::kWidth, QImageCanvas::kHeight);
   setAttribute(Qt::WA_OpaquePaintEvent);
-  canvas_->setRecording(true);  // for "Save Picture As..." in SVG
-  canvas_->setChangedHook([this] {
-    // One repaint request per batch of primitives: plots draw many.
-    if (!repaintRequested_) {
-      repaintRequested_ = true;
-      update();
-    }
-    if (changed_) changed_();
+  repaintTimer_.setSingleShot(true);
+  repaintTimer_.setInterval(kRepaintDelayMs);
+  QObject::connect(&repaintTimer_, &QTimer::timeout, this, [this] {
+    repaintRequested_ = false;
+    update();
   });
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  canvas_->setRecording(true);  // for "Save Picture As..." in SVG
+  canvas_->setChangedHook([this] { canvasChanged(); });
 }
 
 GraphicsView::~GraphicsView() { canvas_->setChangedHook({}); }
 
-void GraphicsView::paintEvent(QPaintEvent* event) {
-  repaintRequested_ = false;
+QSize GraphicsView::sizeHint() const { return {QImageCanvas::kWidth, QImageCanvas::kHeight}; }
+
+QSize GraphicsView::minimumSizeHint() const {
+  return {QImageCanvas::kWidth / 5, QImageCanvas::kHeight / 5};
+}
+
+void GraphicsView::canvasChanged() {
+  version_.fetch_add(1, std::memory_order_relaxed);
+  // A plot draws thousands of primitives: the window shows them a few times
+  // a second, not once each (scaling the picture costs the GUI thread).
+  if (!repaintRequested_.exchange(true))
+    QMetaObject::invokeMethod(
+        this, [this] { repaintTimer_.start(); }, Qt::QueuedConnection);
+}
+
+QRect GraphicsView::pictureRect() const {
+  const double scale =
+      std::min(double(width()) / QImageCanvas::kWidth, double(height()) / QImageCanvas::kHeight);
+  const QSize size(std::max(1, int(std::lround(QImageCanvas::kWidth * scale))),
+                   std::max(1, int(std::lround(QImageCanvas::kHeight * scale))));
+  return QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+}
+
+void GraphicsView::paintEvent(QPaintEvent*) {
+  const QRect target = pictureRect();
+  // Read the version first: a change made while the snapshot is taken asks
+  // for another repaint.
+  const std::uint64_t version = version_.load(std::memory_order_relaxed);
+  if (version != shownVersion_) {
+    QImage picture;
+    if (canvas_->trySnapshot(picture)) {
+      levels_.clear();
+      levels_.push_back(std::move(picture));
+      shownVersion_ = version;
+    } else {
+      repaintTimer_.start();  // the drawing thread is mid-primitive: soon again
+    }
+  }
+  if (levels_.empty()) levels_.push_back(canvas_->snapshot());
+  // Strong reductions go through copies halved with proper averaging (once
+  // per picture, not per size), so thin lines survive; the last step is a
+  // cheap filtered draw. Re-arranging many windows then costs little.
+  std::size_t level = 0;
+  while (target.width() * 2 <= levels_[level].width()) {
+    if (level + 1 == levels_.size())
+      levels_.push_back(levels_[level].scaled(levels_[level].size() / 2, Qt::IgnoreAspectRatio,
+                                              Qt::SmoothTransformation));
+    ++level;
+  }
   QPainter painter(this);
-  painter.drawImage(event->rect(), canvas_->image(), event->rect());
+  const QColor margin = palette().color(QPalette::Dark);
+  painter.fillRect(QRect(0, 0, width(), target.top()), margin);
+  painter.fillRect(QRect(0, target.bottom() + 1, width(), height() - target.bottom() - 1), margin);
+  painter.fillRect(QRect(0, target.top(), target.left(), target.height()), margin);
+  painter.fillRect(
+      QRect(target.right() + 1, target.top(), width() - target.right() - 1, target.height()),
+      margin);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(target, levels_[level]);
 }
 
 void GraphicsView::contextMenuEvent(QContextMenuEvent* event) {
@@ -57,7 +119,9 @@ void GraphicsView::saveAs() {
   QStringList filters{kPng, kBmp};
   if (QImageCanvas::svgSupported()) filters << kSvg;
 
-  QFileDialog dialog(window(), QStringLiteral("Save Picture As"), QDir::currentPath());
+  const QString start =
+      folder_ && !folder_->isEmpty() && QDir(*folder_).exists() ? *folder_ : QDir::currentPath();
+  QFileDialog dialog(window(), QStringLiteral("Save Picture As"), start);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
@@ -82,6 +146,7 @@ void GraphicsView::saveAs() {
   dialog.setDefaultSuffix(QStringLiteral("png"));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QString path = dialog.selectedFiles().first();
+  if (folder_) *folder_ = QFileInfo(path).absolutePath();
   if (!savePicture(path)) {
     QMessageBox::warning(window(), QStringLiteral("Save Picture As"),
                          QStringLiteral("The picture could not be saved as\n%1").arg(path));

@@ -1,11 +1,22 @@
-// The inside of a graphics window: shows its canvas pixel for pixel and
-// offers "Save Picture As..." (PNG, BMP or SVG) on its context menu.
+// The inside of a graphics window: shows its canvas's 800 x 600 picture
+// whole, scaled to the window (aspect ratio kept, smooth scaling, the rest of
+// the window dark), and offers "Save Picture As..." (PNG, BMP or SVG) on its
+// context menu; saved pictures keep the canvas's own size.
+//
+// The canvas may be drawn on by a command's worker thread: the view repaints
+// from a snapshot of the pixels and is asked to repaint through the event
+// queue, never from the drawing thread itself.
 #pragma once
 
+#include <QImage>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/qt/qimage_canvas.h"
 
@@ -17,10 +28,12 @@ class GraphicsView : public QWidget {
   ~GraphicsView() override;
 
   QImageCanvas& canvas() { return *canvas_; }
-  // Called whenever the canvas changed (after scheduling a repaint).
-  void setChangedHook(std::function<void()> hook) { changed_ = std::move(hook); }
   // While false the context menu offers nothing (a command is running).
   void setSavingAllowed(std::function<bool()> allowed) { allowed_ = std::move(allowed); }
+  // The folder "Save Picture As..." starts in, shared by the windows of one
+  // workspace; a save remembers its folder there. Without one: the current
+  // directory.
+  void setPictureFolder(std::shared_ptr<QString> folder) { folder_ = std::move(folder); }
 
   // Writes the picture; the format follows the extension (.svg, .png,
   // anything else BMP). False when it could not be written.
@@ -28,15 +41,26 @@ class GraphicsView : public QWidget {
   // The file dialog of "Save Picture As...".
   void saveAs();
 
+  // Where the picture is shown: the largest 4:3 rectangle centred in the view.
+  QRect pictureRect() const;
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
+  void canvasChanged();  // on the drawing thread
+
   std::unique_ptr<QImageCanvas> canvas_;
-  std::function<void()> changed_;
   std::function<bool()> allowed_;
-  bool repaintRequested_ = false;
+  std::shared_ptr<QString> folder_;
+  QTimer repaintTimer_;
+  std::atomic<bool> repaintRequested_{false};
+  std::atomic<std::uint64_t> version_{0};  // counts changes of the canvas
+  std::vector<QImage> levels_;             // the picture, then halved copies made on demand
+  std::uint64_t shownVersion_ = ~std::uint64_t{0};
 };
 
 }  // namespace tavel::platform::qt

@@ -221,8 +221,23 @@ QImageCanvas::~QImageCanvas() {
 }
 
 const QImage& QImageCanvas::image() {
+  std::lock_guard lock(pixels_);
   painters_->endImage();
   return image_;
+}
+
+QImage QImageCanvas::snapshot() {
+  std::lock_guard lock(pixels_);
+  painters_->endImage();
+  return image_;
+}
+
+bool QImageCanvas::trySnapshot(QImage& picture) {
+  std::unique_lock lock(pixels_, std::try_to_lock);
+  if (!lock.owns_lock()) return false;
+  painters_->endImage();
+  picture = image_;
+  return true;
 }
 
 void QImageCanvas::setRecording(bool on) {
@@ -276,12 +291,15 @@ bool QImageCanvas::exportSvg(const QString& path) {
 
 template <typename F>
 void QImageCanvas::paint(const QRect& bounds, bool vector, F&& draw) {
-  QPainter& onImage = painters_->image(image_);
-  if (painters_->imageClip != viewport_) {
-    onImage.setClipRect(viewport_);
-    painters_->imageClip = viewport_;
+  {
+    std::lock_guard lock(pixels_);
+    QPainter& onImage = painters_->image(image_);
+    if (painters_->imageClip != viewport_) {
+      onImage.setClipRect(viewport_);
+      painters_->imageClip = viewport_;
+    }
+    draw(onImage);
   }
-  draw(onImage);
   blank_ = false;
   if (recording_) {
     QPainter& onPicture = painters_->recording();
@@ -324,8 +342,11 @@ bool QImageCanvas::getWindowConfig(WindowConfig& config) {
 bool QImageCanvas::setWindowConfigMaximum() { return true; }
 
 void QImageCanvas::clearWindow() {
-  painters_->endImage();
-  image_.fill(paletteColour(kBackground));
+  {
+    std::lock_guard lock(pixels_);
+    painters_->endImage();
+    image_.fill(paletteColour(kBackground));
+  }
   blank_ = true;
   if (recording_) {
     painters_->restartRecording();

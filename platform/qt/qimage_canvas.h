@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -71,8 +72,16 @@ class QImageCanvas : public Canvas {
   QImageCanvas(const QImageCanvas&) = delete;
   QImageCanvas& operator=(const QImageCanvas&) = delete;
 
-  // The picture as drawn so far (ends any painting in progress).
+  // The picture as drawn so far (ends any painting in progress), for the
+  // thread that draws.
   const QImage& image();
+  // A copy of the picture for any other thread (a window showing it while a
+  // command draws): taken between two primitives, never in the middle of one.
+  QImage snapshot();
+  // The same without waiting: false while a primitive is being drawn. The
+  // GUI thread uses it, so it never waits for a drawing thread that the
+  // scheduler has set aside.
+  bool trySnapshot(QImage& picture);
   // Writes the drawing as SVG; false when it cannot be written or SVG
   // support is not built in.
   bool exportSvg(const QString& path);
@@ -137,6 +146,7 @@ class QImageCanvas : public Canvas {
 
   QImage image_;
   std::unique_ptr<Painters> painters_;
+  std::mutex pixels_;  // guards image_ and its painter against snapshot()
   bool recording_ = false;
   bool blank_ = true;  // nothing drawn since the last clear
   std::function<void()> changed_;

@@ -3,9 +3,11 @@
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -25,13 +27,61 @@ QString toQt(std::string_view text) {
 
 // A radio button that a click only ever checks: its group is kept exclusive
 // by the dialog, so the program can also uncheck every button of a group
-// (which Qt's own exclusive groups refuse).
+// (which Qt's own exclusive groups refuse). Without Qt's groups the arrow
+// keys would leave the group; they move to the next button of the group
+// and check it, as in any radio group.
 class RadioButton : public QRadioButton {
  public:
   using QRadioButton::QRadioButton;
+  // The enabled button of the group after (or before) this one, or null.
+  std::function<QAbstractButton*(bool forward)> neighbour;
 
  protected:
   void nextCheckState() override { setChecked(true); }
+  void keyPressEvent(QKeyEvent* event) override {
+    const int key = event->key();
+    const bool forward = key == Qt::Key_Down || key == Qt::Key_Right;
+    const bool backward = key == Qt::Key_Up || key == Qt::Key_Left;
+    if ((forward || backward) && neighbour) {
+      if (QAbstractButton* next = neighbour(forward)) {
+        next->setFocus(Qt::OtherFocusReason);
+        next->click();
+      }
+      event->accept();
+      return;
+    }
+    QRadioButton::keyPressEvent(event);
+  }
+};
+
+// A group box drawn as desktop dialogs draw it: the frame's top edge runs
+// through the middle of the title, so controls placed just below the title
+// (as resources do) stay clear of the line. Qt's styles put the frame under
+// the whole title, where it would strike through them.
+class GroupFrame : public QGroupBox {
+ public:
+  using QGroupBox::QGroupBox;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    const QFontMetrics metrics(font());
+    const QRect frame = rect().adjusted(0, metrics.height() / 2, -2, -2);
+    // An etched line: dark, with a light one beside it.
+    p.setPen(palette().color(QPalette::Mid));
+    p.drawRect(frame);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawRect(frame.translated(1, 1));
+    const QString text = title();
+    if (text.isEmpty()) return;
+    const int pad = metrics.averageCharWidth() / 2;
+    const QRect label(metrics.averageCharWidth(), 0, metrics.horizontalAdvance(text) + 2 * pad,
+                      metrics.height());
+    p.fillRect(label, palette().color(QPalette::Window));
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    p.drawText(label, Qt::AlignCenter | Qt::TextSingleLine, text);
+  }
 };
 
 // Resource editors name radio buttons "Radio1", "Radio2", ... when the
@@ -118,7 +168,7 @@ void QtDialog::build(const DialogResource& resource) {
         break;
       }
       case ControlKind::GroupBox:
-        w = new QGroupBox(toQt(def.text), &d);
+        w = new GroupFrame(toQt(def.text), &d);
         frames.push_back(w);
         break;
       case ControlKind::StaticText: {
@@ -170,6 +220,8 @@ void QtDialog::build(const DialogResource& resource) {
           checkRadio(*self);
           fire(*self, kReasonClicked);
         });
+        if (def.group != 0)
+          radio->neighbour = [this, self](bool forward) { return radioNeighbour(*self, forward); };
         w = radio;
         break;
       }
@@ -322,6 +374,24 @@ void QtDialog::checkRadio(Control& control) {
     }
   }
   static_cast<QAbstractButton*>(control.widget)->setChecked(true);
+}
+
+QAbstractButton* QtDialog::radioNeighbour(const Control& from, bool forward) {
+  std::vector<Control*> group;
+  std::size_t at = 0;
+  for (auto& c : controls_) {
+    if (c->def.kind != ControlKind::RadioButton || c->def.group != from.def.group) continue;
+    if (c.get() == &from) at = group.size();
+    group.push_back(c.get());
+  }
+  // Round the group, as desktop radio groups do, skipping disabled buttons.
+  const std::size_t n = group.size();
+  for (std::size_t step = 1; step < n; ++step) {
+    const std::size_t k = forward ? (at + step) % n : (at + n - step) % n;
+    QWidget* w = group[k]->widget;
+    if (w->isEnabled() && w->isVisibleTo(dialog_.get())) return static_cast<QAbstractButton*>(w);
+  }
+  return nullptr;
 }
 
 void QtDialog::takeSelection(Control& control) {

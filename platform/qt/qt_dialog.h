@@ -21,6 +21,7 @@
 
 #include "platform/dialog.h"
 
+class QAbstractButton;
 class QWidget;
 
 namespace tavel::platform::qt {
@@ -67,6 +68,7 @@ class QtDialog : public Dialog {
   void showList(Control& control);
   void takeSelection(Control& control);  // the user changed a selection
   void checkRadio(Control& control);     // checks it, unchecks its group
+  QAbstractButton* radioNeighbour(const Control& from, bool forward);
 
   std::unique_ptr<QDialog> dialog_;
   std::vector<std::unique_ptr<Control>> controls_;

@@ -1,35 +1,45 @@
 // The windowing runtime on Qt Widgets: a QMainWindow frame with a QMdiArea,
 // the main output window (read-only text), graphics windows showing their
-// QImageCanvas, menus with callbacks, dialogs from resource tables, the
-// open-file dialog, and file units (platform::FileUnits).
+// QImageCanvas scaled to the window, menus with callbacks, dialogs from
+// resource tables, the open-file dialog, file units (platform::FileUnits) and
+// a status bar that shows what a running command is doing.
 //
-// Commands run one at a time. While one runs, the output window shows new
-// lines as they come and the windows keep repainting (events are processed
-// every 50 ms without user input); input made meanwhile is dropped when it
-// arrives, so a click made during a long run starts nothing afterwards.
+// Threads: a menu command runs on a worker thread while the GUI thread keeps
+// serving the window (repaints, moves, resizes, the Windows menu), and
+// runCommand returns when the command is done. Every call of the command
+// that touches a widget is carried to the GUI thread and waited for
+// (gui_thread.h), so lines and windows appear in the order the command made
+// them; dialogs run modally on the GUI thread while the command waits. File
+// units are used by the command directly: nothing else touches them while a
+// command runs. Commands run one at a time: menu commands chosen meanwhile
+// are refused; the built-in window actions keep working.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/file_units.h"
+#include "platform/qt/command_progress.h"
 #include "platform/qt/qimage_canvas.h"
 #include "platform/runtime.h"
 
 class QAction;
+class QLabel;
 class QMainWindow;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 class QPlainTextEdit;
+class QProgressBar;
 class QShortcut;
 class QTimer;
 
@@ -48,7 +58,7 @@ class QtRuntime : public Runtime {
   // A false hook result is reported to the user; the result is the hook's.
   bool createFrame(std::function<bool()> startupHook);
 
-  // ---- Runtime
+  // ---- Runtime (callable from the GUI thread and from a command's worker)
   bool appendMenu(int menu, bool enabled, std::string_view text, MenuCallback callback,
                   BuiltinAction action = BuiltinAction::None) override;
   void setAboutText(std::string_view text) override;
@@ -62,7 +72,6 @@ class QtRuntime : public Runtime {
   void deleteFiles(std::string_view pattern) override { files_.deleteFiles(pattern); }
   std::string resolvePath(std::string_view name) override { return files_.resolve(name); }
   PathKind pathKind(std::string_view fileName) override { return files_.kind(fileName); }
-  void yieldIdle() override { keepResponsive(); }
   void addDialogResource(const DialogResource& resource) override;
   std::unique_ptr<Dialog> initDialog(int resourceId) override;
   bool openFile(int unit, std::string_view fileName, bool append) override;
@@ -83,7 +92,7 @@ class QtRuntime : public Runtime {
   Canvas* activeCanvas() override;
   int saveImage(std::string_view fileName, int x1, int y1, int x2, int y2) override;
 
-  // ---- the windows, for main, tests and tools
+  // ---- the windows, for main, tests and tools (GUI thread)
   QMainWindow* frame() const { return frame_.get(); }
   QMdiArea* mdiArea() const { return mdi_; }
   QPlainTextEdit* outputView() const { return output_; }
@@ -93,29 +102,30 @@ class QtRuntime : public Runtime {
   GraphicsView* graphicsView(int unit) const { return viewOf(unit); }
   int activeGraphicsUnit() const;
   const QString& aboutText() const { return aboutText_; }
+  QMenu* windowsMenu() const { return windowsMenu_; }
+  QLabel* statusStage() const { return stage_; }
   bool busy() const { return busy_; }
   bool fullScreen() const { return fullScreen_; }
 
   // Built-in actions.
   void showAbout();
   void cascade();
+  // The report across the bottom, every plot whole in a grid above it.
+  void tile();
   void enterFullScreen();
   void leaveFullScreen();
 
   // Shows pending output lines now.
   void flushOutput();
-  // During a command: at most every 50 ms, shows new output and lets the
-  // windows repaint, without taking user input.
-  void keepResponsive();
   // How the program ends after stop() (default: leave the process with the
   // given status). Tests replace it.
   void setExitHandler(std::function<void(int)> handler) { exitHandler_ = std::move(handler); }
-  // Runs a menu command: one at a time; errors that escape it end the
-  // program with a message.
+  // Runs a menu command on a worker thread and returns when it is done; one
+  // at a time (a call while one runs does nothing). Errors that escape it
+  // end the program with a message.
   void runCommand(const std::function<void()>& command);
 
  private:
-  class InputGate;
   struct MenuSlot {
     QMenu* menu = nullptr;       // a title with a drop-down
     QAction* command = nullptr;  // a command on the menu bar itself
@@ -125,12 +135,27 @@ class QtRuntime : public Runtime {
     QPointer<GraphicsView> view;
   };
 
+  // Runs f on the GUI thread and waits for it (at once when already there).
+  template <typename F>
+  auto onGui(F&& f);
+
   void trigger(const MenuCallback& callback, BuiltinAction action, bool checked);
+  void addWindowActions();
+  void listWindows();
+  bool openGraphicsWindow(int unit, std::string_view title);
   GraphicsView* viewOf(int unit) const;
+  QWidget* geometryWidget(int unit) const;
   void forgetClosedWindows();
   void closeGraphics(int unit);
   void closeAllUnits();
   void frameCloseRequested(bool& accept);
+  void scheduleFlush();
+  bool flushOutput(bool wait);  // false: the lines were busy, nothing shown
+  void restoreMaximised();
+  QSize decorations() const;
+  std::vector<QMdiSubWindow*> plotWindows() const;
+  void showProgress(bool running);
+  void updateProgress();
 
   std::unique_ptr<QMainWindow> frame_;
   QMdiArea* mdi_ = nullptr;
@@ -138,19 +163,32 @@ class QtRuntime : public Runtime {
   QPlainTextEdit* output_ = nullptr;
   QShortcut* escape_ = nullptr;
   QTimer* flushTimer_ = nullptr;
-  std::unique_ptr<InputGate> gate_;
+  QTimer* tileTimer_ = nullptr;
   std::vector<MenuSlot> menus_;
+  QMenu* windowsMenu_ = nullptr;  // the menu holding the window actions
+  QAction* windowListStart_ = nullptr;
   QString aboutText_;
-  QStringList pending_;  // output lines not yet shown
+
+  std::mutex outputMutex_;
+  QStringList pending_;  // output lines not yet shown (any thread appends)
+  std::atomic<bool> flushPosted_{false};
   bool outputHasLines_ = false;
+
   FileUnits files_;
   std::map<int, DialogResource> resources_;
   std::map<int, GraphicsUnit> graphics_;
   std::vector<int> activation_;  // graphics units, most recently active last
-  bool busy_ = false;
+  bool windowsChanged_ = false;  // plot windows opened or closed by the command
+  std::shared_ptr<QString> pictureFolder_;
+
+  std::atomic<bool> busy_{false};
   bool quitAfterCommand_ = false;
   bool stopping_ = false;
-  QElapsedTimer pumpClock_;
+  CommandProgress progress_;
+  QLabel* stage_ = nullptr;
+  QProgressBar* bar_ = nullptr;
+  QTimer* progressTimer_ = nullptr;
+
   bool fullScreen_ = false;
   bool frameWasMaximised_ = false;
   QPointer<QMdiSubWindow> fullScreenChild_;

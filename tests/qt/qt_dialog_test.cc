@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -268,6 +269,30 @@ TEST_F(DialogTest, RadioGroupsAreExclusiveWithinTheirGroupOnly) {
   widget<QRadioButton>(kRowC)->click();
   EXPECT_TRUE(clicked.empty());
   EXPECT_FALSE(dialog.getLogical(kRowC));
+}
+
+// Arrow keys step through a group and check the button they reach, as in
+// any radio group, passing over disabled buttons and going round the group.
+TEST_F(DialogTest, ArrowKeysCheckTheNextRadioButtonOfTheGroup) {
+  std::vector<int> clicked;
+  for (int id : {kRowA, kRowB, kRowC})
+    dialog.setCallback(id, [&](Dialog&, int id, int) { clicked.push_back(id); });
+  dialog.setLogical(kRowA, true);
+  dialog.setLogical(kFlag1, true);
+  dialog.setLogical(kRowB, false, kIndexEnable);
+  auto press = [&](int id, Qt::Key key) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget<QRadioButton>(id), &event);
+  };
+  press(kRowA, Qt::Key_Down);  // B is disabled
+  EXPECT_TRUE(dialog.getLogical(kRowC));
+  EXPECT_FALSE(dialog.getLogical(kRowA));
+  press(kRowC, Qt::Key_Right);  // round to the first
+  EXPECT_TRUE(dialog.getLogical(kRowA));
+  press(kRowA, Qt::Key_Up);  // and back round to the last
+  EXPECT_TRUE(dialog.getLogical(kRowC));
+  EXPECT_EQ(clicked, (std::vector<int>{kRowC, kRowA, kRowC}));
+  EXPECT_TRUE(dialog.getLogical(kFlag1));  // the other group is left alone
 }
 
 TEST_F(DialogTest, CheckBoxesEditBoxesAndButtonStates) {

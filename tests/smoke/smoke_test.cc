@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -44,22 +45,7 @@ using tavel::platform::qt::QtRuntime;
 
 // ---- input as a user makes it
 
-// The runtime drops input whose time stamp falls inside a finished command,
-// so synthetic events must carry times from a running clock as the window
-// system's events do, not the test library's own counter.
-QElapsedTimer& inputClock() {
-  static QElapsedTimer clock = [] {
-    QElapsedTimer c;
-    c.start();
-    return c;
-  }();
-  return clock;
-}
-
-void stampNow() { QTest::lastMouseTimestamp = 1000000 + static_cast<int>(inputClock().elapsed()); }
-
 void click(QWidget* widget, QPoint at, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-  stampNow();
   QTest::mouseClick(widget, Qt::LeftButton, modifiers, at);
 }
 
@@ -106,7 +92,6 @@ class SmokeTest : public ::testing::Test {
     static char* argv[] = {name, nullptr};
     application_ = new QApplication(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tavel"));
-    inputClock();
   }
   static void TearDownTestSuite() {
     delete application_;
@@ -212,6 +197,45 @@ class SmokeTest : public ::testing::Test {
     const QString path = dir + QLatin1Char('/') + name;
     ASSERT_TRUE(shot.save(path, "PNG")) << path.toStdString();
     std::printf("screenshot: %s (%dx%d)\n", qPrintable(path), shot.width(), shot.height());
+  }
+
+  // With TAVEL_SHOTS_DIR set, a picture of the whole screen as the window
+  // system shows it (window manager included), named after the screen size.
+  void shot(const QString& name) {
+    const QString dir = qEnvironmentVariable("TAVEL_SHOTS_DIR");
+    QTest::qWait(250);  // let every window finish painting
+    if (dir.isEmpty()) return;
+    const QSize screen = runtime_->frame()->screen()->size();
+    const QString path =
+        QStringLiteral("%1/%2-%3x%4.png").arg(dir, name).arg(screen.width()).arg(screen.height());
+    if (QProcess::execute(QStringLiteral("import"), {"-window", "root", path}) != 0)
+      saveScreenshot(name + QStringLiteral(".png"));
+  }
+
+  // File / Input with the example, then Prepare: the variables go into the
+  // analysis, the dependent is chosen by its radio button.
+  void inputAndPrepare(const QStringList& chosen, const QString& dependent) {
+    whenDialogShown(QStringLiteral("Input Tavel Data File"), [&](QWidget* modal) {
+      auto* name = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      ASSERT_NE(name, nullptr);
+      click(name);
+      name->clear();
+      QTest::keyClicks(name, QStringLiteral("reaction_rates.dat"));
+      QTest::keyClick(name, Qt::Key_Return);
+    });
+    whenDialogShown(QStringLiteral("Prepare"), [&](QWidget* modal) {
+      auto* all = modal->findChild<QListWidget*>(QStringLiteral("1016"));
+      auto* include = modal->findChild<QListWidget*>(QStringLiteral("1017"));
+      ASSERT_TRUE(all != nullptr && include != nullptr);
+      for (const QString& v : chosen) pickRow(all, v);
+      click(modal->findChild<QPushButton*>(QStringLiteral("1018")));
+      const QList<QListWidgetItem*> dep = include->findItems(dependent, Qt::MatchExactly);
+      ASSERT_EQ(dep.size(), 1);
+      click(modal->findChild<QRadioButton*>(QString::number(1052 + include->row(dep.first()))));
+      shot(QStringLiteral("prepare"));
+      click(modal->findChild<QPushButton*>(QStringLiteral("1")));
+    });
+    menuItem(QStringLiteral("&File"), QStringLiteral("&Input Dat File..."));
   }
 
   static QApplication* application_;
@@ -375,6 +399,62 @@ TEST_F(SmokeTest, InputPrepareOptionsRunOnTheExampleData) {
   EXPECT_EQ(plotTitles().size(), 5);
   EXPECT_EQ(lastLines(1), QStringList({" Taveltr.xls is done"}));
   EXPECT_EQ(fileText(QStringLiteral("Tavel.log")).count(finalLine), 2);
+}
+
+// The example with equilibration, as a user runs it: every variable
+// monotone and a logarithmic dependent, so the run opens nine plots besides
+// its report. Afterwards the
+// report and every plot are in sight, each picture whole; Cascade and Tile
+// keep it so.
+TEST_F(SmokeTest, AnEquilibratedRunShowsItsReportAndEveryPlot) {
+  inputAndPrepare({"T", "P", "_ln_RATE"}, QStringLiteral("_ln_RATE"));
+  ASSERT_EQ(state_.selection.p, 2);
+
+  whenDialogShown(QStringLiteral("OPTIONS"), [&](QWidget* modal) {
+    auto* list = modal->findChild<QListWidget*>(QStringLiteral("1016"));
+    auto* monotone = modal->findChild<QRadioButton*>(QStringLiteral("1175"));
+    ASSERT_TRUE(list != nullptr && monotone != nullptr);
+    for (const char* v : {"T", "P"}) {
+      pickRow(list, QString::fromLatin1(v));
+      click(monotone);
+    }
+    click(modal->findChild<QCheckBox*>(QStringLiteral("1180")));
+    // The menu bar does not keep "&Options" highlighted behind its dialog.
+    EXPECT_EQ(menuBar()->activeAction(), nullptr);
+    shot(QStringLiteral("options"));
+    click(modal->findChild<QPushButton*>(QStringLiteral("1")));
+  });
+  command(QStringLiteral("&Options"));
+  ASSERT_TRUE(state_.options.Equilibration);
+
+  command(QStringLiteral("&Run"));
+  const QString text = outputText();
+  EXPECT_TRUE(text.contains("EQUILIBRATION IS ENABLED"));
+  EXPECT_EQ(plotTitles().size(), 9);
+  shot(QStringLiteral("run-equilibrated"));
+
+  auto expectEveryWindowInSight = [&](bool apart) {
+    const QRect area = runtime_->mdiArea()->viewport()->rect();
+    const QList<QMdiSubWindow*> windows = runtime_->mdiArea()->subWindowList();
+    EXPECT_EQ(windows.size(), 10);
+    for (qsizetype i = 0; i < windows.size(); ++i) {
+      const QString name = windows[i]->windowTitle().simplified();
+      EXPECT_FALSE(windows[i]->isMaximized()) << name.toStdString();
+      EXPECT_TRUE(area.contains(windows[i]->geometry())) << name.toStdString();
+      for (qsizetype j = 0; apart && j < i; ++j)
+        EXPECT_FALSE(windows[i]->geometry().intersects(windows[j]->geometry()))
+            << name.toStdString() << " / " << windows[j]->windowTitle().toStdString();
+    }
+  };
+  expectEveryWindowInSight(true);
+
+  menuItem(QStringLiteral("&Windows..."), QStringLiteral("&Cascade"));
+  expectEveryWindowInSight(false);
+  EXPECT_GE(runtime_->outputWindow()->width(), runtime_->mdiArea()->width() / 2);
+  shot(QStringLiteral("cascade"));
+
+  menuItem(QStringLiteral("&Windows..."), QStringLiteral("&Tile"));
+  expectEveryWindowInSight(true);
 }
 
 }  // namespace
