@@ -144,7 +144,7 @@ TEST(TavelBatch, AnalysesThatCannotRunExitOneWithAMessage) {
 
   r = runBatch("--outdir " + dir.string() + " " + (dir / "few.dat").string());
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("at least 5 observations"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Too few observations for the smoothers: 3 rows"), std::string::npos) << r.out;
   EXPECT_FALSE(fs::exists(dir / "Taveltr.xls"));
 
   r = runBatch("--outdir " + dir.string() + " " + (dir / "none.dat").string());
