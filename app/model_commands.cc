@@ -88,7 +88,7 @@ bool openModel(platform::Runtime& runtime, AppState& state, const std::string& p
 bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::Model& model,
                      const std::string& path) {
   // Opening a missing file would create it: a prediction only reads.
-  if (!isFile(runtime, path) || !runtime.openFile(kPredictDataUnit, path, false)) {
+  if (!isFile(runtime, path) || !runtime.openFileForReading(kPredictDataUnit, path)) {
     refuse(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
     return false;
   }

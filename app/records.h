@@ -23,8 +23,11 @@ inline constexpr int kMaxIncluded = 30;  // rows of the include list
 inline constexpr int kDataUnit = 1;
 inline constexpr int kLogUnit = 2;
 inline constexpr int kFirstPlotUnitNumber = 11;
-inline constexpr int kTransformSheetUnit = 21;
-inline constexpr int kCorrectionSheetUnit = 22;
+// The spreadsheets' units lie above every plot window a Run can open (at
+// most 2 * 29 + 15 = 73 with 29 independents, equilibration and a log
+// dependent): on 21 and 22 they closed the plots that had those units.
+inline constexpr int kTransformSheetUnit = 81;
+inline constexpr int kCorrectionSheetUnit = 82;
 
 // Flag codes of RunOptions::l.
 enum VarFlag { kOrderable = 1, kCircular = 2, kMonotone = 3, kLinear = 4, kUnorderable = 5 };

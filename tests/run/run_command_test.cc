@@ -281,6 +281,35 @@ TEST(RunCommandTest, SevenIndependentsContinueOnSecondLines) {
   expectSameLines(fileLines(s.path("Taveltr.xls")), expectedTransformSheet(r), "Taveltr.xls");
 }
 
+// Eight independents put the prediction plot on unit 21: the spreadsheets
+// must not take it over (and close it) when they are written.
+TEST(RunCommandTest, SpreadsheetsLeaveEveryPlotWindowOpen) {
+  Session s;
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> names;
+  for (int j = 1; j <= 8; ++j) names.push_back("X" + std::to_string(j));
+  names.push_back("Z");
+  for (int i = 1; i <= 12; ++i) {
+    std::vector<std::string> row;
+    int sum = 0;
+    for (int j = 1; j <= 8; ++j) {
+      const int v = (i * (j + 3)) % 13 + j;
+      row.push_back(std::to_string(v));
+      sum += v;
+    }
+    row.push_back(std::to_string(sum));
+    rows.push_back(row);
+  }
+  s.writeFile("eight.dat", makeDataSet(names, rows).text);
+  s.input("eight.dat", names, "Z");
+  s.run();
+  std::vector<int> units;
+  for (int u = 11; u <= 21; ++u) units.push_back(u);
+  EXPECT_EQ(windowUnits(s), units);
+  EXPECT_EQ(s.state.lastPlotUnit, 21);
+  EXPECT_FALSE(fileLines(s.path("Taveltr.xls")).empty());
+}
+
 TEST(RunCommandTest, DependentNotMonotoneGivesNoPrediction) {
   Session s;
   const DataSet d = rates();
