@@ -139,8 +139,15 @@ void Shell::saveCapture(bool reset) {
   std::string name = "pic_";
   name += static_cast<char>(state_.captureCounter);
   name += ".bmp";
-  if (runtime_.saveImage(name, 0, 0, 799, 599) >= 0 && runtime_.isOpen(kLogUnit))
-    runtime_.writeLine(kLogUnit, name + " file is done");
+  if (runtime_.saveImage(name, 0, 0, 799, 599) >= 0) {
+    if (runtime_.isOpen(kLogUnit)) runtime_.writeLine(kLogUnit, name + " file is done");
+    return;
+  }
+  // A picture that was asked for and not saved is said, not skipped.
+  const std::string line = name + " could not be saved";
+  runtime_.writeLine(platform::kScreenUnit, " " + line);
+  if (runtime_.isOpen(kLogUnit)) runtime_.writeLine(kLogUnit, " " + line);
+  state_.problems.push_back(line);
 }
 
 }  // namespace tavel::app

@@ -114,6 +114,8 @@ TEST_F(BatchFront, HostileFilesAndArgumentsAreRefusedWithTheirReason) {
       {{"--dep", "_ln_A", file("ln_clash.dat", "A _ln_A y\n1 2 3\n2 3 4\n3 4 6\n4 5 7\n5 6 9\n")},
        1,
        "cannot be told apart"},
+      // More predictors than rows: refused before the engine.
+      {{file("p_gt_n.dat", table(7, 5))}, 1, "Too few observations for 6 independent"},
       {{"--dep", "NOPE", good}, 1, "unknown variable 'NOPE'"},
       {{"--indep", "x01", "--flag", "x02=2", good}, 1, "--flag names 'x02', which is not a chosen"},
       {{(dir_ / "out").string()}, 1, "is a folder, not a data file"},
