@@ -51,8 +51,9 @@ for program in tavel tavel-batch; do
     fail "$program keeps a library search path: $(readelf -d "$binary" | grep -E 'R(UN)?PATH')"
   fi
   for soname in $(readelf -d "$binary" | sed -nE 's/.*\(NEEDED\).*\[(.*)\]/\1/p'); do
-    pkg="$(dpkg -S "/$soname" 2>/dev/null | grep -E "/$multiarch/$soname\$" | head -n1 |
-           cut -d: -f1)" || true
+    pkg="$(dpkg -S "*/$soname" 2>/dev/null |
+           awk -v tail="/$multiarch/$soname" 'substr($0, length($0) - length(tail) + 1) == tail' |
+           head -n1 | cut -d: -f1)" || true
     if [ -z "$pkg" ]; then
       fail "no installed package provides $soname, which $program needs"
     elif [[ "$listed" != *" $pkg "* ]]; then
@@ -75,21 +76,20 @@ done
 # --- the installed tavel-batch on the installed example
 example="$root/usr/share/tavel/examples/reaction_rates.dat"
 args=(--dep _ln_RATE --indep T --indep P --indep CATALYST --flag T=monotone --flag P=monotone
-      --flag CATALYST=unorderable --equilibration --captures)
+      --flag CATALYST=unorderable --captures)
 status=0
 "$root/usr/bin/tavel-batch" "${args[@]}" --outdir "$root/out" "$example" \
   >"$root/stdout.txt" 2>"$root/stderr.txt" || status=$?
 if [ "$status" -ne 0 ]; then
   fail "the installed tavel-batch exited with $status: $(cat "$root/stderr.txt")"
 fi
-for f in Tavel.log Taveltr.xls Tavelcr.xls pic_1.bmp; do
+for f in Tavel.log Taveltr.xls pic_A.bmp; do
   [ -s "$root/out/$f" ] || fail "the installed tavel-batch wrote no $f"
 done
 # The same numbers as the program in the build folder.
 "$build/main/tavel-batch" "${args[@]}" --outdir "$root/ref" "$example" >/dev/null
-for f in Taveltr.xls Tavelcr.xls; do
-  cmp -s "$root/out/$f" "$root/ref/$f" || fail "the installed program's $f differs from the build's"
-done
+cmp -s "$root/out/Taveltr.xls" "$root/ref/Taveltr.xls" ||
+  fail "the installed program's Taveltr.xls differs from the build's"
 
 # --- the desktop program starts (offscreen) and keeps running until stopped
 mkdir -p "$root/gui"
