@@ -8,7 +8,8 @@
 #   ./dev.sh release   Release build (-O3): every test, then the Debian package
 #                      made, unpacked and its programs run (tests/package)
 #   ./dev.sh tsan      the engine's tests under ThreadSanitizer
-#   ./dev.sh arm64     cross-compile the non-GUI libraries and tests for ARM64
+#   ./dev.sh arm64     cross-compile the non-GUI libraries and tests for ARM64,
+#                      and run their tests under qemu-aarch64
 # The developers' builds (test, sanitize and CI's) turn warnings into errors;
 # `run` and a user's own cmake build do not.
 set -euo pipefail
@@ -94,13 +95,15 @@ case "${1:-}" in
     ;;
   arm64)
     setup
-    need g++-aarch64-linux-gnu
+    need g++-aarch64-linux-gnu qemu-user
     cmake -S . -B build-arm64 -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVEL_WITH_QT=OFF \
       -DTAVEL_WERROR=ON -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
       -DTAVEL_GTEST_SOURCE=/usr/src/googletest >/dev/null
     ninja -C build-arm64
-    # Compiled and linked only: the programs are ARM64 programs.
     readelf -h build-arm64/tests/ace/tavel_ace_tests | grep -E 'Machine:.*AArch64'
+    # The tests under the emulator: the engine's portable vector path must give
+    # the same bits as the plain one there too.
+    ctest --test-dir build-arm64 --output-on-failure -j2
     ;;
   *)
     echo "usage: $0 run|test|sanitize|release|tsan|arm64" >&2

@@ -3,7 +3,8 @@
 #   cmake -S . -B build-arm64 -G Ninja -DTAVEL_WITH_QT=OFF \
 #     -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
 #     -DTAVEL_GTEST_SOURCE=/usr/src/googletest
-# The programs it builds run on ARM64 only (or under qemu-aarch64).
+# The programs it builds run on ARM64; with qemu-aarch64 (Debian's qemu-user)
+# ctest runs them here too.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 
@@ -17,3 +18,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+find_program(TAVEL_QEMU_AARCH64 qemu-aarch64)
+if(TAVEL_QEMU_AARCH64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TAVEL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu)
+endif()
