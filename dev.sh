@@ -4,16 +4,29 @@
 #                   run the bundled example through tavel-batch)
 #   ./dev.sh test   set up, build and run every test (the window test under Xvfb too)
 #   ./dev.sh sanitize  build the non-GUI tests with ASan+UBSan and run them
+# and the other builds CI makes:
+#   ./dev.sh release   Release build (-O3): every test, then the Debian package
+#                      made, unpacked and its programs run (tests/package)
+#   ./dev.sh tsan      the engine's tests under ThreadSanitizer
+#   ./dev.sh arm64     cross-compile the non-GUI libraries and tests for ARM64,
+#                      and run their tests under qemu-aarch64
+# The developers' builds (test, sanitize and CI's) turn warnings into errors;
+# `run` and a user's own cmake build do not.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(qt6-base-dev qt6-svg-dev cmake g++ ninja-build libgtest-dev libbenchmark-dev
-          nlohmann-json3-dev
+          nlohmann-json3-dev locales
           fonts-liberation fonts-dejavu-core xvfb xauth)
 
 setup() {
+  need "${PACKAGES[@]}"
+}
+
+# Installs those of the Debian packages named that are missing.
+need() {
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
   done
   if ((${#missing[@]})); then
@@ -52,7 +65,7 @@ case "${1:-}" in
     ;;
   test)
     setup
-    build
+    build -DTAVEL_WERROR=ON
     QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j2
     # The same program in a real window under a virtual X server.
     bash tests/smoke/run_smoke.sh build
@@ -60,13 +73,41 @@ case "${1:-}" in
   sanitize)
     setup
     cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVEL_SANITIZE=ON \
-      -DTAVEL_WITH_QT=OFF >/dev/null
+      -DTAVEL_WITH_QT=OFF -DTAVEL_WERROR=ON >/dev/null
     ninja -C build-sanitize
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       ctest --test-dir build-sanitize --output-on-failure -j2
     ;;
+  release)
+    setup
+    need dpkg-dev
+    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVEL_WERROR=ON >/dev/null
+    ninja -C build-release
+    QT_QPA_PLATFORM=offscreen ctest --test-dir build-release --output-on-failure -j2
+    bash tests/package/run_package_test.sh build-release
+    ;;
+  tsan)
+    setup
+    cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVEL_TSAN=ON \
+      -DTAVEL_WITH_QT=OFF -DTAVEL_WERROR=ON >/dev/null
+    ninja -C build-tsan tavel_ace_tests
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+      ctest --test-dir build-tsan --output-on-failure -j2 -L tavel_ace_tests
+    ;;
+  arm64)
+    setup
+    need g++-aarch64-linux-gnu qemu-user
+    cmake -S . -B build-arm64 -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVEL_WITH_QT=OFF \
+      -DTAVEL_WERROR=ON -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
+      -DTAVEL_GTEST_SOURCE=/usr/src/googletest >/dev/null
+    ninja -C build-arm64
+    readelf -h build-arm64/tests/ace/tavel_ace_tests | grep -E 'Machine:.*AArch64'
+    # The tests under the emulator: the engine's portable vector path must give
+    # the same bits as the plain one there too.
+    ctest --test-dir build-arm64 --output-on-failure -j2
+    ;;
   *)
-    echo "usage: $0 run|test|sanitize" >&2
+    echo "usage: $0 run|test|sanitize|release|tsan|arm64" >&2
     exit 2
     ;;
 esac

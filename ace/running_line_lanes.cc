@@ -176,15 +176,21 @@ TAVEL_INLINE void ReadPoints(const Kernel& k, const Lanes& g, int pos, typename 
 }
 
 // Positions where some lane changes how it reads: each lane's cut points,
-// within [lo, hi + 1], sorted.
+// within [lo, hi + 1], sorted. The list is kept sorted as it grows: for at
+// most 2 * kMaxLanes + 2 entries an insertion does all a sort would (and
+// std::sort's unrolled final pass, sized for 16 entries, makes GCC at -O3
+// warn about reading past this short array).
 TAVEL_INLINE int Cuts(int lo, int hi, const int* lane_cuts, int ncuts, int* out) {
   int m = 0;
   out[m++] = lo;
   for (int c = 0; c < ncuts; ++c) {
-    if (lane_cuts[c] > lo && lane_cuts[c] <= hi) out[m++] = lane_cuts[c];
+    const int cut = lane_cuts[c];
+    if (cut <= lo || cut > hi) continue;
+    int i = m++;
+    for (; out[i - 1] > cut; --i) out[i] = out[i - 1];  // stops at out[0] = lo < cut
+    out[i] = cut;
   }
   out[m++] = hi + 1;
-  std::sort(out, out + m);
   return m;
 }
 
@@ -304,23 +310,27 @@ TAVEL_INLINE void StepsBody(const Kernel& k, int from, int to) {
   win.save(k.state);
 }
 
-// Each kernel is compiled twice: for any x86-64 processor, and with AVX2,
-// whose wider vectors divide four lanes at once; the choice is made at run
-// time. (A resolver run by the loader would be simpler, but it runs before
-// instrumented builds have set themselves up.)
+// Each kernel is compiled for the processor family at hand; on x86-64 also
+// with AVX2, whose wider vectors divide four lanes at once, the choice being
+// made at run time. (A resolver run by the loader would be simpler, but it
+// runs before instrumented builds have set themselves up.) Elsewhere the
+// compiler maps the four lanes onto the vectors it has (two NEON registers on
+// ARM64) or onto plain doubles; every path does the same operations per
+// lane, so the results agree to the last bit.
 template <int L, bool kPeriodic>
 void FirstWindowsBase(const Kernel& k) {
-  FirstWindowsBody<L, kPeriodic>(k);
-}
-
-template <int L, bool kPeriodic>
-__attribute__((target("avx2"))) void FirstWindowsAvx2(const Kernel& k) {
   FirstWindowsBody<L, kPeriodic>(k);
 }
 
 template <int L, bool kPeriodic, bool kResiduals>
 void StepsBase(const Kernel& k, int from, int to) {
   StepsBody<L, kPeriodic, kResiduals>(k, from, to);
+}
+
+#if defined(__x86_64__)
+template <int L, bool kPeriodic>
+__attribute__((target("avx2"))) void FirstWindowsAvx2(const Kernel& k) {
+  FirstWindowsBody<L, kPeriodic>(k);
 }
 
 template <int L, bool kPeriodic, bool kResiduals>
@@ -332,23 +342,28 @@ bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
   return has;
 }
+#endif
 
 template <int L, bool kPeriodic>
 void FirstWindows(const Kernel& k) {
+#if defined(__x86_64__)
   if (HasAvx2()) {
     FirstWindowsAvx2<L, kPeriodic>(k);
-  } else {
-    FirstWindowsBase<L, kPeriodic>(k);
+    return;
   }
+#endif
+  FirstWindowsBase<L, kPeriodic>(k);
 }
 
 template <int L, bool kPeriodic, bool kResiduals>
 void Steps(const Kernel& k, int from, int to) {
+#if defined(__x86_64__)
   if (HasAvx2()) {
     StepsAvx2<L, kPeriodic, kResiduals>(k, from, to);
-  } else {
-    StepsBase<L, kPeriodic, kResiduals>(k, from, to);
+    return;
   }
+#endif
+  StepsBase<L, kPeriodic, kResiduals>(k, from, to);
 }
 
 }  // namespace

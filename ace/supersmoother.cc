@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "ace/helper_thread.h"
 #include "ace/running_line.h"
@@ -229,6 +230,18 @@ bool has_ties(int n, const double* x) {
 // Points produced between two looks at the other thread's progress.
 constexpr int kChunk = 4096;
 
+// Tells the processor that this thread is spinning, so that a sibling
+// hardware thread gets the core's resources meanwhile.
+inline void spin_pause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield" ::: "memory");
+#else
+  std::this_thread::yield();
+#endif
+}
+
 // Waits until the other thread's progress reaches value: a short spin, as it
 // is usually about to get there, then a proper sleep, so that a busy machine
 // can give the core to the thread being waited for.
@@ -237,7 +250,7 @@ void wait_for(const std::atomic<int>& progress, int value) {
     const int now = progress.load(std::memory_order_acquire);
     if (now >= value) return;
     if (spins < 2000) {
-      __builtin_ia32_pause();
+      spin_pause();
     } else {
       progress.wait(now, std::memory_order_acquire);
     }
