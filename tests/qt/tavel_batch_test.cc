@@ -144,7 +144,8 @@ TEST(TavelBatch, AnalysesThatCannotRunExitOneWithAMessage) {
 
   r = runBatch("--outdir " + dir.string() + " " + (dir / "few.dat").string());
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("Too few observations for the smoothers: 3 rows"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Too few observations for the smoothers: 3 rows"), std::string::npos)
+      << r.out;
   EXPECT_FALSE(fs::exists(dir / "Taveltr.xls"));
 
   r = runBatch("--outdir " + dir.string() + " " + (dir / "none.dat").string());
