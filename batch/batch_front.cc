@@ -144,6 +144,16 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       v = args[++i];
       return true;
     };
+    // An option taking a whole number of at least `least`, given once.
+    auto whole = [&](std::optional<int>& target, int least,
+                     const std::string& what) -> std::optional<int> {
+      if (!value()) return r.usage(a + " needs " + what);
+      const auto n = wholeNumber(v);
+      if (!n || *n < least) return r.usage(a + " needs " + what + ", not " + inQuotes(v));
+      if (target) return r.usage(a + " given twice");
+      target = n;
+      return std::nullopt;
+    };
     if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
       if (haveFile) return r.usage("more than one data file given");
       o.dataFile = a;
@@ -171,12 +181,7 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       if (!code) return r.usage("--flag: unknown flag code " + inQuotes(v.substr(eq + 1)));
       o.flags.emplace_back(v.substr(0, eq), *code);
     } else if (a == "--numterm") {
-      if (!value()) return r.usage("--numterm needs a whole number of at least 1");
-      const auto n = wholeNumber(v);
-      if (!n || *n < 1)
-        return r.usage("--numterm needs a whole number of at least 1, not " + inQuotes(v));
-      if (o.numTerm) return r.usage("--numterm given twice");
-      o.numTerm = n;
+      if (auto status = whole(o.numTerm, 1, "a whole number of at least 1")) return status;
     } else if (a == "--delrsq") {
       if (!value()) return r.usage("--delrsq needs a finite number");
       const auto x = finiteNumber(v);
@@ -192,12 +197,7 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       if (o.outDir) return r.usage("--outdir given twice");
       o.outDir = v;
     } else if (a == "--cv") {
-      if (!value()) return r.usage("--cv needs a whole number of folds from 2 up");
-      const auto k = wholeNumber(v);
-      if (!k || *k < 2)
-        return r.usage("--cv needs a whole number of folds from 2 up, not " + inQuotes(v));
-      if (o.cvFolds) return r.usage("--cv given twice");
-      o.cvFolds = k;
+      if (auto status = whole(o.cvFolds, 2, "a whole number of folds from 2 up")) return status;
     } else if (a == "--save-model") {
       if (!value() || v.empty()) return r.usage("--save-model needs a file name");
       o.saveModel = v;

@@ -599,32 +599,23 @@ bool QtRuntime::applyGeometry(int unit, const Geometry& geometry, GeometryReques
 
 bool QtRuntime::openFileDialog(std::string_view title, const std::vector<FileFilter>& filters,
                                std::string& name) {
+  return fileDialog(title, filters, name, true);
+}
+
+bool QtRuntime::saveFileDialog(std::string_view title, const std::vector<FileFilter>& filters,
+                               std::string& name) {
+  return fileDialog(title, filters, name, false);
+}
+
+bool QtRuntime::fileDialog(std::string_view title, const std::vector<FileFilter>& filters,
+                           std::string& name, bool existing) {
   return onGui([&] {
     flushOutput();
     QFileDialog dialog(frame_.get(), toQt(title), QDir::currentPath());
     // Qt's own dialog: the same on every desktop, and it works under Xvfb.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    QStringList names;
-    for (const FileFilter& f : filters) names << nameFilter(f);
-    if (!names.isEmpty()) dialog.setNameFilters(names);
-    const QString initial = toQt(name).trimmed();
-    if (!initial.isEmpty()) dialog.selectFile(initial);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-    name = dialog.selectedFiles().first().toStdString();
-    return true;
-  });
-}
-
-bool QtRuntime::saveFileDialog(std::string_view title, const std::vector<FileFilter>& filters,
-                               std::string& name) {
-  return onGui([&] {
-    flushOutput();
-    QFileDialog dialog(frame_.get(), toQt(title), QDir::currentPath());
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(existing ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode(existing ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     QStringList names;
     for (const FileFilter& f : filters) names << nameFilter(f);
     if (!names.isEmpty()) dialog.setNameFilters(names);

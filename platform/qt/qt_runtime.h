@@ -142,6 +142,9 @@ class QtRuntime : public Runtime {
   void trigger(const MenuCallback& callback, BuiltinAction action, bool checked);
   void addWindowActions();
   void listWindows();
+  // The open-file dialog (existing: a file that exists) or the save dialog.
+  bool fileDialog(std::string_view title, const std::vector<FileFilter>& filters, std::string& name,
+                  bool existing);
   bool openGraphicsWindow(int unit, std::string_view title);
   GraphicsView* viewOf(int unit) const;
   QWidget* geometryWidget(int unit) const;
