@@ -43,6 +43,7 @@ constexpr std::string_view kUsage =
     "  --delrsq X          DelRsq, a finite number (default: the value the scan sets)\n"
     "  --equilibration     run the equilibration stage (every variable must be monotone)\n"
     "  --captures          save every plot as pic_?.bmp\n"
+    "  --csv               read DATAFILE as CSV whatever its name (as a file ending in .csv is)\n"
     "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the current "
     "folder)\n"
     "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
@@ -67,6 +68,7 @@ struct Options {
   std::optional<double> delRsq;
   bool equilibration = false;
   bool captures = false;
+  bool csv = false;
   std::optional<std::string> outDir;
   std::optional<int> cvFolds;
   std::optional<std::string> saveModel;
@@ -187,6 +189,8 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       o.equilibration = true;
     } else if (a == "--captures") {
       o.captures = true;
+    } else if (a == "--csv") {
+      o.csv = true;
     } else if (a == "--outdir") {
       if (!value() || v.empty()) return r.usage("--outdir needs a folder");
       if (o.outDir) return r.usage("--outdir given twice");
@@ -214,7 +218,7 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
   if (o.model || o.predict) {
     if (!o.model || !o.predict) return r.usage("--model and --predict go together");
     if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || !o.flags.empty() ||
-        o.numTerm || o.delRsq || o.equilibration || o.captures)
+        o.numTerm || o.delRsq || o.equilibration || o.captures || o.csv)
       return r.usage("--model/--predict take no DATAFILE and no fitting options");
     return std::nullopt;
   }
@@ -549,6 +553,7 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
                          inQuotes(outDir.string()));
 
   // Input Dat File, with the Prepare dialog that follows a scan with rows.
+  state.readAsCsv = o.csv;
   Request request;
   std::string selectionProblem;
   runtime.queueFileChoice(dataPath);
