@@ -107,18 +107,18 @@ std::vector<std::string> namesAlike(const std::vector<std::string>& names) {
   return alike;
 }
 
-bool isCsvName(std::string_view name) {
+void finishScan(platform::Runtime& runtime, AppState& state);
+void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen);
+
+}  // namespace
+
+bool isCsvFileName(std::string_view name) {
   constexpr std::string_view kCsv = ".csv";
   if (name.size() < kCsv.size()) return false;
   const std::string_view end = name.substr(name.size() - kCsv.size());
   return std::equal(end.begin(), end.end(), kCsv.begin(),
                     [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; });
 }
-
-void finishScan(platform::Runtime& runtime, AppState& state);
-void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen);
-
-}  // namespace
 
 std::string cutToWidth(std::string_view text, std::size_t width, bool* cutInsideCharacter) {
   if (cutInsideCharacter != nullptr) *cutInsideCharacter = false;
@@ -197,7 +197,7 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
     return;
   }
 
-  if (state.readAsCsv || isCsvName(name)) {
+  if (state.readAsCsv || isCsvFileName(name)) {
     scanCsv(runtime, state, name, wasOpen);
     return;
   }

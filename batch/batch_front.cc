@@ -43,7 +43,7 @@ constexpr std::string_view kUsage =
     "  --delrsq X          DelRsq, a finite number (default: the value the scan sets)\n"
     "  --equilibration     run the equilibration stage (every variable must be monotone)\n"
     "  --captures          save every plot as pic_?.bmp\n"
-    "  --csv               read DATAFILE as CSV whatever its name (as a file ending in .csv is)\n"
+    "  --csv               read the data file as CSV whatever its name (a .csv file always is)\n"
     "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the current "
     "folder)\n"
     "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
@@ -218,7 +218,7 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
   if (o.model || o.predict) {
     if (!o.model || !o.predict) return r.usage("--model and --predict go together");
     if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || !o.flags.empty() ||
-        o.numTerm || o.delRsq || o.equilibration || o.captures || o.csv)
+        o.numTerm || o.delRsq || o.equilibration || o.captures)
       return r.usage("--model/--predict take no DATAFILE and no fitting options");
     return std::nullopt;
   }
@@ -513,6 +513,7 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
   const Reporter report(io);
   Options o;
   if (auto status = parse(args, o, report)) return *status;
+  state.readAsCsv = o.csv;
   if (o.model) return predictWithModel(o, io, state, report);
 
   // The data file, and where the results go, before anything is written.
@@ -553,7 +554,6 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
                          inQuotes(outDir.string()));
 
   // Input Dat File, with the Prepare dialog that follows a scan with rows.
-  state.readAsCsv = o.csv;
   Request request;
   std::string selectionProblem;
   runtime.queueFileChoice(dataPath);

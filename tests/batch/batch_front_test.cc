@@ -276,7 +276,8 @@ TEST_F(BatchFront, CsvExportsRunAsTheDatFileDoes) {
   const std::string semicolon = file("t2.CSV", lines("T_K;\"a,\"\"b\"\"\";y", ';', true, "\n"));
   const std::string named = file("t.txt", lines("T_K,\"a,\"\"b\"\"\",y", ',', false, "\n"));
 
-  Outcome r = run({"--dep", "y", dat});
+  const std::string model = (dir_ / "m.json").string();
+  Outcome r = run({"--dep", "y", "--save-model", model, dat});
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(r.state.data.nRows, 14);
   std::string expected;
@@ -297,6 +298,20 @@ TEST_F(BatchFront, CsvExportsRunAsTheDatFileDoes) {
     std::ifstream in(out("Taveltr.xls"), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected) << args.back();
   }
+
+  // New rows to predict come as CSV too.
+  const auto predicted = [&](std::vector<std::string> args) {
+    fs::remove(out("Tavelpr.xls"));
+    args.insert(args.begin(), {"--model", model, "--predict"});
+    const Outcome p = run(args);
+    EXPECT_EQ(p.status, 0) << p.err;
+    std::ifstream in(out("Tavelpr.xls"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string fromDat = predicted({dat});
+  EXPECT_NE(fromDat.find("\n"), std::string::npos);
+  EXPECT_EQ(predicted({semicolon}), fromDat);
+  EXPECT_EQ(predicted({named, "--csv"}), fromDat);
 }
 
 // A Run that fails without saying so, or says so, is never a success.
