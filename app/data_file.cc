@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "app/csv_reader.h"
 #include "app/field_format.h"
 #include "app/free_form_reader.h"
 #include "app/prepare_dialog.h"
@@ -62,6 +63,7 @@ void clearTable(DataTable& data) {
   data.lnSource.clear();
   data.allPositive.assign(kMaxNames, true);
   data.rowCarryIn.clear();
+  data.csvSeparator = 0;
 }
 
 void resetRunOptions(RunOptions& options) {
@@ -105,7 +107,18 @@ std::vector<std::string> namesAlike(const std::vector<std::string>& names) {
   return alike;
 }
 
+void finishScan(platform::Runtime& runtime, AppState& state);
+void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen);
+
 }  // namespace
+
+bool isCsvFileName(std::string_view name) {
+  constexpr std::string_view kCsv = ".csv";
+  if (name.size() < kCsv.size()) return false;
+  const std::string_view end = name.substr(name.size() - kCsv.size());
+  return std::equal(end.begin(), end.end(), kCsv.begin(),
+                    [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; });
+}
 
 std::string cutToWidth(std::string_view text, std::size_t width, bool* cutInsideCharacter) {
   if (cutInsideCharacter != nullptr) *cutInsideCharacter = false;
@@ -181,6 +194,11 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   if (!runtime.openFileForReading(kDataUnit, name)) {
     refuse(runtime, state, " error: cannot read " + name);
     reopenPrevious(runtime, data, wasOpen);
+    return;
+  }
+
+  if (state.readAsCsv || isCsvFileName(name)) {
+    scanCsv(runtime, state, name, wasOpen);
     return;
   }
 
@@ -266,6 +284,16 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
                   "(zero in the first row; the first at line " +
                   std::to_string(reader.firstKeepingLine()) + ")");
 
+  data.csvSeparator = 0;
+  finishScan(runtime, state);
+}
+
+namespace {
+
+// The scan's end for both kinds of file: the log variables, the rewind for
+// the Run, the options' defaults and the Prepare dialog.
+void finishScan(platform::Runtime& runtime, AppState& state) {
+  DataTable& data = state.data;
   data.numCol = data.numCol1;
   data.lnSource.assign(static_cast<std::size_t>(data.numCol1), 0);
   for (int j = 1; j <= data.numCol1; ++j) {
@@ -285,9 +313,85 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   if (data.nRows != 0) prepareDialog(runtime, state);
 }
 
+void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen) {
+  DataTable& data = state.data;
+  const char separator = detectCsvSeparator(runtime, kDataUnit);
+  CsvReader reader(runtime, kDataUnit, separator);
+  std::vector<std::string> cells;
+  // A few bytes beyond a name's width tell whether the cut splits a character.
+  const bool haveHeader = reader.readHeader(cells, kNameLength + 4);
+  if (reader.inputFailed()) {
+    refuse(runtime, state, " error: cannot read " + name);
+    reopenPrevious(runtime, data, wasOpen);
+    return;
+  }
+  data.dataFileName = name;
+  if (!haveHeader) {
+    traceBoth(runtime, listLine({"empty file"}));
+    clearTable(data);
+    return;
+  }
+  traceBoth(runtime,
+            separator == ';'
+                ? std::string(" read as CSV: cells separated by semicolons, decimal commas")
+                : std::string(" read as CSV: cells separated by commas"));
+  std::vector<std::string> names;
+  std::vector<std::string> cutInside;
+  for (std::size_t c = 0; c < cells.size() && names.size() < static_cast<std::size_t>(kMaxNames);
+       ++c) {
+    // A column without a name still holds its place among the cells.
+    const std::string text = cells[c].empty() ? "(column " + std::to_string(c + 1) + ")" : cells[c];
+    bool splitCharacter = false;
+    names.push_back(cutToWidth(text, kNameLength, &splitCharacter));
+    if (splitCharacter) cutInside.push_back(names.back());
+  }
+  const int beyondMax = static_cast<int>(cells.size()) - static_cast<int>(names.size());
+  if (beyondMax > 0)
+    traceBoth(runtime, " " + plural(beyondMax, "name", "names") + " beyond the " +
+                           std::to_string(kMaxNames) + "th dropped: only " +
+                           std::to_string(kMaxNames) + " columns are read");
+  if (!cutInside.empty())
+    traceBoth(runtime,
+              " " + plural(static_cast<int>(cutInside.size()), "name", "names") + " longer than " +
+                  std::to_string(kNameLength) +
+                  " bytes cut before a character that did not fit: " + nameList(cutInside));
+  if (names.empty()) {
+    clearTable(data);
+    refuse(runtime, state, " no column names in the first line of " + name);
+    return;
+  }
+
+  data.colName = std::move(names);
+  data.numCol1 = static_cast<int>(data.colName.size());
+  data.allPositive.assign(kMaxNames, true);
+  data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
+  data.csvSeparator = separator;
+  data.nRows = 0;
+  std::vector<float> row(static_cast<std::size_t>(data.numCol1), 0.0f);
+  while (reader.nextRow(std::span<float>(row))) {
+    for (int j = 0; j < data.numCol1; ++j)
+      data.allPositive[j] = data.allPositive[j] && row[static_cast<std::size_t>(j)] > 0.0f;
+    ++data.nRows;
+  }
+  if (reader.inputFailed()) refuse(runtime, state, " error: cannot read " + name);
+  if (reader.incompleteRows() > 0)
+    traceBoth(
+        runtime,
+        " " + plural(reader.incompleteRows(), "incomplete row", "incomplete rows") +
+            " skipped for a missing value (a cell empty, NA, NaN, N/A or .; the first at line " +
+            std::to_string(reader.firstIncompleteLine()) + ")");
+  if (reader.unreadableRows() > 0)
+    traceBoth(runtime, " " + plural(reader.unreadableRows(), "unreadable row", "unreadable rows") +
+                           " skipped: a cell that is not a number (the first at line " +
+                           std::to_string(reader.firstUnreadableLine()) + ")");
+  finishScan(runtime, state);
+}
+
+}  // namespace
+
 void inputDataFile(platform::Runtime& runtime, AppState& state) {
-  const std::vector<platform::FileFilter> filters = {{"Data files(*.DAT)", "*.dat"},
-                                                     {"All files(*.*)", "*.*"}};
+  const std::vector<platform::FileFilter> filters = {
+      {"Data files(*.DAT)", "*.dat"}, {"All files(*.*)", "*.*"}, {"CSV files(*.CSV)", "*.csv"}};
   std::string name = state.data.dataFileName;
   if (!runtime.openFileDialog(kDataFileDialogTitle, filters, name) || name.empty()) return;
   readDataFile(runtime, state, name);

@@ -42,10 +42,15 @@ struct HeaderNames {
 HeaderNames splitHeader(std::string_view headerLine);
 std::vector<std::string> headerToNames(std::string_view headerLine);
 
+// True for a name ending in ".csv" in any case: such a file is read as CSV.
+bool isCsvFileName(std::string_view name);
+
 // The scan of a chosen file: trace "open " + name, open it read-only on the
 // data unit (created empty when missing), read the header and count the
 // rows, add the log variables, rewind, reset RunOptions to its defaults and,
-// when rows were found, run the Prepare dialog. Every scan starts its row
+// when rows were found, run the Prepare dialog. A CSV file (by its name, or
+// any file when state.readAsCsv is set) is read by the rules of
+// app/csv_reader.h, and the table remembers its separator for the Run. Every scan starts its row
 // buffer from zeros. What the reading rules did to the file (rows skipped or
 // completed from the row before, names dropped, cut or alike) is said once,
 // on the screen and in the log, when it happened.

@@ -375,4 +375,7 @@ bool FreeFormReader::nextRow(std::span<double> values) { return nextRowImpl(valu
 bool readFreeFormNumber(std::string_view text, int& value) { return readOne(text, value); }
 bool readFreeFormNumber(std::string_view text, double& value) { return readOne(text, value); }
 
+bool readRealValue(std::string_view token, float& value) { return toReal(token, value); }
+bool readRealValue(std::string_view token, double& value) { return toReal(token, value); }
+
 }  // namespace tavel::app

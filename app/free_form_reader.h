@@ -114,4 +114,9 @@ class FreeFormReader {
 bool readFreeFormNumber(std::string_view text, int& value);
 bool readFreeFormNumber(std::string_view text, double& value);
 
+// One value of a row by the rules above (no blanks around it, no repeat):
+// the CSV reader uses it so both kinds of data file read numbers alike.
+bool readRealValue(std::string_view token, float& value);
+bool readRealValue(std::string_view token, double& value);
+
 }  // namespace tavel::app

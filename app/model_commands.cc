@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "app/csv_reader.h"
 #include "app/data_file.h"
 #include "app/field_format.h"
 #include "app/free_form_reader.h"
@@ -92,10 +94,19 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
     refuse(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
     return false;
   }
-  std::string header;
+  // New rows come in the kind of file the fitted ones came in, CSV included.
+  const bool csv = state.readAsCsv || isCsvFileName(path);
+  std::optional<CsvReader> csvReader;
   std::vector<std::string> names;
-  if (runtime.readLine(kPredictDataUnit, header) == platform::ReadResult::Success)
-    names = headerToNames(header);
+  if (csv) {
+    csvReader.emplace(runtime, kPredictDataUnit, detectCsvSeparator(runtime, kPredictDataUnit));
+    if (csvReader->readHeader(names, kNameLength + 4))
+      for (std::size_t c = 0; c < names.size(); ++c) names[c] = cutToWidth(names[c], kNameLength);
+  } else {
+    std::string header;
+    if (runtime.readLine(kPredictDataUnit, header) == platform::ReadResult::Success)
+      names = headerToNames(header);
+  }
   const int p = static_cast<int>(model.predictors.size());
   std::vector<int> column(static_cast<std::size_t>(p), -1);
   for (int j = 0; j < p; ++j) {
@@ -114,14 +125,21 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
   // The rows, column by column as the model takes them.
   std::vector<std::vector<double>> columns(static_cast<std::size_t>(p));
   std::vector<double> row(names.size(), 0.0);
-  FreeFormReader reader(runtime, kPredictDataUnit);
-  while (!row.empty() && reader.nextRow(std::span<double>(row))) {
+  const auto keep = [&] {
     for (int j = 0; j < p; ++j) {
       const double v = row[static_cast<std::size_t>(column[j])];
       columns[j].push_back(model.predictors[static_cast<std::size_t>(j)].isLog ? std::log(v) : v);
     }
+  };
+  bool unreadable = false;
+  if (csvReader) {
+    while (!row.empty() && csvReader->nextRow(std::span<double>(row))) keep();
+    unreadable = csvReader->inputFailed();
+  } else {
+    FreeFormReader reader(runtime, kPredictDataUnit);
+    while (!row.empty() && reader.nextRow(std::span<double>(row))) keep();
+    unreadable = reader.inputFailed();
   }
-  const bool unreadable = reader.inputFailed();
   runtime.close(kPredictDataUnit);
   if (unreadable) {
     refuse(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
@@ -201,7 +219,10 @@ void onPredictNewData(platform::Runtime& runtime, AppState& state) {
   }
   std::string name;
   if (!runtime.openFileDialog(kPredictDialogTitle,
-                              {{"Data files(*.DAT)", "*.dat"}, {"All files(*.*)", "*.*"}}, name) ||
+                              {{"Data files(*.DAT)", "*.dat"},
+                               {"All files(*.*)", "*.*"},
+                               {"CSV files(*.CSV)", "*.csv"}},
+                              name) ||
       name.empty())
     return;
   predictDataFile(runtime, state, *state.model, name);

@@ -45,6 +45,9 @@ struct DataTable {
   // row of an earlier file). A later pass over the same file starts its row
   // buffer from these so it reads exactly the rows the scan read.
   std::vector<double> rowCarryIn;
+  // 0: the file is read in free form; ',' or ';': read as CSV with that
+  // separator (';' with decimal commas), by the scan and the Run alike.
+  char csvSeparator = 0;
 };
 
 struct VarSelection {
@@ -83,6 +86,8 @@ struct AppState {
   // The current model: the last Run that reached its end keeps its own, and
   // File / Open Model replaces it. Empty after a Run that did not finish.
   std::optional<model::Model> model;
+  // Every data file is read as CSV, whatever its name (tavel-batch --csv).
+  bool readAsCsv = false;
 };
 
 }  // namespace tavel::app

@@ -43,6 +43,7 @@ constexpr std::string_view kUsage =
     "  --delrsq X          DelRsq, a finite number (default: the value the scan sets)\n"
     "  --equilibration     run the equilibration stage (every variable must be monotone)\n"
     "  --captures          save every plot as pic_?.bmp\n"
+    "  --csv               read the data file as CSV whatever its name (a .csv file always is)\n"
     "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the current "
     "folder)\n"
     "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
@@ -67,6 +68,7 @@ struct Options {
   std::optional<double> delRsq;
   bool equilibration = false;
   bool captures = false;
+  bool csv = false;
   std::optional<std::string> outDir;
   std::optional<int> cvFolds;
   std::optional<std::string> saveModel;
@@ -192,6 +194,8 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       o.equilibration = true;
     } else if (a == "--captures") {
       o.captures = true;
+    } else if (a == "--csv") {
+      o.csv = true;
     } else if (a == "--outdir") {
       if (!value() || v.empty()) return r.usage("--outdir needs a folder");
       if (o.outDir) return r.usage("--outdir given twice");
@@ -509,6 +513,7 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
   const Reporter report(io);
   Options o;
   if (auto status = parse(args, o, report)) return *status;
+  state.readAsCsv = o.csv;
   if (o.model) return predictWithModel(o, io, state, report);
 
   // The data file, and where the results go, before anything is written.

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Makes examples/reaction_rates.dat: 200 simulated reaction-rate measurements.
+"""Makes examples/reaction_rates.dat and the same numbers as reaction_rates.csv
+(quoted names with their units): 200 simulated reaction-rate measurements.
 
 RATE = A * exp(-E / (R * T)) * P**0.5 * k(CATALYST) * exp(noise), with
 A = 2.0e6 mol/(L s), E = 50 kJ/mol, R = 8.314 J/(mol K), temperatures of
@@ -24,3 +25,8 @@ for _ in range(200):
 
 with open(__file__.replace("make_reaction_rates.py", "reaction_rates.dat"), "w") as f:
     f.write("\n".join(lines) + "\n")
+
+csv = ['"T [K]","P [bar]","CATALYST","RATE [mol/(L s)]"']
+csv += [line.replace("\t", ",") for line in lines[1:]]
+with open(__file__.replace("make_reaction_rates.py", "reaction_rates.csv"), "w") as f:
+    f.write("\r\n".join(csv) + "\r\n")

@@ -1,4 +1,5 @@
-// The data file scan and the Run's re-read on the same bytes. The scan reads
+// The data file scan and the Run's re-read on the same bytes, read in free
+// form (as in.dat) and as CSV (as in.csv) in turn. The scan reads
 // single-precision rows, the re-read double-precision rows with the same
 // rules; both must accept the same rows, and every value of the re-read,
 // rounded to single precision, must be the value the scan saw. No value may
@@ -24,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/csv_reader.h"
 #include "app/data_file.h"
 #include "app/free_form_reader.h"
 #include "app/records.h"
@@ -77,19 +79,24 @@ std::vector<std::vector<T>> readRows(tavel::platform::Runtime& runtime,
                                      const tavel::app::DataTable& table) {
   std::vector<std::vector<T>> rows;
   FUZZ_CHECK(runtime.rewind(kDataUnit), "the data file is not open after the scan");
+  std::vector<T> row(static_cast<std::size_t>(table.numCol1));
+  if (table.csvSeparator != 0) {
+    tavel::app::CsvReader reader(runtime, kDataUnit, table.csvSeparator);
+    std::vector<std::string> names;
+    if (!reader.readHeader(names, 0)) return rows;
+    while (reader.nextRow(std::span<T>(row))) rows.push_back(row);
+    return rows;
+  }
   tavel::app::FreeFormReader reader(runtime, kDataUnit);
   if (reader.discardRecord() != ReadResult::Success) return rows;
-  std::vector<T> row(static_cast<std::size_t>(table.numCol1));
   for (std::size_t j = 0; j < row.size() && j < table.rowCarryIn.size(); ++j)
     row[j] = static_cast<T>(table.rowCarryIn[j]);
   while (reader.nextRow(std::span<T>(row))) rows.push_back(row);
   return rows;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string name = "in.dat";
+void checkScan(const std::uint8_t* data, std::size_t size, bool csv) {
+  const std::string name = csv ? "in.csv" : "in.dat";
   writeFile(workDir() + "/" + name, data, size);
 
   tavel::platform::headless::HeadlessRuntime runtime(workDir());
@@ -128,24 +135,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(t.numCol1 == 0 && t.nRows == 0 && !runtime.screen().empty() &&
                    runtime.screen().back() == " empty file",
                "an empty file is not reported as empty");
-    return 0;
+    return;
   }
 
   // A first line without names is refused: no rows, nothing to offer.
   if (t.numCol1 == 0) {
     FUZZ_CHECK(t.nRows == 0 && t.numCol == 0 && !state.problems.empty(),
                "a first line without names is not refused");
-    return 0;
+    return;
   }
 
-  // The names are those of the header line as the unit gives it.
-  std::string header;
-  FUZZ_CHECK(runtime.rewind(kDataUnit), "the data file is not open after the scan");
-  FUZZ_CHECK(runtime.readLine(kDataUnit, header) == ReadResult::Success, "no header line");
-  const std::vector<std::string> names = tavel::app::headerToNames(header);
-  FUZZ_CHECK(names.size() == static_cast<std::size_t>(t.numCol1) &&
-                 std::equal(names.begin(), names.end(), t.colName.begin()),
-             "the names differ from the header's");
+  if (csv) {
+    FUZZ_CHECK(t.csvSeparator == ',' || t.csvSeparator == ';', "CSV separator %d", t.csvSeparator);
+  } else {
+    // The names are those of the header line as the unit gives it.
+    FUZZ_CHECK(t.csvSeparator == 0, "a .dat file read as CSV");
+    std::string header;
+    FUZZ_CHECK(runtime.rewind(kDataUnit), "the data file is not open after the scan");
+    FUZZ_CHECK(runtime.readLine(kDataUnit, header) == ReadResult::Success, "no header line");
+    const std::vector<std::string> names = tavel::app::headerToNames(header);
+    FUZZ_CHECK(names.size() == static_cast<std::size_t>(t.numCol1) &&
+                   std::equal(names.begin(), names.end(), t.colName.begin()),
+               "the names differ from the header's");
+  }
 
   // The scan's rows, read again in single precision, give its count and
   // its positivity; the re-read in double precision gives the same rows.
@@ -169,5 +181,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (int j = 0; j < t.numCol1; ++j)
     FUZZ_CHECK(positive[j] == t.allPositive[j], "column %d positivity", j + 1);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  checkScan(data, size, false);
+  checkScan(data, size, true);
   return 0;
 }

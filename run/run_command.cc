@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ace/ace.h"
+#include "app/csv_reader.h"
 #include "app/free_form_reader.h"
 #include "run/column_scale.h"
 #include "run/inverse_stats.h"
@@ -100,20 +101,26 @@ int rereadData(platform::Runtime& runtime, const app::AppState& state, WorkArray
   for (int j = 0; j < data.numCol1 && j < static_cast<int>(data.rowCarryIn.size()); ++j)
     a.rowBuf[j] = data.rowCarryIn[j];
 
-  runtime.rewind(app::kDataUnit);
-  app::FreeFormReader reader(runtime, app::kDataUnit);
   int count = 0;
-  if (reader.discardRecord() == platform::ReadResult::Success) {
-    while (reader.nextRow(std::span<double>(a.rowBuf))) {
-      if (count < n) {
-        a.y[count] = variableValue(data, a.rowBuf, sel.dep);
-        for (int j = 0; j < p; ++j)
-          a.x[static_cast<std::size_t>(j) * n + count] =
-              variableValue(data, a.rowBuf, sel.indep[j]);
-      }
-      ++count;
+  const auto keep = [&] {
+    if (count < n) {
+      a.y[count] = variableValue(data, a.rowBuf, sel.dep);
+      for (int j = 0; j < p; ++j)
+        a.x[static_cast<std::size_t>(j) * n + count] = variableValue(data, a.rowBuf, sel.indep[j]);
     }
+    ++count;
+  };
+  runtime.rewind(app::kDataUnit);
+  if (data.csvSeparator != 0) {
+    app::CsvReader reader(runtime, app::kDataUnit, data.csvSeparator);
+    std::vector<std::string> names;
+    if (reader.readHeader(names, 0))
+      while (reader.nextRow(std::span<double>(a.rowBuf))) keep();
+    return count;
   }
+  app::FreeFormReader reader(runtime, app::kDataUnit);
+  if (reader.discardRecord() == platform::ReadResult::Success)
+    while (reader.nextRow(std::span<double>(a.rowBuf))) keep();
   return count;
 }
 

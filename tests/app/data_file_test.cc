@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -270,6 +271,58 @@ TEST_F(DataFileTest, WhatTheReadingRulesDidIsSaidOnce) {
   writeFile("plain.dat", "P Q\n1 2\n3 4\n");
   scan("plain.dat");
   EXPECT_EQ(runtime_->screen()[1], " numCol1=           2   numCol=           4");  // Prepare
+}
+
+// A spreadsheet's export: quoted names, either dialect, and rows skipped
+// alone with the line of the first of each kind.
+TEST_F(DataFileTest, CsvNamesDialectsAndSkippedRows) {
+  writeFile("q.CSV",
+            "\xEF\xBB\xBF\"T [K]\", \"a,\"\"b\"\"\" ,C,,\r\n"
+            "1,2,3\r\n"
+            "4,NA,6\r\n"
+            "\r\n"
+            "7,8\r\n"
+            "9,x,1\r\n"
+            "\"1.5\",2,3,,\r\n"
+            "2,3,4,5\r\n"
+            "1,2,\"3\r\n"
+            "n/a,2,3\r\n");
+  scan("q.CSV");
+  EXPECT_EQ(names(), (Names{"T [K]", "a,\"b\"", "C", "_ln_T [K]", "_ln_a,\"b\"", "_ln_C"}));
+  EXPECT_EQ(state_.data.nRows, 2);
+  const Names said = {" read as CSV: cells separated by commas",
+                      " 3 incomplete rows skipped for a missing value (a cell empty, NA, NaN, "
+                      "N/A or .; the first at line 3)",
+                      " 3 unreadable rows skipped: a cell that is not a number (the first at "
+                      "line 6)"};
+  const std::string log = logText();
+  for (const std::string& line : said) {
+    EXPECT_EQ(std::count(runtime_->screen().begin(), runtime_->screen().end(), line), 1) << line;
+    EXPECT_NE(log.find(line + "\n"), std::string::npos) << line;
+  }
+
+  // Semicolons and decimal commas; a quoted name over two lines; a name of
+  // 50 bytes cut before a two-byte character.
+  const std::string e = "\xC3\xA9";
+  writeFile("s.csv", "A;\"B\n;1\";" + std::string(49, 'c') + e +
+                         "\n1,5;-2;3e0\n\" 2,5 \";1;.\n1.5;2,5;1,1\n");
+  scan("s.csv");
+  EXPECT_EQ(names(),
+            (Names{"A", "B ;1", std::string(49, 'c'), "_ln_A", "_ln_" + std::string(46, 'c')}));
+  EXPECT_EQ(state_.data.nRows, 2);
+  EXPECT_EQ(std::count(runtime_->screen().begin(), runtime_->screen().end(),
+                       " 1 incomplete row skipped for a missing value (a cell empty, NA, NaN, N/A "
+                       "or .; the first at line 4)"),
+            1);
+
+  // The same bytes under another name are free form (tavel-batch --csv aside).
+  writeFile("s.txt", "A,B\n1,2\n");
+  scan("s.txt");
+  EXPECT_EQ(names(), (Names{"A,B", "_ln_A,B"}));
+  state_.readAsCsv = true;
+  scan("s.txt");
+  EXPECT_EQ(names(), (Names{"A", "B", "_ln_A", "_ln_B"}));
+  EXPECT_EQ(state_.data.nRows, 1);
 }
 
 TEST_F(DataFileTest, HugeLinesAreReadInBoundedPieces) {

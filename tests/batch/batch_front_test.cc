@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -239,6 +241,77 @@ TEST_F(BatchFront, StandardInputAndFifosAreReadThroughAPrivateCopyThatIsRemoved)
   ::close(io.inputFd);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("standard input is a device"), std::string::npos) << r.err;
+}
+
+// A spreadsheet's export of a table analyses as the table does: the same
+// Taveltr.xls from the .dat file and from CSV in both dialects, with quoted
+// names, CRLF line ends and rows that are skipped.
+TEST_F(BatchFront, CsvExportsRunAsTheDatFileDoes) {
+  std::vector<std::array<std::string, 3>> rows;
+  for (int i = 1; i <= 14; ++i) {
+    const std::string x = std::to_string(i * 3 % 17) + "." + std::to_string(i % 4 * 25);
+    const std::string z = std::to_string((i * 7) % 11 + 1) + ".5";
+    const std::string y = std::to_string(i * i % 23 + i) + "." + std::to_string(i % 10);
+    rows.push_back({x, z, y});
+  }
+  const auto lines = [&](const std::string& head, char sep, bool decimalComma,
+                         const std::string& end) {
+    std::string text = head + end;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      std::string line;
+      for (const std::string& cell : rows[i]) {
+        std::string c = cell;
+        if (decimalComma) std::replace(c.begin(), c.end(), '.', ',');
+        line += (line.empty() ? "" : std::string(1, sep)) + c;
+      }
+      text += line + end;
+      // Rows the CSV rules skip, between the real ones.
+      if (sep != ' ' && i == 3) text += std::string("1") + sep + "NA" + sep + "2" + end;
+      if (sep != ' ' && i == 7) text += std::string("1") + sep + "x" + sep + "2" + end + end;
+    }
+    return text;
+  };
+  const std::string dat = file("t.dat", lines("T_K a,\"b\" y", ' ', false, "\n"));
+  const std::string comma = file("t.csv", lines("\"T_K\",\"a,\"\"b\"\"\",y", ',', false, "\r\n"));
+  const std::string semicolon = file("t2.CSV", lines("T_K;\"a,\"\"b\"\"\";y", ';', true, "\n"));
+  const std::string named = file("t.txt", lines("T_K,\"a,\"\"b\"\"\",y", ',', false, "\n"));
+
+  const std::string model = (dir_ / "m.json").string();
+  Outcome r = run({"--dep", "y", "--save-model", model, dat});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.state.data.nRows, 14);
+  std::string expected;
+  {
+    std::ifstream in(out("Taveltr.xls"), std::ios::binary);
+    expected.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_NE(expected.find("a,\"b\""), std::string::npos);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{comma}, {semicolon}, {"--csv", named}}) {
+    std::vector<std::string> all = {"--dep", "y"};
+    all.insert(all.end(), args.begin(), args.end());
+    fs::remove(out("Taveltr.xls"));
+    r = run(all);
+    ASSERT_EQ(r.status, 0) << args.back() << ": " << r.err;
+    EXPECT_NE(r.out.find(" 1 incomplete row skipped"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" 1 unreadable row skipped"), std::string::npos) << r.out;
+    std::ifstream in(out("Taveltr.xls"), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected) << args.back();
+  }
+
+  // New rows to predict come as CSV too.
+  const auto predicted = [&](std::vector<std::string> args) {
+    fs::remove(out("Tavelpr.xls"));
+    args.insert(args.begin(), {"--model", model, "--predict"});
+    const Outcome p = run(args);
+    EXPECT_EQ(p.status, 0) << p.err;
+    std::ifstream in(out("Tavelpr.xls"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string fromDat = predicted({dat});
+  EXPECT_NE(fromDat.find("\n"), std::string::npos);
+  EXPECT_EQ(predicted({semicolon}), fromDat);
+  EXPECT_EQ(predicted({named, "--csv"}), fromDat);
 }
 
 // A Run that fails without saying so, or says so, is never a success.

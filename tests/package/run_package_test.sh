@@ -30,7 +30,7 @@ dpkg-deb -x "$deb" "$root"
 # --- contents
 for f in usr/bin/tavel usr/bin/tavel-batch usr/share/applications/tavel.desktop \
          usr/share/icons/hicolor/scalable/apps/tavel.svg usr/share/man/man1/tavel-batch.1.gz \
-         usr/share/tavel/examples/reaction_rates.dat; do
+         usr/share/tavel/examples/reaction_rates.dat usr/share/tavel/examples/reaction_rates.csv; do
   [ -s "$root/$f" ] || fail "the package has no $f"
 done
 desktop="$root/usr/share/applications/tavel.desktop"

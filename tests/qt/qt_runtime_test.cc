@@ -500,9 +500,11 @@ TEST_F(RuntimeTest, OpenFileDialogOffersTheFiltersAndReturnsTheChoice) {
   });
   std::string name(100, ' ');
   ASSERT_TRUE(rt().openFileDialog(
-      "Input Dat File", {{"Data files(*.DAT)", "*.dat"}, {"All files(*.*)", "*.*"}}, name));
+      "Input Dat File",
+      {{"Data files(*.DAT)", "*.dat"}, {"All files(*.*)", "*.*"}, {"CSV files(*.CSV)", "*.csv"}},
+      name));
   // "*.*" also lists the files without a dot in their names.
-  EXPECT_EQ(filters, QStringList({"Data files(*.DAT)", "All files (*)"}));
+  EXPECT_EQ(filters, QStringList({"Data files(*.DAT)", "All files (*)", "CSV files(*.CSV)"}));
   EXPECT_EQ(QFileInfo(QString::fromStdString(name)).canonicalFilePath(),
             QFileInfo(dir_ + "/rates.dat").canonicalFilePath());
 

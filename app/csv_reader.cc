@@ -1,0 +1,218 @@
+#include "app/csv_reader.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "app/free_form_reader.h"
+
+namespace tavel::app {
+namespace {
+
+using platform::ReadResult;
+
+constexpr std::size_t kPiece = std::size_t{1} << 16;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool sameLetters(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+// The marks spreadsheets and statistics programs write for a missing value.
+bool isMissingMark(std::string_view cell) {
+  return cell.empty() || cell == "." || sameLetters(cell, "na") || sameLetters(cell, "nan") ||
+         sameLetters(cell, "n/a");
+}
+
+}  // namespace
+
+char detectCsvSeparator(platform::Runtime& runtime, int unit) {
+  std::string piece;
+  bool ended = false;
+  bool inQuotes = false;
+  bool comma = false;
+  bool semicolon = false;
+  while (!ended && runtime.readPiece(unit, piece, kPiece, ended) == ReadResult::Success) {
+    for (char c : piece) {
+      if (c == '"') {
+        inQuotes = !inQuotes;
+      } else if (!inQuotes) {
+        comma = comma || c == ',';
+        semicolon = semicolon || c == ';';
+      }
+    }
+  }
+  runtime.rewind(unit);
+  return semicolon && !comma ? ';' : ',';
+}
+
+CsvReader::CsvReader(platform::Runtime& runtime, int unit, char separator)
+    : runtime_(runtime), unit_(unit), separator_(separator) {}
+
+// Hands every cell of the next record to onCell. Cells are parsed as the
+// pieces come, so a huge line is never held whole; a cell keeps at most
+// keepChars bytes (truncated marks one that had more).
+template <typename OnCell>
+bool CsvReader::readRecord(bool multiLine, std::size_t keepChars, OnCell&& onCell) {
+  if (inputFailed_) return false;
+  bool ended = false;
+  ReadResult r = runtime_.readPiece(unit_, piece_, kPiece, ended);
+  if (r != ReadResult::Success) {
+    inputFailed_ = r == ReadResult::Error;
+    return false;
+  }
+  if (linesRead_ == 0 &&
+      std::string_view(piece_).substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    piece_.erase(0, kByteOrderMark.size());
+  ++linesRead_;
+
+  enum class State { Start, Unquoted, Quoted, QuoteSeen, AfterQuote };
+  State state = State::Start;
+  Cell cell;
+  bool truncated = false;
+  const auto keep = [&](char c) {
+    if (cell.text.size() < keepChars)
+      cell.text += c;
+    else
+      truncated = true;
+  };
+  const auto endCell = [&] {
+    if (state == State::Unquoted) cell.text.resize(trimmed(cell.text).size());
+    if (state == State::Quoted) cell.malformed = true;  // its quote was never closed
+    cell.truncated = truncated;
+    onCell(cell);
+    cell = Cell{};
+    truncated = false;
+    state = State::Start;
+  };
+  while (true) {
+    for (char c : piece_) {
+      switch (state) {
+        case State::Start:
+          if (c == separator_) {
+            endCell();
+          } else if (c == '"') {
+            state = State::Quoted;
+            cell.quoted = true;
+          } else if (!isBlank(c)) {
+            state = State::Unquoted;
+            keep(c);
+          }
+          break;
+        case State::Unquoted:
+          if (c == separator_) {
+            endCell();
+          } else {
+            if (c == '"') cell.malformed = true;
+            keep(c);
+          }
+          break;
+        case State::Quoted:
+          if (c == '"')
+            state = State::QuoteSeen;
+          else
+            keep(c);
+          break;
+        case State::QuoteSeen:
+          if (c == '"') {
+            keep('"');
+            state = State::Quoted;
+            break;
+          }
+          state = State::AfterQuote;
+          [[fallthrough]];
+        case State::AfterQuote:
+          if (c == separator_) {
+            endCell();
+          } else if (!isBlank(c)) {
+            cell.malformed = true;
+            keep(c);
+          }
+          break;
+      }
+    }
+    // The line goes on in the next piece, or a quoted name goes on over
+    // the line end (which it keeps as a blank).
+    const bool newLine = ended;
+    if (ended && !(state == State::Quoted && multiLine)) break;
+    if (newLine) keep(' ');
+    r = runtime_.readPiece(unit_, piece_, kPiece, ended);
+    if (r != ReadResult::Success) {
+      inputFailed_ = r == ReadResult::Error;
+      break;
+    }
+    if (newLine) ++linesRead_;
+  }
+  endCell();
+  return true;
+}
+
+bool CsvReader::readHeader(std::vector<std::string>& names, std::size_t keepChars) {
+  names.clear();
+  if (!readRecord(true, keepChars, [&](Cell& c) { names.push_back(std::move(c.text)); }))
+    return false;
+  // Spreadsheets end every line with the separators of their widest row.
+  while (!names.empty() && names.back().empty()) names.pop_back();
+  return true;
+}
+
+template <typename T>
+bool CsvReader::nextRowImpl(std::span<T> values) {
+  while (true) {
+    const int line = linesRead_ + 1;
+    std::size_t k = 0;
+    int cells = 0;
+    bool blankLine = false;
+    bool incomplete = false;
+    bool unreadable = false;
+    const bool read = readRecord(false, kMaxCellChars, [&](Cell& c) {
+      if (++cells == 1) blankLine = c.text.empty() && !c.quoted && !c.malformed;
+      if (unreadable) return;
+      if (c.malformed || c.truncated) {
+        unreadable = true;
+        return;
+      }
+      const std::string_view text = trimmed(c.text);
+      if (k >= values.size()) {
+        unreadable = !text.empty();  // a value beyond the names
+        return;
+      }
+      if (isMissingMark(text)) {
+        incomplete = true;
+      } else if (separator_ == ';' && text.find(',') != std::string_view::npos) {
+        number_.assign(text);
+        std::replace(number_.begin(), number_.end(), ',', '.');
+        unreadable = !readRealValue(number_, values[k]);
+      } else {
+        unreadable = !readRealValue(text, values[k]);
+      }
+      ++k;
+    });
+    if (!read) return false;
+    if (cells == 1 && blankLine) continue;
+    if (unreadable) {
+      ++unreadableRows_;
+      if (firstUnreadableLine_ == 0) firstUnreadableLine_ = line;
+    } else if (incomplete || k < values.size()) {
+      ++incompleteRows_;
+      if (firstIncompleteLine_ == 0) firstIncompleteLine_ = line;
+    } else {
+      return true;
+    }
+  }
+}
+
+bool CsvReader::nextRow(std::span<float> values) { return nextRowImpl(values); }
+bool CsvReader::nextRow(std::span<double> values) { return nextRowImpl(values); }
+
+}  // namespace tavel::app
