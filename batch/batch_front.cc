@@ -482,22 +482,34 @@ std::string shortestText(double x) {
   return ec == std::errc() ? std::string(buf.data(), end) : std::string();
 }
 
-// --model FILE --predict DATAFILE: applies a saved model to new rows.
-int predictWithModel(const Options& o, const BatchIo& io, app::AppState& state,
-                     const Reporter& report) {
+// The folder the results go to, made when missing; empty when it cannot be used.
+fs::path outputFolder(const Options& o) {
   std::error_code ec;
   const std::string outArg = o.outDir.value_or(".");
   fs::create_directories(outArg, ec);
-  if (!fs::is_directory(outArg, ec))
-    return report.failed("cannot use output folder " + inQuotes(outArg));
-  const fs::path outDir = fs::absolute(outArg, ec);
-  if (auto why = unusableOutput(outDir, app::kPredictionSheetName)) return report.failed(*why);
-  platform::headless::HeadlessRuntime runtime(outDir.string(), io.canvas);
+  if (!fs::is_directory(outArg, ec)) return {};
+  return fs::absolute(outArg, ec);
+}
+
+// The lines of the main output window go to standard output.
+void screenToOut(platform::headless::HeadlessRuntime& runtime, const Reporter& report) {
   runtime.setScreenSink([&report](std::string_view line) {
     std::string text(line);
     text += '\n';
     report.out(text);
   });
+}
+
+// --model FILE --predict DATAFILE: applies a saved model to new rows.
+int predictWithModel(const Options& o, const BatchIo& io, app::AppState& state,
+                     const Reporter& report) {
+  std::error_code ec;
+  const fs::path outDir = outputFolder(o);
+  if (outDir.empty())
+    return report.failed("cannot use output folder " + inQuotes(o.outDir.value_or(".")));
+  if (auto why = unusableOutput(outDir, app::kPredictionSheetName)) return report.failed(*why);
+  platform::headless::HeadlessRuntime runtime(outDir.string(), io.canvas);
+  screenToOut(runtime, report);
   if (!app::openModel(runtime, state, fs::absolute(*o.model, ec).string()) ||
       !app::predictDataFile(runtime, state, *state.model, fs::absolute(*o.predict, ec).string())) {
     if (state.problems.empty()) return report.failed("nothing was predicted");
@@ -525,11 +537,9 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
     return report.failed("the data file's path must be shorter than 100 characters: " + dataPath);
 
   std::error_code ec;
-  const std::string outArg = o.outDir.value_or(".");
-  fs::create_directories(outArg, ec);
-  if (!fs::is_directory(outArg, ec))
-    return report.failed("cannot use output folder " + inQuotes(outArg));
-  const fs::path outDir = fs::absolute(outArg, ec);
+  const fs::path outDir = outputFolder(o);
+  if (outDir.empty())
+    return report.failed("cannot use output folder " + inQuotes(o.outDir.value_or(".")));
   std::vector<std::string> outputs = {std::string(kLogName), std::string(kTransformSheet)};
   if (o.equilibration) outputs.emplace_back(kCorrectionSheet);
   if (o.captures)
@@ -539,11 +549,7 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
     if (auto why = unusableOutput(outDir, name)) return report.failed(*why);
 
   platform::headless::HeadlessRuntime runtime(outDir.string(), io.canvas);
-  runtime.setScreenSink([&report](std::string_view line) {
-    std::string text(line);
-    text += '\n';
-    report.out(text);
-  });
+  screenToOut(runtime, report);
   app::Shell shell(runtime, state);
   if (!shell.buildMenus()) return report.failed("the menus could not be built");
   const RunCommand run = io.run ? io.run : RunCommand(run::onRun);
