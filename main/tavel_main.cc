@@ -8,10 +8,7 @@
 #include "app/shell.h"
 #include "main/runtime_folder.h"
 #include "platform/qt/qt_runtime.h"
-#if __has_include("run/run_command.h")
 #include "run/run_command.h"
-#define TAVEL_HAVE_RUN 1
-#endif
 
 int main(int argc, char** argv) {
   // Qt wants a private runtime folder; desktops provide one, bare X servers
@@ -29,9 +26,7 @@ int main(int argc, char** argv) {
   tavel::platform::qt::QtRuntime runtime;
   tavel::app::AppState state;
   tavel::app::Shell shell(runtime, state);
-#ifdef TAVEL_HAVE_RUN
   shell.setRunCommand([&] { tavel::run::onRun(runtime, state, shell); });
-#endif
   // A menu bar that could not be built is reported by the runtime; the
   // program still starts so its output window can be read.
   runtime.createFrame([&] { return shell.buildMenus(); });
