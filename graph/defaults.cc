@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <string>
 
 namespace tavel::graph {
 
@@ -209,29 +210,24 @@ int initCategorySeriesRecord(GraphRecord& graph, int pointCount,
                                        std::span<SeriesRecord>(&series, 1));
 }
 
-int initAxisRecordMulti(GraphRecord& graph, std::span<const SeriesRecord> series, int axisFunction,
-                        int scaleType, AxisRecord& axis) {
-  if (series.empty()) return kCountError;
-  if (axisFunction < 0 || axisFunction > 3) return kAxisError;
+namespace {
 
-  // Work on copies: a refused axis leaves both records as they were.
-  GraphRecord g = graph;
-  AxisRecord a = axis;
-  const bool horizontal = (axisFunction == kAxisX || axisFunction == kAxisR);
+std::string defaultAxisTitle(int axisFunction) {
   switch (axisFunction) {
     case kAxisX:
-      a.title = paddedText("X Axis", kAxisTitleLength);
-      break;
+      return paddedText("X Axis", kAxisTitleLength);
     case kAxisY:
-      a.title = paddedText("Y Axis", kAxisTitleLength);
-      break;
+      return paddedText("Y Axis", kAxisTitleLength);
     case kAxisR:
-      a.title = paddedText("R Axis", kAxisTitleLength);
-      break;
+      return paddedText("R Axis", kAxisTitleLength);
     default:
-      a.title = paddedText("Theta Axis", kAxisTitleLength);
-      break;
+      return paddedText("Theta Axis", kAxisTitleLength);
   }
+}
+
+// The first horizontal axis goes below the plot, later ones above; the first
+// vertical axis left, later ones (and every theta axis) right.
+void placeAxis(GraphRecord& g, AxisRecord& a, int axisFunction, bool horizontal) {
   if (horizontal) {
     a.position = (g.xAxesDefaulted == 0) ? 1 : 2;
     ++g.xAxesDefaulted;
@@ -239,13 +235,10 @@ int initAxisRecordMulti(GraphRecord& graph, std::span<const SeriesRecord> series
     a.position = (axisFunction == kAxisTheta || g.yAxesDefaulted != 0) ? 4 : 3;
     ++g.yAxesDefaulted;
   }
+}
 
-  const bool polar = (g.graphType == kPolar);
-  const bool polarFunction = (axisFunction == kAxisR || axisFunction == kAxisTheta);
-  if (polar != polarFunction || scaleType < 0 || scaleType > 3) return kAxisError;
-
-  a.axisFunction = axisFunction;
-  a.scaleType = scaleType;
+// Colours, fonts, ticks and grid taken from the graph.
+void styleAxis(const GraphRecord& g, AxisRecord& a) {
   a.axisColour = g.graphColour;
   a.labelFont = 6;
   a.verticalLabels = kFalse;
@@ -258,20 +251,14 @@ int initAxisRecordMulti(GraphRecord& graph, std::span<const SeriesRecord> series
   a.gridStyle = 1;
   a.gridLineType = 5;
   a.gridColour = a.axisColour;
+}
 
-  if (horizontal && series[0].dataKind == 2) {
-    a.low = 0.0;
-    a.high = series[0].pointCount;
-    a.tickInterval = 1.0;
-    a.minorTicks = 1;
-    a.labelDecimals = 0;
-    graph = g;
-    axis = a;
-    return kOk;
-  }
-
-  double low = horizontal ? series[0].xMin : series[0].yMin;
-  double high = horizontal ? series[0].xMax : series[0].yMax;
+// The smallest and largest value over all series along the axis; an R axis
+// starts at 0 and reaches the largest magnitude.
+void dataRange(std::span<const SeriesRecord> series, int axisFunction, bool horizontal, double& low,
+               double& high) {
+  low = horizontal ? series[0].xMin : series[0].yMin;
+  high = horizontal ? series[0].xMax : series[0].yMax;
   for (const SeriesRecord& rec : series.subspan(1)) {
     const double lo = horizontal ? rec.xMin : rec.yMin;
     const double hi = horizontal ? rec.xMax : rec.yMax;
@@ -286,63 +273,111 @@ int initAxisRecordMulti(GraphRecord& graph, std::span<const SeriesRecord> series
       low = 0.0;
     }
   }
-  // Written as a negated test so that NaN ranges are refused too.
-  if (!(low < high)) return kRangeError;
+}
 
-  if (scaleType == kLinear) {
-    double unit = 0.0;
-    if (axisFunction == kAxisTheta) {
-      if (high - low <= 4.0 * std::numbers::pi) {
-        unit = std::numbers::pi / 2.0;
-        a.labelDecimals = 3;
-      } else {
-        unit = 90.0;  // data in degrees
-        a.labelDecimals = 2;
-      }
-    } else {
-      unit = std::pow(10.0, std::trunc(std::log10(high - low)));
+// Ends rounded out to a power of ten (quarter turns or 90 degrees for a
+// theta axis), divided into a readable number of intervals.
+void scaleLinear(AxisRecord& a, int axisFunction, bool polar, double low, double high) {
+  double unit = 0.0;
+  if (axisFunction == kAxisTheta) {
+    if (high - low <= 4.0 * std::numbers::pi) {
+      unit = std::numbers::pi / 2.0;
       a.labelDecimals = 3;
-    }
-    const double lowRounded = tolerantFloor(low / unit) * unit;
-    const double highRounded = tolerantCeil(high / unit) * unit;
-    const double n = std::trunc((highRounded - lowRounded) / unit);
-    double intervals = n;
-    if (axisFunction == kAxisTheta) {
-      if (n <= 2.0 || n == 4.0) {
-        intervals = 4.0;
-      } else if (n == 3.0) {
-        intervals = 6.0;
-      }
     } else {
-      if (n <= 1.0 || n == 5.0) {
-        intervals = 10.0;
-      } else if (n == 2.0 || n == 4.0) {
-        intervals = 8.0;
-      } else if (n == 3.0) {
-        intervals = 6.0;
-      }
+      unit = 90.0;  // data in degrees
+      a.labelDecimals = 2;
     }
-    a.tickInterval = (highRounded - lowRounded) / intervals;
-    if (polar && axisFunction != kAxisTheta) a.tickInterval *= 2.0;
-    a.minorTicks = 5;
-    a.low = lowRounded;
-    a.high = highRounded;
   } else {
-    if (low <= 0.0) return kRangeError;
-    double base = 10.0;
-    if (scaleType == kLogE) base = 2.7182817459106445;
-    if (scaleType == kLog2) base = 2.0;
-    a.minorTicks = (scaleType == kLog2) ? 8 : 9;
-    double t = std::log(low) / std::log(base);
-    double k = std::trunc(t);
-    if (t < 0.0 && t != k) k -= 1.0;
-    a.labelDecimals = (k < 0.0) ? static_cast<int>(-k) : 2;
-    a.low = std::pow(base, k);
-    t = std::log(high) / std::log(base);
-    double kh = std::trunc(t);
-    if (t > 0.0 && t != kh) kh += 1.0;
-    a.high = std::pow(base, kh);
+    unit = std::pow(10.0, std::trunc(std::log10(high - low)));
+    a.labelDecimals = 3;
+  }
+  const double lowRounded = tolerantFloor(low / unit) * unit;
+  const double highRounded = tolerantCeil(high / unit) * unit;
+  const double n = std::trunc((highRounded - lowRounded) / unit);
+  double intervals = n;
+  if (axisFunction == kAxisTheta) {
+    if (n <= 2.0 || n == 4.0) {
+      intervals = 4.0;
+    } else if (n == 3.0) {
+      intervals = 6.0;
+    }
+  } else {
+    if (n <= 1.0 || n == 5.0) {
+      intervals = 10.0;
+    } else if (n == 2.0 || n == 4.0) {
+      intervals = 8.0;
+    } else if (n == 3.0) {
+      intervals = 6.0;
+    }
+  }
+  a.tickInterval = (highRounded - lowRounded) / intervals;
+  if (polar && axisFunction != kAxisTheta) a.tickInterval *= 2.0;
+  a.minorTicks = 5;
+  a.low = lowRounded;
+  a.high = highRounded;
+}
+
+// Ends rounded out to whole powers of the base; a range reaching 0 or below
+// has no logarithmic scale.
+int scaleLogarithmic(AxisRecord& a, int scaleType, double low, double high) {
+  if (low <= 0.0) return kRangeError;
+  double base = 10.0;
+  if (scaleType == kLogE) base = 2.7182817459106445;
+  if (scaleType == kLog2) base = 2.0;
+  a.minorTicks = (scaleType == kLog2) ? 8 : 9;
+  double t = std::log(low) / std::log(base);
+  double k = std::trunc(t);
+  if (t < 0.0 && t != k) k -= 1.0;
+  a.labelDecimals = (k < 0.0) ? static_cast<int>(-k) : 2;
+  a.low = std::pow(base, k);
+  t = std::log(high) / std::log(base);
+  double kh = std::trunc(t);
+  if (t > 0.0 && t != kh) kh += 1.0;
+  a.high = std::pow(base, kh);
+  a.tickInterval = 1.0;
+  return kOk;
+}
+
+}  // namespace
+
+int initAxisRecordMulti(GraphRecord& graph, std::span<const SeriesRecord> series, int axisFunction,
+                        int scaleType, AxisRecord& axis) {
+  if (series.empty()) return kCountError;
+  if (axisFunction < 0 || axisFunction > 3) return kAxisError;
+
+  // Work on copies: a refused axis leaves both records as they were.
+  GraphRecord g = graph;
+  AxisRecord a = axis;
+  const bool horizontal = (axisFunction == kAxisX || axisFunction == kAxisR);
+  a.title = defaultAxisTitle(axisFunction);
+  placeAxis(g, a, axisFunction, horizontal);
+
+  const bool polar = (g.graphType == kPolar);
+  const bool polarFunction = (axisFunction == kAxisR || axisFunction == kAxisTheta);
+  if (polar != polarFunction || scaleType < 0 || scaleType > 3) return kAxisError;
+
+  a.axisFunction = axisFunction;
+  a.scaleType = scaleType;
+  styleAxis(g, a);
+
+  if (horizontal && series[0].dataKind == 2) {
+    // One tick per category.
+    a.low = 0.0;
+    a.high = series[0].pointCount;
     a.tickInterval = 1.0;
+    a.minorTicks = 1;
+    a.labelDecimals = 0;
+  } else {
+    double low = 0.0;
+    double high = 0.0;
+    dataRange(series, axisFunction, horizontal, low, high);
+    // Written as a negated test so that NaN ranges are refused too.
+    if (!(low < high)) return kRangeError;
+    if (scaleType == kLinear) {
+      scaleLinear(a, axisFunction, polar, low, high);
+    } else if (const int result = scaleLogarithmic(a, scaleType, low, high); result != kOk) {
+      return result;
+    }
   }
   graph = g;
   axis = a;

@@ -1,5 +1,7 @@
 // Whole analyses driven through the menus as a user would, checked against
-// the texts the report layouts give for values computed independently.
+// the texts the report layouts give for the values that the engine and the
+// numeric stages produce when called directly (see run_session_support.h):
+// the Run's wiring and layout, not its numbers.
 #include "run/run_command.h"
 
 #include <gtest/gtest.h>

@@ -131,6 +131,8 @@ std::vector<std::string> Session::runLog(int which) const {
   return {all.begin() + begin, all.begin() + end};
 }
 
+// The production engine and stages, called directly: what the Run should
+// produce if it wires them correctly, not what the numbers ought to be.
 Reference computeReference(const std::map<std::string, std::vector<double>>& columns,
                            const std::vector<std::string>& names, const std::vector<int>& codes,
                            bool equilibrationSwitch, double delRsq, int numTerm) {

@@ -1,6 +1,16 @@
 // Whole analyses on the headless runtime, driven as a user would (Input,
-// Prepare, Options, Run), and the texts a run must produce, built from the
-// report layouts out of values computed independently of the Run command.
+// Prepare, Options, Run), and the texts a run must produce, laid out here
+// from the report layouts.
+//
+// The numbers in those texts are NOT independent answers: Reference gets
+// them by calling the same engine and numeric stages the Run calls, and the
+// expected texts format them with the program's own field formatters. So a
+// comparison against them checks the wiring (the Run hands the right arrays
+// and settings to the right stages, in the right order), the layout (which
+// line, which field, which destination, what is left out) and that the Run
+// changes nothing on the way; it cannot catch a wrong number that the
+// engine, a stage or a formatter computes. Answers from outside the program
+// are in outside_answers_test.cc and in the tests of each stage.
 #pragma once
 
 #include <filesystem>
@@ -54,7 +64,8 @@ class Session {
 };
 
 // The values a run computes, obtained by calling the engine and the numeric
-// stages directly on the same data.
+// stages directly on the same data: the program's own results, for checking
+// the Run's wiring and layout, not a second opinion on them.
 struct Reference {
   int n = 0;
   int p = 0;
@@ -80,7 +91,8 @@ Reference computeReference(const std::map<std::string, std::vector<double>>& col
                            const std::vector<std::string>& names, const std::vector<int>& codes,
                            bool equilibrationSwitch, double delRsq, int numTerm);
 
-// Texts from the layouts.
+// Texts from the layouts, with the numbers of a Reference formatted by the
+// program's field formatters (whose own tests hold their known answers).
 std::vector<std::string> expectedEchoLines(const Reference& r, int rows, bool screen);
 std::vector<std::string> expectedRunLog(const Reference& r);
 std::vector<std::string> expectedRunScreen(const Reference& r);
