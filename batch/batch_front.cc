@@ -31,27 +31,39 @@ using platform::headless::DialogAction;
 using platform::headless::DialogScript;
 using platform::headless::ScriptedDialog;
 
-constexpr std::string_view kUsage =
-    "usage: tavel-batch [options] DATAFILE     (DATAFILE - reads standard input)\n"
-    "       tavel-batch --model FILE --predict DATAFILE [--outdir DIR]\n"
-    "  --dep NAME          dependent variable (a column name, or _ln_NAME); default: the last file "
-    "column\n"
-    "  --indep NAME        an independent variable; repeat it; default: every other file column\n"
-    "  --flag NAME=CODE    type flag of a chosen variable: 1-5 or orderable, circular, monotone, "
-    "linear,\n"
-    "                      unorderable; default 1 for independents and 3 for the dependent\n"
-    "  --numterm N         NumTerm, a whole number of at least 1 (default 2)\n"
-    "  --delrsq X          DelRsq, a finite number (default: the value the scan sets)\n"
-    "  --equilibration     run the equilibration stage (every variable must be monotone)\n"
-    "  --captures          save every plot as pic_?.bmp\n"
-    "  --csv               read the data file as CSV whatever its name (a .csv file always is)\n"
-    "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the current "
-    "folder)\n"
-    "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
-    "  --save-model FILE   write the fitted model as JSON\n"
-    "  --model FILE        with --predict: the model file to apply\n"
-    "  --predict DATAFILE  with --model: predict the rows of DATAFILE into Tavelpr.xls\n"
-    "  --help, --version\n";
+// The help text; the defaults and file names it gives are the program's own.
+const std::string& usageText() {
+  static const std::string text =
+      "usage: tavel-batch [options] DATAFILE     (DATAFILE - reads standard input)\n"
+      "       tavel-batch --model FILE --predict DATAFILE [--outdir DIR]\n"
+      "  --dep NAME          dependent variable (a column name, or _ln_NAME); default: the last "
+      "file column\n"
+      "  --indep NAME        an independent variable; repeat it; default: every other file "
+      "column\n"
+      "  --flag NAME=CODE    type flag of a chosen variable: 1-5 or orderable, circular, "
+      "monotone, linear,\n"
+      "                      unorderable; default " +
+      std::to_string(app::kOrderable) + " for independents and " + std::to_string(app::kMonotone) +
+      " for the dependent\n"
+      "  --numterm N         NumTerm, a whole number of at least 1 (default " +
+      std::to_string(app::RunOptions{}.NumTerm) +
+      ")\n"
+      "  --delrsq X          DelRsq, a finite number (default: the value the scan sets)\n"
+      "  --equilibration     run the equilibration stage (every variable must be monotone)\n"
+      "  --captures          save every plot as pic_?.bmp\n"
+      "  --csv               read the data file as CSV whatever its name (a .csv file always "
+      "is)\n"
+      "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the "
+      "current folder)\n"
+      "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
+      "  --save-model FILE   write the fitted model as JSON\n"
+      "  --model FILE        with --predict: the model file to apply\n"
+      "  --predict DATAFILE  with --model: predict the rows of DATAFILE into " +
+      std::string(app::kPredictionSheetName) +
+      "\n"
+      "  --help, --version\n";
+  return text;
+}
 
 struct Options {
   std::string dataFile;
@@ -77,7 +89,7 @@ class Reporter {
     if (io_.out) io_.out(text);
   }
   int usage(const std::string& message) const {
-    err("tavel-batch: " + message + "\n" + std::string(kUsage));
+    err("tavel-batch: " + message + "\n" + usageText());
     return kExitUsage;
   }
   int failed(const std::string& message) const { return failed(std::vector{message}); }
@@ -164,7 +176,7 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
     } else if (a == "--") {
       optionsEnded = true;
     } else if (a == "--help" || a == "-h") {
-      r.out(kUsage);
+      r.out(usageText());
       return kExitDone;
     } else if (a == "--version") {
       r.out("tavel-batch 1.0\n");
