@@ -58,6 +58,11 @@ struct WorkArrays {
       expPred;
 };
 
+// Lines for the main output window, from the engine and the numeric stages.
+LineSink screenLines(platform::Runtime& runtime) {
+  return [&runtime](std::string_view line) { runtime.writeLine(platform::kScreenUnit, line); };
+}
+
 void toScreenAndLog(platform::Runtime& runtime, std::string_view line) {
   runtime.writeLine(platform::kScreenUnit, line);
   runtime.writeLine(app::kLogUnit, line);
@@ -389,15 +394,12 @@ void scaleColumns(RunContext& run, int sign) {
 void callEngine(RunContext& run) {
   WorkArrays& a = run.a;
   app::RunOptions& options = run.state.options;
-  const ace::LineSink engineSink = [&runtime = run.runtime](std::string_view line) {
-    runtime.writeLine(platform::kScreenUnit, line);
-  };
   // Only the first NumTerm entries of the history are read, and the engine
   // sets them at every call, so a fresh history per run behaves the same.
   ace::RsqHistory rsqHistory{};
   ace::ace_estimate(run.n, run.p, a.x.data(), a.y.data(), a.w.data(), run.l, options.DelRsq,
                     a.tx.data(), a.ty.data(), run.rsq, run.ierr, a.m.data(), a.z.data(), run.n,
-                    run.state.aceSettings, options.NumTerm, rsqHistory, engineSink);
+                    run.state.aceSettings, options.NumTerm, rsqHistory, screenLines(run.runtime));
 }
 
 // The engine on the scaled columns; the log is opened again afterwards so
@@ -435,9 +437,7 @@ bool checkEstimate(RunContext& run) {
 void computeResults(RunContext& run) {
   WorkArrays& a = run.a;
   const int n = run.n;
-  const LineSink screenSink = [&runtime = run.runtime](std::string_view line) {
-    runtime.writeLine(platform::kScreenUnit, line);
-  };
+  const LineSink screenSink = screenLines(run.runtime);
   const RunArrays arrays{n, run.p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()};
   if (run.equilibration) {
     writeEquilibrationNotice(run.runtime);
