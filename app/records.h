@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ace/ace_settings.h"
@@ -22,12 +23,39 @@ inline constexpr int kMaxIncluded = 30;  // rows of the include list
 // Unit numbers.
 inline constexpr int kDataUnit = 1;
 inline constexpr int kLogUnit = 2;
+inline constexpr std::string_view kLogFileName = "Tavel.log";  // on kLogUnit
+
+// The plot windows of a Run, in the order it draws them. e is an engine
+// position counted from 0: 0..p-1 the independents, p the dependent.
 inline constexpr int kFirstPlotUnitNumber = 11;
-// The spreadsheets' units lie above every plot window a Run can open (at
-// most 2 * 29 + 15 = 73 with 29 independents, equilibration and a log
-// dependent): on 21 and 22 they closed the plots that had those units.
+// The optimal transformation of engine position e.
+constexpr int transformationPlotUnit(int e) { return kFirstPlotUnitNumber + e; }
+// The transformed dependent against the sum of the transformed independents.
+constexpr int correlationPlotUnit(int p) { return transformationPlotUnit(p) + 1; }
+// The data correction of engine position e (equilibration only).
+constexpr int correctionPlotUnit(int p, int e) { return correlationPlotUnit(p) + 1 + e; }
+// The prediction through the inverse transformation: after the correction
+// plots when the run equilibrated, else after the correlation plot.
+constexpr int predictionPlotUnit(int p, bool equilibrated) {
+  return equilibrated ? correctionPlotUnit(p, p) + 1 : correlationPlotUnit(p) + 1;
+}
+// The back-transformed prediction of a log dependent.
+constexpr int backTransformedPlotUnit(int p, bool equilibrated) {
+  return predictionPlotUnit(p, equilibrated) + 1;
+}
+// The highest unit a Run's plots take: every independent the include list
+// holds, equilibration and a log dependent.
+inline constexpr int kLastPossiblePlotUnit = backTransformedPlotUnit(kMaxIncluded - 1, true);
+
+// The spreadsheets' units lie above every plot window a Run can open: on 21
+// and 22 they closed the plots that had those units.
 inline constexpr int kTransformSheetUnit = 81;
 inline constexpr int kCorrectionSheetUnit = 82;
+static_assert(kTransformSheetUnit > kLastPossiblePlotUnit &&
+              kCorrectionSheetUnit > kLastPossiblePlotUnit);
+
+// Characters of AppState::plotSubtitle, the second title line of a plot.
+inline constexpr int kPlotSubtitleLength = 40;
 
 // Flag codes of RunOptions::l.
 enum VarFlag { kOrderable = 1, kCircular = 2, kMonotone = 3, kLinear = 4, kUnorderable = 5 };
@@ -77,7 +105,7 @@ struct AppState {
   int captureCounter = 0;
   int firstPlotUnit = 0;
   int lastPlotUnit = 0;
-  std::string plotSubtitle = std::string(40, ' ');
+  std::string plotSubtitle = std::string(kPlotSubtitleLength, ' ');
   // What a command was asked to do and could not (a refused Run, an engine
   // error, an output file or log that could not be written), one line each,
   // in the order they happened. The GUI has already shown them; tavel-batch

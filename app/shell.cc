@@ -18,14 +18,16 @@ constexpr std::string_view kAboutText =
     "TAVEL\r\r"
     "ACE regression after L. Breiman and J. H. Friedman; program by the Tavel developers\r"
     "Version 1.0 beta";
-constexpr std::string_view kLogFileName = "Tavel.log";
 constexpr std::string_view kExitMessage = "Program terminated. See output files...";
 
-// The picture counter runs over the character codes "@" to "]".
-constexpr int kFirstCaptureCode = 64;
-constexpr int kCaptureCodeLimit = 94;
-
 }  // namespace
+
+std::string capturePictureName(int code) {
+  std::string name = "pic_";
+  name += static_cast<char>(code);
+  name += ".bmp";
+  return name;
+}
 
 void deleteCapturePictures(platform::Runtime& runtime) {
   runtime.deleteFiles(kCapturePicturePattern);
@@ -135,10 +137,8 @@ void Shell::saveCapture(bool reset) {
     state_.captureCounter = kFirstCaptureCode;
     return;
   }
-  if (++state_.captureCounter == kCaptureCodeLimit) state_.captureCounter = kFirstCaptureCode;
-  std::string name = "pic_";
-  name += static_cast<char>(state_.captureCounter);
-  name += ".bmp";
+  if (++state_.captureCounter == kLastCaptureCode + 1) state_.captureCounter = kFirstCaptureCode;
+  const std::string name = capturePictureName(state_.captureCounter);
   if (runtime_.saveImage(name, 0, 0, 799, 599) >= 0) {
     if (runtime_.isOpen(kLogUnit)) runtime_.writeLine(kLogUnit, name + " file is done");
     return;

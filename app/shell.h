@@ -4,14 +4,24 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "app/records.h"
 #include "platform/runtime.h"
 
 namespace tavel::app {
 
-// The picture names the capture counter gives: "pic_" + one character from
-// "@" to "]" + ".bmp" (a wildcard pattern for Runtime::deleteFiles).
+// The capture counter runs over the character codes "@" to "]"; a run's
+// first picture has the code after "@" (pic_A.bmp).
+inline constexpr int kFirstCaptureCode = '@';
+inline constexpr int kLastCaptureCode = ']';
+
+// The picture the capture counter names with code: "pic_" + the character
+// of that code + ".bmp".
+std::string capturePictureName(int code);
+
+// The picture names the capture counter gives (a wildcard pattern for
+// Runtime::deleteFiles).
 inline constexpr std::string_view kCapturePicturePattern = "pic_[]@-[\\\\].bmp";
 
 // Deletes the pictures of an earlier run or use of the program: only the

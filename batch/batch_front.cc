@@ -20,6 +20,7 @@
 #include "app/prepare_dialog.h"
 #include "batch/private_folder.h"
 #include "platform/headless/scripted_dialog.h"
+#include "run/report.h"
 #include "run/run_command.h"
 
 namespace tavel::batch {
@@ -30,34 +31,39 @@ using platform::headless::DialogAction;
 using platform::headless::DialogScript;
 using platform::headless::ScriptedDialog;
 
-constexpr std::string_view kUsage =
-    "usage: tavel-batch [options] DATAFILE     (DATAFILE - reads standard input)\n"
-    "       tavel-batch --model FILE --predict DATAFILE [--outdir DIR]\n"
-    "  --dep NAME          dependent variable (a column name, or _ln_NAME); default: the last file "
-    "column\n"
-    "  --indep NAME        an independent variable; repeat it; default: every other file column\n"
-    "  --flag NAME=CODE    type flag of a chosen variable: 1-5 or orderable, circular, monotone, "
-    "linear,\n"
-    "                      unorderable; default 1 for independents and 3 for the dependent\n"
-    "  --numterm N         NumTerm, a whole number of at least 1 (default 2)\n"
-    "  --delrsq X          DelRsq, a finite number (default: the value the scan sets)\n"
-    "  --equilibration     run the equilibration stage (every variable must be monotone)\n"
-    "  --captures          save every plot as pic_?.bmp\n"
-    "  --csv               read the data file as CSV whatever its name (a .csv file always is)\n"
-    "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the current "
-    "folder)\n"
-    "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
-    "  --save-model FILE   write the fitted model as JSON\n"
-    "  --model FILE        with --predict: the model file to apply\n"
-    "  --predict DATAFILE  with --model: predict the rows of DATAFILE into Tavelpr.xls\n"
-    "  --help, --version\n";
-
-constexpr std::string_view kLogName = "Tavel.log";
-constexpr std::string_view kTransformSheet = "Taveltr.xls";
-constexpr std::string_view kCorrectionSheet = "Tavelcr.xls";
-// The names the capture sequence uses: pic_@.bmp to pic_].bmp.
-constexpr char kFirstCaptureChar = '@';
-constexpr char kLastCaptureChar = ']';
+// The help text; the defaults and file names it gives are the program's own.
+const std::string& usageText() {
+  static const std::string text =
+      "usage: tavel-batch [options] DATAFILE     (DATAFILE - reads standard input)\n"
+      "       tavel-batch --model FILE --predict DATAFILE [--outdir DIR]\n"
+      "  --dep NAME          dependent variable (a column name, or _ln_NAME); default: the last "
+      "file column\n"
+      "  --indep NAME        an independent variable; repeat it; default: every other file "
+      "column\n"
+      "  --flag NAME=CODE    type flag of a chosen variable: 1-5 or orderable, circular, "
+      "monotone, linear,\n"
+      "                      unorderable; default " +
+      std::to_string(app::kOrderable) + " for independents and " + std::to_string(app::kMonotone) +
+      " for the dependent\n"
+      "  --numterm N         NumTerm, a whole number of at least 1 (default " +
+      std::to_string(app::RunOptions{}.NumTerm) +
+      ")\n"
+      "  --delrsq X          DelRsq, a finite number (default: the value the scan sets)\n"
+      "  --equilibration     run the equilibration stage (every variable must be monotone)\n"
+      "  --captures          save every plot as pic_?.bmp\n"
+      "  --csv               read the data file as CSV whatever its name (a .csv file always "
+      "is)\n"
+      "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the "
+      "current folder)\n"
+      "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
+      "  --save-model FILE   write the fitted model as JSON\n"
+      "  --model FILE        with --predict: the model file to apply\n"
+      "  --predict DATAFILE  with --model: predict the rows of DATAFILE into " +
+      std::string(app::kPredictionSheetName) +
+      "\n"
+      "  --help, --version\n";
+  return text;
+}
 
 struct Options {
   std::string dataFile;
@@ -83,7 +89,7 @@ class Reporter {
     if (io_.out) io_.out(text);
   }
   int usage(const std::string& message) const {
-    err("tavel-batch: " + message + "\n" + std::string(kUsage));
+    err("tavel-batch: " + message + "\n" + usageText());
     return kExitUsage;
   }
   int failed(const std::string& message) const { return failed(std::vector{message}); }
@@ -101,9 +107,16 @@ class Reporter {
 };
 
 std::optional<int> flagCode(const std::string& text) {
-  static const std::map<std::string, int> names = {
-      {"orderable", 1}, {"circular", 2}, {"monotone", 3}, {"linear", 4}, {"unorderable", 5},
-      {"1", 1},         {"2", 2},        {"3", 3},        {"4", 4},      {"5", 5}};
+  static const std::map<std::string, int> names = {{"orderable", app::kOrderable},
+                                                   {"circular", app::kCircular},
+                                                   {"monotone", app::kMonotone},
+                                                   {"linear", app::kLinear},
+                                                   {"unorderable", app::kUnorderable},
+                                                   {"1", app::kOrderable},
+                                                   {"2", app::kCircular},
+                                                   {"3", app::kMonotone},
+                                                   {"4", app::kLinear},
+                                                   {"5", app::kUnorderable}};
   auto it = names.find(text);
   if (it == names.end()) return std::nullopt;
   return it->second;
@@ -163,7 +176,7 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
     } else if (a == "--") {
       optionsEnded = true;
     } else if (a == "--help" || a == "-h") {
-      r.out(kUsage);
+      r.out(usageText());
       return kExitDone;
     } else if (a == "--version") {
       r.out("tavel-batch 1.0\n");
@@ -519,6 +532,203 @@ int predictWithModel(const Options& o, const BatchIo& io, app::AppState& state,
   return kExitDone;
 }
 
+// ---- The steps of one fitting command line, in the order runBatch takes them.
+// Each returns the exit status when the program stops there.
+
+using Stop = std::optional<int>;
+
+// What one command line asked for and where its results go.
+struct BatchRun {
+  const Options& o;
+  const BatchIo& io;
+  app::AppState& state;
+  const Reporter& report;
+  DataInput input{};
+  std::string dataPath{};  // the file the scan and the Run read
+  fs::path outDir{};
+  Request request{};
+};
+
+// The data file, and where the results go, before anything is written.
+Stop prepareFiles(BatchRun& b) {
+  std::string problem;
+  b.dataPath = b.input.prepare(b.o.dataFile, b.io.inputFd, problem);
+  if (!problem.empty()) return b.report.failed(problem);
+  if (b.dataPath.size() >= static_cast<std::size_t>(app::kFileNameLength))
+    return b.report.failed("the data file's path must be shorter than " +
+                           std::to_string(app::kFileNameLength) + " characters: " + b.dataPath);
+  b.outDir = outputFolder(b.o);
+  if (b.outDir.empty())
+    return b.report.failed("cannot use output folder " + inQuotes(b.o.outDir.value_or(".")));
+  std::vector<std::string> outputs = {std::string(app::kLogFileName),
+                                      std::string(run::kTransformSheetName)};
+  if (b.o.equilibration) outputs.emplace_back(run::kCorrectionSheetName);
+  if (b.o.captures)
+    for (int c = app::kFirstCaptureCode; c <= app::kLastCaptureCode; ++c)
+      outputs.push_back(app::capturePictureName(c));
+  for (const std::string& name : outputs)
+    if (auto why = unusableOutput(b.outDir, name)) return b.report.failed(*why);
+  return std::nullopt;
+}
+
+// The program as the GUI starts it: menus, the Run command, the log.
+Stop startProgram(BatchRun& b, platform::headless::HeadlessRuntime& runtime, app::Shell& shell) {
+  if (!shell.buildMenus()) return b.report.failed("the menus could not be built");
+  const RunCommand run = b.io.run ? b.io.run : RunCommand(run::onRun);
+  shell.setRunCommand([run, &runtime, &state = b.state, &shell] { run(runtime, state, shell); });
+  shell.startUp();
+  if (!runtime.isOpen(app::kLogUnit))
+    return b.report.failed(std::string(app::kLogFileName) + " cannot be written in " +
+                           inQuotes(b.outDir.string()));
+  return std::nullopt;
+}
+
+// Input Dat File, with the Prepare dialog that follows a scan with rows:
+// the variables asked for go into the include list and the dependent's
+// radio button is clicked.
+Stop inputAndPrepare(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
+  app::AppState& state = b.state;
+  std::string selectionProblem;
+  runtime.queueFileChoice(b.dataPath);
+  runtime.queueDialogScript(
+      app::kPrepareResource, {DialogAction::run([&](ScriptedDialog& d) {
+        selectionProblem = resolveRequest(state.data, b.o, b.input.display(), b.request);
+        if (!selectionProblem.empty()) return;
+        std::vector<std::string> chosen = b.request.indep;
+        chosen.push_back(b.request.dep);
+        d.play(DialogAction::select(app::kPrepareVariableList, chosen));
+        d.play(DialogAction::press(app::kPrepareMoveIn));
+        const std::vector<std::string> rows = d.items(app::kPrepareIncludeList);
+        for (std::size_t r = 0; r < rows.size(); ++r)
+          if (trimRight(rows[r]) == b.request.dep)
+            d.play(DialogAction::clickRadio(app::kFirstDepRadio + static_cast<int>(r)));
+      })});
+  runtime.invokeMenu("&Input Dat File...");
+  if (!state.problems.empty()) return b.report.failed(state.problems);
+  if (!selectionProblem.empty()) return b.report.failed(selectionProblem);
+  if (state.data.numCol1 < 1) {
+    std::error_code sizeError;
+    if (fs::file_size(b.dataPath, sizeError) == 0 && !sizeError)
+      return b.report.failed("the data file " + b.input.display() + " is empty");
+    return b.report.failed("no column names in the first line of " + b.input.display());
+  }
+  if (state.data.nRows == 0) return b.report.failed("no data rows in " + b.input.display());
+  if (!selectionIsRequest(state, b.request))
+    return b.report.failed("the Prepare step chose " + describe(state) +
+                           ", not the variables asked for; nothing was run");
+  return std::nullopt;
+}
+
+bool optionsAskedFor(const Options& o) {
+  return !o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures || o.cvFolds;
+}
+
+// What the OPTIONS dialog stored must be what was asked for.
+Stop checkStoredOptions(const BatchRun& b) {
+  const Options& o = b.o;
+  const app::RunOptions& stored = b.state.options;
+  for (const auto& [name, code] : o.flags) {
+    const int e = enginePosition(b.state, name);
+    int last = code;
+    for (const auto& [n2, c2] : o.flags)
+      if (n2 == name) last = c2;
+    if (stored.l[static_cast<std::size_t>(e)] != last)
+      return b.report.failed("the flag of " + inQuotes(name) +
+                             " could not be set; nothing was run");
+  }
+  if (o.numTerm && stored.NumTerm != *o.numTerm)
+    return b.report.failed("NumTerm could not be set to " + std::to_string(*o.numTerm) +
+                           "; nothing was run");
+  if (o.delRsq && stored.DelRsq != *o.delRsq)
+    return b.report.failed("DelRsq could not be set to " + shortestText(*o.delRsq) +
+                           " (the OPTIONS box keeps " + std::to_string(app::kDelRsqTextLength) +
+                           " characters); nothing was run");
+  if (stored.Equilibration != o.equilibration || stored.ScreenCaptures != o.captures)
+    return b.report.failed("the OPTIONS switches could not be set; nothing was run");
+  if (o.cvFolds && stored.CvFolds != *o.cvFolds)
+    return b.report.failed("CV folds could not be set to " + std::to_string(*o.cvFolds) +
+                           "; nothing was run");
+  return std::nullopt;
+}
+
+// The OPTIONS dialog, only when an option was given.
+Stop setOptions(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
+  const Options& o = b.o;
+  if (!optionsAskedFor(o)) return std::nullopt;
+  DialogScript script;
+  for (const auto& [name, code] : o.flags) {
+    if (enginePosition(b.state, name) < 0)
+      return b.report.failed("--flag names " + inQuotes(name) + ", which is not a chosen variable");
+    script.push_back(DialogAction::select(app::kOptionsVariableList, {name}));
+    script.push_back(DialogAction::clickRadio(app::kFirstFlagRadio - app::kOrderable + code));
+  }
+  script.push_back(DialogAction::check(app::kEquilibrationBox, o.equilibration));
+  script.push_back(DialogAction::check(app::kScreenCapturesBox, o.captures));
+  if (o.numTerm) script.push_back(DialogAction::type(app::kNumTermBox, std::to_string(*o.numTerm)));
+  if (o.delRsq) script.push_back(DialogAction::type(app::kDelRsqBox, shortestText(*o.delRsq)));
+  if (o.cvFolds) script.push_back(DialogAction::type(app::kCvFoldsBox, std::to_string(*o.cvFolds)));
+  script.push_back(DialogAction::press(app::kOkButton));
+  runtime.queueDialogScript(app::kOptionsResource, std::move(script));
+  runtime.invokeMenu("&Options");
+  if (!b.state.problems.empty()) return b.report.failed(b.state.problems);
+  return checkStoredOptions(b);
+}
+
+// Whether the Run will equilibrate: asked for, and every chosen variable
+// monotone; asked for in vain is warned about, and the run goes on.
+bool willEquilibrate(const BatchRun& b) {
+  const int p = b.state.selection.p;
+  bool allMonotone = true;
+  for (int e = 0; e <= p; ++e)
+    allMonotone = allMonotone && b.state.options.l[static_cast<std::size_t>(e)] == app::kMonotone;
+  if (b.o.equilibration && !allMonotone)
+    b.report.warn(
+        "--equilibration was not done: it needs every chosen variable monotone (flag 3); the "
+        "run goes on without it");
+  return b.o.equilibration && allMonotone;
+}
+
+// The Run, and the files it was to write. Every failure should have been
+// reported by the Run itself; a file it was to write and did not is a
+// failure all the same.
+Stop runAnalysis(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
+  const bool equilibrates = willEquilibrate(b);
+  const fs::path transformSheet = b.outDir / run::kTransformSheetName;
+  const fs::path correctionSheet = b.outDir / run::kCorrectionSheetName;
+  const FileStamp transformBefore = FileStamp::of(transformSheet);
+  const FileStamp correctionBefore = FileStamp::of(correctionSheet);
+  runtime.invokeMenu("&Run");
+
+  if (!b.state.problems.empty()) return b.report.failed(b.state.problems);
+  if (b.state.data.nRows < run::kMinRunObservations)
+    return b.report.failed("the analysis needs at least " +
+                           std::to_string(run::kMinRunObservations) +
+                           " observations; the file has " + std::to_string(b.state.data.nRows));
+  std::vector<std::string> missing;
+  if (FileStamp::of(transformSheet).sameAs(transformBefore))
+    missing.push_back(std::string(run::kTransformSheetName) + " was not written");
+  if (equilibrates && FileStamp::of(correctionSheet).sameAs(correctionBefore))
+    missing.push_back(std::string(run::kCorrectionSheetName) + " was not written");
+  const std::string firstPicture = app::capturePictureName(app::kFirstCaptureCode + 1);
+  std::error_code ec;
+  if (b.o.captures && !fs::exists(b.outDir / firstPicture, ec))
+    missing.push_back("no picture was saved (" + firstPicture + " is missing)");
+  if (!missing.empty()) return b.report.failed(missing);
+  return std::nullopt;
+}
+
+// --save-model FILE.
+Stop saveModelIfAsked(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
+  if (!b.o.saveModel) return std::nullopt;
+  if (!b.state.model) return b.report.failed("the analysis did not finish: no model to save");
+  std::error_code ec;
+  if (!app::saveModel(runtime, b.state, fs::absolute(*b.o.saveModel, ec).string())) {
+    if (b.state.problems.empty()) return b.report.failed("the model could not be saved");
+    return b.report.failed(b.state.problems);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppState& state) {
@@ -528,148 +738,16 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
   state.readAsCsv = o.csv;
   if (o.model) return predictWithModel(o, io, state, report);
 
-  // The data file, and where the results go, before anything is written.
-  DataInput input;
-  std::string problem;
-  const std::string dataPath = input.prepare(o.dataFile, io.inputFd, problem);
-  if (!problem.empty()) return report.failed(problem);
-  if (dataPath.size() >= static_cast<std::size_t>(app::kFileNameLength))
-    return report.failed("the data file's path must be shorter than 100 characters: " + dataPath);
-
-  std::error_code ec;
-  const fs::path outDir = outputFolder(o);
-  if (outDir.empty())
-    return report.failed("cannot use output folder " + inQuotes(o.outDir.value_or(".")));
-  std::vector<std::string> outputs = {std::string(kLogName), std::string(kTransformSheet)};
-  if (o.equilibration) outputs.emplace_back(kCorrectionSheet);
-  if (o.captures)
-    for (char c = kFirstCaptureChar; c <= kLastCaptureChar; ++c)
-      outputs.push_back(std::string("pic_") + c + ".bmp");
-  for (const std::string& name : outputs)
-    if (auto why = unusableOutput(outDir, name)) return report.failed(*why);
-
-  platform::headless::HeadlessRuntime runtime(outDir.string(), io.canvas);
+  BatchRun b{.o = o, .io = io, .state = state, .report = report};
+  if (Stop stop = prepareFiles(b)) return *stop;
+  platform::headless::HeadlessRuntime runtime(b.outDir.string(), io.canvas);
   screenToOut(runtime, report);
   app::Shell shell(runtime, state);
-  if (!shell.buildMenus()) return report.failed("the menus could not be built");
-  const RunCommand run = io.run ? io.run : RunCommand(run::onRun);
-  shell.setRunCommand([&] { run(runtime, state, shell); });
-  shell.startUp();
-  if (!runtime.isOpen(app::kLogUnit))
-    return report.failed(std::string(kLogName) + " cannot be written in " +
-                         inQuotes(outDir.string()));
-
-  // Input Dat File, with the Prepare dialog that follows a scan with rows.
-  Request request;
-  std::string selectionProblem;
-  runtime.queueFileChoice(dataPath);
-  runtime.queueDialogScript(
-      app::kPrepareResource, {DialogAction::run([&](ScriptedDialog& d) {
-        selectionProblem = resolveRequest(state.data, o, input.display(), request);
-        if (!selectionProblem.empty()) return;
-        std::vector<std::string> chosen = request.indep;
-        chosen.push_back(request.dep);
-        d.play(DialogAction::select(app::kPrepareVariableList, chosen));
-        d.play(DialogAction::press(app::kPrepareMoveIn));
-        const std::vector<std::string> rows = d.items(app::kPrepareIncludeList);
-        for (std::size_t r = 0; r < rows.size(); ++r)
-          if (trimRight(rows[r]) == request.dep)
-            d.play(DialogAction::clickRadio(app::kFirstDepRadio + static_cast<int>(r)));
-      })});
-  runtime.invokeMenu("&Input Dat File...");
-  if (!state.problems.empty()) return report.failed(state.problems);
-  if (!selectionProblem.empty()) return report.failed(selectionProblem);
-  if (state.data.numCol1 < 1) {
-    std::error_code sizeError;
-    if (fs::file_size(dataPath, sizeError) == 0 && !sizeError)
-      return report.failed("the data file " + input.display() + " is empty");
-    return report.failed("no column names in the first line of " + input.display());
-  }
-  if (state.data.nRows == 0) return report.failed("no data rows in " + input.display());
-  if (!selectionIsRequest(state, request))
-    return report.failed("the Prepare step chose " + describe(state) +
-                         ", not the variables asked for; nothing was run");
-
-  // Options, only when an option was given.
-  if (!o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures || o.cvFolds) {
-    DialogScript script;
-    for (const auto& [name, code] : o.flags) {
-      if (enginePosition(state, name) < 0)
-        return report.failed("--flag names " + inQuotes(name) + ", which is not a chosen variable");
-      script.push_back(DialogAction::select(app::kOptionsVariableList, {name}));
-      script.push_back(DialogAction::clickRadio(app::kFirstFlagRadio - 1 + code));
-    }
-    script.push_back(DialogAction::check(app::kEquilibrationBox, o.equilibration));
-    script.push_back(DialogAction::check(app::kScreenCapturesBox, o.captures));
-    if (o.numTerm)
-      script.push_back(DialogAction::type(app::kNumTermBox, std::to_string(*o.numTerm)));
-    if (o.delRsq) script.push_back(DialogAction::type(app::kDelRsqBox, shortestText(*o.delRsq)));
-    if (o.cvFolds)
-      script.push_back(DialogAction::type(app::kCvFoldsBox, std::to_string(*o.cvFolds)));
-    script.push_back(DialogAction::press(app::kOkButton));
-    runtime.queueDialogScript(app::kOptionsResource, std::move(script));
-    runtime.invokeMenu("&Options");
-    if (!state.problems.empty()) return report.failed(state.problems);
-
-    // What the dialog stored must be what was asked for.
-    for (const auto& [name, code] : o.flags) {
-      const int e = enginePosition(state, name);
-      int last = code;
-      for (const auto& [n2, c2] : o.flags)
-        if (n2 == name) last = c2;
-      if (state.options.l[static_cast<std::size_t>(e)] != last)
-        return report.failed("the flag of " + inQuotes(name) +
-                             " could not be set; nothing was run");
-    }
-    if (o.numTerm && state.options.NumTerm != *o.numTerm)
-      return report.failed("NumTerm could not be set to " + std::to_string(*o.numTerm) +
-                           "; nothing was run");
-    if (o.delRsq && state.options.DelRsq != *o.delRsq)
-      return report.failed("DelRsq could not be set to " + shortestText(*o.delRsq) +
-                           " (the OPTIONS box keeps 20 characters); nothing was run");
-    if (state.options.Equilibration != o.equilibration ||
-        state.options.ScreenCaptures != o.captures)
-      return report.failed("the OPTIONS switches could not be set; nothing was run");
-    if (o.cvFolds && state.options.CvFolds != *o.cvFolds)
-      return report.failed("CV folds could not be set to " + std::to_string(*o.cvFolds) +
-                           "; nothing was run");
-  }
-
-  const int p = state.selection.p;
-  bool allMonotone = true;
-  for (int e = 0; e <= p; ++e)
-    allMonotone = allMonotone && state.options.l[static_cast<std::size_t>(e)] == app::kMonotone;
-  const bool equilibrates = o.equilibration && allMonotone;
-  if (o.equilibration && !allMonotone)
-    report.warn(
-        "--equilibration was not done: it needs every chosen variable monotone (flag 3); the "
-        "run goes on without it");
-
-  const FileStamp transformBefore = FileStamp::of(outDir / kTransformSheet);
-  const FileStamp correctionBefore = FileStamp::of(outDir / kCorrectionSheet);
-  runtime.invokeMenu("&Run");
-
-  if (!state.problems.empty()) return report.failed(state.problems);
-  if (state.data.nRows < run::kMinRunObservations)
-    return report.failed("the analysis needs at least " + std::to_string(run::kMinRunObservations) +
-                         " observations; the file has " + std::to_string(state.data.nRows));
-  // Every failure should have been reported above; a file the Run was to
-  // write and did not is a failure all the same.
-  std::vector<std::string> missing;
-  if (FileStamp::of(outDir / kTransformSheet).sameAs(transformBefore))
-    missing.push_back(std::string(kTransformSheet) + " was not written");
-  if (equilibrates && FileStamp::of(outDir / kCorrectionSheet).sameAs(correctionBefore))
-    missing.push_back(std::string(kCorrectionSheet) + " was not written");
-  if (o.captures && !fs::exists(outDir / "pic_A.bmp", ec))
-    missing.push_back("no picture was saved (pic_A.bmp is missing)");
-  if (!missing.empty()) return report.failed(missing);
-  if (o.saveModel) {
-    if (!state.model) return report.failed("the analysis did not finish: no model to save");
-    if (!app::saveModel(runtime, state, fs::absolute(*o.saveModel, ec).string())) {
-      if (state.problems.empty()) return report.failed("the model could not be saved");
-      return report.failed(state.problems);
-    }
-  }
+  if (Stop stop = startProgram(b, runtime, shell)) return *stop;
+  if (Stop stop = inputAndPrepare(b, runtime)) return *stop;
+  if (Stop stop = setOptions(b, runtime)) return *stop;
+  if (Stop stop = runAnalysis(b, runtime)) return *stop;
+  if (Stop stop = saveModelIfAsked(b, runtime)) return *stop;
   return kExitDone;
 }
 

@@ -35,7 +35,7 @@ float tenToThe(int power) {
 }
 
 void setSubtitle(app::AppState& state, std::string_view text) {
-  state.plotSubtitle = padded(text, 40);
+  state.plotSubtitle = padded(text, app::kPlotSubtitleLength);
 }
 
 double largestMagnitude(int n, const double* v) {

@@ -1,7 +1,7 @@
-// The Run command, stage by stage. The order of the stages is what users see
-// (screen, log, windows, files), so it is kept exactly; the work arrays live
-// only for the length of the command and are sized by the number of chosen
-// variables, not by the largest selection.
+// The Run command as a sequence of named stages, called in order by onRun.
+// The order is what users see (screen, log, windows, files), so it is kept
+// exactly; the work arrays live only for the length of the command and are
+// sized by the number of chosen variables, not by the largest selection.
 #include "run/run_command.h"
 
 #include <cmath>
@@ -25,10 +25,12 @@
 namespace tavel::run {
 namespace {
 
-constexpr std::string_view kLogFileName = "Tavel.log";
 constexpr int kScratchColumns = 12;  // what the engine asks for
-constexpr std::string_view kLogLostLine =
-    " Tavel.log cannot be opened for writing: this run is not logged.";
+
+std::string logLostLine() {
+  return " " + std::string(app::kLogFileName) +
+         " cannot be opened for writing: this run is not logged.";
+}
 
 // Every array of one run, zero-filled, column-major with n rows.
 struct WorkArrays {
@@ -56,6 +58,11 @@ struct WorkArrays {
       expPred;
 };
 
+// Lines for the main output window, from the engine and the numeric stages.
+LineSink screenLines(platform::Runtime& runtime) {
+  return [&runtime](std::string_view line) { runtime.writeLine(platform::kScreenUnit, line); };
+}
+
 void toScreenAndLog(platform::Runtime& runtime, std::string_view line) {
   runtime.writeLine(platform::kScreenUnit, line);
   runtime.writeLine(app::kLogUnit, line);
@@ -75,8 +82,8 @@ void refuse(platform::Runtime& runtime, app::AppState& state, const std::string&
 // False when it cannot be opened again.
 bool reopenLog(platform::Runtime& runtime) {
   runtime.close(app::kLogUnit);
-  if (!runtime.openFile(app::kLogUnit, kLogFileName, true)) {
-    runtime.writeLine(platform::kScreenUnit, kLogLostLine);
+  if (!runtime.openFile(app::kLogUnit, app::kLogFileName, true)) {
+    runtime.writeLine(platform::kScreenUnit, logLostLine());
     return false;
   }
   return true;
@@ -167,8 +174,8 @@ bool allFinite(const double* v, std::size_t count) {
 // j + 1, names[p] for the response. Returns the refusal line of the first
 // column that cannot be analysed, or an empty string; exponents receives
 // the scaling of each column.
-std::string checkColumns(const std::vector<std::string>& names, const int* codes,
-                         const WorkArrays& a, int n, int p, std::vector<int>& exponents) {
+std::string columnRefusal(const std::vector<std::string>& names, const int* codes,
+                          const WorkArrays& a, int n, int p, std::vector<int>& exponents) {
   exponents.assign(static_cast<std::size_t>(p) + 1, 0);
   for (int j = 0; j <= p; ++j) {
     const double* column = j < p ? a.x.data() + static_cast<std::size_t>(j) * n : a.y.data();
@@ -194,300 +201,413 @@ std::string checkColumns(const std::vector<std::string>& names, const int* codes
   return {};
 }
 
-}  // namespace
-
-void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) {
-  app::DataTable& data = state.data;
-  const app::VarSelection& sel = state.selection;
-  app::RunOptions& options = state.options;
-
-  // Stage 2: no data file scanned or nothing selected.
-  if (data.numCol1 == 0 || sel.p < 1) return;
-  // A selection left over from an earlier file may name variables this file
-  // does not have; it counts as no selection rather than a read past the
-  // tables.
-  if (!selectionFitsData(data, sel)) return;
-  // A model is only as current as the last Run: one that does not reach its
-  // end leaves none, so no later prediction uses a fit of other data.
-  state.model.reset();
-  const int p = sel.p;
-  const int allocated = data.nRows;
-  if (allocated < kMinRunObservations) {
-    refuse(runtime, state, tooFewLine(allocated));
-    return;
-  }
-  if (p > allocated) {
-    refuse(runtime, state, tooFewForPredictorsLine(allocated, p));
-    return;
-  }
-
-  // Stage 1: the work arrays (zero-filled; the weights all 1.0, stage 6).
-  WorkArrays a(allocated, p, data.numCol1);
-  const int* l = options.l.data();
-
-  // Stage 3.
+bool allCodesMonotone(const int* l, int p) {
   bool allMonotone = true;
   for (int i = 0; i < p + 1; ++i) allMonotone = allMonotone && l[i] == app::kMonotone;
+  return allMonotone;
+}
 
-  // Stage 4.
-  ace::AceSettings& settings = state.aceSettings;
-  settings.bass = 5.0;
-  settings.max_iterations = 10;
-  settings.trial_spans = {0.05, 0.2, 0.5};
-  settings.huge_value = 1e20;
-  settings.tiny_value = 1e-7;
-  settings.scale_fraction = 0.001;
-  settings.fixed_span = 0.0;
+// One Run: where it writes, what it was asked for, its work arrays and its
+// results so far. Every stage below reads it and adds what it found.
+struct RunContext {
+  RunContext(platform::Runtime& runtime_, app::AppState& state_, app::Shell& shell_)
+      : runtime(runtime_),
+        state(state_),
+        shell(shell_),
+        p(state_.selection.p),
+        allocated(state_.data.nRows),
+        a(allocated, p, state_.data.numCol1),
+        l(state_.options.l.data()),
+        names(engineNames(state_.data, state_.selection)),
+        equilibration(state_.options.Equilibration && allCodesMonotone(l, p)),
+        prediction(l[p] == app::kMonotone),
+        logResponse(isLogVariableName(names[static_cast<std::size_t>(p)])) {}
 
-  // Stage 5: the previous run's plot windows disappear.
-  if (state.firstPlotUnit > 0) {
-    for (int u = state.firstPlotUnit; u <= state.lastPlotUnit; ++u) runtime.close(u);
-  }
-  // From here on a run that stops early has no windows to close next time.
-  auto forgetWindows = [&state] {
-    state.firstPlotUnit = 0;
-    state.lastPlotUnit = 0;
-  };
+  platform::Runtime& runtime;
+  app::AppState& state;
+  app::Shell& shell;
+  const int p;
+  const int allocated;  // rows the arrays hold: the scan's count
+  WorkArrays a;
+  const int* const l;                    // codes by engine position
+  const std::vector<std::string> names;  // by engine position; names[p] the dependent
+  const bool equilibration;              // asked for, and every code is "Monotone Tr"
+  const bool prediction;                 // the dependent's code is "Monotone Tr"
+  const bool logResponse;                // the dependent is a "_ln_" variable
 
-  // Stage 7: re-read. A file that changed since its scan never writes past
-  // the rows allocated; the run then uses the rows it has and says so.
-  const int found = rereadData(runtime, state, a, allocated, p);
-  data.nRows = found;
-  const int n = found < allocated ? found : allocated;
-
-  // Stage 8.
-  runtime.clearFocusedWindow();
-  if (found != allocated) {
-    toScreenAndLog(runtime,
-                   " The data file has changed since it was read: " + std::to_string(found) +
-                       " rows found, " + std::to_string(n) + " rows used.");
-  }
-  if (n < kMinRunObservations || p > n) {
-    forgetWindows();
-    refuse(runtime, state, n < kMinRunObservations ? tooFewLine(n) : tooFewForPredictorsLine(n, p));
-    return;
-  }
-
-  const std::vector<std::string> names = engineNames(data, sel);
-  const std::string& depName = names[p];
-  const bool logResponse = isLogVariableName(depName);
-  // Columns were filled with the allocated row count as their stride; with a
-  // file that shrank, close the gaps so every consumer sees n rows a column.
-  const int ld = allocated;
-  if (n != ld) {
-    for (int j = 1; j < p; ++j)
-      for (int i = 0; i < n; ++i)
-        a.x[static_cast<std::size_t>(j) * n + i] = a.x[static_cast<std::size_t>(j) * ld + i];
-  }
-  std::vector<int> exponents;
-  if (const std::string refusal = checkColumns(names, l, a, n, p, exponents); !refusal.empty()) {
-    forgetWindows();
-    refuse(runtime, state, refusal);
-    return;
-  }
-  const ReportArrays report{.n = n,
-                            .p = p,
-                            .x = a.x.data(),
-                            .y = a.y.data(),
-                            .tx = a.tx.data(),
-                            .ty = a.ty.data(),
-                            .xEq = a.xEq.data(),
-                            .yEq = a.yEq.data(),
-                            .sumTx = a.sumTx.data(),
-                            .yPred = a.yPred.data()};
-
-  // Stage 9.
-  bool logLost = !reopenLog(runtime);
-
-  // Stage 10.
-  writeInputEcho(runtime, names, l, report);
-  runtime.flush(app::kLogUnit);
-
-  // Columns beyond the magnitudes the engine's sums can hold go in and out
-  // of the numeric stages scaled by a power of two (exact both ways).
-  auto scaleAll = [&](int sign) {
-    for (int j = 0; j < p; ++j) {
-      const int e = sign * exponents[static_cast<std::size_t>(j)];
-      const std::size_t col = static_cast<std::size_t>(j) * n;
-      scaleColumn(a.x.data() + col, n, e);
-      scaleColumn(a.xEq.data() + col, n, e);
-    }
-    const int e = sign * exponents[static_cast<std::size_t>(p)];
-    scaleColumn(a.y.data(), n, e);
-    scaleColumn(a.yEq.data(), n, e);
-    scaleColumn(a.yPred.data(), n, e);
-  };
-  scaleAll(1);
-
-  // Stage 11: the engine's lines go to the main output window.
+  int found = 0;               // rows the re-read found
+  int n = 0;                   // rows analysed: found, at most allocated
+  std::vector<int> exponents;  // power-of-two scaling of each column
+  bool logLost = false;        // the log could not be opened again
   double rsq = 0.0;
   int ierr = 0;
-  const ace::LineSink engineSink = [&runtime](std::string_view line) {
-    runtime.writeLine(platform::kScreenUnit, line);
-  };
+  PredictionStats stats;
+  ExpStats expStats;
+};
+
+const std::string& depName(const RunContext& run) {
+  return run.names[static_cast<std::size_t>(run.p)];
+}
+
+// Column e of a run's (n, p) matrix, or the dependent's vector for e = p.
+double* column(RunContext& run, std::vector<double>& matrix, std::vector<double>& dependent,
+               int e) {
+  if (e == run.p) return dependent.data();
+  return matrix.data() + static_cast<std::size_t>(e) * run.n;
+}
+
+ReportArrays reportArrays(RunContext& run) {
+  WorkArrays& a = run.a;
+  return ReportArrays{.n = run.n,
+                      .p = run.p,
+                      .x = a.x.data(),
+                      .y = a.y.data(),
+                      .tx = a.tx.data(),
+                      .ty = a.ty.data(),
+                      .xEq = a.xEq.data(),
+                      .yEq = a.yEq.data(),
+                      .sumTx = a.sumTx.data(),
+                      .yPred = a.yPred.data()};
+}
+
+// A run that stops after the previous plots were closed has no windows to
+// close next time.
+void forgetPlots(app::AppState& state) {
+  state.firstPlotUnit = 0;
+  state.lastPlotUnit = 0;
+}
+
+// Ends a run that has closed the previous plots: the reason goes to the
+// screen, the log and the problems, with the lost log if it was.
+void stopRun(RunContext& run, const std::string& line) {
+  forgetPlots(run.state);
+  refuse(run.runtime, run.state, line);
+  if (run.logLost) run.state.problems.emplace_back(logLostLine().substr(1));
+}
+
+// ---- The stages, in the order onRun calls them.
+
+// A data file has been scanned and at least one independent is chosen, of
+// variables this file has. A selection left over from an earlier file may
+// name variables this file does not have; it counts as no selection rather
+// than a read past the tables.
+bool checkSelection(const app::AppState& state) {
+  if (state.data.numCol1 == 0 || state.selection.p < 1) return false;
+  return selectionFitsData(state.data, state.selection);
+}
+
+// The scan found enough rows for the smoothers and for the independents.
+bool checkScannedRows(platform::Runtime& runtime, app::AppState& state) {
+  const int rows = state.data.nRows;
+  const int p = state.selection.p;
+  if (rows < kMinRunObservations) {
+    refuse(runtime, state, tooFewLine(rows));
+    return false;
+  }
+  if (p > rows) {
+    refuse(runtime, state, tooFewForPredictorsLine(rows, p));
+    return false;
+  }
+  return true;
+}
+
+// Every run uses the engine's own tuning values.
+void assignEngineSettings(app::AppState& state) { state.aceSettings = ace::AceSettings{}; }
+
+// The previous run's plot windows disappear.
+void closePreviousPlots(RunContext& run) {
+  if (run.state.firstPlotUnit > 0) {
+    for (int u = run.state.firstPlotUnit; u <= run.state.lastPlotUnit; ++u) run.runtime.close(u);
+  }
+}
+
+// A file that changed since its scan never writes past the rows allocated;
+// the run then uses the rows it has and says so (clearOutputWindow).
+void rereadRows(RunContext& run) {
+  run.found = rereadData(run.runtime, run.state, run.a, run.allocated, run.p);
+  run.state.data.nRows = run.found;
+  run.n = run.found < run.allocated ? run.found : run.allocated;
+}
+
+// The window with the focus is the main output window once the previous
+// plots are closed.
+void clearOutputWindow(RunContext& run) {
+  run.runtime.clearFocusedWindow();
+  if (run.found != run.allocated) {
+    toScreenAndLog(run.runtime,
+                   " The data file has changed since it was read: " + std::to_string(run.found) +
+                       " rows found, " + std::to_string(run.n) + " rows used.");
+  }
+}
+
+bool checkRereadRows(RunContext& run) {
+  if (run.n >= kMinRunObservations && run.p <= run.n) return true;
+  stopRun(run,
+          run.n < kMinRunObservations ? tooFewLine(run.n) : tooFewForPredictorsLine(run.n, run.p));
+  return false;
+}
+
+// Columns were filled with the allocated row count as their stride; with a
+// file that shrank, the gaps close so every later stage sees n rows a
+// column. Then every column must be one the engine can analyse.
+bool checkColumns(RunContext& run) {
+  const int n = run.n;
+  const int ld = run.allocated;
+  if (n != ld) {
+    std::vector<double>& x = run.a.x;
+    for (int j = 1; j < run.p; ++j)
+      for (int i = 0; i < n; ++i)
+        x[static_cast<std::size_t>(j) * n + i] = x[static_cast<std::size_t>(j) * ld + i];
+  }
+  const std::string refusal = columnRefusal(run.names, run.l, run.a, n, run.p, run.exponents);
+  if (refusal.empty()) return true;
+  stopRun(run, refusal);
+  return false;
+}
+
+// The log is opened again, so the echo follows what is on disk.
+void echoInput(RunContext& run) {
+  run.logLost = !reopenLog(run.runtime);
+  writeInputEcho(run.runtime, run.names, run.l, reportArrays(run));
+  run.runtime.flush(app::kLogUnit);
+}
+
+// Columns beyond the magnitudes the engine's sums can hold go in and out of
+// the numeric stages scaled by a power of two (exact both ways); sign 1
+// scales, -1 restores.
+void scaleColumns(RunContext& run, int sign) {
+  WorkArrays& a = run.a;
+  const int n = run.n;
+  for (int j = 0; j < run.p; ++j) {
+    const int e = sign * run.exponents[static_cast<std::size_t>(j)];
+    const std::size_t col = static_cast<std::size_t>(j) * n;
+    scaleColumn(a.x.data() + col, n, e);
+    scaleColumn(a.xEq.data() + col, n, e);
+  }
+  const int e = sign * run.exponents[static_cast<std::size_t>(run.p)];
+  scaleColumn(a.y.data(), n, e);
+  scaleColumn(a.yEq.data(), n, e);
+  scaleColumn(a.yPred.data(), n, e);
+}
+
+// The engine's one call; its lines go to the main output window.
+void callEngine(RunContext& run) {
+  WorkArrays& a = run.a;
+  app::RunOptions& options = run.state.options;
   // Only the first NumTerm entries of the history are read, and the engine
   // sets them at every call, so a fresh history per run behaves the same.
   ace::RsqHistory rsqHistory{};
-  ace::ace_estimate(n, p, a.x.data(), a.y.data(), a.w.data(), l, options.DelRsq, a.tx.data(),
-                    a.ty.data(), rsq, ierr, a.m.data(), a.z.data(), n, settings, options.NumTerm,
-                    rsqHistory, engineSink);
+  ace::ace_estimate(run.n, run.p, a.x.data(), a.y.data(), a.w.data(), run.l, options.DelRsq,
+                    a.tx.data(), a.ty.data(), run.rsq, run.ierr, a.m.data(), a.z.data(), run.n,
+                    run.state.aceSettings, options.NumTerm, rsqHistory, screenLines(run.runtime));
+}
 
-  // Stage 12.
-  logLost = !reopenLog(runtime) || logLost;
-  auto stop = [&](const std::string& line) {
-    forgetWindows();
-    refuse(runtime, state, line);
-    if (logLost) state.problems.emplace_back(kLogLostLine.substr(1));
-  };
+// The engine on the scaled columns; the log is opened again afterwards so
+// the engine's lines are followed by what comes next.
+void estimate(RunContext& run) {
+  scaleColumns(run, 1);
+  callEngine(run);
+  run.logLost = !reopenLog(run.runtime) || run.logLost;
+}
 
-  // After an engine error its transformations mean nothing: the engine has
-  // said why, and no plot or file may present them as results (an earlier
-  // Taveltr.xls stays as it was).
-  if (ierr != 0) {
-    stop(estimateFailedLine(ierr));
-    return;
+// After an engine error its transformations mean nothing: the engine has
+// said why, and no plot or file may present them as results (an earlier
+// Taveltr.xls stays as it was).
+bool checkEstimate(RunContext& run) {
+  if (run.ierr != 0) {
+    stopRun(run, estimateFailedLine(run.ierr));
+    return false;
   }
-  if (!std::isfinite(rsq) || !allFinite(a.tx.data(), a.tx.size()) ||
+  const WorkArrays& a = run.a;
+  if (!std::isfinite(run.rsq) || !allFinite(a.tx.data(), a.tx.size()) ||
       !allFinite(a.ty.data(), a.ty.size())) {
-    stop(
-        " The estimate failed: its transformations are not finite numbers. "
-        "No plots or spreadsheets were made.");
-    return;
+    stopRun(run,
+            " The estimate failed: its transformations are not finite numbers. "
+            "No plots or spreadsheets were made.");
+    return false;
   }
+  return true;
+}
 
-  const LineSink screenSink = [&runtime](std::string_view line) {
-    runtime.writeLine(platform::kScreenUnit, line);
-  };
-  const RunArrays run{n, p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()};
-  const bool equilibration = options.Equilibration && allMonotone;
-  const bool prediction = l[p] == app::kMonotone;
-
-  // The numbers of stages 13, 16 and 19 are all computed here, before any
-  // window opens, so that a result that is not a number stops the run
-  // instead of being drawn and written. The plots write nothing on the
-  // screen, so the screen keeps the order of the stages.
-
-  // Stage 13.
-  if (equilibration) {
-    writeEquilibrationNotice(runtime);
-    equilibrate(run, a.tableRaw.data(), a.tableTransformed.data(), a.eqTarget.data(), a.xEq.data(),
-                a.yEq.data(), screenSink);
+// Equilibration, the sum of the transformed independents and the
+// prediction with its statistics, all before any window opens, so that a
+// result that is not a number stops the run (checkResults) instead of being
+// drawn and written. The plots write nothing on the screen, so the screen
+// keeps the order of the stages.
+void computeResults(RunContext& run) {
+  WorkArrays& a = run.a;
+  const int n = run.n;
+  const LineSink screenSink = screenLines(run.runtime);
+  const RunArrays arrays{n, run.p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()};
+  if (run.equilibration) {
+    writeEquilibrationNotice(run.runtime);
+    equilibrate(arrays, a.tableRaw.data(), a.tableTransformed.data(), a.eqTarget.data(),
+                a.xEq.data(), a.yEq.data(), screenSink);
   }
-  // Stage 16.
-  sumTransforms(n, p, a.tx.data(), a.sumTx.data());
-  // Stage 19, its numbers.
-  PredictionStats stats;
-  if (prediction) {
-    stats = predictResponse(run, a.sumTx.data(), a.tableRaw.data(), a.tableTransformed.data(),
-                            a.yPred.data(), screenSink);
+  sumTransforms(n, run.p, a.tx.data(), a.sumTx.data());
+  if (run.prediction) {
+    run.stats = predictResponse(arrays, a.sumTx.data(), a.tableRaw.data(),
+                                a.tableTransformed.data(), a.yPred.data(), screenSink);
   }
-  scaleAll(-1);
-  const int yExponent = -exponents[static_cast<std::size_t>(p)];
-  stats.Avedev = std::ldexp(stats.Avedev, yExponent);
-  stats.Stdev = std::ldexp(stats.Stdev, yExponent);
-  stats.Bias = std::ldexp(stats.Bias, yExponent);
-  ExpStats expStats;
-  if (prediction && logResponse)
-    expStats = backTransformedStats(n, a.y.data(), a.yPred.data(), a.expPred.data());
-  {
-    const double values[] = {stats.Avedev,
-                             stats.Stdev,
-                             stats.Bias,
-                             expStats.Exp_Avedev,
-                             expStats.Exp_Stdev,
-                             expStats.Exp_Bias,
-                             expStats.Exp_AvedevPercent,
-                             expStats.Exp_StdevPercent,
-                             expStats.Exp_BiasPercent};
-    const bool finite =
-        allFinite(values, std::size(values)) && allFinite(a.xEq.data(), a.xEq.size()) &&
-        allFinite(a.yEq.data(), a.yEq.size()) && allFinite(a.yPred.data(), a.yPred.size()) &&
-        allFinite(a.expPred.data(), a.expPred.size());
-    if (!finite) {
-      stop(
+  scaleColumns(run, -1);
+  const int yExponent = -run.exponents[static_cast<std::size_t>(run.p)];
+  run.stats.Avedev = std::ldexp(run.stats.Avedev, yExponent);
+  run.stats.Stdev = std::ldexp(run.stats.Stdev, yExponent);
+  run.stats.Bias = std::ldexp(run.stats.Bias, yExponent);
+  if (run.prediction && run.logResponse)
+    run.expStats = backTransformedStats(n, a.y.data(), a.yPred.data(), a.expPred.data());
+}
+
+bool checkResults(RunContext& run) {
+  const PredictionStats& stats = run.stats;
+  const ExpStats& expStats = run.expStats;
+  const WorkArrays& a = run.a;
+  const double values[] = {stats.Avedev,
+                           stats.Stdev,
+                           stats.Bias,
+                           expStats.Exp_Avedev,
+                           expStats.Exp_Stdev,
+                           expStats.Exp_Bias,
+                           expStats.Exp_AvedevPercent,
+                           expStats.Exp_StdevPercent,
+                           expStats.Exp_BiasPercent};
+  const bool finite =
+      allFinite(values, std::size(values)) && allFinite(a.xEq.data(), a.xEq.size()) &&
+      allFinite(a.yEq.data(), a.yEq.size()) && allFinite(a.yPred.data(), a.yPred.size()) &&
+      allFinite(a.expPred.data(), a.expPred.size());
+  if (finite) return true;
+  stopRun(run,
           " The equilibrated or predicted values or their statistics are beyond the range of "
           "numbers. No plots or spreadsheets were made.");
-      return;
-    }
+  return false;
+}
+
+// The pictures of an earlier run go, and this run's are numbered from the
+// start.
+void startCaptures(RunContext& run) {
+  app::deleteCapturePictures(run.runtime);
+  run.shell.saveCapture(true);
+}
+
+// ---- The plots; each returns false after the program has been stopped.
+
+bool drawTransformationPlots(RunContext& run, PlotContext& plots) {
+  WorkArrays& a = run.a;
+  for (int e = 0; e <= run.p; ++e) {
+    if (!plotTransformation(plots, app::transformationPlotUnit(e),
+                            run.names[static_cast<std::size_t>(e)], e == run.p, run.n,
+                            column(run, a.x, a.y, e), column(run, a.tx, a.ty, e)))
+      return false;
   }
+  run.state.firstPlotUnit = app::kFirstPlotUnitNumber;
+  return true;
+}
 
-  // Stage 14.
-  app::deleteCapturePictures(runtime);
-  shell.saveCapture(true);
+bool drawCorrelationPlot(RunContext& run, PlotContext& plots) {
+  const int unit = app::correlationPlotUnit(run.p);
+  if (!plotCorrelation(plots, unit, depName(run), run.rsq, run.n, run.a.sumTx.data(),
+                       run.a.ty.data()))
+    return false;
+  run.state.lastPlotUnit = unit;
+  return true;
+}
 
-  PlotContext plots{runtime, shell, state, {}};
-
-  // Stage 15.
-  for (int j = 0; j < p; ++j) {
-    const std::size_t col = static_cast<std::size_t>(j) * n;
-    if (!plotTransformation(plots, app::kFirstPlotUnitNumber + j, names[j], false, n,
-                            a.x.data() + col, a.tx.data() + col))
-      return;
+bool drawCorrectionPlots(RunContext& run, PlotContext& plots) {
+  if (!run.equilibration) return true;
+  WorkArrays& a = run.a;
+  for (int e = 0; e <= run.p; ++e) {
+    if (!plotCorrection(plots, app::correctionPlotUnit(run.p, e),
+                        run.names[static_cast<std::size_t>(e)], run.n, column(run, a.x, a.y, e),
+                        column(run, a.xEq, a.yEq, e)))
+      return false;
   }
-  if (!plotTransformation(plots, p + app::kFirstPlotUnitNumber, depName, true, n, a.y.data(),
-                          a.ty.data()))
-    return;
-  state.firstPlotUnit = app::kFirstPlotUnitNumber;
+  run.state.lastPlotUnit = app::correctionPlotUnit(run.p, run.p);
+  return true;
+}
 
-  // Stage 17.
-  if (!plotCorrelation(plots, p + 12, depName, rsq, n, a.sumTx.data(), a.ty.data())) return;
-  state.lastPlotUnit = p + 12;
+// The statistics on the screen and in the log, each followed by its plot.
+bool reportPrediction(RunContext& run, PlotContext& plots) {
+  if (!run.prediction) return true;
+  WorkArrays& a = run.a;
+  const int n = run.n;
+  writePredictionStats(run.runtime, run.stats);
+  run.runtime.flush(app::kLogUnit);
+  run.state.lastPlotUnit = app::predictionPlotUnit(run.p, run.equilibration);
+  if (!plotPrediction(plots, run.state.lastPlotUnit, depName(run), run.stats.Avedev,
+                      run.stats.Stdev, n, a.y.data(), a.yPred.data()))
+    return false;
+  if (!run.logResponse) return true;
+  writeBackTransformedStats(run.runtime, run.expStats);
+  run.runtime.flush(app::kLogUnit);
+  run.state.lastPlotUnit = app::backTransformedPlotUnit(run.p, run.equilibration);
+  // The measured values on their own scale; the engine's scratch is free now.
+  double* expY = a.z.data();
+  for (int i = 0; i < n; ++i) expY[i] = std::exp(a.y[i]);
+  return plotExpPrediction(plots, run.state.lastPlotUnit, run.expStats.Exp_AvedevPercent,
+                           run.expStats.Exp_StdevPercent, n, expY, a.expPred.data());
+}
 
-  // Stage 18.
-  if (equilibration) {
-    for (int j = 0; j < p; ++j) {
-      const std::size_t col = static_cast<std::size_t>(j) * n;
-      if (!plotCorrection(plots, p + 13 + j, names[j], n, a.x.data() + col, a.xEq.data() + col))
-        return;
-    }
-    if (!plotCorrection(plots, 2 * p + 13, depName, n, a.y.data(), a.yEq.data())) return;
-    state.lastPlotUnit = 2 * p + 13;
-  }
+bool drawPlots(RunContext& run) {
+  PlotContext plots{run.runtime, run.shell, run.state, {}};
+  return drawTransformationPlots(run, plots) && drawCorrelationPlot(run, plots) &&
+         drawCorrectionPlots(run, plots) && reportPrediction(run, plots);
+}
 
-  // Stage 19: the statistics and their plots.
-  if (prediction) {
-    writePredictionStats(runtime, stats);
-    runtime.flush(app::kLogUnit);
-    state.lastPlotUnit += 1;
-    if (!plotPrediction(plots, state.lastPlotUnit, depName, stats.Avedev, stats.Stdev, n,
-                        a.y.data(), a.yPred.data()))
-      return;
-    if (logResponse) {
-      writeBackTransformedStats(runtime, expStats);
-      runtime.flush(app::kLogUnit);
-      state.lastPlotUnit += 1;
-      // The measured values on their own scale; the engine's scratch is free now.
-      double* expY = a.z.data();
-      for (int i = 0; i < n; ++i) expY[i] = std::exp(a.y[i]);
-      if (!plotExpPrediction(plots, state.lastPlotUnit, expStats.Exp_AvedevPercent,
-                             expStats.Exp_StdevPercent, n, expY, a.expPred.data()))
-        return;
-    }
-  }
+// ---- The end of the run.
 
-  // Stage 20.
-  logLost = !reopenLog(runtime) || logLost;
+// The log is opened again first, so the report follows what is on disk.
+void writeFinalReport(RunContext& run) {
+  run.logLost = !reopenLog(run.runtime) || run.logLost;
+  writeClosingReport(run.runtime, run.rsq, reportArrays(run));
+  run.runtime.flush(app::kLogUnit);
+}
 
-  // Stage 21.
-  writeClosingReport(runtime, rsq, report);
-  runtime.flush(app::kLogUnit);
+void writeSheets(RunContext& run) {
+  SheetResults sheets = writeSpreadsheets(run.runtime, run.names, reportArrays(run), run.prediction,
+                                          run.logResponse, run.equilibration);
+  run.runtime.flush(app::kLogUnit);
+  if (run.logLost) run.state.problems.emplace_back(logLostLine().substr(1));
+  for (std::string& line : sheets.problems) run.state.problems.push_back(std::move(line));
+}
 
-  // Stages 22 and 23.
-  SheetResults sheets =
-      writeSpreadsheets(runtime, names, report, prediction, logResponse, equilibration);
-  runtime.flush(app::kLogUnit);
-  if (logLost) state.problems.emplace_back(kLogLostLine.substr(1));
-  for (std::string& line : sheets.problems) state.problems.push_back(std::move(line));
+// The fit is kept as a model for new data, and scored out of sample when
+// asked for. Only a run that got this far has one: an engine error stopped
+// the run at checkEstimate.
+void keepModel(RunContext& run) {
+  WorkArrays& a = run.a;
+  keepRunModel(
+      run.state,
+      model::FitArrays{run.n, run.p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()},
+      run.rsq);
+  crossValidateRun(run.runtime, run.state, run.n, run.p, a.x.data(), a.y.data());
+}
 
-  // The fit is kept as a model for new data, and scored out of sample when
-  // asked for. A fit the engine refused is no model.
-  if (ierr == 0) {
-    keepRunModel(
-        state, model::FitArrays{n, p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()},
-        rsq);
-    crossValidateRun(runtime, state, n, p, a.x.data(), a.y.data());
-  }
-  // Stages 24 and 25: the work arrays go with this scope.
+}  // namespace
+
+void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) {
+  if (!checkSelection(state)) return;
+  // A model is only as current as the last Run: one that does not reach its
+  // end leaves none, so no later prediction uses a fit of other data.
+  state.model.reset();
+  if (!checkScannedRows(runtime, state)) return;
+
+  RunContext run(runtime, state, shell);  // the work arrays, zero-filled
+  assignEngineSettings(state);
+  closePreviousPlots(run);
+  rereadRows(run);
+  clearOutputWindow(run);
+  if (!checkRereadRows(run) || !checkColumns(run)) return;
+  echoInput(run);
+  estimate(run);
+  if (!checkEstimate(run)) return;
+  computeResults(run);
+  if (!checkResults(run)) return;
+  startCaptures(run);
+  if (!drawPlots(run)) return;
+  writeFinalReport(run);
+  writeSheets(run);
+  keepModel(run);
+  // The work arrays go with the run.
 }
 
 }  // namespace tavel::run

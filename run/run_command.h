@@ -4,6 +4,7 @@
 // draws the result plots and writes the closing report and the spreadsheets.
 #pragma once
 
+#include "ace/ace.h"
 #include "app/records.h"
 #include "app/shell.h"
 #include "platform/runtime.h"
@@ -12,7 +13,7 @@ namespace tavel::run {
 
 // Fewer observations than this leave the smoothers without data: the Run then
 // says so and changes nothing.
-inline constexpr int kMinRunObservations = 5;
+inline constexpr int kMinRunObservations = ace::kMinObservations;
 
 // Menu callback of "&Run". Does nothing visible before a data file has been
 // scanned or while fewer than two variables are selected. Data it cannot

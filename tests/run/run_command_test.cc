@@ -213,6 +213,38 @@ TEST_F(MonotoneLogRunTest, SecondRunReplacesWindowsAndAppendsToTheLog) {
   expectSameLines(s_.runtime.screen(), expectedRunScreen(second), "screen of the second run");
 }
 
+// The unit of every plot a Run can draw, for the smallest, a small and the
+// largest selection, numbered by hand from the plot table: transformations
+// from 11 with the dependent's last, the correlation, the corrections (with
+// equilibration), then the prediction and the back-transformed prediction.
+TEST(PlotUnitTest, EveryPlotOfTheSmallestAndTheLargestSelection) {
+  struct Row {
+    int p;
+    int lastIndepTransform, depTransform, correlation, firstCorrection, depCorrection;
+    int prediction, backTransformed;      // without equilibration
+    int predictionEq, backTransformedEq;  // after the corrections
+  };
+  const Row rows[] = {
+      {1, 11, 12, 13, 14, 15, 14, 15, 16, 17},
+      {2, 12, 13, 14, 15, 17, 15, 16, 18, 19},
+      {29, 39, 40, 41, 42, 71, 42, 43, 72, 73},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE("p = " + std::to_string(r.p));
+    EXPECT_EQ(app::transformationPlotUnit(0), 11);
+    EXPECT_EQ(app::transformationPlotUnit(r.p - 1), r.lastIndepTransform);
+    EXPECT_EQ(app::transformationPlotUnit(r.p), r.depTransform);
+    EXPECT_EQ(app::correlationPlotUnit(r.p), r.correlation);
+    EXPECT_EQ(app::correctionPlotUnit(r.p, 0), r.firstCorrection);
+    EXPECT_EQ(app::correctionPlotUnit(r.p, r.p), r.depCorrection);
+    EXPECT_EQ(app::predictionPlotUnit(r.p, false), r.prediction);
+    EXPECT_EQ(app::backTransformedPlotUnit(r.p, false), r.backTransformed);
+    EXPECT_EQ(app::predictionPlotUnit(r.p, true), r.predictionEq);
+    EXPECT_EQ(app::backTransformedPlotUnit(r.p, true), r.backTransformedEq);
+  }
+  EXPECT_EQ(app::kLastPossiblePlotUnit, 73);
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(RunCommandTest, ThreeIndependentsOneLinearNoEquilibration) {
