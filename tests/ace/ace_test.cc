@@ -42,6 +42,11 @@ struct Problem {
   }
   double& X(int j, int i) { return x[(i - 1) * ld + (j - 1)]; }
   double& TX(int j, int i) { return tx[(i - 1) * ld + (j - 1)]; }
+  AceProblem View() { return AceProblem{n, p, ld, x, y, w, l, tx, ty, m, z}; }
+  AceOptions Options() const { return AceOptions{DelRsq, NumTerm, settings, history}; }
+  LineSink Sink() {
+    return [this](std::string_view s) { lines.emplace_back(s); };
+  }
   void Run() {
     lines.clear();
     ace_estimate(n, p, x.data(), y.data(), w.data(), l.data(), DelRsq, tx.data(), ty.data(), rsq,
@@ -273,21 +278,15 @@ TEST(AceEstimate, SingleActivePredictorMakesOneInnerPassPerOuterPass) {
   Problem pr = SmoothModel(200, 3, 12, 0.3);
   pr.l = {0, 1, 0, 3};
   pr.NumTerm = 10;  // forces ten outer passes
-  EngineCounts counts;
-  ace_estimate_on(Paths::kFast, pr.n, pr.p, pr.x.data(), pr.y.data(), pr.w.data(), pr.l.data(),
-                  pr.DelRsq, pr.tx.data(), pr.ty.data(), pr.rsq, pr.ierr, pr.m.data(), pr.z.data(),
-                  pr.ld, pr.settings, pr.NumTerm, pr.history, nullptr, &counts);
-  ASSERT_EQ(pr.ierr, 0);
-  EXPECT_EQ(counts.inner_passes, 10);
-  EXPECT_EQ(counts.predictor_smooths, 10);
-  EXPECT_EQ(counts.response_smooths, 10);
+  AceSummary summary = ace_solve(pr.View(), pr.Options());
+  ASSERT_EQ(summary.error, AceError::kNone);
+  EXPECT_EQ(summary.outer_passes, 10);
+  EXPECT_EQ(summary.inner_passes, 10);
 
   pr.l = {1, 1, 0, 3};  // two active predictors: the inner loop may repeat
-  ace_estimate_on(Paths::kFast, pr.n, pr.p, pr.x.data(), pr.y.data(), pr.w.data(), pr.l.data(),
-                  pr.DelRsq, pr.tx.data(), pr.ty.data(), pr.rsq, pr.ierr, pr.m.data(), pr.z.data(),
-                  pr.ld, pr.settings, pr.NumTerm, pr.history, nullptr, &counts);
-  EXPECT_GT(counts.inner_passes, 10);
-  EXPECT_EQ(counts.predictor_smooths, 2 * counts.inner_passes);
+  summary = ace_solve(pr.View(), pr.Options());
+  EXPECT_EQ(summary.outer_passes, 10);
+  EXPECT_GT(summary.inner_passes, 10);
 }
 
 TEST(AceEstimate, DegenerateColumnsGiveNoNaN) {
@@ -381,12 +380,10 @@ void CompareFastAndPlain(bool weighted) {
   Problem plain = fast;
   fast.Run();
   ASSERT_EQ(fast.ierr, 0);
-  plain.lines.clear();
-  ace_estimate_on(Paths::kPlain, plain.n, plain.p, plain.x.data(), plain.y.data(), plain.w.data(),
-                  plain.l.data(), plain.DelRsq, plain.tx.data(), plain.ty.data(), plain.rsq,
-                  plain.ierr, plain.m.data(), plain.z.data(), plain.ld, plain.settings,
-                  plain.NumTerm, plain.history,
-                  [&](std::string_view s) { plain.lines.emplace_back(s); });
+  const AceSummary summary =
+      ace_solve_on(Paths::kPlain, plain.View(), plain.Options(), plain.Sink());
+  plain.ierr = static_cast<int>(summary.error);
+  plain.rsq = summary.rsq;
   ASSERT_EQ(plain.ierr, 0);
   EXPECT_EQ(fast.lines, plain.lines);
   EXPECT_EQ(fast.m, plain.m);
