@@ -207,10 +207,10 @@ AceError standardise_response(Call& c) {
   if (v <= 0.0) {
     if (c.l(c.resp()) > 0) {
       emit(c.sink, " ierr = 2: y has zero variance.");
-      return AceError::kResponseZeroVariance;
+      return AceError::kYZeroVariance;
     }
     emit(c.sink, " ierr = 3: y has zero variance.");
-    return AceError::kStartZeroVariance;
+    return AceError::kTyZeroVariance;
   }
   const double scale = 1.0 / std::sqrt(v);
   for (int j = 1; j <= c.n; ++j) c.ty(j) = c.ty(j) * scale;
@@ -384,7 +384,7 @@ AceError response_step(Call& c, int outer) {
   v = v / c.sw;
   if (v <= 0.0) {
     emit(c.sink, " ier = 3: ty has zero variance.");
-    return AceError::kStartZeroVariance;
+    return AceError::kTyZeroVariance;
   }
   const double root = std::sqrt(v);
   for (int j = 1; j <= n; ++j) c.ty(order(j)) = z3(j) / root;

@@ -6,10 +6,10 @@
 // A call describes the data in an AceProblem and the tuning in AceOptions,
 // and gets an AceSummary back (x, y, w, codes: vectors of the data):
 //
-//   std::vector<double> tx(n * p), ty(n);  // the engine allocates m and z itself
-//   ace::AceProblem problem{.n = n, .p = p, .ld = n, .x = x, .y = y, .w = w, .l = codes,
-//                           .tx = tx, .ty = ty};
-//   ace::AceSummary summary = ace::ace_solve(problem, {}, [](std::string_view s) { show(s); });
+//   std::vector<double> tx(n * p), ty(n);  // m, z left empty: the engine allocates them
+//   const ace::AceProblem problem{.n = n, .p = p, .ld = n, .x = x, .y = y, .w = w, .l = codes,
+//                                 .tx = tx, .ty = ty, .m = {}, .z = {}};
+//   const ace::AceSummary summary = ace::ace_solve(problem, {}, [](auto s) { show(s); });
 //   if (summary.error != ace::AceError::kNone) return static_cast<int>(summary.error);
 //
 // ace_estimate keeps the long positional form for callers that hold every
@@ -37,14 +37,14 @@ using RsqHistory = std::array<double, 10>;
 // error numbers ("ierr = 6: ..."), which callers also show.
 enum class AceError : int {
   kNone = 0,
-  kWeightsNotPositive = 1,    // the weights sum to 0 or less
-  kResponseZeroVariance = 2,  // y is constant (positive response code)
-  kStartZeroVariance = 3,     // the starting ty is constant (negative response code), or
-                              // a response step smoothed ty to a constant
-  kResponseCodeZero = 4,      // l(p+1) is 0
-  kNoPredictor = 5,           // every predictor code is 0
-  kCodeOutOfRange = 6,        // some code lies outside -5..5
-  kTooFewObservations = 7,    // n < kMinObservations: the smoothers need more rows
+  kWeightsNotPositive = 1,  // the weights sum to 0 or less
+  kYZeroVariance = 2,       // y is constant (positive response code)
+  kTyZeroVariance = 3,      // the starting ty is constant (negative response code), or
+                            // a response step smoothed ty to a constant
+  kResponseCodeZero = 4,    // l(p+1) is 0
+  kNoPredictor = 5,         // every predictor code is 0
+  kCodeOutOfRange = 6,      // some code lies outside -5..5
+  kTooFewObservations = 7,  // n < kMinObservations: the smoothers need more rows
 };
 
 inline constexpr int kTooFewObservations = static_cast<int>(AceError::kTooFewObservations);

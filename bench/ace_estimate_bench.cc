@@ -43,7 +43,7 @@ void BM_AceEstimate(benchmark::State& state) {
   std::vector<double> tx(static_cast<size_t>(ld) * p), ty(n), z(static_cast<size_t>(ld) * 12);
   std::vector<int> m(static_cast<size_t>(ld) * (p + 1));
   const tavel::ace::AceProblem problem{n, p, ld, x, y, w, l, tx, ty, m, z};
-  const tavel::ace::AceOptions options{.DelRsq = static_cast<double>(1.0e-4f), .NumTerm = 2};
+  const tavel::ace::AceOptions options;  // the Run's defaults: DelRsq 1e-4, NumTerm 2
   tavel::ace::AceSummary summary;
   for (auto _ : state) {
     summary = tavel::ace::ace_solve_on(tavel::ace::Paths::kFast, problem, options);
