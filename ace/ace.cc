@@ -1,5 +1,6 @@
 #include "ace/ace.h"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <charconv>
@@ -7,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -100,6 +102,349 @@ void sort_orders(HelperThread* helper, int n, int p, int ld, const int* l_data,
   for_each_column([&](int i) { sort_column(i, 2); });
 }
 
+// " ierr = K: <before>" I2 "<after>": the error lines that name a code's index.
+std::string indexed_line(std::string_view before, int index, std::string_view after) {
+  std::string line(before);
+  append_int(line, index, 2);
+  line += after;
+  return line;
+}
+
+// The views and running values of one call.
+struct Call {
+  Paths paths;
+  int n;
+  int p;
+  Mat1<const double> x;
+  Vec1<const double> y;
+  Vec1<const double> w;
+  Vec1<const int> l;
+  Mat1<double> tx;
+  Vec1<double> ty;
+  Mat1<int> m;
+  Mat1<double> z;
+  double DelRsq;
+  const AceSettings& settings;
+  const LineSink& sink;
+  double sw = 0.0;  // sum of the weights
+  int np = 0;       // predictors with a nonzero code
+  HelperThread* helper = nullptr;
+  // All weights the same (as the Run passes them), on the fast path: the
+  // gathered weights are that one value, nothing to fetch.
+  bool equal_weights = false;
+  double rsq = 0.0;
+
+  int resp() const { return p + 1; }
+  static int magnitude(int code) { return code < 0 ? -code : code; }
+};
+
+// Every failing check writes its line and the checks go on, so the caller
+// sees every fault at once; the last failing check names the error. Sums the
+// weights and, for a positive response code, starts ty from y on the way.
+AceError validate(Call& c) {
+  AceError error = AceError::kNone;
+  for (int i = 1; i <= c.p + 1; ++i) {
+    if (c.l(i) < -5 || c.l(i) > 5) {
+      error = AceError::kCodeOutOfRange;
+      emit(c.sink, indexed_line(" ierr = 6: l(", i, ") must be .ge. -5 and .le. 5."));
+    }
+  }
+  if (c.l(c.resp()) == 0) {
+    error = AceError::kResponseCodeZero;
+    emit(c.sink, indexed_line(" ierr = 4: l(", c.resp(), ") must be nonzero."));
+  }
+  for (int i = 1; i <= c.p; ++i) {
+    if (c.l(i) != 0) ++c.np;
+  }
+  if (c.np < 1) {
+    error = AceError::kNoPredictor;
+    emit(c.sink, indexed_line(" ierr = 5: at least one l(1) - l(", c.p, ") must be positive."));
+  }
+  const bool copy_y = c.l(c.resp()) > 0;
+  for (int j = 1; j <= c.n; ++j) {
+    c.sw += c.w(j);
+    if (copy_y) c.ty(j) = c.y(j);
+  }
+  if (c.sw <= 0.0) {
+    error = AceError::kWeightsNotPositive;
+    emit(c.sink, " ierr = 1: sum of weights not positive.");
+  }
+  return error;
+}
+
+// Predictors start from x (positive code) or the caller's values (negative
+// code), centred; unused predictors are 0.
+void centre_predictors(Call& c) {
+  for (int i = 1; i <= c.p; ++i) {
+    if (c.l(i) == 0) {
+      for (int j = 1; j <= c.n; ++j) c.tx(j, i) = 0.0;
+      continue;
+    }
+    if (c.l(i) > 0) {
+      for (int j = 1; j <= c.n; ++j) c.tx(j, i) = c.x(j, i);
+    }
+    double s = 0.0;
+    for (int j = 1; j <= c.n; ++j) s += c.w(j) * c.tx(j, i);
+    s = s / c.sw;
+    for (int j = 1; j <= c.n; ++j) c.tx(j, i) -= s;
+  }
+}
+
+// ty centred and scaled to unit weighted variance; a constant ty cannot be.
+// Also lays out y and the observation numbers for the response's sort.
+AceError standardise_response(Call& c) {
+  for (int j = 1; j <= c.n; ++j) {
+    c.m(j, c.resp()) = j;
+    c.z(j, 2) = c.y(j);
+  }
+  double s = 0.0;
+  for (int j = 1; j <= c.n; ++j) s += c.w(j) * c.ty(j);
+  s = s / c.sw;
+  for (int j = 1; j <= c.n; ++j) c.ty(j) -= s;
+  double v = 0.0;
+  for (int j = 1; j <= c.n; ++j) v += c.w(j) * (c.ty(j) * c.ty(j));
+  v = v / c.sw;
+  if (v <= 0.0) {
+    if (c.l(c.resp()) > 0) {
+      emit(c.sink, " ierr = 2: y has zero variance.");
+      return AceError::kYZeroVariance;
+    }
+    emit(c.sink, " ierr = 3: y has zero variance.");
+    return AceError::kTyZeroVariance;
+  }
+  const double scale = 1.0 / std::sqrt(v);
+  for (int j = 1; j <= c.n; ++j) c.ty(j) = c.ty(j) * scale;
+  return AceError::kNone;
+}
+
+// Each predictor's start scaled by its least-squares coefficient on ty.
+void initial_scaling(Call& c) {
+  // The scaling needs five columns of p coefficients. Columns 6 to 12 of z
+  // (7 ld doubles, free until the first smooth) hold them unless there are
+  // far more predictors than rows; only then is a separate block taken.
+  std::vector<double> coefficient_block;
+  double* coefficients = c.z.col(6);
+  if (static_cast<std::ptrdiff_t>(kScaleColumns) * c.p >
+      static_cast<std::ptrdiff_t>(7) * c.z.ld()) {
+    coefficient_block.resize(static_cast<std::size_t>(kScaleColumns) * c.p);
+    coefficients = coefficient_block.data();
+  }
+  scale_predictors(c.n, c.p, c.z.ld(), c.w.data(), c.sw, c.ty.data(), c.tx.col(1), c.DelRsq, c.p,
+                   c.z.col(5), coefficients);
+}
+
+// Smooths predictor i's partial residual (z(., 5) + tx(., i)) against x(., i)
+// and keeps the centred smooth only when it raises rsq.
+void smooth_predictor(Call& c, int i) {
+  Vec1<double> z1 = c.z.column(1);
+  Vec1<double> z2 = c.z.column(2);
+  Vec1<double> z3 = c.z.column(3);
+  Vec1<double> z4 = c.z.column(4);
+  Vec1<double> z5 = c.z.column(5);
+  Vec1<const int> order = Vec1<const int>(c.m.col(i));
+  Vec1<const double> xi(c.x.col(i));
+  Vec1<double> txi = c.tx.column(i);
+  const int n = c.n;
+  for (int j = 1; j <= n; ++j) {
+    if (j + kAhead <= n) {
+      const int ka = order(j + kAhead);
+      __builtin_prefetch(&z5(ka));
+      __builtin_prefetch(&txi(ka));
+      __builtin_prefetch(&xi(ka));
+      if (!c.equal_weights) __builtin_prefetch(&c.w(ka));
+    }
+    const int k = order(j);
+    z1(j) = z5(k) + txi(k);
+    z2(j) = xi(k);
+    z4(j) = c.equal_weights ? c.w(1) : c.w(k);
+  }
+  smooth_variable_on(c.paths, Call::magnitude(c.l(i)), n, c.z.ld(), z2.data(), z1.data(), z4.data(),
+                     z3.data(), c.z.col(6), c.settings, c.helper);
+  double s = 0.0;
+  for (int j = 1; j <= n; ++j) s += z3(j) * z4(j);
+  s = s / c.sw;
+  for (int j = 1; j <= n; ++j) z3(j) -= s;
+  double e = 0.0;
+  for (int j = 1; j <= n; ++j) {
+    const double d = z1(j) - z3(j);
+    e += z4(j) * (d * d);
+  }
+  const double candidate = 1.0 - e / c.sw;
+  if (!(candidate > c.rsq)) return;
+  c.rsq = candidate;
+  for (int j = 1; j <= n; ++j) {
+    if (j + kAhead <= n) {
+      const int ka = order(j + kAhead);
+      __builtin_prefetch(&txi(ka), 1);
+      __builtin_prefetch(&z5(ka), 1);
+    }
+    const int k = order(j);
+    txi(k) = z3(j);
+    z5(k) = z1(j) - z3(j);
+  }
+}
+
+// One backfitting pass: the residuals ty - sum of tx, then every used
+// predictor in index order against its partial residual.
+void inner_pass(Call& c) {
+  Vec1<double> z5 = c.z.column(5);
+  for (int j = 1; j <= c.n; ++j) {
+    double s = 0.0;
+    for (int i = 1; i <= c.p; ++i) {
+      if (c.l(i) != 0) s += c.tx(j, i);
+    }
+    z5(j) = c.ty(j) - s;
+  }
+  for (int i = 1; i <= c.p; ++i) {
+    if (c.l(i) != 0) smooth_predictor(c, i);
+  }
+}
+
+// Backfitting until a pass raises rsq by no more than DelRsq. With one used
+// predictor a second pass would smooth the same residual again: one pass.
+void backfit(Call& c, AceSummary& summary) {
+  int inner = 0;
+  double rsq0 = 0.0;
+  do {
+    ++inner;
+    ++summary.inner_passes;
+    rsq0 = c.rsq;
+    inner_pass(c);
+  } while (c.np != 1 && inner < c.settings.max_iterations && c.rsq - rsq0 > c.DelRsq);
+}
+
+// The response step's inputs in y order: y, w, and the sum of the predictor
+// transformations. On the fast path the sums are formed in observation order
+// first (column 6 is free until the smoother runs), so the gather reads one
+// scattered value instead of one per predictor.
+void gather_response(Call& c) {
+  Vec1<double> z1 = c.z.column(1);
+  Vec1<double> z2 = c.z.column(2);
+  Vec1<double> z4 = c.z.column(4);
+  Vec1<double> z6 = c.z.column(6);
+  Vec1<const int> order(c.m.col(c.resp()));
+  const int n = c.n;
+  if (c.paths == Paths::kFast) {
+    for (int j = 1; j <= n; ++j) {
+      double s = 0.0;
+      for (int i = 1; i <= c.p; ++i) {
+        if (c.l(i) != 0) s += c.tx(j, i);
+      }
+      z6(j) = s;
+    }
+    for (int j = 1; j <= n; ++j) {
+      if (j + kAhead <= n) {
+        const int ka = order(j + kAhead);
+        __builtin_prefetch(&c.y(ka));
+        __builtin_prefetch(&z6(ka));
+        if (!c.equal_weights) __builtin_prefetch(&c.w(ka));
+      }
+      const int k = order(j);
+      z2(j) = c.y(k);
+      z4(j) = c.equal_weights ? c.w(1) : c.w(k);
+      z1(j) = z6(k);
+    }
+    return;
+  }
+  for (int j = 1; j <= n; ++j) {
+    const int k = order(j);
+    z2(j) = c.y(k);
+    z4(j) = c.w(k);
+    double s = 0.0;
+    for (int i = 1; i <= c.p; ++i) {
+      if (c.l(i) != 0) s += c.tx(k, i);
+    }
+    z1(j) = s;
+  }
+}
+
+// Smooths the sum of the predictor transformations against y, standardises
+// the smooth into ty and measures rsq. A constant smooth cannot be
+// standardised: ty keeps its values and the step fails.
+AceError response_step(Call& c, int outer) {
+  gather_response(c);
+  Vec1<double> z1 = c.z.column(1);
+  Vec1<double> z2 = c.z.column(2);
+  Vec1<double> z3 = c.z.column(3);
+  Vec1<double> z4 = c.z.column(4);
+  Vec1<const int> order(c.m.col(c.resp()));
+  const int n = c.n;
+  smooth_variable_on(c.paths, Call::magnitude(c.l(c.resp())), n, c.z.ld(), z2.data(), z1.data(),
+                     z4.data(), z3.data(), c.z.col(6), c.settings, c.helper);
+  double s = 0.0;
+  for (int j = 1; j <= n; ++j) {
+    if (j + kAhead <= n) __builtin_prefetch(&z2(order(j + kAhead)), 1);
+    s += z4(j) * z3(j);  // z4(j) is w(k)
+    z2(order(j)) = z1(j);
+  }
+  s = s / c.sw;
+  for (int j = 1; j <= n; ++j) z3(j) -= s;
+  double v = 0.0;
+  for (int j = 1; j <= n; ++j) v += (z3(j) * z3(j)) * z4(j);
+  v = v / c.sw;
+  if (v <= 0.0) {
+    emit(c.sink, " ier = 3: ty has zero variance.");
+    return AceError::kTyZeroVariance;
+  }
+  const double root = std::sqrt(v);
+  for (int j = 1; j <= n; ++j) c.ty(order(j)) = z3(j) / root;
+  double e = 0.0;
+  for (int j = 1; j <= n; ++j) {
+    const double d = c.ty(j) - z2(j);
+    e += c.w(j) * (d * d);
+  }
+  c.rsq = 1.0 - e / c.sw;
+  emit(c.sink, ace_iteration_line(outer, c.rsq));
+  return AceError::kNone;
+}
+
+// Records rsq as the newest of the last num_term passes; true while those
+// passes still differ by more than DelRsq (entries not yet filled hold 100.0,
+// so the first num_term passes are always made).
+bool rsq_still_moving(RsqHistory& history, int num_term, int& position, double rsq, double DelRsq) {
+  position = position % num_term + 1;
+  history[position - 1] = rsq;
+  double lo = 100.0;
+  double hi = -100.0;
+  for (int t = 0; t < num_term; ++t) {
+    if (history[t] < lo) lo = history[t];
+    if (history[t] > hi) hi = history[t];
+  }
+  return hi - lo > DelRsq;
+}
+
+// Outer passes (backfitting, then the response step) until rsq settles or
+// the iteration cap is reached.
+AceError iterate(Call& c, AceSummary& summary) {
+  const int num_term = summary.num_term;
+  int position = 0;
+  for (int t = 0; t < num_term; ++t) summary.rsq_history[t] = 100.0;
+  for (;;) {
+    const int outer = ++summary.outer_passes;
+    backfit(c, summary);
+    const AceError error = response_step(c, outer);
+    if (error != AceError::kNone) return error;
+    const bool moving = rsq_still_moving(summary.rsq_history, num_term, position, c.rsq, c.DelRsq);
+    if (!(outer < c.settings.max_iterations && moving)) return AceError::kNone;
+  }
+}
+
+std::size_t extent(int rows, int columns) {
+  if (rows <= 0 || columns <= 0) return 0;
+  return static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+}
+
+// The caller's work array, or one of the same shape owned by the call.
+template <typename T>
+T* work_array(std::span<T> given, std::size_t size, std::vector<T>& own) {
+  if (!given.empty()) {
+    assert(given.size() >= size && "work array too small");
+    return given.data();
+  }
+  own.resize(size);
+  return own.data();
+}
+
 }  // namespace
 
 std::string ace_iteration_line(int pass, double rsq) {
@@ -110,308 +455,97 @@ std::string ace_iteration_line(int pass, double rsq) {
   return line;
 }
 
-void ace_estimate(int n, int p, const double* x, const double* y, const double* w, const int* l,
-                  double DelRsq, double* tx, double* ty, double& rsq, int& ierr, int* m, double* z,
-                  int ld, const AceSettings& settings, int& NumTerm, RsqHistory& rsq_history,
-                  const LineSink& sink) {
-  ace_estimate_on(Paths::kFast, n, p, x, y, w, l, DelRsq, tx, ty, rsq, ierr, m, z, ld, settings,
-                  NumTerm, rsq_history, sink);
+AceSummary ace_solve(const AceProblem& problem, const AceOptions& options, const LineSink& sink) {
+  return ace_solve_on(Paths::kFast, problem, options, sink);
 }
 
-void ace_estimate_on(Paths paths, int n, int p, const double* x_data, const double* y_data,
-                     const double* w_data, const int* l_data, double DelRsq, double* tx_data,
-                     double* ty_data, double& rsq, int& ierr, int* m_data, double* z_data, int ld,
-                     const AceSettings& settings, int& NumTerm, RsqHistory& rsq_history,
-                     const LineSink& sink, EngineCounts* counts) {
-  EngineCounts unused;
-  EngineCounts& count = counts != nullptr ? *counts : unused;
-  count = EngineCounts{};
-  ierr = 0;
+AceSummary ace_solve_on(Paths paths, const AceProblem& problem, const AceOptions& options,
+                        const LineSink& sink) {
+  AceSummary summary;
+  summary.num_term = options.NumTerm;
+  summary.rsq_history = options.rsq_history;
+  const int n = problem.n;
+  const int p = problem.p;
+  const int ld = problem.ld;
   // The smoothers' first windows and quartile scale need five points; with
   // fewer they would read outside their arrays, so nothing is touched.
   if (n < kMinObservations) {
-    ierr = kTooFewObservations;
-    std::string line = " ierr = 7: n must be .ge. 5 (fewer than 5 observations).";
-    emit(sink, line);
-    return;
+    summary.error = AceError::kTooFewObservations;
+    emit(sink, " ierr = 7: n must be .ge. 5 (fewer than 5 observations).");
+    return summary;
   }
-
   assert(ld >= n && "the arrays must hold every observation");
   assert(p >= 0 && "the response code sits at l(p+1)");
-  Mat1<const double> x(x_data, ld);
-  Vec1<const double> y(y_data);
-  Vec1<const double> w(w_data);
-  Vec1<const int> l(l_data);
-  Mat1<double> tx(tx_data, ld);
-  Vec1<double> ty(ty_data);
-  Mat1<int> m(m_data, ld);
-  Mat1<double> z(z_data, ld);
+  assert(problem.x.size() >= extent(ld, p) && problem.tx.size() >= extent(ld, p));
+  assert(problem.y.size() >= extent(n, 1) && problem.w.size() >= extent(n, 1));
+  assert(problem.ty.size() >= extent(n, 1) && problem.l.size() >= extent(p + 1, 1));
+  std::vector<int> own_m;
+  std::vector<double> own_z;
+  int* m = work_array(problem.m, extent(ld, p + 1), own_m);
+  double* z = work_array(problem.z, extent(ld, 12), own_z);
+  Call c{paths,
+         n,
+         p,
+         Mat1<const double>(problem.x.data(), ld),
+         Vec1<const double>(problem.y.data()),
+         Vec1<const double>(problem.w.data()),
+         Vec1<const int>(problem.l.data()),
+         Mat1<double>(problem.tx.data(), ld),
+         Vec1<double>(problem.ty.data()),
+         Mat1<int>(m, ld),
+         Mat1<double>(z, ld),
+         options.DelRsq,
+         options.settings,
+         sink};
 
-  // Validation: every failing check writes its line; the last one sets ierr.
-  for (int i = 1; i <= p + 1; ++i) {
-    if (l(i) < -5 || l(i) > 5) {
-      ierr = 6;
-      std::string line = " ierr = 6: l(";
-      append_int(line, i, 2);
-      line += ") must be .ge. -5 and .le. 5.";
-      emit(sink, line);
-    }
-  }
-  if (l(p + 1) == 0) {
-    ierr = 4;
-    std::string line = " ierr = 4: l(";
-    append_int(line, p + 1, 2);
-    line += ") must be nonzero.";
-    emit(sink, line);
-  }
-  int np = 0;
-  for (int i = 1; i <= p; ++i) {
-    if (l(i) != 0) ++np;
-  }
-  if (np < 1) {
-    ierr = 5;
-    std::string line = " ierr = 5: at least one l(1) - l(";
-    append_int(line, p, 2);
-    line += ") must be positive.";
-    emit(sink, line);
-  }
-  double sw = 0.0;
-  const bool copy_y = l(p + 1) > 0;
-  for (int j = 1; j <= n; ++j) {
-    sw += w(j);
-    if (copy_y) ty(j) = y(j);
-  }
-  if (sw <= 0.0) {
-    ierr = 1;
-    emit(sink, " ierr = 1: sum of weights not positive.");
-  }
-  if (ierr != 0) return;
-
-  // Starting transformations, centred.
-  for (int i = 1; i <= p; ++i) {
-    if (l(i) == 0) {
-      for (int j = 1; j <= n; ++j) tx(j, i) = 0.0;
-      continue;
-    }
-    if (l(i) > 0) {
-      for (int j = 1; j <= n; ++j) tx(j, i) = x(j, i);
-    }
-    double s = 0.0;
-    for (int j = 1; j <= n; ++j) s += w(j) * tx(j, i);
-    s = s / sw;
-    for (int j = 1; j <= n; ++j) tx(j, i) -= s;
-  }
-
-  const int resp = p + 1;
-  for (int j = 1; j <= n; ++j) {
-    m(j, resp) = j;
-    z(j, 2) = y(j);
-  }
-  {
-    double s = 0.0;
-    for (int j = 1; j <= n; ++j) s += w(j) * ty(j);
-    s = s / sw;
-    for (int j = 1; j <= n; ++j) ty(j) -= s;
-    double v = 0.0;
-    for (int j = 1; j <= n; ++j) v += w(j) * (ty(j) * ty(j));
-    v = v / sw;
-    if (v <= 0.0) {
-      if (l(resp) > 0) {
-        ierr = 2;
-        emit(sink, " ierr = 2: y has zero variance.");
-      } else {
-        ierr = 3;
-        emit(sink, " ierr = 3: y has zero variance.");
-      }
-      return;
-    }
-    const double scale = 1.0 / std::sqrt(v);
-    for (int j = 1; j <= n; ++j) ty(j) = ty(j) * scale;
-  }
+  summary.error = validate(c);
+  if (summary.error != AceError::kNone) return summary;
+  centre_predictors(c);
+  summary.error = standardise_response(c);
+  if (summary.error != AceError::kNone) return summary;
 
   // One helper thread for the whole call (sorting and smoothing), started
   // here so that the loops below start none.
   std::optional<HelperThread> helper_thread;
   if (paths == Paths::kFast && n >= kTwoThreadsMinRows) helper_thread.emplace();
-  HelperThread* helper = helper_thread && helper_thread->started() ? &*helper_thread : nullptr;
-
+  c.helper = helper_thread && helper_thread->started() ? &*helper_thread : nullptr;
   // Each variable is sorted once; every later pass goes through these orders.
-  sort_orders(helper, n, p, ld, l_data, x_data, m_data, z_data);
+  sort_orders(c.helper, n, p, ld, problem.l.data(), problem.x.data(), m, z);
+  initial_scaling(c);
 
-  // The scaling needs five columns of p coefficients. Columns 6 to 12 of z
-  // (7 ld doubles, free until the first smooth) hold them unless there are
-  // far more predictors than rows; only then is a separate block taken.
-  std::vector<double> coefficient_block;
-  double* coefficients = z.col(6);
-  if (static_cast<std::ptrdiff_t>(kScaleColumns) * p > static_cast<std::ptrdiff_t>(7) * ld) {
-    coefficient_block.resize(static_cast<std::size_t>(kScaleColumns) * p);
-    coefficients = coefficient_block.data();
-  }
-  scale_predictors(n, p, ld, w_data, sw, ty_data, tx_data, DelRsq, p, z.col(5), coefficients);
-
-  rsq = 0.0;
-  if (NumTerm > 10) NumTerm = 10;
   // The history position is taken modulo NumTerm: below 1 would divide by 0.
-  if (NumTerm < 1) NumTerm = 1;
-  const int num_term = NumTerm;
-  int outer = 0;
-  int position = 0;
-  for (int t = 0; t < num_term; ++t) rsq_history[t] = 100.0;
-
-  // With all weights the same (as the Run passes them) the gathered weights
-  // are that one value: nothing to fetch.
-  bool equal_weights = paths == Paths::kFast;
-  for (int j = 2; j <= n && equal_weights; ++j) {
-    equal_weights = std::bit_cast<std::uint64_t>(w(j)) == std::bit_cast<std::uint64_t>(w(1));
+  summary.num_term = std::clamp(options.NumTerm, 1, 10);
+  c.equal_weights = paths == Paths::kFast;
+  for (int j = 2; j <= n && c.equal_weights; ++j) {
+    c.equal_weights = std::bit_cast<std::uint64_t>(c.w(j)) == std::bit_cast<std::uint64_t>(c.w(1));
   }
+  summary.error = iterate(c, summary);
+  summary.rsq = c.rsq;
+  return summary;
+}
 
-  Vec1<double> z1 = z.column(1);
-  Vec1<double> z2 = z.column(2);
-  Vec1<double> z3 = z.column(3);
-  Vec1<double> z4 = z.column(4);
-  Vec1<double> z5 = z.column(5);
-
-  for (;;) {
-    ++outer;
-    int inner = 0;
-    double rsq0 = 0.0;
-    do {
-      ++inner;
-      ++count.inner_passes;
-      rsq0 = rsq;
-      for (int j = 1; j <= n; ++j) {
-        double s = 0.0;
-        for (int i = 1; i <= p; ++i) {
-          if (l(i) != 0) s += tx(j, i);
-        }
-        z5(j) = ty(j) - s;
-      }
-      for (int i = 1; i <= p; ++i) {
-        if (l(i) == 0) continue;
-        Vec1<const int> order = Vec1<const int>(m.col(i));
-        Vec1<const double> xi(x.col(i));
-        Vec1<double> txi = tx.column(i);
-        for (int j = 1; j <= n; ++j) {
-          if (j + kAhead <= n) {
-            const int ka = order(j + kAhead);
-            __builtin_prefetch(&z5(ka));
-            __builtin_prefetch(&txi(ka));
-            __builtin_prefetch(&xi(ka));
-            if (!equal_weights) __builtin_prefetch(&w(ka));
-          }
-          const int k = order(j);
-          z1(j) = z5(k) + txi(k);
-          z2(j) = xi(k);
-          z4(j) = equal_weights ? w(1) : w(k);
-        }
-        const int code = l(i) < 0 ? -l(i) : l(i);
-        ++count.predictor_smooths;
-        smooth_variable_on(paths, code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
-                           settings, helper);
-        double s = 0.0;
-        for (int j = 1; j <= n; ++j) s += z3(j) * z4(j);
-        s = s / sw;
-        for (int j = 1; j <= n; ++j) z3(j) -= s;
-        double e = 0.0;
-        for (int j = 1; j <= n; ++j) {
-          const double d = z1(j) - z3(j);
-          e += z4(j) * (d * d);
-        }
-        const double candidate = 1.0 - e / sw;
-        if (candidate > rsq) {
-          rsq = candidate;
-          for (int j = 1; j <= n; ++j) {
-            if (j + kAhead <= n) {
-              const int ka = order(j + kAhead);
-              __builtin_prefetch(&txi(ka), 1);
-              __builtin_prefetch(&z5(ka), 1);
-            }
-            const int k = order(j);
-            txi(k) = z3(j);
-            z5(k) = z1(j) - z3(j);
-          }
-        }
-      }
-    } while (np != 1 && inner < settings.max_iterations && rsq - rsq0 > DelRsq);
-
-    // Response step: smooth the sum of the predictor transformations against
-    // y. The sums are formed in observation order first (column 6 is free
-    // until the smoother runs), so the gather reads one scattered value
-    // instead of one per predictor.
-    Vec1<const int> order(m.col(resp));
-    Vec1<double> z6 = z.column(6);
-    if (paths == Paths::kFast) {
-      for (int j = 1; j <= n; ++j) {
-        double s = 0.0;
-        for (int i = 1; i <= p; ++i) {
-          if (l(i) != 0) s += tx(j, i);
-        }
-        z6(j) = s;
-      }
-      for (int j = 1; j <= n; ++j) {
-        if (j + kAhead <= n) {
-          const int ka = order(j + kAhead);
-          __builtin_prefetch(&y(ka));
-          __builtin_prefetch(&z6(ka));
-          if (!equal_weights) __builtin_prefetch(&w(ka));
-        }
-        const int k = order(j);
-        z2(j) = y(k);
-        z4(j) = equal_weights ? w(1) : w(k);
-        z1(j) = z6(k);
-      }
-    } else {
-      for (int j = 1; j <= n; ++j) {
-        const int k = order(j);
-        z2(j) = y(k);
-        z4(j) = w(k);
-        double s = 0.0;
-        for (int i = 1; i <= p; ++i) {
-          if (l(i) != 0) s += tx(k, i);
-        }
-        z1(j) = s;
-      }
-    }
-    const int code = l(resp) < 0 ? -l(resp) : l(resp);
-    ++count.response_smooths;
-    smooth_variable_on(paths, code, n, ld, z2.data(), z1.data(), z4.data(), z3.data(), z.col(6),
-                       settings, helper);
-    double s = 0.0;
-    for (int j = 1; j <= n; ++j) {
-      if (j + kAhead <= n) __builtin_prefetch(&z2(order(j + kAhead)), 1);
-      s += z4(j) * z3(j);  // z4(j) is w(k)
-      z2(order(j)) = z1(j);
-    }
-    s = s / sw;
-    for (int j = 1; j <= n; ++j) z3(j) -= s;
-    double v = 0.0;
-    for (int j = 1; j <= n; ++j) v += (z3(j) * z3(j)) * z4(j);
-    v = v / sw;
-    if (v <= 0.0) {
-      ierr = 3;
-      emit(sink, " ier = 3: ty has zero variance.");
-      return;
-    }
-    const double root = std::sqrt(v);
-    for (int j = 1; j <= n; ++j) ty(order(j)) = z3(j) / root;
-    double e = 0.0;
-    for (int j = 1; j <= n; ++j) {
-      const double d = ty(j) - z2(j);
-      e += w(j) * (d * d);
-    }
-    rsq = 1.0 - e / sw;
-    emit(sink, ace_iteration_line(outer, rsq));
-
-    position = position % num_term + 1;
-    rsq_history[position - 1] = rsq;
-    double lo = 100.0;
-    double hi = -100.0;
-    for (int t = 0; t < num_term; ++t) {
-      if (rsq_history[t] < lo) lo = rsq_history[t];
-      if (rsq_history[t] > hi) hi = rsq_history[t];
-    }
-    if (!(outer < settings.max_iterations && hi - lo > DelRsq)) return;
-  }
+void ace_estimate(int n, int p, const double* x, const double* y, const double* w, const int* l,
+                  double DelRsq, double* tx, double* ty, double& rsq, int& ierr, int* m, double* z,
+                  int ld, const AceSettings& settings, int& NumTerm, RsqHistory& rsq_history,
+                  const LineSink& sink) {
+  const AceProblem problem{n,
+                           p,
+                           ld,
+                           {x, extent(ld, p)},
+                           {y, extent(n, 1)},
+                           {w, extent(n, 1)},
+                           {l, extent(p + 1, 1)},
+                           {tx, extent(ld, p)},
+                           {ty, extent(n, 1)},
+                           {m, extent(ld, p + 1)},
+                           {z, extent(ld, 12)}};
+  const AceOptions options{DelRsq, NumTerm, settings, rsq_history};
+  const AceSummary summary = ace_solve(problem, options, sink);
+  ierr = static_cast<int>(summary.error);
+  // Before its first pass the engine has no rsq: the caller's stays.
+  if (summary.outer_passes > 0) rsq = summary.rsq;
+  NumTerm = summary.num_term;
+  rsq_history = summary.rsq_history;
 }
 
 }  // namespace tavel::ace

@@ -17,17 +17,8 @@ void smooth_variable_on(Paths paths, int code, int n, int ld, const double* absc
                         const double* ordinate, const double* weights, double* result,
                         double* scratch, const AceSettings& settings, HelperThread* helper);
 
-// How much smoothing a call did: inner passes summed over the outer passes,
-// and smooths of predictors and of the response.
-struct EngineCounts {
-  int inner_passes = 0;
-  int predictor_smooths = 0;
-  int response_smooths = 0;
-};
-
-void ace_estimate_on(Paths paths, int n, int p, const double* x, const double* y, const double* w,
-                     const int* l, double DelRsq, double* tx, double* ty, double& rsq, int& ierr,
-                     int* m, double* z, int ld, const AceSettings& settings, int& NumTerm,
-                     RsqHistory& rsq_history, const LineSink& sink, EngineCounts* counts = nullptr);
+// ace_solve on the chosen paths.
+AceSummary ace_solve_on(Paths paths, const AceProblem& problem, const AceOptions& options,
+                        const LineSink& sink = {});
 
 }  // namespace tavel::ace

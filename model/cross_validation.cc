@@ -12,8 +12,6 @@
 namespace tavel::model {
 namespace {
 
-constexpr int kScratchColumns = 12;  // what the engine asks for
-
 std::size_t at(int i, int j, int n) {
   return static_cast<std::size_t>(j) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i);
 }
@@ -23,118 +21,147 @@ int foldSize(int n, int folds, int f) { return f <= n ? (n - f) / folds + 1 : 0;
 
 std::string text(int v) { return std::to_string(v); }
 
-}  // namespace
-
-CvResult crossValidate(const CvInput& in, const LineSink& progress) {
-  CvResult result;
-  const int n = in.n;
-  const int p = in.p;
-  const int K = in.folds;
+// Why K folds cannot be fitted on n rows of p predictors; empty when they can.
+std::string foldRefusal(int n, int p, int K) {
   if (K < 2 || K > n) {
-    result.refusal = "cross-validation needs from 2 to " + text(n) +
-                     " folds (one per row at most); " + text(K) + " were asked for";
-    return result;
+    return "cross-validation needs from 2 to " + text(n) + " folds (one per row at most); " +
+           text(K) + " were asked for";
   }
   // Fold 1 is the largest, so its training part is the smallest.
   const int smallestTraining = n - foldSize(n, K, 1);
   if (smallestTraining < kMinFoldTraining || smallestTraining < p) {
-    result.refusal = "cross-validation with " + text(K) + " folds leaves " +
-                     text(smallestTraining) + " rows to fit on in fold 1; at least " +
-                     text(std::max(kMinFoldTraining, p)) + " are needed";
-    return result;
+    return "cross-validation with " + text(K) + " folds leaves " + text(smallestTraining) +
+           " rows to fit on in fold 1; at least " + text(std::max(kMinFoldTraining, p)) +
+           " are needed";
   }
+  return {};
+}
 
-  std::vector<double> score(n, 0.0), target(n, 0.0), yPred(n, 0.0);
-  std::vector<RowStatus> status(n, RowStatus::Ok);
-  const bool inverse = in.codes[p] == kCodeMonotone;
-  std::vector<Variable> descriptions(p + 1);
-  for (int j = 0; j <= p; ++j) descriptions[j].code = in.codes[j];
+// One fold: its training rows with their fit, and its held-out rows.
+struct Fold {
+  int nt = 0;    // training rows
+  int held = 0;  // held-out rows
+  std::vector<double> xt, yt, tx, ty;
+  std::vector<int> m;  // the fit's sort orders, which the model tables read
+  std::vector<double> xh;
+  std::vector<int> heldRows;  // row numbers (0-based) of the held-out rows
+};
 
-  for (int f = 1; f <= K; ++f) {
-    const int held = foldSize(n, K, f);
-    const int nt = n - held;
-    std::vector<double> xt(static_cast<std::size_t>(nt) * p), yt(nt), w(nt, 1.0), tx(xt.size()),
-        ty(nt), z(static_cast<std::size_t>(nt) * kScratchColumns);
-    std::vector<double> xh(static_cast<std::size_t>(held) * p);
-    std::vector<int> m(static_cast<std::size_t>(nt) * (p + 1));
-    std::vector<int> heldRows;
-    heldRows.reserve(held);
-    int it = 0;
-    for (int i = 0; i < n; ++i) {
-      if (i % K == f - 1) {
-        const int ih = static_cast<int>(heldRows.size());
-        for (int j = 0; j < p; ++j) xh[at(ih, j, held)] = in.x[at(i, j, n)];
-        heldRows.push_back(i);
-      } else {
-        for (int j = 0; j < p; ++j) xt[at(it, j, nt)] = in.x[at(i, j, n)];
-        yt[it] = in.y[i];
-        ++it;
-      }
-    }
-    double rsq = 0.0;
-    int ierr = 0;
-    int numTerm = in.NumTerm;
-    ace::RsqHistory history{};
-    ace::ace_estimate(nt, p, xt.data(), yt.data(), w.data(), in.codes, in.DelRsq, tx.data(),
-                      ty.data(), rsq, ierr, m.data(), z.data(), nt, in.settings, numTerm, history,
-                      {});
-    if (ierr != 0) {
-      result.refusal = "cross-validation stopped: the fit of fold " + text(f) + " of " + text(K) +
-                       " failed (engine error " + text(ierr) + ")";
-      return result;
-    }
-    if (progress) {
-      progress(" Cross-validation fold " + text(f) + " of " + text(K) + ": fitted on " + text(nt) +
-               " rows, r**2 =" + ace::ace_iteration_line(0, rsq).substr(31));
-    }
-    const Model model = buildModel(
-        FitArrays{nt, p, xt.data(), yt.data(), tx.data(), ty.data(), m.data()}, descriptions);
-    Predictions pred;
-    predictRows(model, held, xh.data(), pred);
-    // The held-out target: the fold's response table read forwards, its end
-    // values held, whatever the response's code.
-    Variable responseTable = model.response;
-    responseTable.code = kCodeOrderable;
-    const int k = static_cast<int>(model.response.values.size());
-    const bool monotone = isMonotoneTable(k, model.response.transforms.data());
-    for (int ih = 0; ih < held; ++ih) {
-      const int i = heldRows[ih];
-      status[i] = pred.status[ih];
-      if (status[i] == RowStatus::Unknown) continue;
-      score[i] = pred.score[ih];
-      RowStatus ignored = RowStatus::Ok;
-      target[i] = transformValue(responseTable, in.y[i], ignored);
-      if (inverse) {
-        interpolateTable(k, model.response.values.data(), model.response.transforms.data(),
-                         score[i], yPred[i], {}, monotone);
-      }
+Fold splitFold(const CvInput& in, int f) {
+  const int n = in.n;
+  const int p = in.p;
+  const int K = in.folds;
+  Fold fold;
+  fold.held = foldSize(n, K, f);
+  fold.nt = n - fold.held;
+  const int nt = fold.nt;
+  fold.xt.resize(static_cast<std::size_t>(nt) * p);
+  fold.yt.resize(nt);
+  fold.xh.resize(static_cast<std::size_t>(fold.held) * p);
+  fold.heldRows.reserve(fold.held);
+  int it = 0;
+  for (int i = 0; i < n; ++i) {
+    if (i % K == f - 1) {
+      const int ih = static_cast<int>(fold.heldRows.size());
+      for (int j = 0; j < p; ++j) fold.xh[at(ih, j, fold.held)] = in.x[at(i, j, n)];
+      fold.heldRows.push_back(i);
+    } else {
+      for (int j = 0; j < p; ++j) fold.xt[at(it, j, nt)] = in.x[at(i, j, n)];
+      fold.yt[it] = in.y[i];
+      ++it;
     }
   }
+  return fold;
+}
 
-  // Sums in row order, so the result does not depend on the fold order.
+// The fold's fit with the whole fit's codes and settings, a fresh history
+// and unit weights; the engine's own lines are not passed on.
+ace::AceSummary fitFold(const CvInput& in, Fold& fold) {
+  const int nt = fold.nt;
+  const int p = in.p;
+  const std::vector<double> w(nt, 1.0);
+  fold.tx.resize(fold.xt.size());
+  fold.ty.resize(nt);
+  fold.m.resize(static_cast<std::size_t>(nt) * (p + 1));
+  const ace::AceProblem problem{.n = nt,
+                                .p = p,
+                                .ld = nt,
+                                .x = fold.xt,
+                                .y = fold.yt,
+                                .w = w,
+                                .l = {in.codes, static_cast<std::size_t>(p) + 1},
+                                .tx = fold.tx,
+                                .ty = fold.ty,
+                                .m = fold.m,
+                                .z = {}};  // the engine's own
+  const ace::AceOptions options{
+      .DelRsq = in.DelRsq, .NumTerm = in.NumTerm, .settings = in.settings, .rsq_history = {}};
+  return ace::ace_solve(problem, options);
+}
+
+// What each row scores when held out, in row order.
+struct HeldOutRows {
+  std::vector<double> score, target, yPred;
+  std::vector<RowStatus> status;
+  explicit HeldOutRows(int n) : score(n, 0.0), target(n, 0.0), yPred(n, 0.0), status(n) {}
+};
+
+// Predicts the fold's held-out rows with the fold's model and finds their
+// targets; for response code 3 also their y on its own scale.
+void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>& descriptions,
+               bool inverse, HeldOutRows& rows) {
+  const Model model = buildModel(FitArrays{fold.nt, in.p, fold.xt.data(), fold.yt.data(),
+                                           fold.tx.data(), fold.ty.data(), fold.m.data()},
+                                 descriptions);
+  Predictions pred;
+  predictRows(model, fold.held, fold.xh.data(), pred);
+  // The held-out target: the fold's response table read forwards, its end
+  // values held, whatever the response's code.
+  Variable responseTable = model.response;
+  responseTable.code = kCodeOrderable;
+  const int k = static_cast<int>(model.response.values.size());
+  const bool monotone = isMonotoneTable(k, model.response.transforms.data());
+  for (int ih = 0; ih < fold.held; ++ih) {
+    const int i = fold.heldRows[ih];
+    rows.status[i] = pred.status[ih];
+    if (rows.status[i] == RowStatus::Unknown) continue;
+    rows.score[i] = pred.score[ih];
+    RowStatus ignored = RowStatus::Ok;
+    rows.target[i] = transformValue(responseTable, in.y[i], ignored);
+    if (inverse) {
+      interpolateTable(k, model.response.values.data(), model.response.transforms.data(),
+                       rows.score[i], rows.yPred[i], {}, monotone);
+    }
+  }
+}
+
+// The scores over every scored row, summed in row order so that the result
+// does not depend on the fold order. Refuses when there is nothing to score.
+void summarise(const CvInput& in, const HeldOutRows& rows, bool inverse, CvResult& result) {
+  const int n = in.n;
   double mean = 0.0;
   for (int i = 0; i < n; ++i) {
-    if (status[i] == RowStatus::Unknown) {
+    if (rows.status[i] == RowStatus::Unknown) {
       ++result.unknown;
       continue;
     }
     ++result.scored;
-    if (status[i] == RowStatus::OutOfRange) ++result.outOfRange;
-    mean += target[i];
+    if (rows.status[i] == RowStatus::OutOfRange) ++result.outOfRange;
+    mean += rows.target[i];
   }
   if (result.scored == 0) {
     result.refusal =
         "cross-validation scored no row: every held-out row has a category its fold "
         "never saw";
-    return result;
+    return;
   }
   mean /= result.scored;
   double residual = 0.0, spread = 0.0, sum = 0.0, sumAbs = 0.0, sumSq = 0.0;
   for (int i = 0; i < n; ++i) {
-    if (status[i] == RowStatus::Unknown) continue;
-    residual += (score[i] - target[i]) * (score[i] - target[i]);
-    spread += (target[i] - mean) * (target[i] - mean);
-    const double d = in.y[i] - yPred[i];
+    if (rows.status[i] == RowStatus::Unknown) continue;
+    residual += (rows.score[i] - rows.target[i]) * (rows.score[i] - rows.target[i]);
+    spread += (rows.target[i] - mean) * (rows.target[i] - mean);
+    const double d = in.y[i] - rows.yPred[i];
     sum += d;
     sumAbs += std::fabs(d);
     sumSq += d * d;
@@ -143,7 +170,7 @@ CvResult crossValidate(const CvInput& in, const LineSink& progress) {
     result.refusal =
         "cross-validation cannot score: the held-out rows' transformed responses "
         "are all equal";
-    return result;
+    return;
   }
   result.rsq = 1.0 - residual / spread;
   if (inverse) {
@@ -154,6 +181,35 @@ CvResult crossValidate(const CvInput& in, const LineSink& progress) {
     result.Bias = sum / count;
   }
   result.done = true;
+}
+
+}  // namespace
+
+CvResult crossValidate(const CvInput& in, const LineSink& progress) {
+  CvResult result;
+  const int K = in.folds;
+  result.refusal = foldRefusal(in.n, in.p, K);
+  if (!result.refusal.empty()) return result;
+
+  HeldOutRows rows(in.n);
+  const bool inverse = in.codes[in.p] == kCodeMonotone;
+  std::vector<Variable> descriptions(in.p + 1);
+  for (int j = 0; j <= in.p; ++j) descriptions[j].code = in.codes[j];
+  for (int f = 1; f <= K; ++f) {
+    Fold fold = splitFold(in, f);
+    const ace::AceSummary fit = fitFold(in, fold);
+    if (fit.error != ace::AceError::kNone) {
+      result.refusal = "cross-validation stopped: the fit of fold " + text(f) + " of " + text(K) +
+                       " failed (engine error " + text(static_cast<int>(fit.error)) + ")";
+      return result;
+    }
+    if (progress) {
+      progress(" Cross-validation fold " + text(f) + " of " + text(K) + ": fitted on " +
+               text(fold.nt) + " rows, r**2 =" + ace::ace_iteration_line(0, fit.rsq).substr(31));
+    }
+    scoreFold(in, fold, descriptions, inverse, rows);
+  }
+  summarise(in, rows, inverse, result);
   return result;
 }
 

@@ -42,6 +42,11 @@ struct Problem {
   }
   double& X(int j, int i) { return x[(i - 1) * ld + (j - 1)]; }
   double& TX(int j, int i) { return tx[(i - 1) * ld + (j - 1)]; }
+  AceProblem View() { return AceProblem{n, p, ld, x, y, w, l, tx, ty, m, z}; }
+  AceOptions Options() const { return AceOptions{DelRsq, NumTerm, settings, history}; }
+  LineSink Sink() {
+    return [this](std::string_view s) { lines.emplace_back(s); };
+  }
   void Run() {
     lines.clear();
     ace_estimate(n, p, x.data(), y.data(), w.data(), l.data(), DelRsq, tx.data(), ty.data(), rsq,
@@ -273,21 +278,15 @@ TEST(AceEstimate, SingleActivePredictorMakesOneInnerPassPerOuterPass) {
   Problem pr = SmoothModel(200, 3, 12, 0.3);
   pr.l = {0, 1, 0, 3};
   pr.NumTerm = 10;  // forces ten outer passes
-  EngineCounts counts;
-  ace_estimate_on(Paths::kFast, pr.n, pr.p, pr.x.data(), pr.y.data(), pr.w.data(), pr.l.data(),
-                  pr.DelRsq, pr.tx.data(), pr.ty.data(), pr.rsq, pr.ierr, pr.m.data(), pr.z.data(),
-                  pr.ld, pr.settings, pr.NumTerm, pr.history, nullptr, &counts);
-  ASSERT_EQ(pr.ierr, 0);
-  EXPECT_EQ(counts.inner_passes, 10);
-  EXPECT_EQ(counts.predictor_smooths, 10);
-  EXPECT_EQ(counts.response_smooths, 10);
+  AceSummary summary = ace_solve(pr.View(), pr.Options());
+  ASSERT_EQ(summary.error, AceError::kNone);
+  EXPECT_EQ(summary.outer_passes, 10);
+  EXPECT_EQ(summary.inner_passes, 10);
 
   pr.l = {1, 1, 0, 3};  // two active predictors: the inner loop may repeat
-  ace_estimate_on(Paths::kFast, pr.n, pr.p, pr.x.data(), pr.y.data(), pr.w.data(), pr.l.data(),
-                  pr.DelRsq, pr.tx.data(), pr.ty.data(), pr.rsq, pr.ierr, pr.m.data(), pr.z.data(),
-                  pr.ld, pr.settings, pr.NumTerm, pr.history, nullptr, &counts);
-  EXPECT_GT(counts.inner_passes, 10);
-  EXPECT_EQ(counts.predictor_smooths, 2 * counts.inner_passes);
+  summary = ace_solve(pr.View(), pr.Options());
+  EXPECT_EQ(summary.outer_passes, 10);
+  EXPECT_GT(summary.inner_passes, 10);
 }
 
 TEST(AceEstimate, DegenerateColumnsGiveNoNaN) {
@@ -354,6 +353,75 @@ TEST(AceEstimate, NegativeCodesStartFromTheCallersValues) {
   EXPECT_EQ(a.ty, b.ty);
 }
 
+// Callers show the error's number, so each value must be the number the
+// engine prints for that fault: 1 weights, 2 and 3 a constant response, 4 a
+// zero response code, 5 no predictor, 6 a code out of range, 7 too few rows.
+TEST(AceSolve, EachErrorCarriesTheNumberItsLinePrints) {
+  struct Case {
+    const char* fault;
+    int expected;
+    void (*spoil)(Problem&);
+  };
+  const Case cases[] = {
+      {"weights sum to 0", 1, [](Problem& pr) { pr.w.assign(8, 0.0); }},
+      {"constant y", 2, [](Problem& pr) { pr.y.assign(8, 2.5); }},
+      {"constant start", 3, [](Problem& pr) { pr.l[1] = -3, pr.ty.assign(8, 1.0); }},
+      {"response code 0", 4, [](Problem& pr) { pr.l[1] = 0; }},
+      {"no predictor", 5, [](Problem& pr) { pr.l[0] = 0; }},
+      {"code 7", 6, [](Problem& pr) { pr.l[0] = 7; }},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.fault);
+    Problem pr(8, 1);
+    for (int j = 1; j <= 8; ++j) pr.X(j, 1) = j, pr.y[j - 1] = j * j;
+    k.spoil(pr);
+    const AceSummary summary = ace_solve(pr.View(), pr.Options(), pr.Sink());
+    EXPECT_EQ(static_cast<int>(summary.error), k.expected);
+    ASSERT_EQ(pr.lines.size(), 1u);
+    EXPECT_EQ(pr.lines[0].substr(0, 10), " ierr = " + std::to_string(k.expected) + ":");
+    EXPECT_EQ(summary.outer_passes, 0);
+    EXPECT_EQ(summary.rsq, 0.0);
+  }
+  Problem few(4, 1);
+  for (int j = 1; j <= 4; ++j) few.X(j, 1) = j, few.y[j - 1] = j * j;
+  EXPECT_EQ(static_cast<int>(ace_solve(few.View(), few.Options()).error), 7);
+}
+
+// The positional wrapper and the typed call are one computation; work arrays
+// the engine allocates itself give the same digits as the caller's.
+TEST(AceSolve, WrapperTypedCallAndOwnWorkArraysAgreeBitForBit) {
+  Problem wrapped = SmoothModel(120, 3, 21, 0.3);
+  wrapped.NumTerm = 3;
+  wrapped.history.fill(-7.0);
+  Problem typed = wrapped;
+  wrapped.Run();
+  ASSERT_EQ(wrapped.ierr, 0);
+
+  AceProblem view = typed.View();
+  view.m = {};
+  view.z = {};
+  const AceSummary summary = ace_solve(view, typed.Options(), typed.Sink());
+  ASSERT_EQ(summary.error, AceError::kNone);
+  EXPECT_EQ(typed.lines, wrapped.lines);
+  EXPECT_EQ(0, std::memcmp(typed.tx.data(), wrapped.tx.data(), typed.tx.size() * sizeof(double)));
+  EXPECT_EQ(0, std::memcmp(typed.ty.data(), wrapped.ty.data(), typed.ty.size() * sizeof(double)));
+  EXPECT_EQ(0, std::memcmp(&summary.rsq, &wrapped.rsq, sizeof(double)));
+  EXPECT_EQ(summary.rsq_history, wrapped.history);
+  EXPECT_EQ(summary.num_term, wrapped.NumTerm);
+  EXPECT_EQ(summary.outer_passes, static_cast<int>(typed.lines.size()));
+  // The newest rsq sits at position (passes - 1) mod NumTerm; entries past
+  // NumTerm come back as they went in.
+  EXPECT_EQ(summary.rsq_history[(summary.outer_passes - 1) % 3], summary.rsq);
+  for (int t = 3; t < 10; ++t) EXPECT_EQ(summary.rsq_history[t], -7.0) << t;
+
+  // A call that makes no pass leaves the wrapper's rsq as the caller had it.
+  wrapped.rsq = -1.0;
+  wrapped.w.assign(120, 0.0);
+  wrapped.Run();
+  EXPECT_EQ(wrapped.ierr, 1);
+  EXPECT_EQ(wrapped.rsq, -1.0);
+}
+
 void CompareFastAndPlain(bool weighted);
 
 // The whole engine on its fast paths (two threads for sorting and smoothing,
@@ -381,12 +449,10 @@ void CompareFastAndPlain(bool weighted) {
   Problem plain = fast;
   fast.Run();
   ASSERT_EQ(fast.ierr, 0);
-  plain.lines.clear();
-  ace_estimate_on(Paths::kPlain, plain.n, plain.p, plain.x.data(), plain.y.data(), plain.w.data(),
-                  plain.l.data(), plain.DelRsq, plain.tx.data(), plain.ty.data(), plain.rsq,
-                  plain.ierr, plain.m.data(), plain.z.data(), plain.ld, plain.settings,
-                  plain.NumTerm, plain.history,
-                  [&](std::string_view s) { plain.lines.emplace_back(s); });
+  const AceSummary summary =
+      ace_solve_on(Paths::kPlain, plain.View(), plain.Options(), plain.Sink());
+  plain.ierr = static_cast<int>(summary.error);
+  plain.rsq = summary.rsq;
   ASSERT_EQ(plain.ierr, 0);
   EXPECT_EQ(fast.lines, plain.lines);
   EXPECT_EQ(fast.m, plain.m);
