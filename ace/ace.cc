@@ -482,7 +482,7 @@ AceSummary ace_solve_on(Paths paths, const AceProblem& problem, const AceOptions
   std::vector<int> own_m;
   std::vector<double> own_z;
   int* m = work_array(problem.m, extent(ld, p + 1), own_m);
-  double* z = work_array(problem.z, extent(ld, 12), own_z);
+  double* z = work_array(problem.z, extent(ld, kWorkColumns), own_z);
   Call c{paths,
          n,
          p,
@@ -538,7 +538,7 @@ void ace_estimate(int n, int p, const double* x, const double* y, const double* 
                            {tx, extent(ld, p)},
                            {ty, extent(n, 1)},
                            {m, extent(ld, p + 1)},
-                           {z, extent(ld, 12)}};
+                           {z, extent(ld, kWorkColumns)}};
   const AceOptions options{DelRsq, NumTerm, settings, rsq_history};
   const AceSummary summary = ace_solve(problem, options, sink);
   ierr = static_cast<int>(summary.error);

@@ -49,6 +49,8 @@ enum class AceError : int {
 
 inline constexpr int kTooFewObservations = static_cast<int>(AceError::kTooFewObservations);
 inline constexpr int kMinObservations = 5;
+// Columns of the work array z.
+inline constexpr int kWorkColumns = 12;
 
 // The arrays of one call, as views of caller-owned storage. Matrices are
 // column-major with row count ld (ld >= n): x(j, i) is x[(i-1)*ld + j-1].
@@ -68,7 +70,7 @@ struct AceProblem {
   // the call allocates nothing of its own and m holds the sort orders on
   // return (column i orders x(., i), column p+1 orders y).
   std::span<int> m;     // (ld, p+1)
-  std::span<double> z;  // (ld, 12)
+  std::span<double> z;  // (ld, kWorkColumns)
 };
 
 // The defaults are those of the Options dialog.
@@ -114,7 +116,7 @@ AceSummary ace_solve(const AceProblem& problem, const AceOptions& options,
 //   rsq, ierr   achieved 1 - e**2 (unchanged when no pass was made), and 0 or
 //               an AceError value 1..7
 //   m           (ld, p+1) work: sort orders on return
-//   z           (ld, 12) work
+//   z           (ld, kWorkColumns) work
 //   ld          row count of x, tx, m and z (ld >= n)
 //   settings    tuning values of the smoothers and the iteration cap
 //   NumTerm     passes compared for convergence; clamped to 1..10 and stored back

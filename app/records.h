@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ace/ace.h"
 #include "ace/ace_settings.h"
 #include "model/model.h"
 
@@ -89,8 +90,10 @@ struct VarSelection {
 
 struct RunOptions {
   std::vector<int> l = std::vector<int>(kMaxIncluded + 1, 0);  // l[e-1]: flag of engine position e
-  int NumTerm = 2;
-  double DelRsq = static_cast<double>(1.0e-4f);  // 9.999999747378752e-05
+  // The engine's defaults: NumTerm 2, DelRsq 1.0e-4 in single precision
+  // (9.999999747378752e-05).
+  int NumTerm = ace::AceOptions{}.NumTerm;
+  double DelRsq = ace::AceOptions{}.DelRsq;
   bool Equilibration = false;
   bool ScreenCaptures = false;
   int CvFolds = 0;  // K of the cross-validation after a Run; 0: none

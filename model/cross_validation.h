@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ace/ace.h"
 #include "ace/ace_settings.h"
 #include "model/inverse_table.h"
 
@@ -30,7 +31,7 @@ struct CvInput {
   const double* y = nullptr;   // (n)
   const int* codes = nullptr;  // l(1..p+1)
   double DelRsq = 0.0;
-  int NumTerm = 2;
+  int NumTerm = ace::AceOptions{}.NumTerm;
   ace::AceSettings settings;
   int folds = 0;  // K
 };

@@ -36,7 +36,7 @@ struct Variable {
 struct Model {
   std::string dataFileName;  // the data file the model was fitted to
   int observations = 0;      // rows fitted
-  int NumTerm = 2;
+  int NumTerm = 0;           // the fit's options, as the Run used them
   double DelRsq = 0.0;
   double rsq = 0.0;  // the fit's final squared correlation (in sample)
   std::vector<Variable> predictors;

@@ -25,8 +25,6 @@
 namespace tavel::run {
 namespace {
 
-constexpr int kScratchColumns = 12;  // what the engine asks for
-
 std::string logLostLine() {
   return " " + std::string(app::kLogFileName) +
          " cannot be opened for writing: this run is not logged.";
@@ -41,7 +39,7 @@ struct WorkArrays {
         ty(n),
         tx(static_cast<std::size_t>(n) * p),
         m(static_cast<std::size_t>(n) * (p + 1)),
-        z(static_cast<std::size_t>(n) * kScratchColumns),
+        z(static_cast<std::size_t>(n) * ace::kWorkColumns),
         rowBuf(numCol1),
         tableRaw(n),
         tableTransformed(n),
@@ -394,12 +392,30 @@ void scaleColumns(RunContext& run, int sign) {
 void callEngine(RunContext& run) {
   WorkArrays& a = run.a;
   app::RunOptions& options = run.state.options;
+  const std::size_t n = static_cast<std::size_t>(run.n);
+  const std::size_t p = static_cast<std::size_t>(run.p);
+  const ace::AceProblem problem{.n = run.n,
+                                .p = run.p,
+                                .ld = run.n,
+                                .x = {a.x.data(), n * p},
+                                .y = {a.y.data(), n},
+                                .w = {a.w.data(), n},
+                                .l = {run.l, p + 1},
+                                .tx = {a.tx.data(), n * p},
+                                .ty = {a.ty.data(), n},
+                                .m = {a.m.data(), n * (p + 1)},
+                                .z = {a.z.data(), n * ace::kWorkColumns}};
   // Only the first NumTerm entries of the history are read, and the engine
   // sets them at every call, so a fresh history per run behaves the same.
-  ace::RsqHistory rsqHistory{};
-  ace::ace_estimate(run.n, run.p, a.x.data(), a.y.data(), a.w.data(), run.l, options.DelRsq,
-                    a.tx.data(), a.ty.data(), run.rsq, run.ierr, a.m.data(), a.z.data(), run.n,
-                    run.state.aceSettings, options.NumTerm, rsqHistory, screenLines(run.runtime));
+  const ace::AceOptions engineOptions{.DelRsq = options.DelRsq,
+                                      .NumTerm = options.NumTerm,
+                                      .settings = run.state.aceSettings,
+                                      .rsq_history = {}};
+  const ace::AceSummary summary = ace::ace_solve(problem, engineOptions, screenLines(run.runtime));
+  run.rsq = summary.rsq;
+  run.ierr = static_cast<int>(summary.error);
+  // The dialog shows NumTerm as the engine used it.
+  options.NumTerm = summary.num_term;
 }
 
 // The engine on the scaled columns; the log is opened again afterwards so
