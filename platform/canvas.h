@@ -51,7 +51,8 @@ class Canvas {
   // Pixel origin at (left, top), clipping to the rectangle.
   virtual void setViewport(int left, int top, int right, int bottom) = 0;
   virtual void clearViewport() = 0;
-  // Maps world x1..x2, y1..y2 onto the viewport; y grows downwards unless invert.
+  // Maps world x1..x2, y1..y2 onto the viewport as WorldWindow does (both ends on
+  // visible pixels); y grows downwards unless invert.
   virtual void setWorldWindow(double x1, double y1, double x2, double y2, bool invert) = 0;
 
   virtual void rectanglePixel(int control, int x1, int y1, int x2, int y2) = 0;  // viewport pixels

@@ -1,7 +1,6 @@
 #include "platform/headless/recording_canvas.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 
 namespace tavel::platform::headless {
@@ -131,37 +130,20 @@ void RecordingCanvas::setSolidFill() { record("setSolidFill", {}); }
 
 void RecordingCanvas::setViewport(int left, int top, int right, int bottom) {
   record("setViewport", {double(left), double(top), double(right), double(bottom)});
-  viewLeft_ = left;
-  viewTop_ = top;
-  viewRight_ = right;
-  viewBottom_ = bottom;
+  mapping_.setViewport(left, top, right, bottom);
+  pen_ = PixelPoint{};
 }
 
 void RecordingCanvas::clearViewport() { record("clearViewport", {}); }
 
 void RecordingCanvas::setWorldWindow(double x1, double y1, double x2, double y2, bool invert) {
   record("setWorldWindow", {x1, y1, x2, y2, invert ? 1.0 : 0.0});
-  worldX1_ = x1;
-  worldY1_ = y1;
-  worldX2_ = x2;
-  worldY2_ = y2;
-  invert_ = invert;
+  status_ = mapping_.setWindow(x1, y1, x2, y2, invert) ? 0 : -1;
 }
 
-void RecordingCanvas::worldToPixel(double wx, double wy, double& px, double& py) const {
-  const double width = viewRight_ - viewLeft_ + 1;
-  const double height = viewBottom_ - viewTop_ + 1;
-  px = (wx - worldX1_) * width / (worldX2_ - worldX1_);
-  py = invert_ ? (worldY2_ - wy) * height / (worldY2_ - worldY1_)
-               : (wy - worldY1_) * height / (worldY2_ - worldY1_);
-}
-
-void RecordingCanvas::pixelToWorld(double px, double py, double& wx, double& wy) const {
-  const double width = viewRight_ - viewLeft_ + 1;
-  const double height = viewBottom_ - viewTop_ + 1;
-  wx = worldX1_ + px * (worldX2_ - worldX1_) / width;
-  wy = invert_ ? worldY2_ - py * (worldY2_ - worldY1_) / height
-               : worldY1_ + py * (worldY2_ - worldY1_) / height;
+void RecordingCanvas::movePen(double x, double y) {
+  const PixelPoint device = mapping_.toPixel(x, y);
+  pen_ = PixelPoint{device.x - mapping_.left(), device.y - mapping_.top()};
 }
 
 void RecordingCanvas::rectanglePixel(int control, int x1, int y1, int x2, int y2) {
@@ -184,23 +166,22 @@ void RecordingCanvas::polygonWorld(int control, const double* xy, int n) {
 
 void RecordingCanvas::moveToWorld(double x, double y) {
   record("moveToWorld", {x, y});
-  worldToPixel(x, y, penX_, penY_);
+  movePen(x, y);
 }
 
 void RecordingCanvas::lineToWorld(double x, double y) {
   record("lineToWorld", {x, y});
-  worldToPixel(x, y, penX_, penY_);
+  movePen(x, y);
 }
 
 void RecordingCanvas::moveToPixel(int x, int y) {
   record("moveToPixel", {double(x), double(y)});
-  penX_ = x;
-  penY_ = y;
+  pen_ = PixelPoint{x, y};
 }
 
 void RecordingCanvas::getPositionPixel(int& x, int& y) {
-  x = static_cast<int>(std::lround(penX_));
-  y = static_cast<int>(std::lround(penY_));
+  x = pen_.x;
+  y = pen_.y;
 }
 
 int RecordingCanvas::initFonts() {

@@ -2,7 +2,9 @@
 // arguments and answers the configuration, font and extent queries with
 // values a test can set. Fonts take the pixel height and width written in
 // their option text ("h20w10"); a text is as wide as its characters times
-// that width.
+// that width. World positions map onto pixels as on the image canvas
+// (platform::WorldWindow), so the pen position a test reads is the pixel a
+// user would see.
 #pragma once
 
 #include <map>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "platform/canvas.h"
+#include "platform/world_window.h"
 
 namespace tavel::platform::headless {
 
@@ -82,8 +85,8 @@ class RecordingCanvas : public Canvas {
   };
   FontEntry& fontEntry(std::string_view options);
   void record(std::string name, std::vector<double> args, std::string text = {});
-  void worldToPixel(double wx, double wy, double& px, double& py) const;
-  void pixelToWorld(double px, double py, double& wx, double& wy) const;
+  // The pen lands where the image canvas would put it: on a whole pixel.
+  void movePen(double x, double y);
 
   std::vector<RecordedCall> calls_;
   std::map<std::string, FontEntry, std::less<>> fonts_;
@@ -91,10 +94,8 @@ class RecordingCanvas : public Canvas {
   int rotation_ = 0;
   int status_ = 0;
   FontEntry current_{0, 0, 0};
-  int viewLeft_ = 0, viewTop_ = 0, viewRight_ = 799, viewBottom_ = 599;
-  double worldX1_ = 0.0, worldY1_ = 0.0, worldX2_ = 800.0, worldY2_ = 600.0;
-  bool invert_ = false;
-  double penX_ = 0.0, penY_ = 0.0;  // current position, viewport pixels
+  WorldWindow mapping_;
+  PixelPoint pen_;  // current position, pixels from the viewport's top-left
 };
 
 }  // namespace tavel::platform::headless

@@ -25,14 +25,6 @@ namespace tavel::platform::qt {
 namespace {
 
 constexpr int kBackground = 0;  // palette index the window is cleared to
-// Device coordinates are kept well inside the range where the raster engine
-// is exact; shapes reaching further out are clipped away anyway.
-constexpr double kCoordinateLimit = 30000.0;
-
-int toPixel(double v) {
-  if (!(v == v)) return 0;  // NaN: draw at the origin rather than fail
-  return static_cast<int>(std::lround(std::clamp(v, -kCoordinateLimit, kCoordinateLimit)));
-}
 
 QString fromText(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -451,8 +443,9 @@ QBrush QImageCanvas::currentBrush() const {
 }
 
 void QImageCanvas::setViewport(int left, int top, int right, int bottom) {
-  viewport_ = QRect(QPoint(std::min(left, right), std::min(top, bottom)),
-                    QPoint(std::max(left, right), std::max(top, bottom)));
+  mapping_.setViewport(left, top, right, bottom);
+  viewport_ =
+      QRect(QPoint(mapping_.left(), mapping_.top()), QPoint(mapping_.right(), mapping_.bottom()));
   position_ = viewport_.topLeft();
 }
 
@@ -462,32 +455,12 @@ void QImageCanvas::clearViewport() {
 }
 
 void QImageCanvas::setWorldWindow(double x1, double y1, double x2, double y2, bool invert) {
-  status_ = 0;
-  if (!(x1 != x2 && y1 != y2) || !std::isfinite(x1 + x2 + y1 + y2)) {
-    status_ = -1;
-    return;
-  }
-  worldSet_ = true;
-  wx1_ = x1;
-  wx2_ = x2;
-  wy1_ = y1;
-  wy2_ = y2;
-  invert_ = invert;
-}
-
-QPointF QImageCanvas::toDeviceF(double x, double y) const {
-  if (!worldSet_) return QPointF(viewport_.left() + x, viewport_.top() + y);
-  const double w = viewport_.width() - 1;
-  const double h = viewport_.height() - 1;
-  const double dx = viewport_.left() + (x - wx1_) * w / (wx2_ - wx1_);
-  const double dy = invert_ ? viewport_.top() + (wy2_ - y) * h / (wy2_ - wy1_)
-                            : viewport_.top() + (y - wy1_) * h / (wy2_ - wy1_);
-  return QPointF(dx, dy);
+  status_ = mapping_.setWindow(x1, y1, x2, y2, invert) ? 0 : -1;
 }
 
 QPoint QImageCanvas::toDevice(double x, double y) const {
-  const QPointF p = toDeviceF(x, y);
-  return QPoint(toPixel(p.x()), toPixel(p.y()));
+  const PixelPoint p = mapping_.toPixel(x, y);
+  return QPoint(p.x, p.y);
 }
 
 QRect QImageCanvas::deviceRect(const QPoint& a, const QPoint& b) const {
@@ -609,17 +582,9 @@ int QImageCanvas::initFonts() {
 
 int QImageCanvas::setFont(std::string_view options) {
   status_ = 0;
-  // Fitting a font measures it several times; plots select the same few
-  // fonts over and over.
-  struct Entry {
-    QFont font;
-    int number;
-    FontInfo info;
-  };
-  static QHash<QString, Entry> cache;
   QString key = fromText(options).trimmed();
-  auto it = cache.find(key);
-  if (it == cache.end()) {
+  auto it = fonts_.find(key);
+  if (it == fonts_.end()) {
     const FontOptions parsed = parseFontOptions(key.toStdString());
     const QString family = parsed.valid ? resolveFontFamily(parsed.face) : QString();
     if (family.isEmpty()) {
@@ -638,7 +603,7 @@ int QImageCanvas::setFont(std::string_view options) {
     info.pixelWidth =
         parsed.width > 0 ? parsed.width : static_cast<int>(std::lround(metrics.averageCharWidth()));
     info.type = 1;  // outline fonts: they turn
-    it = cache.insert(key, Entry{font, static_cast<int>(cache.size()) + 1, info});
+    it = fonts_.insert(key, FittedFont{font, static_cast<int>(fonts_.size()) + 1, info});
   }
   font_ = it->font;
   fontInfo_ = it->info;
@@ -684,8 +649,8 @@ void QImageCanvas::outText(std::string_view text) {
   // The current position moves to the end of the text, along its direction.
   const double advance = metrics.horizontalAdvance(s);
   const double radians = degrees * std::numbers::pi / 180.0;
-  position_ =
-      at + QPoint(toPixel(advance * std::cos(radians)), -toPixel(advance * std::sin(radians)));
+  position_ = at + QPoint(roundToPixel(advance * std::cos(radians)),
+                          -roundToPixel(advance * std::sin(radians)));
 }
 
 void QImageCanvas::setTextRotation(int tenths) {

@@ -5,11 +5,9 @@
 // recorded on a QPicture, so the same drawing can be written as SVG.
 //
 // Coordinates: the viewport is a pixel rectangle of the image (its top-left
-// is the pixel origin, drawing is clipped to it); the world window maps world
-// x1..x2 onto viewport pixels 0..width-1 and y1..y2 onto 0..height-1 (y grows
-// downwards unless inverted), so both ends of the world range are visible.
-// World positions are rounded to whole pixels before drawing, as a raster
-// device would.
+// is the pixel origin, drawing is clipped to it); world positions map onto it
+// as platform::WorldWindow says (both ends of the world range visible) and
+// are rounded to whole pixels before drawing, as a raster device would.
 //
 // Fonts: option texts such as "t'Courier New'h20w10b" (face, cell height and
 // average width in pixels, b bold) resolve to installed faces: Courier New ->
@@ -20,6 +18,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QHash>
 #include <QImage>
 #include <QPainter>
 #include <QPicture>
@@ -35,6 +34,7 @@
 #include <string_view>
 
 #include "platform/canvas.h"
+#include "platform/world_window.h"
 
 namespace tavel::platform::qt {
 
@@ -134,7 +134,6 @@ class QImageCanvas : public Canvas {
  private:
   class Painters;
 
-  QPointF toDeviceF(double x, double y) const;
   QPoint toDevice(double x, double y) const;
   QRect deviceRect(const QPoint& a, const QPoint& b) const;
   QPen currentPen() const;
@@ -155,12 +154,19 @@ class QImageCanvas : public Canvas {
   std::uint16_t lineStyle_ = 0xFFFF;
   bool solidFill_ = true;
   FillMask fillMask_{};
-  QRect viewport_;
-  // World window (none set: world positions are viewport pixels).
-  bool worldSet_ = false;
-  double wx1_ = 0, wy1_ = 0, wx2_ = 1, wy2_ = 1;
-  bool invert_ = false;
-  QPoint position_;  // current position in image pixels
+  QRect viewport_;       // the clip rectangle, image pixels
+  WorldWindow mapping_;  // world positions to image pixels
+  QPoint position_;      // current position in image pixels
+  // Fitting a font measures it several times and plots select the same few
+  // fonts over and over, so each canvas keeps the fonts it has fitted. Per
+  // canvas, not per process: canvases draw on different threads, and a
+  // font's number stays the one this canvas answered for it.
+  struct FittedFont {
+    QFont font;
+    int number;
+    FontInfo info;
+  };
+  QHash<QString, FittedFont> fonts_;
   QFont font_;
   FontInfo fontInfo_;
   int fontNumber_ = 0;

@@ -8,7 +8,9 @@
 #include <QFontMetricsF>
 #include <QImageReader>
 #include <string>
+#include <vector>
 
+#include "platform/headless/recording_canvas.h"
 #include "tests/qt/qt_test_support.h"
 
 namespace tavel::platform::qt {
@@ -108,6 +110,44 @@ TEST_F(CanvasTest, WorldWindowMapsOntoTheViewportBothEndsVisible) {
   canvas.moveToWorld(0, 10);
   canvas.getPositionPixel(x, y);
   EXPECT_EQ(y, 0);
+}
+
+// The graph tests read positions from the recording canvas; they only
+// vouch for the pictures if it puts every world point on the pixel the
+// image canvas paints.
+TEST_F(CanvasTest, RecordingCanvasPutsWorldPointsOnThePaintedPixels) {
+  constexpr int kLeft = 130, kTop = 70, kRight = 466, kBottom = 271;  // 337 x 202
+  const double points[][2] = {{-50, 20},      {250, 120},     {250, 20},    {-50, 120},
+                              {0, 50},        {100.3, 70.7},  {13.9, 99.1}, {-49.6, 20.4},
+                              {249.6, 119.6}, {199.99, 33.33}};
+  for (const bool invert : {false, true}) {
+    headless::RecordingCanvas recording;
+    for (Canvas* c : {static_cast<Canvas*>(&canvas), static_cast<Canvas*>(&recording)}) {
+      c->setViewport(kLeft, kTop, kRight, kBottom);
+      c->setWorldWindow(-50, 20, 250, 120, invert);
+    }
+    for (const auto& [x, y] : points) {
+      SCOPED_TRACE(testing::Message() << "invert " << invert << " at " << x << ", " << y);
+      canvas.clearWindow();
+      canvas.rectangleWorld(kFill, x, y, x, y);
+      const QImage& img = canvas.image();
+      std::vector<QPoint> painted;
+      for (int py = 0; py < img.height(); ++py)
+        for (int px = 0; px < img.width(); ++px)
+          if (img.pixel(px, py) == paletteColour(kWhite).rgb()) painted.emplace_back(px, py);
+      ASSERT_EQ(painted.size(), 1u);
+
+      recording.moveToWorld(x, y);
+      int rx = -1, ry = -1;
+      recording.getPositionPixel(rx, ry);
+      EXPECT_EQ(QPoint(kLeft + rx, kTop + ry), painted[0]);
+    }
+    // The corners of the world window are the corners of the viewport.
+    int rx = -1, ry = -1;
+    recording.moveToWorld(250, invert ? 20 : 120);
+    recording.getPositionPixel(rx, ry);
+    EXPECT_EQ(QPoint(rx, ry), QPoint(kRight - kLeft, kBottom - kTop));
+  }
 }
 
 TEST_F(CanvasTest, RectanglesCoverTheirCornerPixelsAndClipToTheViewport) {

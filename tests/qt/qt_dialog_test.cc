@@ -331,7 +331,7 @@ TEST_F(DialogTest, CheckBoxesEditBoxesAndButtonStates) {
 TEST_F(DialogTest, ModalRunEndsByOkOrCloseBoxButNotByOtherButtons) {
   bool moved = false;
   dialog.setCallback(kMove, [&](Dialog&, int, int) { moved = true; });
-  qt_test::whenModalShown([this](QWidget* modal) {
+  const auto pressMoveThenOk = qt_test::whenModalShown([this](QWidget* modal) {
     EXPECT_EQ(modal, dialog.widget());
     widget<QPushButton>(kMove)->click();
     EXPECT_TRUE(dialog.widget()->isVisible());
@@ -340,13 +340,13 @@ TEST_F(DialogTest, ModalRunEndsByOkOrCloseBoxButNotByOtherButtons) {
   EXPECT_EQ(dialog.runModal(), kOk);
   EXPECT_TRUE(moved);
 
-  qt_test::whenModalShown([](QWidget* modal) { modal->close(); });
+  const auto closeBox = qt_test::whenModalShown([](QWidget* modal) { modal->close(); });
   EXPECT_EQ(dialog.runModal(), 0);
 
   // Items set up before the run are shown sorted when the dialog appears.
   fill(kSingle, {"y", "x"});
   std::vector<std::string> seen;
-  qt_test::whenModalShown([&](QWidget* modal) {
+  const auto readListThenClose = qt_test::whenModalShown([&](QWidget* modal) {
     seen = shown(kSingle);
     modal->close();
   });

@@ -113,7 +113,7 @@ TEST_F(RuntimeTest, ShellMenusAreFiveTitlesWithTheirItems) {
   shell.startUp();
   ASSERT_TRUE(rt().isOpen(app::kLogUnit));
   QString shown;
-  qt_test::whenModalShown([&](QWidget* modal) {
+  const auto readExitMessage = qt_test::whenModalShown([&](QWidget* modal) {
     shown = static_cast<QMessageBox*>(modal)->text();
     static_cast<QMessageBox*>(modal)->accept();
   });
@@ -142,7 +142,8 @@ TEST_F(RuntimeTest, AppendMenuFollowsTheNumberingAndCallsBack) {
   EXPECT_EQ(calls, (std::vector<bool>{false, false}));
 
   // A failing start-up hook is reported on the output window (and in a box).
-  qt_test::whenModalShown([](QWidget* modal) { static_cast<QMessageBox*>(modal)->accept(); });
+  const auto acceptFailureBox =
+      qt_test::whenModalShown([](QWidget* modal) { static_cast<QMessageBox*>(modal)->accept(); });
   EXPECT_FALSE(rt().createFrame([] { return false; }));
   EXPECT_TRUE(outputText().contains("menu bar could not be built"));
 }
@@ -153,7 +154,7 @@ TEST_F(RuntimeTest, AboutBoxShowsTheAboutTextLineByLine) {
   rt().setAboutText("TAVEL\r\rcredits line\rVersion 1.0 beta");
   EXPECT_EQ(rt().aboutText(), "TAVEL\r\rcredits line\rVersion 1.0 beta");
   QString text;
-  qt_test::whenModalShown([&](QWidget* modal) {
+  const auto readAboutText = qt_test::whenModalShown([&](QWidget* modal) {
     text = static_cast<QMessageBox*>(modal)->text();
     static_cast<QMessageBox*>(modal)->accept();
   });
@@ -231,7 +232,7 @@ TEST_F(RuntimeTest, CommandsRunOneAtATimeWhileTheWindowStaysLive) {
   // An error escaping a command ends the program with a message.
   ASSERT_TRUE(rt().openFile(2, "Tavel.log", false));
   QString message;
-  qt_test::whenModalShown([&](QWidget* modal) {
+  const auto readErrorMessage = qt_test::whenModalShown([&](QWidget* modal) {
     message = static_cast<QMessageBox*>(modal)->text();
     static_cast<QMessageBox*>(modal)->accept();
   });
@@ -426,7 +427,7 @@ TEST_F(RuntimeTest, StopShowsTheMessageClosesEveryUnitAndEnds) {
   ASSERT_TRUE(rt().writeLine(2, "kept"));
   ASSERT_TRUE(rt().openGraphics(11, "plot"));
   QString message;
-  qt_test::whenModalShown([&](QWidget* modal) {
+  const auto readStopMessage = qt_test::whenModalShown([&](QWidget* modal) {
     message = static_cast<QMessageBox*>(modal)->text();
     static_cast<QMessageBox*>(modal)->accept();
   });
@@ -490,12 +491,17 @@ TEST_F(RuntimeTest, OpenFileDialogOffersTheFiltersAndReturnsTheChoice) {
   ASSERT_TRUE(data.open(QIODevice::WriteOnly));
   data.close();
   QStringList filters;
-  qt_test::whenModalShown([&](QWidget* modal) {
+  const auto chooseRatesFile = qt_test::whenModalShown([&](QWidget* modal) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->windowTitle(), "Input Dat File");
     filters = dialog->nameFilters();
-    dialog->selectFile("rates.dat");
+    // Typed as a user would: selectFile() leaves the name box alone while it
+    // has the focus, which it has once the dialog is the active window, and
+    // the Open button then has no file to accept.
+    auto* nameBox = dialog->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(nameBox, nullptr);
+    nameBox->setText("rates.dat");
     static_cast<QDialog*>(dialog)->accept();  // as the Open button does
   });
   std::string name(100, ' ');
@@ -508,7 +514,8 @@ TEST_F(RuntimeTest, OpenFileDialogOffersTheFiltersAndReturnsTheChoice) {
   EXPECT_EQ(QFileInfo(QString::fromStdString(name)).canonicalFilePath(),
             QFileInfo(dir_ + "/rates.dat").canonicalFilePath());
 
-  qt_test::whenModalShown([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+  const auto cancel =
+      qt_test::whenModalShown([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
   std::string kept = "before";
   EXPECT_FALSE(rt().openFileDialog("Input Dat File", {{"Data files(*.DAT)", "*.dat"}}, kept));
   EXPECT_EQ(kept, "before");
@@ -530,7 +537,7 @@ TEST_F(RuntimeTest, PrepareDialogPlaysOnQtWidgets) {
   ASSERT_TRUE(rt().createFrame([&] { return shell.buildMenus(); }));
 
   std::vector<std::string> included;
-  qt_test::whenModalShown([&](QWidget* modal) {
+  const auto playPrepare = qt_test::whenModalShown([&](QWidget* modal) {
     auto* all = modal->findChild<QListWidget*>("1016");
     auto* include = modal->findChild<QListWidget*>("1017");
     ASSERT_TRUE(all && include);

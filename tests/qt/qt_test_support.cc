@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -53,22 +54,55 @@ QString tempDir() {
   return path;
 }
 
-void whenModalShown(std::function<void(QWidget*)> action) {
-  auto* timer = new QTimer(&app());
-  auto tries = std::make_shared<int>(0);
-  QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, action = std::move(action)] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal != nullptr && modal->isVisible()) {
-      timer->stop();
-      timer->deleteLater();
-      action(modal);
-    } else if (++*tries > 300) {
-      timer->stop();
-      timer->deleteLater();
-      ADD_FAILURE() << "no modal window appeared";
-    }
-  });
-  timer->start(10);
+ModalAction::ModalAction(std::function<void(QWidget*)> action) : action_(std::move(action)) {
+  app();
+  waited_.start();
+  connect(&polling_, &QTimer::timeout, this, &ModalAction::poll);
+  connect(&watchdog_, &QTimer::timeout, this, &ModalAction::watch);
+  polling_.start(10);
+}
+
+ModalAction::~ModalAction() {
+  polling_.stop();
+  watchdog_.stop();
+  if (!acted_ && !reported_) ADD_FAILURE() << "no modal window appeared";
+}
+
+void ModalAction::poll() {
+  if (acted_) return;
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal != nullptr && modal->isVisible()) {
+    polling_.stop();
+    acted_ = true;
+    modal_ = modal;
+    waited_.restart();
+    watchdog_.start(50);
+    action_(modal);
+  } else if (waited_.elapsed() > kModalTimeoutMs) {
+    polling_.stop();
+    reported_ = true;
+    ADD_FAILURE() << "no modal window appeared";
+  }
+}
+
+void ModalAction::watch() {
+  if (modal_.isNull() || !modal_->isVisible()) {
+    watchdog_.stop();
+    return;
+  }
+  if (waited_.elapsed() <= kModalTimeoutMs) return;
+  if (!reported_) {
+    reported_ = true;
+    ADD_FAILURE() << "the modal window stayed open after the test's action";
+  }
+  // The box on top first: the action may be waiting in one it opened.
+  QWidget* top = QApplication::activeModalWidget();
+  if (top == nullptr || !top->isVisible()) top = modal_;
+  if (auto* dialog = qobject_cast<QDialog*>(top)) {
+    dialog->reject();
+  } else {
+    top->close();
+  }
 }
 
 int countPixels(const QImage& image, const QRect& area, QRgb colour) {
