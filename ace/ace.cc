@@ -135,6 +135,15 @@ struct Call {
   double rsq = 0.0;
 
   int resp() const { return p + 1; }
+  // The sum of the used predictors' transformations of observation k, in
+  // index order.
+  double predictor_sum(int k) const {
+    double s = 0.0;
+    for (int i = 1; i <= p; ++i) {
+      if (l(i) != 0) s += tx(k, i);
+    }
+    return s;
+  }
   static int magnitude(int code) { return code < 0 ? -code : code; }
 };
 
@@ -288,13 +297,7 @@ void smooth_predictor(Call& c, int i) {
 // predictor in index order against its partial residual.
 void inner_pass(Call& c) {
   Vec1<double> z5 = c.z.column(5);
-  for (int j = 1; j <= c.n; ++j) {
-    double s = 0.0;
-    for (int i = 1; i <= c.p; ++i) {
-      if (c.l(i) != 0) s += c.tx(j, i);
-    }
-    z5(j) = c.ty(j) - s;
-  }
+  for (int j = 1; j <= c.n; ++j) z5(j) = c.ty(j) - c.predictor_sum(j);
   for (int i = 1; i <= c.p; ++i) {
     if (c.l(i) != 0) smooth_predictor(c, i);
   }
@@ -325,13 +328,7 @@ void gather_response(Call& c) {
   Vec1<const int> order(c.m.col(c.resp()));
   const int n = c.n;
   if (c.paths == Paths::kFast) {
-    for (int j = 1; j <= n; ++j) {
-      double s = 0.0;
-      for (int i = 1; i <= c.p; ++i) {
-        if (c.l(i) != 0) s += c.tx(j, i);
-      }
-      z6(j) = s;
-    }
+    for (int j = 1; j <= n; ++j) z6(j) = c.predictor_sum(j);
     for (int j = 1; j <= n; ++j) {
       if (j + kAhead <= n) {
         const int ka = order(j + kAhead);
@@ -350,11 +347,7 @@ void gather_response(Call& c) {
     const int k = order(j);
     z2(j) = c.y(k);
     z4(j) = c.w(k);
-    double s = 0.0;
-    for (int i = 1; i <= c.p; ++i) {
-      if (c.l(i) != 0) s += c.tx(k, i);
-    }
-    z1(j) = s;
+    z1(j) = c.predictor_sum(k);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "batch/private_folder.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -74,11 +75,22 @@ std::unique_ptr<PrivateFolder> PrivateFolder::create(std::string_view prefix) {
   int slot = 0;
   while (slot < kSlots && slots[slot].used) ++slot;
   if (slot == kSlots || pattern.size() >= kFolderMax) return nullptr;
-  if (::mkdtemp(pattern.data()) == nullptr) return nullptr;
-  copyPath(slots[slot].folder, pattern);
-  slots[slot].files = 0;
-  slots[slot].used = 1;
-  if (liveFolders++ == 0) installHandlers();
+  // A signal between making the folder and registering it would leave the
+  // folder behind: held back until the handlers know of it.
+  sigset_t held, previousMask;
+  sigemptyset(&held);
+  sigaddset(&held, SIGINT);
+  sigaddset(&held, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &held, &previousMask);
+  const bool made = ::mkdtemp(pattern.data()) != nullptr;
+  if (made) {
+    copyPath(slots[slot].folder, pattern);
+    slots[slot].files = 0;
+    slots[slot].used = 1;
+    if (liveFolders++ == 0) installHandlers();
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+  if (!made) return nullptr;
   return std::unique_ptr<PrivateFolder>(new PrivateFolder(pattern, slot));
 }
 
