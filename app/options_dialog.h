@@ -13,6 +13,8 @@ namespace tavel::app {
 inline constexpr int kOptionsResource = 107;
 inline constexpr int kOptionsVariableList = 1016;
 inline constexpr int kFirstFlagRadio = 1173;  // "Orderable"; 1177 "Unorderable"
+// The radio button of a flag code (kOrderable .. kUnorderable).
+constexpr int flagRadio(int code) { return kFirstFlagRadio - kOrderable + code; }
 inline constexpr int kNumTermBox = 1178;
 inline constexpr int kDelRsqBox = 1179;
 inline constexpr int kEquilibrationBox = 1180;

@@ -660,7 +660,7 @@ Stop setOptions(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
     if (enginePosition(b.state, name) < 0)
       return b.report.failed("--flag names " + inQuotes(name) + ", which is not a chosen variable");
     script.push_back(DialogAction::select(app::kOptionsVariableList, {name}));
-    script.push_back(DialogAction::clickRadio(app::kFirstFlagRadio - app::kOrderable + code));
+    script.push_back(DialogAction::clickRadio(app::flagRadio(code)));
   }
   script.push_back(DialogAction::check(app::kEquilibrationBox, o.equilibration));
   script.push_back(DialogAction::check(app::kScreenCapturesBox, o.captures));

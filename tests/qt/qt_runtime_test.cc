@@ -33,6 +33,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/options_dialog.h"
+#include "app/prepare_dialog.h"
 #include "app/records.h"
 #include "app/shell.h"
 #include "platform/qt/graphics_view.h"
@@ -538,21 +540,21 @@ TEST_F(RuntimeTest, PrepareDialogPlaysOnQtWidgets) {
 
   std::vector<std::string> included;
   const auto playPrepare = qt_test::whenModalShown([&](QWidget* modal) {
-    auto* all = modal->findChild<QListWidget*>("1016");
-    auto* include = modal->findChild<QListWidget*>("1017");
+    auto* all = qt_test::control<QListWidget>(modal, app::kPrepareVariableList);
+    auto* include = qt_test::control<QListWidget>(modal, app::kPrepareIncludeList);
     ASSERT_TRUE(all && include);
     ASSERT_EQ(all->count(), 3);
     EXPECT_EQ(all->item(0)->text(), "A");  // sorted for the user
     EXPECT_EQ(modal->findChildren<QRadioButton*>().size(), 30);
-    EXPECT_FALSE(modal->findChild<QRadioButton*>("1052")->isEnabled());
+    EXPECT_FALSE(qt_test::control<QRadioButton>(modal, app::kFirstDepRadio)->isEnabled());
     for (int i = 0; i < 3; ++i) all->item(i)->setSelected(true);
-    modal->findChild<QPushButton*>("1018")->click();
+    qt_test::control<QPushButton>(modal, app::kPrepareMoveIn)->click();
     for (int i = 0; i < include->count(); ++i)
       included.push_back(include->item(i)->text().toStdString());
-    EXPECT_TRUE(modal->findChild<QRadioButton*>("1054")->isEnabled());
-    EXPECT_FALSE(modal->findChild<QRadioButton*>("1055")->isEnabled());
-    modal->findChild<QRadioButton*>("1053")->click();  // row 2: B
-    modal->findChild<QPushButton*>("1")->click();
+    EXPECT_TRUE(qt_test::control<QRadioButton>(modal, app::kFirstDepRadio + 2)->isEnabled());
+    EXPECT_FALSE(qt_test::control<QRadioButton>(modal, app::kFirstDepRadio + 3)->isEnabled());
+    qt_test::control<QRadioButton>(modal, app::kFirstDepRadio + 1)->click();  // row 2: B
+    qt_test::control<QPushButton>(modal, app::kOkButton)->click();
   });
   title("&Prepare")->trigger();
   EXPECT_EQ(included, (std::vector<std::string>{"A", "B", "C"}));

@@ -16,6 +16,12 @@
 
 namespace tavel::qt_test {
 
+// The control of a dialog with the given id (null when there is none).
+template <typename T>
+T* control(QWidget* dialog, int id) {
+  return dialog->findChild<T*>(QString::number(id));
+}
+
 // Creates the application on first use.
 QApplication& app();
 

@@ -34,6 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "app/options_dialog.h"
+#include "app/prepare_dialog.h"
 #include "app/records.h"
 #include "app/shell.h"
 #include "platform/qt/qt_runtime.h"
@@ -42,6 +44,13 @@
 namespace {
 
 using tavel::platform::qt::QtRuntime;
+namespace app = tavel::app;
+
+// The control of a dialog with the given id (null when there is none).
+template <typename T>
+T* control(QWidget* dialog, int id) {
+  return dialog->findChild<T*>(QString::number(id));
+}
 
 // ---- input as a user makes it
 
@@ -224,16 +233,16 @@ class SmokeTest : public ::testing::Test {
       QTest::keyClick(name, Qt::Key_Return);
     });
     whenDialogShown(QStringLiteral("Prepare"), [&](QWidget* modal) {
-      auto* all = modal->findChild<QListWidget*>(QStringLiteral("1016"));
-      auto* include = modal->findChild<QListWidget*>(QStringLiteral("1017"));
+      auto* all = control<QListWidget>(modal, app::kPrepareVariableList);
+      auto* include = control<QListWidget>(modal, app::kPrepareIncludeList);
       ASSERT_TRUE(all != nullptr && include != nullptr);
       for (const QString& v : chosen) pickRow(all, v);
-      click(modal->findChild<QPushButton*>(QStringLiteral("1018")));
+      click(control<QPushButton>(modal, app::kPrepareMoveIn));
       const QList<QListWidgetItem*> dep = include->findItems(dependent, Qt::MatchExactly);
       ASSERT_EQ(dep.size(), 1);
-      click(modal->findChild<QRadioButton*>(QString::number(1052 + include->row(dep.first()))));
+      click(control<QRadioButton>(modal, app::kFirstDepRadio + include->row(dep.first())));
       shot(QStringLiteral("prepare"));
-      click(modal->findChild<QPushButton*>(QStringLiteral("1")));
+      click(control<QPushButton>(modal, app::kOkButton));
     });
     menuItem(QStringLiteral("&File"), QStringLiteral("&Input Dat File..."));
   }
@@ -270,23 +279,23 @@ TEST_F(SmokeTest, InputPrepareOptionsRunOnTheExampleData) {
     QTest::keyClick(name, Qt::Key_Return);
   });
   whenDialogShown(QStringLiteral("Prepare"), [&](QWidget* modal) {
-    auto* all = modal->findChild<QListWidget*>(QStringLiteral("1016"));
-    auto* include = modal->findChild<QListWidget*>(QStringLiteral("1017"));
+    auto* all = control<QListWidget>(modal, app::kPrepareVariableList);
+    auto* include = control<QListWidget>(modal, app::kPrepareIncludeList);
     ASSERT_TRUE(all != nullptr && include != nullptr);
     for (int i = 0; i < all->count(); ++i) variables << all->item(i)->text();
     for (const char* v : {"T", "P", "RATE"}) pickRow(all, QString::fromLatin1(v));
-    click(modal->findChild<QPushButton*>(QStringLiteral("1018")));
+    click(control<QPushButton>(modal, app::kPrepareMoveIn));
     ASSERT_EQ(include->count(), 3);
     const QList<QListWidgetItem*> rate =
         include->findItems(QStringLiteral("RATE"), Qt::MatchExactly);
     ASSERT_EQ(rate.size(), 1);
     const int row = include->row(rate.first());
-    auto* radio = modal->findChild<QRadioButton*>(QString::number(1052 + row));
+    auto* radio = control<QRadioButton>(modal, app::kFirstDepRadio + row);
     ASSERT_NE(radio, nullptr);
     EXPECT_TRUE(radio->isEnabled());
     click(radio);
     EXPECT_TRUE(radio->isChecked());
-    click(modal->findChild<QPushButton*>(QStringLiteral("1")));
+    click(control<QPushButton>(modal, app::kOkButton));
   });
   menuItem(QStringLiteral("&File"), QStringLiteral("&Input Dat File..."));
   EXPECT_EQ(fileDialogTitle, "Input Tavel Data File");
@@ -303,21 +312,21 @@ TEST_F(SmokeTest, InputPrepareOptionsRunOnTheExampleData) {
   // Options: T becomes monotone, equilibration is asked for.
   std::vector<bool> flagShown;
   whenDialogShown(QStringLiteral("OPTIONS"), [&](QWidget* modal) {
-    auto* list = modal->findChild<QListWidget*>(QStringLiteral("1016"));
+    auto* list = control<QListWidget>(modal, app::kPrepareVariableList);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->count(), 3);
     pickRow(list, QStringLiteral("T"));
-    auto* orderable = modal->findChild<QRadioButton*>(QStringLiteral("1173"));
-    auto* monotone = modal->findChild<QRadioButton*>(QStringLiteral("1175"));
+    auto* orderable = control<QRadioButton>(modal, app::flagRadio(app::kOrderable));
+    auto* monotone = control<QRadioButton>(modal, app::flagRadio(app::kMonotone));
     ASSERT_TRUE(orderable != nullptr && monotone != nullptr);
     flagShown = {orderable->isEnabled(), orderable->isChecked()};
     click(monotone);
     EXPECT_TRUE(monotone->isChecked());
-    auto* equilibration = modal->findChild<QCheckBox*>(QStringLiteral("1180"));
+    auto* equilibration = control<QCheckBox>(modal, app::kEquilibrationBox);
     ASSERT_NE(equilibration, nullptr);
     click(equilibration);
     EXPECT_TRUE(equilibration->isChecked());
-    click(modal->findChild<QPushButton*>(QStringLiteral("1")));
+    click(control<QPushButton>(modal, app::kOkButton));
   });
   command(QStringLiteral("&Options"));
   EXPECT_EQ(flagShown, (std::vector<bool>{true, true}));  // T was an independent: Orderable
@@ -411,18 +420,18 @@ TEST_F(SmokeTest, AnEquilibratedRunShowsItsReportAndEveryPlot) {
   ASSERT_EQ(state_.selection.p, 2);
 
   whenDialogShown(QStringLiteral("OPTIONS"), [&](QWidget* modal) {
-    auto* list = modal->findChild<QListWidget*>(QStringLiteral("1016"));
-    auto* monotone = modal->findChild<QRadioButton*>(QStringLiteral("1175"));
+    auto* list = control<QListWidget>(modal, app::kPrepareVariableList);
+    auto* monotone = control<QRadioButton>(modal, app::flagRadio(app::kMonotone));
     ASSERT_TRUE(list != nullptr && monotone != nullptr);
     for (const char* v : {"T", "P"}) {
       pickRow(list, QString::fromLatin1(v));
       click(monotone);
     }
-    click(modal->findChild<QCheckBox*>(QStringLiteral("1180")));
+    click(control<QCheckBox>(modal, app::kEquilibrationBox));
     // The menu bar does not keep "&Options" highlighted behind its dialog.
     EXPECT_EQ(menuBar()->activeAction(), nullptr);
     shot(QStringLiteral("options"));
-    click(modal->findChild<QPushButton*>(QStringLiteral("1")));
+    click(control<QPushButton>(modal, app::kOkButton));
   });
   command(QStringLiteral("&Options"));
   ASSERT_TRUE(state_.options.Equilibration);
