@@ -1,12 +1,14 @@
 #include "tests/qt/qt_test_support.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <QDialog>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
+#include <cstdio>
 #include <memory>
 
 namespace tavel::qt_test {
@@ -52,6 +54,18 @@ QString tempDir() {
   const QString path = scratch->path() + QStringLiteral("/t%1").arg(++counter);
   QDir().mkpath(path);
   return path;
+}
+
+CommandResult runCommand(const std::string& command) {
+  CommandResult r;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+  const int raw = ::pclose(pipe);
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return r;
 }
 
 ModalAction::ModalAction(std::function<void(QWidget*)> action) : action_(std::move(action)) {

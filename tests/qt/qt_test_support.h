@@ -28,6 +28,15 @@ QApplication& app();
 // A fresh empty folder for files a test writes; removed at exit.
 QString tempDir();
 
+// What a shell command line printed (standard output; the line itself
+// redirects standard error when it wants it) and its exit status, -1 when
+// it did not exit normally.
+struct CommandResult {
+  int status = -1;
+  std::string out;
+};
+CommandResult runCommand(const std::string& command);
+
 // Runs an action on the next modal dialog or message box once it is up, so
 // the caller's blocking call can return. Keep the returned object for as long
 // as the blocking call runs:

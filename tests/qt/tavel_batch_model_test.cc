@@ -14,22 +14,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;
-  std::string out;  // standard output and error together
-};
+using Outcome = tavel::qt_test::CommandResult;  // out: standard output and error together
 
 Outcome batch(const std::string& args) {
-  const std::string command = std::string(TAVEL_BATCH_PATH) + " " + args + " 2>&1";
-  Outcome r;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-  const int raw = ::pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return r;
+  return tavel::qt_test::runCommand(std::string(TAVEL_BATCH_PATH) + " " + args + " 2>&1");
 }
 
 TEST(TavelBatchModel, FitSaveAndPredictWithExitStatuses) {

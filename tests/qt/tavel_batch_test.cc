@@ -26,10 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using tavel::platform::headless::DialogAction;
 
-struct Result {
-  int status = -1;
-  std::string out;  // standard output and error together
-};
+using Result = tavel::qt_test::CommandResult;  // out: standard output and error together
 
 // The program under test; the sanitizer pass points this at its own build.
 std::string batchPath() {
@@ -40,16 +37,8 @@ std::string batchPath() {
 // Runs a shell command line with the program's path in $B.
 Result runShell(const std::string& script) {
   // A hang ends as status 124 instead of stopping the tests.
-  const std::string command = "B='" + batchPath() + "' timeout 120 bash -c '" + script + "' 2>&1";
-  Result r;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-  const int raw = ::pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return r;
+  return tavel::qt_test::runCommand("B='" + batchPath() + "' timeout 120 bash -c '" + script +
+                                    "' 2>&1");
 }
 
 Result runBatch(const std::string& args) { return runShell("\"$B\" " + args); }
