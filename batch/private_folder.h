@@ -1,12 +1,13 @@
 // A folder that only this process uses, for files nobody else should see or
 // replace (a copy of standard input). It is made with mkdtemp and removed,
-// with the files it was asked to hold, when the object goes or when SIGINT or
-// SIGTERM ends the program first.
+// with the files it was asked to hold, when the object goes or when SIGINT,
+// SIGTERM or SIGHUP ends the program first.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavel::batch {
 
@@ -20,14 +21,15 @@ class PrivateFolder {
   PrivateFolder& operator=(const PrivateFolder&) = delete;
 
   const std::string& path() const { return path_; }
-  // The path of a file in the folder, removed with it; empty when the folder
-  // already holds as many files as it can clean up after a signal.
+  // The path of a file in the folder, removed with it; empty when no more
+  // files can be cleaned up after a signal.
   std::string file(std::string_view name);
 
  private:
   PrivateFolder(std::string path, int slot) : path_(std::move(path)), slot_(slot) {}
   std::string path_;
-  int slot_;
+  int slot_;                    // the folder's place in the termination cleanup
+  std::vector<int> fileSlots_;  // and its files' places
 };
 
 }  // namespace tavel::batch

@@ -8,99 +8,18 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <mutex>
+
+#include "platform/termination_cleanup.h"
 
 namespace tavel::platform {
 namespace {
 
 constexpr std::size_t kFileBuffer = 1 << 20;
 constexpr std::size_t kLinePiece = 1 << 16;
-
-// ---- temporary files removed when the process is interrupted
-//
-// The handler may run at any moment, so the list is a fixed table of paths
-// whose entries are published with an atomic state: the handler only reads
-// entries that are complete, and only calls unlink, sigaction and raise.
-
-constexpr int kTempSlots = 64;
-constexpr std::size_t kTempPathMax = 4096;
-constexpr int kSlotFree = 0;
-constexpr int kSlotFilling = 1;
-constexpr int kSlotReady = 2;
-
-struct TempSlot {
-  std::atomic<int> state{kSlotFree};
-  char path[kTempPathMax];
-};
-TempSlot gTempSlots[kTempSlots];
-
-constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int kCleanedSignalCount = sizeof kCleanedSignals / sizeof kCleanedSignals[0];
-struct sigaction gPreviousAction[kCleanedSignalCount];
-std::once_flag gHandlersInstalled;
-
-void onTerminatingSignal(int sig, siginfo_t* info, void* context) {
-  for (TempSlot& slot : gTempSlots)
-    if (slot.state.load(std::memory_order_acquire) == kSlotReady) ::unlink(slot.path);
-  for (int i = 0; i < kCleanedSignalCount; ++i) {
-    if (kCleanedSignals[i] != sig) continue;
-    const struct sigaction& previous = gPreviousAction[i];
-    if ((previous.sa_flags & SA_SIGINFO) != 0) {
-      if (previous.sa_sigaction != nullptr) previous.sa_sigaction(sig, info, context);
-      return;
-    }
-    if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
-      previous.sa_handler(sig);
-      return;
-    }
-  }
-  // The default action: the signal, blocked while this handler runs, ends
-  // the process as soon as the handler returns.
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  ::sigaction(sig, &fallback, nullptr);
-  ::raise(sig);
-}
-
-void installSignalHandlers() {
-  for (int i = 0; i < kCleanedSignalCount; ++i) {
-    struct sigaction current {};
-    if (::sigaction(kCleanedSignals[i], nullptr, &current) != 0) continue;
-    // A signal the user chose to ignore (nohup) stays ignored.
-    if ((current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN) continue;
-    gPreviousAction[i] = current;
-    struct sigaction action {};
-    action.sa_sigaction = onTerminatingSignal;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(kCleanedSignals[i], &action, nullptr);
-  }
-}
-
-// Returns the slot, or -1 when the table is full or the path too long (the
-// file is then only removed by the ordinary paths).
-int registerTemp(const std::string& path) {
-  std::call_once(gHandlersInstalled, installSignalHandlers);
-  if (path.size() >= kTempPathMax) return -1;
-  for (int i = 0; i < kTempSlots; ++i) {
-    int expected = kSlotFree;
-    if (!gTempSlots[i].state.compare_exchange_strong(expected, kSlotFilling)) continue;
-    std::memcpy(gTempSlots[i].path, path.c_str(), path.size() + 1);
-    gTempSlots[i].state.store(kSlotReady, std::memory_order_release);
-    return i;
-  }
-  return -1;
-}
-
-void unregisterTemp(int slot) {
-  if (slot >= 0) gTempSlots[slot].state.store(kSlotFree, std::memory_order_release);
-}
 
 std::string randomNamePart() {
   static constexpr char kAlphabet[] =
@@ -230,12 +149,12 @@ bool FileUnits::openReplacing(int unit, std::string_view fileName) {
   if (u.finalPath.empty() || kindOfPath(u.finalPath) == PathKind::Other) return false;
   const int fd = createUniqueFile(u.finalPath + ".", ".part", u.tempPath);
   if (fd < 0) return false;
-  u.tempSlot = registerTemp(u.tempPath);
+  u.tempSlot = removeOnTermination(u.tempPath, CleanupKind::File);
   const std::string tempPath = u.tempPath;
   const int slot = u.tempSlot;
   if (!adopt(unit, fd, "w", std::move(u))) {
     ::unlink(tempPath.c_str());
-    unregisterTemp(slot);
+    forgetOnTermination(slot);
     return false;
   }
   return true;
@@ -256,7 +175,7 @@ bool FileUnits::closeChecked(int unit) {
   if (!u.finalPath.empty()) {
     if (ok && std::rename(u.tempPath.c_str(), u.finalPath.c_str()) != 0) ok = false;
     if (!ok) ::unlink(u.tempPath.c_str());
-    unregisterTemp(u.tempSlot);
+    forgetOnTermination(u.tempSlot);
   }
   if (!ok && !u.readOnly) failedUnits_.insert(unit);
   units_.erase(it);
