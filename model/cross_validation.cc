@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ace/ace.h"
+#include "model/column_scale.h"
 #include "model/model.h"
 
 namespace tavel::model {
@@ -183,13 +184,52 @@ void summarise(const CvInput& in, const HeldOutRows& rows, bool inverse, CvResul
   result.done = true;
 }
 
+// Columns beyond the magnitudes the engine's sums can hold go in scaled by
+// a power of two, as in the whole fit; copies are made only of the columns
+// that need it. Returns false when a column cannot be analysed at all.
+struct ScaledInput {
+  std::vector<double> x, y;
+  int yExponent = 0;
+};
+
+bool scaleInput(CvInput& in, ScaledInput& scaled) {
+  bool anyScaled = false;
+  std::vector<int> exponents(static_cast<std::size_t>(in.p) + 1, 0);
+  for (int j = 0; j <= in.p; ++j) {
+    const double* column = j < in.p ? in.x + at(0, j, in.n) : in.y;
+    const bool circular = in.codes[j] == kCodeCircular || in.codes[j] == -kCodeCircular;
+    const ColumnCheck check = checkColumn(column, in.n, circular);
+    if (check.state != ColumnState::kUsable) return false;
+    exponents[static_cast<std::size_t>(j)] = check.exponent;
+    anyScaled = anyScaled || check.exponent != 0;
+  }
+  if (!anyScaled) return true;
+  scaled.x.assign(in.x, in.x + at(0, in.p, in.n));
+  scaled.y.assign(in.y, in.y + in.n);
+  for (int j = 0; j < in.p; ++j)
+    scaleColumn(scaled.x.data() + at(0, j, in.n), in.n, exponents[static_cast<std::size_t>(j)]);
+  scaled.yExponent = exponents[static_cast<std::size_t>(in.p)];
+  scaleColumn(scaled.y.data(), in.n, scaled.yExponent);
+  in.x = scaled.x.data();
+  in.y = scaled.y.data();
+  return true;
+}
+
 }  // namespace
 
-CvResult crossValidate(const CvInput& in, const LineSink& progress) {
+CvResult crossValidate(const CvInput& input, const LineSink& progress) {
   CvResult result;
-  const int K = in.folds;
-  result.refusal = foldRefusal(in.n, in.p, K);
+  const int K = input.folds;
+  result.refusal = foldRefusal(input.n, input.p, K);
   if (!result.refusal.empty()) return result;
+  CvInput in = input;
+  ScaledInput scaled;
+  if (!scaleInput(in, scaled)) {
+    result.refusal =
+        "cross-validation cannot use columns with values that are not finite or "
+        "span too many orders of magnitude";
+    return result;
+  }
 
   HeldOutRows rows(in.n);
   const bool inverse = in.codes[in.p] == kCodeMonotone;
@@ -210,6 +250,10 @@ CvResult crossValidate(const CvInput& in, const LineSink& progress) {
     scoreFold(in, fold, descriptions, inverse, rows);
   }
   summarise(in, rows, inverse, result);
+  // The response errors on the response's own scale.
+  result.Avedev = std::ldexp(result.Avedev, -scaled.yExponent);
+  result.Stdev = std::ldexp(result.Stdev, -scaled.yExponent);
+  result.Bias = std::ldexp(result.Bias, -scaled.yExponent);
   return result;
 }
 

@@ -16,13 +16,18 @@
 #include "ace/ace.h"
 #include "app/csv_reader.h"
 #include "app/free_form_reader.h"
-#include "run/column_scale.h"
+#include "model/column_scale.h"
 #include "run/inverse_stats.h"
 #include "run/model_hooks.h"
 #include "run/report.h"
 #include "run/result_plots.h"
 
 namespace tavel::run {
+using model::checkColumn;
+using model::ColumnCheck;
+using model::ColumnState;
+using model::scaleColumn;
+
 namespace {
 
 std::string logLostLine() {

@@ -341,6 +341,28 @@ TEST(CrossValidation, NoiseFreeDataScoresNearTheInSampleFit) {
   EXPECT_LT(cv.Stdev, 0.1);  // y spans about 1 to 4.7
 }
 
+// Scaling by a power of two is exact, and the transformations do not depend
+// on a variable's scale: data near 1e160 or 1e-200, beyond what the engine's
+// sums hold, score exactly as the plain data, the errors scaled alike.
+TEST(CrossValidation, MagnitudesBeyondTheSumsScoreAsThePlainData) {
+  const Data plain = makeData(60, 0.1, false, 11);
+  const int codes[] = {1, 1, 3};
+  const CvResult expected = crossValidate(cvInput(plain, codes, 5));
+  ASSERT_TRUE(expected.done) << expected.refusal;
+  for (const auto& [xShift, yShift] :
+       {std::pair{0, 532}, std::pair{-665, 532}, std::pair{0, -665}}) {
+    Data scaled = plain;
+    for (double& v : scaled.x) v = std::ldexp(v, xShift);
+    for (double& v : scaled.y) v = std::ldexp(v, yShift);
+    const CvResult cv = crossValidate(cvInput(scaled, codes, 5));
+    ASSERT_TRUE(cv.done) << cv.refusal;
+    EXPECT_EQ(cv.rsq, expected.rsq);
+    EXPECT_EQ(cv.Avedev, std::ldexp(expected.Avedev, yShift));
+    EXPECT_EQ(cv.Stdev, std::ldexp(expected.Stdev, yShift));
+    EXPECT_EQ(cv.Bias, std::ldexp(expected.Bias, yShift));
+  }
+}
+
 TEST(CrossValidation, IndependentResponseScoresNearOrBelowZero) {
   // Many categories of noise: the fit finds structure that is not there.
   Data d = makeData(120, 0.0, true, 11);

@@ -8,7 +8,7 @@
 // every digit.
 #pragma once
 
-namespace tavel::run {
+namespace tavel::model {
 
 inline constexpr double kLargestPlain = 1e100;
 inline constexpr double kSmallestPlain = 1e-100;
@@ -38,4 +38,4 @@ ColumnCheck checkColumn(const double* v, int n, bool circular = false);
 // v[i] = v[i] * 2^exponent for i < n (nothing when exponent is 0).
 void scaleColumn(double* v, int n, int exponent);
 
-}  // namespace tavel::run
+}  // namespace tavel::model

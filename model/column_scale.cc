@@ -1,9 +1,9 @@
-#include "run/column_scale.h"
+#include "model/column_scale.h"
 
 #include <cfloat>
 #include <cmath>
 
-namespace tavel::run {
+namespace tavel::model {
 
 ColumnCheck checkColumn(const double* v, int n, bool circular) {
   ColumnCheck check;
@@ -43,4 +43,4 @@ void scaleColumn(double* v, int n, int exponent) {
   for (int i = 0; i < n; ++i) v[i] = std::ldexp(v[i], exponent);
 }
 
-}  // namespace tavel::run
+}  // namespace tavel::model
