@@ -11,7 +11,6 @@ namespace {
 using platform::ReadResult;
 
 constexpr std::size_t kPiece = std::size_t{1} << 16;
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -21,13 +20,6 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-bool sameLetters(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
-
 // The marks spreadsheets and statistics programs write for a missing value.
 bool isMissingMark(std::string_view cell) {
   return cell.empty() || cell == "." || sameLetters(cell, "na") || sameLetters(cell, "nan") ||
@@ -35,6 +27,13 @@ bool isMissingMark(std::string_view cell) {
 }
 
 }  // namespace
+
+bool sameLetters(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
 
 char detectCsvSeparator(platform::Runtime& runtime, int unit) {
   std::string piece;

@@ -24,11 +24,18 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/runtime.h"
 
 namespace tavel::app {
+
+// The UTF-8 byte order mark some programs write before the first name.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// True when a and b are the same text but for the case of ASCII letters.
+bool sameLetters(std::string_view a, std::string_view b);
 
 // The separator of a CSV file from its first line (the unit is rewound to
 // its start afterwards): ';' or ','.

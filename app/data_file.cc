@@ -11,7 +11,6 @@
 namespace tavel::app {
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // The rest of a long header line is read in pieces of this size, only to
 // count the names it drops.
 constexpr std::size_t kHeaderTailPiece = 4096;
@@ -40,11 +39,6 @@ std::string nameList(const std::vector<std::string>& names) {
     list += trimName(n);
   }
   return list;
-}
-
-void refuse(platform::Runtime& runtime, AppState& state, const std::string& line) {
-  traceBoth(runtime, line);
-  state.problems.push_back(line.substr(1));
 }
 
 // Puts the earlier data file back on the data unit after a failed choice, so
@@ -114,10 +108,7 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
 
 bool isCsvFileName(std::string_view name) {
   constexpr std::string_view kCsv = ".csv";
-  if (name.size() < kCsv.size()) return false;
-  const std::string_view end = name.substr(name.size() - kCsv.size());
-  return std::equal(end.begin(), end.end(), kCsv.begin(),
-                    [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; });
+  return name.size() >= kCsv.size() && sameLetters(name.substr(name.size() - kCsv.size()), kCsv);
 }
 
 std::string cutToWidth(std::string_view text, std::size_t width, bool* cutInsideCharacter) {

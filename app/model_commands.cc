@@ -19,9 +19,9 @@ namespace {
 constexpr std::string_view kModelDialogTitle = "Tavel Model File";
 constexpr std::string_view kPredictDialogTitle = "Data File to Predict";
 
-void refuse(platform::Runtime& runtime, AppState& state, const std::string& why) {
-  traceBoth(runtime, " " + why);
-  state.problems.push_back(why);
+// why has no leading blank; the screen and log line do.
+void refuseCommand(platform::Runtime& runtime, AppState& state, const std::string& why) {
+  refuse(runtime, state, " " + why);
 }
 
 bool isFile(platform::Runtime& runtime, const std::string& path) {
@@ -60,12 +60,13 @@ class Record {
 
 bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& path) {
   if (!state.model) {
-    refuse(runtime, state, "There is no model to save: run an analysis or open a model first.");
+    refuseCommand(runtime, state,
+                  "There is no model to save: run an analysis or open a model first.");
     return false;
   }
   std::string message;
   if (!model::saveModelFile(*state.model, runtime.resolvePath(path), message)) {
-    refuse(runtime, state, message);
+    refuseCommand(runtime, state, message);
     return false;
   }
   traceBoth(runtime, " Model saved to " + path);
@@ -76,7 +77,7 @@ bool openModel(platform::Runtime& runtime, AppState& state, const std::string& p
   model::Model m;
   std::string message;
   if (!model::loadModelFile(runtime.resolvePath(path), m, message)) {
-    refuse(runtime, state, message);
+    refuseCommand(runtime, state, message);
     return false;
   }
   std::string line = " Model opened from " + path + ": " + std::to_string(m.predictors.size()) +
@@ -91,7 +92,7 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
                      const std::string& path) {
   // Opening a missing file would create it: a prediction only reads.
   if (!isFile(runtime, path) || !runtime.openFileForReading(kPredictDataUnit, path)) {
-    refuse(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
+    refuseCommand(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
     return false;
   }
   // New rows come in the kind of file the fitted ones came in, CSV included.
@@ -115,9 +116,9 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
       if (trimName(names[c]) == v.source) column[j] = static_cast<int>(c);
     if (column[j] < 0) {
       runtime.close(kPredictDataUnit);
-      refuse(runtime, state,
-             "The data file " + path + " has no column " + v.source + " (needed for " + v.name +
-                 "); nothing predicted.");
+      refuseCommand(runtime, state,
+                    "The data file " + path + " has no column " + v.source + " (needed for " +
+                        v.name + "); nothing predicted.");
       return false;
     }
   }
@@ -142,7 +143,7 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
   }
   runtime.close(kPredictDataUnit);
   if (unreadable) {
-    refuse(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
+    refuseCommand(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
     return false;
   }
   const int n = p > 0 ? static_cast<int>(columns[0].size()) : 0;
@@ -177,9 +178,9 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
   }
   ok = runtime.closeChecked(kPredictionSheetUnit) && ok;
   if (!ok) {
-    refuse(runtime, state,
-           std::string(kPredictionSheetName) +
-               " could not be written; an earlier one is left unchanged.");
+    refuseCommand(runtime, state,
+                  std::string(kPredictionSheetName) +
+                      " could not be written; an earlier one is left unchanged.");
     return false;
   }
   traceBoth(runtime, " Predicted " + std::to_string(pred.ok + pred.outOfRange) + " of " +

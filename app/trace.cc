@@ -20,6 +20,12 @@ void traceBoth(platform::Runtime& runtime, std::string_view screenLine, std::str
   if (runtime.isOpen(kLogUnit)) runtime.writeLine(kLogUnit, logLine);
 }
 
+void refuse(platform::Runtime& runtime, AppState& state, std::string_view line) {
+  traceBoth(runtime, line);
+  const std::size_t text = line.find_first_not_of(' ');
+  state.problems.emplace_back(text == std::string_view::npos ? line : line.substr(text));
+}
+
 std::string_view trimName(std::string_view name) {
   std::size_t n = name.size();
   while (n > 0 && name[n - 1] == ' ') --n;

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/records.h"
 #include "platform/runtime.h"
 
 namespace tavel::app {
@@ -15,6 +16,11 @@ void traceScreen(platform::Runtime& runtime, std::string_view line);
 void traceBoth(platform::Runtime& runtime, std::string_view line);
 // Different texts for the two destinations.
 void traceBoth(platform::Runtime& runtime, std::string_view screenLine, std::string_view logLine);
+
+// Something a command was asked to do and could not: the line on the main
+// output window and in the log, and kept without its leading blanks in
+// AppState::problems (tavel-batch's exit status).
+void refuse(platform::Runtime& runtime, AppState& state, std::string_view line);
 
 // A name of colName without its trailing blanks; a text blank padded or cut
 // to a width.

@@ -141,12 +141,6 @@ std::optional<double> finiteNumber(std::string_view text) {
 
 std::string inQuotes(std::string_view text) { return "'" + std::string(text) + "'"; }
 
-std::string trimRight(std::string_view s) {
-  std::size_t n = s.size();
-  while (n > 0 && s[n - 1] == ' ') --n;
-  return std::string(s.substr(0, n));
-}
-
 // Reads the command line; an exit status when the program should stop.
 std::optional<int> parse(const std::vector<std::string>& args, Options& o, const Reporter& r) {
   bool optionsEnded = false;
@@ -414,7 +408,9 @@ struct Request {
 std::string resolveRequest(const app::DataTable& t, const Options& o, const std::string& display,
                            Request& request) {
   if (t.numCol1 < 1) return "no column names in the first line of " + display;
-  auto name = [&t](int v) { return trimRight(t.colName[static_cast<std::size_t>(v - 1)]); };
+  auto name = [&t](int v) {
+    return std::string(run::trimmedName(t.colName[static_cast<std::size_t>(v - 1)]));
+  };
   request.dep = o.dep ? *o.dep : name(t.numCol1);
   request.indep = o.indep;
   if (o.indep.empty()) {
@@ -452,7 +448,7 @@ std::string resolveRequest(const app::DataTable& t, const Options& o, const std:
 
 std::string variableName(const app::DataTable& t, int v) {
   if (v < 1 || v > t.numCol || v > static_cast<int>(t.colName.size())) return "?";
-  return trimRight(t.colName[static_cast<std::size_t>(v - 1)]);
+  return std::string(run::trimmedName(t.colName[static_cast<std::size_t>(v - 1)]));
 }
 
 // The selection the Run will analyse must be the one asked for, whatever the
@@ -600,7 +596,7 @@ Stop inputAndPrepare(BatchRun& b, platform::headless::HeadlessRuntime& runtime) 
         d.play(DialogAction::press(app::kPrepareMoveIn));
         const std::vector<std::string> rows = d.items(app::kPrepareIncludeList);
         for (std::size_t r = 0; r < rows.size(); ++r)
-          if (trimRight(rows[r]) == b.request.dep)
+          if (run::trimmedName(rows[r]) == b.request.dep)
             d.play(DialogAction::clickRadio(app::kFirstDepRadio + static_cast<int>(r)));
       })});
   runtime.invokeMenu("&Input Dat File...");
@@ -677,10 +673,7 @@ Stop setOptions(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
 // Whether the Run will equilibrate: asked for, and every chosen variable
 // monotone; asked for in vain is warned about, and the run goes on.
 bool willEquilibrate(const BatchRun& b) {
-  const int p = b.state.selection.p;
-  bool allMonotone = true;
-  for (int e = 0; e <= p; ++e)
-    allMonotone = allMonotone && b.state.options.l[static_cast<std::size_t>(e)] == app::kMonotone;
+  const bool allMonotone = run::allCodesMonotone(b.state.options.l.data(), b.state.selection.p);
   if (b.o.equilibration && !allMonotone)
     b.report.warn(
         "--equilibration was not done: it needs every chosen variable monotone (flag 3); the "
@@ -700,10 +693,6 @@ Stop runAnalysis(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
   runtime.invokeMenu("&Run");
 
   if (!b.state.problems.empty()) return b.report.failed(b.state.problems);
-  if (b.state.data.nRows < run::kMinRunObservations)
-    return b.report.failed("the analysis needs at least " +
-                           std::to_string(run::kMinRunObservations) +
-                           " observations; the file has " + std::to_string(b.state.data.nRows));
   std::vector<std::string> missing;
   if (FileStamp::of(transformSheet).sameAs(transformBefore))
     missing.push_back(std::string(run::kTransformSheetName) + " was not written");

@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace tavel::mainprog {
@@ -49,5 +50,17 @@ class RuntimeFolder {
   std::string path_;
   std::string made_;  // the folder made by this object, removed with it
 };
+
+// The folder for a session that has none: when XDG_RUNTIME_DIR is unset or
+// empty, one is found or made and put there for Qt to read. Keep the result
+// for as long as Qt runs (a folder made here goes with it); null when the
+// session has its own.
+inline std::unique_ptr<RuntimeFolder> provideRuntimeFolder() {
+  const char* given = std::getenv("XDG_RUNTIME_DIR");
+  if (given != nullptr && *given != '\0') return nullptr;
+  auto folder = std::make_unique<RuntimeFolder>();
+  if (!folder->path().empty()) ::setenv("XDG_RUNTIME_DIR", folder->path().c_str(), 1);
+  return folder;
+}
 
 }  // namespace tavel::mainprog

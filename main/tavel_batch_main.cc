@@ -24,12 +24,7 @@ int main(int argc, char** argv) {
   // Pictures are drawn on a QImage, which needs the GUI library but never a
   // display: an exported platform such as xcb (ssh, cron) must not apply.
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  std::unique_ptr<tavel::mainprog::RuntimeFolder> runtimeFolder;
-  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-    runtimeFolder = std::make_unique<tavel::mainprog::RuntimeFolder>();
-    if (!runtimeFolder->path().empty())
-      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtimeFolder->path()));
-  }
+  const auto runtimeFolder = tavel::mainprog::provideRuntimeFolder();
 
   // Qt starts with the first picture, so refusals and usage errors stay
   // quick; it never sees our arguments.

@@ -13,12 +13,7 @@
 int main(int argc, char** argv) {
   // Qt wants a private runtime folder; desktops provide one, bare X servers
   // and containers often do not.
-  std::unique_ptr<tavel::mainprog::RuntimeFolder> runtimeFolder;
-  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-    runtimeFolder = std::make_unique<tavel::mainprog::RuntimeFolder>();
-    if (!runtimeFolder->path().empty())
-      qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtimeFolder->path()));
-  }
+  const auto runtimeFolder = tavel::mainprog::provideRuntimeFolder();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tavel"));
   QApplication::setApplicationVersion(QStringLiteral("1.0 beta"));

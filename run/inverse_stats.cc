@@ -16,25 +16,16 @@ void say(const LineSink& sink, std::string_view line) {
   if (sink) sink(line);
 }
 
-// Collects the degenerate-table messages of one table's inversions, so that
-// a constant variable of a million rows says so once, with the count,
-// instead of once per row.
-class TableMessages {
- public:
-  TableMessages(const LineSink& sink, std::string_view kept) : sink_(sink), kept_(kept) {}
-  TableMessages(const TableMessages&) = delete;
-  TableMessages& operator=(const TableMessages&) = delete;
-  ~TableMessages() {
-    if (count_ > 0) say(sink_, degenerateTableLine(count_, kept_));
-  }
-  const LineSink& counter() { return counter_; }
+// The tables' "cannot invert" lines are counted per table, so that a
+// constant variable of a million rows says so once, with the count, instead
+// of once per row.
+LineSink counting(int& count) {
+  return [&count](std::string_view) { ++count; };
+}
 
- private:
-  const LineSink& sink_;
-  std::string_view kept_;
-  int count_ = 0;
-  LineSink counter_ = [this](std::string_view) { ++count_; };
-};
+void sayCount(const LineSink& sink, int count, std::string_view kept) {
+  if (count > 0) say(sink, degenerateTableLine(count, kept));
+}
 
 constexpr std::string_view kKeepRaw = "keep their raw values";
 
@@ -77,19 +68,21 @@ void equilibrate(const RunArrays& run, double* tableRaw, double* tableTransforme
     const int k = buildInvTable(n, run.m + at(0, j, n), run.x + at(0, j, n), txj, table);
     double* xEqj = xEq + at(0, j, n);
     const bool monotone = isMonotoneTable(k, table.transformed);
-    TableMessages messages(sink, kKeepRaw);
+    int failed = 0;
+    const LineSink counter = counting(failed);
     for (int i = 0; i < n; ++i) {
       const double t = txj[i] + (run.ty[i] - eqTarget[i]) / p;
-      interpolateTable(k, table.raw, table.transformed, t, xEqj[i], messages.counter(), monotone);
+      interpolateTable(k, table.raw, table.transformed, t, xEqj[i], counter, monotone);
     }
+    sayCount(sink, failed, kKeepRaw);
   }
   const int k = buildInvTable(n, run.m + at(0, p, n), run.y, run.ty, table);
   const bool monotone = isMonotoneTable(k, table.transformed);
-  TableMessages messages(sink, kKeepRaw);
-  for (int i = 0; i < n; ++i) {
-    interpolateTable(k, table.raw, table.transformed, eqTarget[i], yEq[i], messages.counter(),
-                     monotone);
-  }
+  int failed = 0;
+  const LineSink counter = counting(failed);
+  for (int i = 0; i < n; ++i)
+    interpolateTable(k, table.raw, table.transformed, eqTarget[i], yEq[i], counter, monotone);
+  sayCount(sink, failed, kKeepRaw);
 }
 
 PredictionStats predictResponse(const RunArrays& run, const double* sumTx, double* tableRaw,
@@ -102,17 +95,16 @@ PredictionStats predictResponse(const RunArrays& run, const double* sumTx, doubl
   double sum = 0.0;
   double sumAbs = 0.0;
   double sumSq = 0.0;
-  {
-    TableMessages messages(sink, "hold 0.0");
-    for (int i = 0; i < n; ++i) {
-      interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], messages.counter(),
-                       monotone);
-      const double d = run.y[i] - yPred[i];
-      sum += d;
-      sumAbs += std::fabs(d);
-      sumSq += d * d;
-    }
+  int failed = 0;
+  const LineSink counter = counting(failed);
+  for (int i = 0; i < n; ++i) {
+    interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], counter, monotone);
+    const double d = run.y[i] - yPred[i];
+    sum += d;
+    sumAbs += std::fabs(d);
+    sumSq += d * d;
   }
+  sayCount(sink, failed, "hold 0.0");
   PredictionStats stats;
   const double count = static_cast<double>(n);
   stats.Avedev = sumAbs / count;

@@ -1,16 +1,12 @@
 #include "run/model_hooks.h"
 
 #include "app/field_format.h"
+#include "app/trace.h"
 #include "model/cross_validation.h"
 #include "run/report.h"
 
 namespace tavel::run {
 namespace {
-
-void toScreenAndLog(platform::Runtime& runtime, std::string_view line) {
-  runtime.writeLine(platform::kScreenUnit, line);
-  runtime.writeLine(app::kLogUnit, line);
-}
 
 model::Variable describe(const app::DataTable& data, int v, int code) {
   model::Variable d;
@@ -85,13 +81,13 @@ bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, i
       in, [&runtime](std::string_view line) { runtime.writeLine(platform::kScreenUnit, line); });
   if (!cv.done) {
     const std::string line = " Cross-validation refused: " + cv.refusal + ".";
-    toScreenAndLog(runtime, line);
+    app::traceBoth(runtime, line);
     state.problems.push_back(cv.refusal);
     return false;
   }
   for (const std::string& line : crossValidationLines(folds, cv.rsq, cv.responseErrors, cv.Avedev,
                                                       cv.Stdev, cv.Bias, cv.unknown))
-    toScreenAndLog(runtime, line);
+    app::traceBoth(runtime, line);
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "app/field_format.h"
+#include "app/trace.h"
 
 namespace tavel::run {
 namespace {
@@ -19,11 +20,6 @@ constexpr int kLogUnit = app::kLogUnit;
 
 std::size_t at(int i, int j, int n) {
   return static_cast<std::size_t>(j) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i);
-}
-
-void toScreenAndLog(Runtime& runtime, std::string_view line) {
-  runtime.writeLine(kScreenUnit, line);
-  runtime.writeLine(kLogUnit, line);
 }
 
 // One output line built in place: the fields write straight into a reused
@@ -242,7 +238,7 @@ bool finishSheet(Runtime& runtime, int unit, std::string_view name, bool written
     return true;
   }
   const std::string message = sheetFailureLine(name, earlier);
-  toScreenAndLog(runtime, message);
+  app::traceBoth(runtime, message);
   problems.push_back(message.substr(message.find_first_not_of(' ')));
   return false;
 }
@@ -308,7 +304,7 @@ void writeInputEcho(Runtime& runtime, const std::vector<std::string>& names, con
 }
 
 void writeEquilibrationNotice(Runtime& runtime) {
-  toScreenAndLog(runtime, app::listLine({" EQUILIBRATION IS ENABLED"}));
+  app::traceBoth(runtime, app::listLine({" EQUILIBRATION IS ENABLED"}));
 }
 
 namespace {
@@ -330,14 +326,14 @@ std::string statisticsLine(std::string_view label1, double value1, std::string_v
 }  // namespace
 
 void writePredictionStats(Runtime& runtime, const PredictionStats& stats) {
-  toScreenAndLog(runtime, statisticsLine(" Avedev=", stats.Avedev, "Stdev=", stats.Stdev,
+  app::traceBoth(runtime, statisticsLine(" Avedev=", stats.Avedev, "Stdev=", stats.Stdev,
                                          "Bias=", stats.Bias));
 }
 
 void writeBackTransformedStats(Runtime& runtime, const ExpStats& stats) {
-  toScreenAndLog(runtime, statisticsLine(" Exp_Avedev=", stats.Exp_Avedev, "Exp_Stdev=",
+  app::traceBoth(runtime, statisticsLine(" Exp_Avedev=", stats.Exp_Avedev, "Exp_Stdev=",
                                          stats.Exp_Stdev, "Exp_Bias=", stats.Exp_Bias));
-  toScreenAndLog(runtime, statisticsLine(" Exp_Avedev%=", stats.Exp_AvedevPercent,
+  app::traceBoth(runtime, statisticsLine(" Exp_Avedev%=", stats.Exp_AvedevPercent,
                                          "Exp_Stdev%=", stats.Exp_StdevPercent,
                                          "Exp_Bias%=", stats.Exp_BiasPercent));
 }
@@ -345,7 +341,7 @@ void writeBackTransformedStats(Runtime& runtime, const ExpStats& stats) {
 void writeClosingReport(Runtime& runtime, double rsq, const ReportArrays& arrays) {
   std::string correlation = " FINAL SQUARED CORRELATION =";
   app::appendF(correlation, rsq, 7, 4);
-  toScreenAndLog(runtime, correlation);
+  app::traceBoth(runtime, correlation);
 
   Line line;
   const int screenRows = std::min(arrays.n, kScreenRows);

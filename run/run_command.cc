@@ -16,6 +16,7 @@
 #include "ace/ace.h"
 #include "app/csv_reader.h"
 #include "app/free_form_reader.h"
+#include "app/trace.h"
 #include "model/column_scale.h"
 #include "run/inverse_stats.h"
 #include "run/model_hooks.h"
@@ -66,18 +67,11 @@ LineSink screenLines(platform::Runtime& runtime) {
   return [&runtime](std::string_view line) { runtime.writeLine(platform::kScreenUnit, line); };
 }
 
-void toScreenAndLog(platform::Runtime& runtime, std::string_view line) {
-  runtime.writeLine(platform::kScreenUnit, line);
-  runtime.writeLine(app::kLogUnit, line);
-}
-
 // Something the Run was asked to do and could not: said on the screen and in
 // the log (on disk at once), and kept for tavel-batch's exit status.
-void refuse(platform::Runtime& runtime, app::AppState& state, const std::string& line) {
-  toScreenAndLog(runtime, line);
+void refuseRun(platform::Runtime& runtime, app::AppState& state, const std::string& line) {
+  app::refuse(runtime, state, line);
   runtime.flush(app::kLogUnit);
-  const std::size_t text = line.find_first_not_of(' ');
-  state.problems.push_back(text == std::string::npos ? line : line.substr(text));
 }
 
 // The log is closed and opened again in append mode at fixed points of a run,
@@ -149,17 +143,19 @@ bool selectionFitsData(const app::DataTable& data, const app::VarSelection& sel)
   return variableFitsData(data, sel.dep);
 }
 
-std::string tooFewLine(int n) {
-  return " Too few observations for the smoothers: " + std::to_string(n) + " rows (at least " +
-         std::to_string(kMinRunObservations) + " are needed). Run stopped.";
-}
-
-// More independents than observations leave the fit without meaning (any
-// data fit exactly); the engine is not asked.
-std::string tooFewForPredictorsLine(int n, int p) {
-  return " Too few observations for " + std::to_string(p) +
-         " independent variables: " + std::to_string(n) + " rows (at least " + std::to_string(p) +
-         " are needed). Run stopped.";
+// The refusal of a run on `rows` rows of p independents, or an empty text:
+// the smoothers need their minimum of rows, and more independents than
+// observations leave the fit without meaning (any data fit exactly); the
+// engine is not asked.
+std::string tooFewRowsLine(int rows, int p) {
+  if (rows < kMinRunObservations)
+    return " Too few observations for the smoothers: " + std::to_string(rows) + " rows (at least " +
+           std::to_string(kMinRunObservations) + " are needed). Run stopped.";
+  if (p > rows)
+    return " Too few observations for " + std::to_string(p) +
+           " independent variables: " + std::to_string(rows) + " rows (at least " +
+           std::to_string(p) + " are needed). Run stopped.";
+  return {};
 }
 
 std::string estimateFailedLine(int ierr) {
@@ -202,12 +198,6 @@ std::string columnRefusal(const std::vector<std::string>& names, const int* code
     }
   }
   return {};
-}
-
-bool allCodesMonotone(const int* l, int p) {
-  bool allMonotone = true;
-  for (int i = 0; i < p + 1; ++i) allMonotone = allMonotone && l[i] == app::kMonotone;
-  return allMonotone;
 }
 
 // One Run: where it writes, what it was asked for, its work arrays and its
@@ -284,7 +274,7 @@ void forgetPlots(app::AppState& state) {
 // screen, the log and the problems, with the lost log if it was.
 void stopRun(RunContext& run, const std::string& line) {
   forgetPlots(run.state);
-  refuse(run.runtime, run.state, line);
+  refuseRun(run.runtime, run.state, line);
   if (run.logLost) run.state.problems.emplace_back(logLostLine().substr(1));
 }
 
@@ -301,17 +291,9 @@ bool checkSelection(const app::AppState& state) {
 
 // The scan found enough rows for the smoothers and for the independents.
 bool checkScannedRows(platform::Runtime& runtime, app::AppState& state) {
-  const int rows = state.data.nRows;
-  const int p = state.selection.p;
-  if (rows < kMinRunObservations) {
-    refuse(runtime, state, tooFewLine(rows));
-    return false;
-  }
-  if (p > rows) {
-    refuse(runtime, state, tooFewForPredictorsLine(rows, p));
-    return false;
-  }
-  return true;
+  const std::string refusal = tooFewRowsLine(state.data.nRows, state.selection.p);
+  if (!refusal.empty()) refuseRun(runtime, state, refusal);
+  return refusal.empty();
 }
 
 // Every run uses the engine's own tuning values.
@@ -337,17 +319,16 @@ void rereadRows(RunContext& run) {
 void clearOutputWindow(RunContext& run) {
   run.runtime.clearFocusedWindow();
   if (run.found != run.allocated) {
-    toScreenAndLog(run.runtime,
+    app::traceBoth(run.runtime,
                    " The data file has changed since it was read: " + std::to_string(run.found) +
                        " rows found, " + std::to_string(run.n) + " rows used.");
   }
 }
 
 bool checkRereadRows(RunContext& run) {
-  if (run.n >= kMinRunObservations && run.p <= run.n) return true;
-  stopRun(run,
-          run.n < kMinRunObservations ? tooFewLine(run.n) : tooFewForPredictorsLine(run.n, run.p));
-  return false;
+  const std::string refusal = tooFewRowsLine(run.n, run.p);
+  if (!refusal.empty()) stopRun(run, refusal);
+  return refusal.empty();
 }
 
 // Columns were filled with the allocated row count as their stride; with a
@@ -385,12 +366,15 @@ void scaleColumns(RunContext& run, int sign) {
     const int e = sign * run.exponents[static_cast<std::size_t>(j)];
     const std::size_t col = static_cast<std::size_t>(j) * n;
     scaleColumn(a.x.data() + col, n, e);
-    scaleColumn(a.xEq.data() + col, n, e);
+    if (sign < 0) scaleColumn(a.xEq.data() + col, n, e);
   }
   const int e = sign * run.exponents[static_cast<std::size_t>(run.p)];
   scaleColumn(a.y.data(), n, e);
-  scaleColumn(a.yEq.data(), n, e);
-  scaleColumn(a.yPred.data(), n, e);
+  // The results exist only after the engine: they go back, never in.
+  if (sign < 0) {
+    scaleColumn(a.yEq.data(), n, e);
+    scaleColumn(a.yPred.data(), n, e);
+  }
 }
 
 // The engine's one call; its lines go to the main output window.
@@ -604,6 +588,12 @@ void keepModel(RunContext& run) {
 }
 
 }  // namespace
+
+bool allCodesMonotone(const int* l, int p) {
+  bool allMonotone = true;
+  for (int i = 0; i < p + 1; ++i) allMonotone = allMonotone && l[i] == app::kMonotone;
+  return allMonotone;
+}
 
 void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) {
   if (!checkSelection(state)) return;

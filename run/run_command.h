@@ -15,6 +15,10 @@ namespace tavel::run {
 // says so and changes nothing.
 inline constexpr int kMinRunObservations = ace::kMinObservations;
 
+// Whether every one of the p + 1 codes is "Monotone Tr": equilibration
+// needs it.
+bool allCodesMonotone(const int* l, int p);
+
 // Menu callback of "&Run". Does nothing visible before a data file has been
 // scanned or while fewer than two variables are selected. Data it cannot
 // analyse (too few rows for the smoothers or for the independents, values
