@@ -7,25 +7,83 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "app/data_file.h"
 #include "app/records.h"
 #include "app/shell.h"
 #include "platform/qt/qt_runtime.h"
-#include "platform/qt/stall_probe.h"
 #include "run/run_command.h"
 
 namespace {
 
 constexpr int kTickMs = 10;
+
+// A Qt application on the offscreen platform unless another one is asked
+// for (QT_QPA_PLATFORM).
+std::unique_ptr<QApplication> offscreenApplication(int& argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  return std::make_unique<QApplication>(argc, argv);
+}
+
+// Closes the modal dialog that waits for the user, if any (unattended runs).
+void closeModalDialog() {
+  if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+}
+
+// Measures how long the window goes unserved: a timer on the GUI thread that
+// records the longest gap between two of its ticks.
+class StallProbe {
+ public:
+  explicit StallProbe(int periodMs) : period_(periodMs) {
+    timer_.setInterval(period_);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      const std::int64_t now = clock_.elapsed();
+      if (last_ >= 0) longest_ = std::max(longest_, now - last_);
+      last_ = now;
+      if (action_) action_();
+    });
+  }
+
+  void start() {
+    last_ = -1;
+    longest_ = 0;
+    clock_.start();
+    timer_.start();
+  }
+
+  void stop() { timer_.stop(); }
+
+  // The longest gap between two ticks beyond the period, in ms.
+  std::int64_t longestStallMs() const { return std::max<std::int64_t>(0, longest_ - period_); }
+
+  // Called at every tick, on the GUI thread.
+  void onTick(std::function<void()> action) { action_ = std::move(action); }
+
+ private:
+  int period_;
+  QTimer timer_;
+  QElapsedTimer clock_;
+  std::int64_t last_ = -1;
+  std::int64_t longest_ = 0;
+  std::function<void()> action_;
+};
 
 // y = sum of smooth functions of the x plus noise, as bench/make_big_data.py.
 bool writeData(const std::string& path, int rows, int p) {
@@ -83,7 +141,7 @@ int main(int argc, char** argv) {
   namespace qt = tavel::platform::qt;
   const int rows = argc > 1 ? std::atoi(argv[1]) : 1000000;
   const int p = argc > 2 ? std::atoi(argv[2]) : 10;
-  auto application = qt::offscreenApplication(argc, argv);
+  auto application = offscreenApplication(argc, argv);
   char folder[] = "/tmp/tavel-stall.XXXXXX";
   if (::mkdtemp(folder) == nullptr) return 1;
   const std::filesystem::path work(folder);
@@ -104,8 +162,8 @@ int main(int argc, char** argv) {
 
   // The probe also closes the Prepare dialog the scan opens; the selection
   // is set below, as the dialog would set it.
-  qt::StallProbe probe(kTickMs);
-  probe.onTick(qt::closeModalDialog);
+  StallProbe probe(kTickMs);
+  probe.onTick(closeModalDialog);
   probe.start();
 
   auto timing = std::chrono::steady_clock::now();

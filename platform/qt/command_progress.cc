@@ -60,7 +60,7 @@ void CommandProgress::lineRead(int unit, std::size_t bytes) {
   auto it = files_.find(unit);
   if (it == files_.end()) return;
   File& f = it->second;
-  f.read += bytes + 1;  // the line end
+  f.read += bytes;
   const double fraction = f.size > 0 ? std::min(1.0, double(f.read) / double(f.size)) : -1.0;
   if (stage_.size() < 8 || stage_.compare(8, std::string::npos, f.name) != 0)
     stage_ = "Reading " + f.name;

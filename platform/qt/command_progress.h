@@ -26,6 +26,7 @@ class CommandProgress {
   // A file unit was opened; replacing files count as outputs being written.
   void fileOpened(int unit, const std::string& path, bool replacing);
   void fileClosed(int unit);
+  // Bytes read from the unit, its line end included where one was read.
   void lineRead(int unit, std::size_t bytes);
   void endOfFile(int unit);
   void rewound(int unit);

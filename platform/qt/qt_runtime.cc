@@ -103,12 +103,12 @@ QString nameFilter(const FileFilter& filter) {
   QString pattern = toQt(filter.pattern).trimmed();
   static const QRegularExpression trailing(QStringLiteral("\\(([^()]*)\\)\\s*$"));
   const QRegularExpressionMatch m = trailing.match(description);
-  const bool described = m.hasMatch() && m.captured(1).trimmed() == pattern;
+  const bool described =
+      m.hasMatch() && m.captured(1).trimmed().compare(pattern, Qt::CaseInsensitive) == 0;
   if (pattern == QLatin1String("*.*")) {
     pattern = QStringLiteral("*");
     if (described) description = description.left(m.capturedStart(0)).trimmed();
-  } else if (described ||
-             (m.hasMatch() && m.captured(1).trimmed().compare(pattern, Qt::CaseInsensitive) == 0)) {
+  } else if (described) {
     return description;
   }
   if (pattern.isEmpty()) return description;
@@ -333,7 +333,7 @@ void QtRuntime::trigger(const MenuCallback& callback, BuiltinAction action, bool
     case BuiltinAction::None:
       break;
   }
-  if (callback && !busy_) runCommand([&] { callback(checked); });
+  if (callback) runCommand([&] { callback(checked); });
 }
 
 void QtRuntime::runCommand(const std::function<void()>& command) {
@@ -764,7 +764,7 @@ bool QtRuntime::rewind(int unit) {
 ReadResult QtRuntime::readLine(int unit, std::string& line) {
   const ReadResult result = files_.readLine(unit, line);
   if (result == ReadResult::Success) {
-    progress_.lineRead(unit, line.size());
+    progress_.lineRead(unit, line.size() + 1);  // with its line end
   } else if (result == ReadResult::EndOfFile) {
     progress_.endOfFile(unit);
   }
@@ -775,12 +775,7 @@ ReadResult QtRuntime::readPiece(int unit, std::string& piece, std::size_t maxCha
                                 bool& lineEnded) {
   const ReadResult result = files_.readPiece(unit, piece, maxChars, lineEnded);
   if (result == ReadResult::Success) {
-    // The progress counts a line end with every line.
-    if (lineEnded) {
-      progress_.lineRead(unit, piece.size());
-    } else if (!piece.empty()) {
-      progress_.lineRead(unit, piece.size() - 1);
-    }
+    if (lineEnded || !piece.empty()) progress_.lineRead(unit, piece.size() + (lineEnded ? 1 : 0));
   } else if (result == ReadResult::EndOfFile) {
     progress_.endOfFile(unit);
   }
