@@ -144,7 +144,6 @@ struct Call {
     }
     return s;
   }
-  static int magnitude(int code) { return code < 0 ? -code : code; }
 };
 
 // Every failing check writes its line and the checks go on, so the caller
@@ -267,7 +266,7 @@ void smooth_predictor(Call& c, int i) {
     z2(j) = xi(k);
     z4(j) = c.equal_weights ? c.w(1) : c.w(k);
   }
-  smooth_variable_on(c.paths, Call::magnitude(c.l(i)), n, c.z.ld(), z2.data(), z1.data(), z4.data(),
+  smooth_variable_on(c.paths, std::abs(c.l(i)), n, c.z.ld(), z2.data(), z1.data(), z4.data(),
                      z3.data(), c.z.col(6), c.settings, c.helper);
   double s = 0.0;
   for (int j = 1; j <= n; ++j) s += z3(j) * z4(j);
@@ -362,8 +361,8 @@ AceError response_step(Call& c, int outer) {
   Vec1<double> z4 = c.z.column(4);
   Vec1<const int> order(c.m.col(c.resp()));
   const int n = c.n;
-  smooth_variable_on(c.paths, Call::magnitude(c.l(c.resp())), n, c.z.ld(), z2.data(), z1.data(),
-                     z4.data(), z3.data(), c.z.col(6), c.settings, c.helper);
+  smooth_variable_on(c.paths, std::abs(c.l(c.resp())), n, c.z.ld(), z2.data(), z1.data(), z4.data(),
+                     z3.data(), c.z.col(6), c.settings, c.helper);
   double s = 0.0;
   for (int j = 1; j <= n; ++j) {
     if (j + kAhead <= n) __builtin_prefetch(&z2(order(j + kAhead)), 1);
@@ -444,8 +443,14 @@ std::string ace_iteration_line(int pass, double rsq) {
   std::string line = " iteration";
   append_int(line, pass, 2);
   line += "  r**2 = 1 - e**2 =";
-  append_fixed(line, rsq, 12, 7);
+  line += ace_rsq_field(rsq);
   return line;
+}
+
+std::string ace_rsq_field(double rsq) {
+  std::string field;
+  append_fixed(field, rsq, 12, 7);
+  return field;
 }
 
 AceSummary ace_solve(const AceProblem& problem, const AceOptions& options, const LineSink& sink) {

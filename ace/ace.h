@@ -131,4 +131,7 @@ void ace_estimate(int n, int p, const double* x, const double* y, const double* 
 // 100 and |rsq| below 1000: " iteration" I2 "  r**2 = 1 - e**2 =" F12.7.
 std::string ace_iteration_line(int pass, double rsq);
 
+// rsq as the iteration line writes it: F12.7, right-aligned in 12 characters.
+std::string ace_rsq_field(double rsq);
+
 }  // namespace tavel::ace

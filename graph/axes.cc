@@ -6,6 +6,7 @@
 #include <numbers>
 #include <string>
 
+#include "graph/defaults.h"
 #include "graph/scale.h"
 #include "graph/window.h"
 
@@ -25,12 +26,6 @@ constexpr double kMainTitleY = 192.0;
 constexpr double kUnitRounding = 2.220446049250313e-16;
 constexpr int kLabelWidth = 10;
 
-// Decimals the defaults give a linear axis at a comfortable size; an axis
-// whose span is below 1 is that size scaled down, so it earns one more
-// decimal per decade.
-constexpr int kLibraryLinearDecimals = 3;
-// Decimals the defaults give a logarithmic axis whose lowest decade is 1 or more.
-constexpr int kLibraryLogDecimals = 2;
 // A spacing counts as a short decimal when it is one to within this relative
 // error: axis ranges brought back from a comfortable size carry the error of
 // a single-precision scale factor (0.01f is 0.0099999998).
@@ -59,13 +54,16 @@ int labelDecimalsFor(const AxisRecord& axis, const AxisScale& scale) {
   int needed = 0;
   if (scale.logarithmic) {
     // Majors are the whole powers of the base; the lowest needs the most decimals.
-    most = scale.low < 0.0 ? static_cast<int>(std::min(-scale.low, 99.0)) : kLibraryLogDecimals;
+    most = defaultLogDecimals(std::max(scale.low, -99.0));
     needed = exactDecimals(std::pow(scale.base, scale.low), most);
   } else {
     const double span = axis.high - axis.low;
     const double decades = std::floor(std::log10(span));
+    // The defaults' decimals suit an axis at a comfortable size; an axis whose
+    // span is below 1 is that size scaled down, so it earns one more decimal
+    // per decade.
     most =
-        kLibraryLinearDecimals + (decades < 0.0 ? static_cast<int>(std::min(-decades, 40.0)) : 0);
+        kDefaultLinearDecimals + (decades < 0.0 ? static_cast<int>(std::min(-decades, 40.0)) : 0);
     needed = std::max(exactDecimals(axis.tickInterval, most), exactDecimals(axis.low, most));
   }
   return std::max(asked, std::min(needed, most));

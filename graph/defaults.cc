@@ -289,7 +289,7 @@ void scaleLinear(AxisRecord& a, int axisFunction, bool polar, double low, double
     }
   } else {
     unit = std::pow(10.0, std::trunc(std::log10(high - low)));
-    a.labelDecimals = 3;
+    a.labelDecimals = kDefaultLinearDecimals;
   }
   const double lowRounded = tolerantFloor(low / unit) * unit;
   const double highRounded = tolerantCeil(high / unit) * unit;
@@ -328,7 +328,7 @@ int scaleLogarithmic(AxisRecord& a, int scaleType, double low, double high) {
   double t = std::log(low) / std::log(base);
   double k = std::trunc(t);
   if (t < 0.0 && t != k) k -= 1.0;
-  a.labelDecimals = (k < 0.0) ? static_cast<int>(-k) : 2;
+  a.labelDecimals = defaultLogDecimals(k);
   a.low = std::pow(base, k);
   t = std::log(high) / std::log(base);
   double kh = std::trunc(t);

@@ -10,6 +10,17 @@
 
 namespace tavel::graph {
 
+// Decimals the defaults give the tick labels of a linear axis (other than theta).
+inline constexpr int kDefaultLinearDecimals = 3;
+// Decimals the defaults give a logarithmic axis whose lowest decade is 1 or more.
+inline constexpr int kDefaultLogDecimals = 2;
+
+// Decimals of a logarithmic axis whose lowest major tick is base^lowestPower:
+// one per decade below 1, so that the lowest label is written exactly.
+inline int defaultLogDecimals(double lowestPower) {
+  return lowestPower < 0.0 ? static_cast<int>(-lowestPower) : kDefaultLogDecimals;
+}
+
 // Sequences that vary successive series; n is the 1-based count of series
 // defaulted against the graph, this one included.
 int seriesColour(int n);

@@ -65,7 +65,6 @@ struct LegendSample {
   int textColour = 0;
   int font = 0;
   std::string title;
-  double titleWidth = 0.0;  // world units, in the entry's font
 };
 
 struct GraphRecord {

@@ -110,11 +110,11 @@ int legendStep(platform::Canvas& canvas, GraphRecord& g, std::span<const SeriesR
     ++g.legendEntriesDrawn;
     if (g.legendEntriesDrawn > g.legendEntriesExpected) return kTypeError;
     if (selectGraphFont(canvas, rec.legendFont) < 1) return kFontError;
-    LegendSample sample{
-        rec.lineType,  rec.lineColour,   rec.markerType, rec.markerColour, rec.barFill,
-        rec.barColour, rec.legendColour, rec.legendFont, rec.title,        0.0};
-    sample.titleWidth = legendTitleWidth(canvas, scale.sx, rec.title);
-    const double cellWidth = legendCellWidthFor(sample.titleWidth);
+    LegendSample sample{rec.lineType,     rec.lineColour, rec.markerType,
+                        rec.markerColour, rec.barFill,    rec.barColour,
+                        rec.legendColour, rec.legendFont, rec.title};
+    const double titleWidth = legendTitleWidth(canvas, scale.sx, rec.title);
+    const double cellWidth = legendCellWidthFor(titleWidth);
     const bool shown = g.legendEntriesExpected <= kMaxLegendEntries;
     if (shown && cellWidth > g.legendCellWidth && !g.legendSamples.empty()) {
       g.legendCellWidth = cellWidth;

@@ -13,9 +13,7 @@
 namespace tavel::model {
 namespace {
 
-std::size_t at(int i, int j, int n) {
-  return static_cast<std::size_t>(j) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i);
-}
+using detail::at;
 
 // Rows of fold f (1-based) among n: those i with (i - 1) mod K = f - 1.
 int foldSize(int n, int folds, int f) { return f <= n ? (n - f) / folds + 1 : 0; }
@@ -120,8 +118,6 @@ void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>&
   // values held, whatever the response's code.
   Variable responseTable = model.response;
   responseTable.code = kCodeOrderable;
-  const int k = static_cast<int>(model.response.values.size());
-  const bool monotone = isMonotoneTable(k, model.response.transforms.data());
   for (int ih = 0; ih < fold.held; ++ih) {
     const int i = fold.heldRows[ih];
     rows.status[i] = pred.status[ih];
@@ -129,10 +125,8 @@ void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>&
     rows.score[i] = pred.score[ih];
     RowStatus ignored = RowStatus::Ok;
     rows.target[i] = transformValue(responseTable, in.y[i], ignored);
-    if (inverse) {
-      interpolateTable(k, model.response.values.data(), model.response.transforms.data(),
-                       rows.score[i], rows.yPred[i], {}, monotone);
-    }
+    // predictRows has already inverted the score through the response table.
+    if (inverse) rows.yPred[i] = pred.response[ih];
   }
 }
 
@@ -245,7 +239,7 @@ CvResult crossValidate(const CvInput& input, const LineSink& progress) {
     }
     if (progress) {
       progress(" Cross-validation fold " + text(f) + " of " + text(K) + ": fitted on " +
-               text(fold.nt) + " rows, r**2 =" + ace::ace_iteration_line(0, fit.rsq).substr(31));
+               text(fold.nt) + " rows, r**2 =" + ace::ace_rsq_field(fit.rsq));
     }
     scoreFold(in, fold, descriptions, inverse, rows);
   }

@@ -9,9 +9,7 @@
 namespace tavel::model {
 namespace {
 
-std::size_t at(int i, int j, int n) {
-  return static_cast<std::size_t>(j) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i);
-}
+using detail::at;
 
 // Straight line through (v0, t0) and (v1, t1) at v, with v0 < v1.
 double between(double v0, double t0, double v1, double t1, double v) {

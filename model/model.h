@@ -8,6 +8,7 @@
 // held) and marks its row out of range.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,6 +17,15 @@
 #include "model/inverse_table.h"
 
 namespace tavel::model {
+
+namespace detail {
+
+// Offset of element (i, j) of a column-major array of n rows.
+inline std::size_t at(int i, int j, int n) {
+  return static_cast<std::size_t>(j) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i);
+}
+
+}  // namespace detail
 
 // Variable codes as the engine knows them.
 inline constexpr int kCodeOrderable = 1;
