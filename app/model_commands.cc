@@ -12,6 +12,7 @@
 #include "app/free_form_reader.h"
 #include "app/trace.h"
 #include "model/model_file.h"
+#include "platform/file_units.h"
 
 namespace tavel::app {
 namespace {
@@ -64,9 +65,19 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
                   "There is no model to save: run an analysis or open a model first.");
     return false;
   }
-  std::string message;
-  if (!model::saveModelFile(*state.model, runtime.resolvePath(path), message)) {
-    refuseCommand(runtime, state, message);
+  const std::string target = runtime.resolvePath(path);
+  // The model never takes the place of the data it was fitted on or of the log.
+  const std::string others[] = {state.data.dataFileName, std::string(kLogFileName)};
+  for (const std::string& other : others) {
+    if (other.empty() || !platform::wouldReplace(target, runtime.resolvePath(other))) continue;
+    refuseCommand(runtime, state,
+                  path + " is " + (other == others[0] ? "the data file " : "the run log ") + other +
+                      "; the model was not saved.");
+    return false;
+  }
+  std::string why;
+  if (!platform::replaceFileWith(target, model::modelToJson(*state.model), why)) {
+    refuseCommand(runtime, state, "The model file " + path + " " + why + "; it was not saved.");
     return false;
   }
   traceBoth(runtime, " Model saved to " + path);
@@ -75,9 +86,15 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
 
 bool openModel(platform::Runtime& runtime, AppState& state, const std::string& path) {
   model::Model m;
-  std::string message;
-  if (!model::loadModelFile(runtime.resolvePath(path), m, message)) {
-    refuseCommand(runtime, state, message);
+  std::string text, message;
+  if (!platform::readRegularFile(runtime.resolvePath(path), model::kMaxModelFileBytes, text,
+                                 message)) {
+    if (message.starts_with("is larger")) message += ", the most a model file may hold";
+    refuseCommand(runtime, state, "The model file " + path + " " + message + "; nothing opened.");
+    return false;
+  }
+  if (!model::modelFromJson(text, m, message)) {
+    refuseCommand(runtime, state, path + ": " + message);
     return false;
   }
   std::string line = " Model opened from " + path + ": " + std::to_string(m.predictors.size()) +

@@ -15,10 +15,13 @@
 #include <memory>
 #include <optional>
 
+#include "app/data_file.h"
 #include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
 #include "batch/private_folder.h"
+#include "model/cross_validation.h"
+#include "platform/file_units.h"
 #include "platform/headless/scripted_dialog.h"
 #include "run/report.h"
 #include "run/run_command.h"
@@ -94,8 +97,16 @@ class Reporter {
   }
   int failed(const std::string& message) const { return failed(std::vector{message}); }
   int failed(const std::vector<std::string>& messages) const {
-    for (const std::string& m : messages) err("tavel-batch: " + m + "\n");
+    for (const std::string& m : messages) {
+      err("tavel-batch: " + m + "\n");
+      said_.push_back(m);
+    }
     return kExitFailed;
+  }
+  // Whether a refusal so far has named this text.
+  bool mentioned(std::string_view text) const {
+    return std::any_of(said_.begin(), said_.end(),
+                       [&](const std::string& m) { return m.find(text) != std::string::npos; });
   }
   void warn(const std::string& message) const { err("tavel-batch: warning: " + message + "\n"); }
 
@@ -104,6 +115,7 @@ class Reporter {
     if (io_.err) io_.err(text);
   }
   const BatchIo& io_;
+  mutable std::vector<std::string> said_;
 };
 
 std::optional<int> flagCode(const std::string& text) {
@@ -211,12 +223,15 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       if (auto status = whole(o.cvFolds, 2, "a whole number of folds from 2 up")) return status;
     } else if (a == "--save-model") {
       if (!value() || v.empty()) return r.usage("--save-model needs a file name");
+      if (o.saveModel) return r.usage("--save-model given twice");
       o.saveModel = v;
     } else if (a == "--model") {
       if (!value() || v.empty()) return r.usage("--model needs a model file");
+      if (o.model) return r.usage("--model given twice");
       o.model = v;
     } else if (a == "--predict") {
       if (!value() || v.empty()) return r.usage("--predict needs a data file");
+      if (o.predict) return r.usage("--predict given twice");
       o.predict = v;
     } else {
       return r.usage("unknown option " + inQuotes(a));
@@ -330,6 +345,8 @@ class DataInput {
 
   // How the messages name the data file.
   const std::string& display() const { return display_; }
+  // True when the Run reads a private copy, which no output can be.
+  bool copied() const { return folder_ != nullptr; }
 
  private:
   // Devices other than a terminal (/dev/zero, a disk) never end like a file.
@@ -368,8 +385,48 @@ std::optional<std::string> unusableOutput(const fs::path& dir, std::string_view 
            " cannot be used: " + std::strerror(errno);
   }
   if (S_ISREG(st.st_mode)) return std::nullopt;
-  return std::string(name) + " in " + inQuotes(dir.string()) +
-         " is not a regular file; move it away or choose another --outdir";
+  return std::string(name) + " in " + inQuotes(dir.string()) + " is " +
+         platform::describePath(path.string()) +
+         ", not a regular file; move it away or choose another --outdir";
+}
+
+// --save-model FILE must be a regular file or a new name in a folder that
+// exists; known before anything runs, so nothing is fitted in vain.
+std::optional<std::string> unusableModelTarget(const std::string& arg) {
+  std::error_code ec;
+  const fs::path path = fs::absolute(arg, ec);
+  const std::string kind = platform::describePath(path.string());
+  if (kind != "missing" && kind != "a regular file" && kind != "a link to nowhere")
+    return "--save-model " + inQuotes(arg) + " is " + kind + ", not a regular file";
+  if (!fs::is_directory(path.parent_path(), ec))
+    return "--save-model " + inQuotes(arg) + ": the folder " +
+           inQuotes(path.parent_path().string()) + " does not exist";
+  return std::nullopt;
+}
+
+// A file the command line reads or writes, and how the messages name it.
+struct FileRole {
+  std::string role;  // "the data file", "the run log", ...
+  std::string path;
+};
+
+// No output may take the place of an input or of another output: compared
+// by the folders' real names and by device and inode, so a hard link or a
+// second spelling of a path is caught as well as the same name.
+std::optional<std::string> clashingFiles(const std::vector<FileRole>& inputs,
+                                         const std::vector<FileRole>& outputs) {
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    const FileRole& out = outputs[k];
+    for (const FileRole& in : inputs)
+      if (platform::wouldReplace(out.path, in.path))
+        return out.role + " " + inQuotes(out.path) + " would replace " + in.role + " " +
+               inQuotes(in.path);
+    for (std::size_t m = 0; m < k; ++m)
+      if (platform::wouldReplace(out.path, outputs[m].path))
+        return out.role + " " + inQuotes(out.path) + " is also " + outputs[m].role + " " +
+               inQuotes(outputs[m].path);
+  }
+  return std::nullopt;
 }
 
 // Tells whether the run replaced a file: the spreadsheets are renamed into
@@ -511,19 +568,27 @@ void screenToOut(platform::headless::HeadlessRuntime& runtime, const Reporter& r
 
 // --model FILE --predict DATAFILE: applies a saved model to new rows.
 int predictWithModel(const Options& o, const BatchIo& io, app::AppState& state,
-                     const Reporter& report) {
+                     const Reporter& report, bool& written) {
   std::error_code ec;
   const fs::path outDir = outputFolder(o);
   if (outDir.empty())
     return report.failed("cannot use output folder " + inQuotes(o.outDir.value_or(".")));
   if (auto why = unusableOutput(outDir, app::kPredictionSheetName)) return report.failed(*why);
+  const std::string modelPath = fs::absolute(*o.model, ec).string();
+  const std::string dataPath = fs::absolute(*o.predict, ec).string();
+  const std::string sheet = (outDir / app::kPredictionSheetName).string();
+  if (auto why =
+          clashingFiles({{"the model file", modelPath}, {"the data file to predict", dataPath}},
+                        {{std::string(app::kPredictionSheetName), sheet}}))
+    return report.failed(*why + "; nothing was predicted");
   platform::headless::HeadlessRuntime runtime(outDir.string(), io.canvas);
   screenToOut(runtime, report);
-  if (!app::openModel(runtime, state, fs::absolute(*o.model, ec).string()) ||
-      !app::predictDataFile(runtime, state, *state.model, fs::absolute(*o.predict, ec).string())) {
+  if (!app::openModel(runtime, state, modelPath) ||
+      !app::predictDataFile(runtime, state, *state.model, dataPath)) {
     if (state.problems.empty()) return report.failed("nothing was predicted");
     return report.failed(state.problems);
   }
+  written = true;
   if (!state.problems.empty()) return report.failed(state.problems);
   return kExitDone;
 }
@@ -543,9 +608,24 @@ struct BatchRun {
   std::string dataPath{};  // the file the scan and the Run read
   fs::path outDir{};
   Request request{};
+  bool modelWritten = false;
 };
 
-// The data file, and where the results go, before anything is written.
+// A scanned table without names or rows ends the command.
+Stop noDataStop(const BatchRun& b, const app::DataTable& data) {
+  if (data.numCol1 < 1) {
+    std::error_code sizeError;
+    if (fs::file_size(b.dataPath, sizeError) == 0 && !sizeError)
+      return b.report.failed("the data file " + b.input.display() + " is empty");
+    return b.report.failed("no column names in the first line of " + b.input.display());
+  }
+  if (data.nRows == 0) return b.report.failed("no data rows in " + b.input.display());
+  return std::nullopt;
+}
+
+// The data file, and where the results go, before anything is written: every
+// output a regular file or a new name, and none of them an input or another
+// output.
 Stop prepareFiles(BatchRun& b) {
   std::string problem;
   b.dataPath = b.input.prepare(b.o.dataFile, b.io.inputFd, problem);
@@ -553,17 +633,62 @@ Stop prepareFiles(BatchRun& b) {
   if (b.dataPath.size() >= static_cast<std::size_t>(app::kFileNameLength))
     return b.report.failed("the data file's path must be shorter than " +
                            std::to_string(app::kFileNameLength) + " characters: " + b.dataPath);
+  if (b.o.saveModel)
+    if (auto why = unusableModelTarget(*b.o.saveModel)) return b.report.failed(*why);
   b.outDir = outputFolder(b.o);
   if (b.outDir.empty())
     return b.report.failed("cannot use output folder " + inQuotes(b.o.outDir.value_or(".")));
-  std::vector<std::string> outputs = {std::string(app::kLogFileName),
-                                      std::string(run::kTransformSheetName)};
-  if (b.o.equilibration) outputs.emplace_back(run::kCorrectionSheetName);
-  if (b.o.captures)
-    for (int c = app::kFirstCaptureCode; c <= app::kLastCaptureCode; ++c)
-      outputs.push_back(app::capturePictureName(c));
-  for (const std::string& name : outputs)
-    if (auto why = unusableOutput(b.outDir, name)) return b.report.failed(*why);
+  std::vector<FileRole> outputs = {
+      {"the run log", (b.outDir / app::kLogFileName).string()},
+      {"the spreadsheet", (b.outDir / run::kTransformSheetName).string()}};
+  if (b.o.equilibration)
+    outputs.push_back({"the spreadsheet", (b.outDir / run::kCorrectionSheetName).string()});
+  for (const FileRole& out : outputs)
+    if (auto why = unusableOutput(b.outDir, fs::path(out.path).filename().string()))
+      return b.report.failed(*why);
+  std::error_code ec;
+  if (b.o.saveModel)
+    outputs.push_back({"the model file (--save-model)", fs::absolute(*b.o.saveModel, ec).string()});
+  // The start deletes the pictures of an earlier run whether or not this one
+  // takes any; with --captures they are outputs like the others.
+  for (int c = app::kFirstCaptureCode; c <= app::kLastCaptureCode; ++c) {
+    const std::string name = app::capturePictureName(c);
+    if (b.o.captures)
+      if (auto why = unusableOutput(b.outDir, name)) return b.report.failed(*why);
+    outputs.push_back(
+        {b.o.captures ? "the picture" : "a picture the start deletes", (b.outDir / name).string()});
+  }
+  std::vector<FileRole> inputs;
+  if (!b.input.copied()) inputs.push_back({"the data file", b.dataPath});
+  if (auto why = clashingFiles(inputs, outputs)) return b.report.failed(*why + "; nothing was run");
+  return std::nullopt;
+}
+
+// The command line against the data file, before anything is deleted or
+// written: the names asked for, the flags and the folds. The file is scanned
+// as Input Dat File scans it, on a runtime of its own whose lines go nowhere
+// (the real scan says them again).
+Stop checkAgainstData(BatchRun& b) {
+  platform::headless::HeadlessRuntime scratch(b.outDir.string());
+  app::AppState probe;
+  probe.readAsCsv = b.state.readAsCsv;
+  app::readDataFile(scratch, probe, b.dataPath);
+  if (!probe.problems.empty()) return b.report.failed(probe.problems);
+  if (Stop stop = noDataStop(b, probe.data)) return stop;
+  Request request;
+  const std::string problem = resolveRequest(probe.data, b.o, b.input.display(), request);
+  if (!problem.empty()) return b.report.failed(problem);
+  for (const auto& [name, code] : b.o.flags)
+    if (name != request.dep &&
+        std::find(request.indep.begin(), request.indep.end(), name) == request.indep.end())
+      return b.report.failed("--flag names " + inQuotes(name) + ", which is not a chosen variable");
+  if (b.o.cvFolds) {
+    const std::string why = model::crossValidationRefusal(
+        probe.data.nRows, static_cast<int>(request.indep.size()), *b.o.cvFolds);
+    if (!why.empty())
+      return b.report.failed("--cv " + std::to_string(*b.o.cvFolds) + ": " + why +
+                             "; nothing was run");
+  }
   return std::nullopt;
 }
 
@@ -602,13 +727,7 @@ Stop inputAndPrepare(BatchRun& b, platform::headless::HeadlessRuntime& runtime) 
   runtime.invokeMenu("&Input Dat File...");
   if (!state.problems.empty()) return b.report.failed(state.problems);
   if (!selectionProblem.empty()) return b.report.failed(selectionProblem);
-  if (state.data.numCol1 < 1) {
-    std::error_code sizeError;
-    if (fs::file_size(b.dataPath, sizeError) == 0 && !sizeError)
-      return b.report.failed("the data file " + b.input.display() + " is empty");
-    return b.report.failed("no column names in the first line of " + b.input.display());
-  }
-  if (state.data.nRows == 0) return b.report.failed("no data rows in " + b.input.display());
+  if (Stop stop = noDataStop(b, state.data)) return stop;
   if (!selectionIsRequest(state, b.request))
     return b.report.failed("the Prepare step chose " + describe(state) +
                            ", not the variables asked for; nothing was run");
@@ -715,7 +834,35 @@ Stop saveModelIfAsked(BatchRun& b, platform::headless::HeadlessRuntime& runtime)
     if (b.state.problems.empty()) return b.report.failed("the model could not be saved");
     return b.report.failed(b.state.problems);
   }
+  b.modelWritten = true;
   return std::nullopt;
+}
+
+// One fitting command line, step by step.
+int fit(BatchRun& b) {
+  if (Stop stop = prepareFiles(b)) return *stop;
+  if (Stop stop = checkAgainstData(b)) return *stop;
+  platform::headless::HeadlessRuntime runtime(b.outDir.string(), b.io.canvas);
+  screenToOut(runtime, b.report);
+  app::Shell shell(runtime, b.state);
+  if (Stop stop = startProgram(b, runtime, shell)) return *stop;
+  if (Stop stop = inputAndPrepare(b, runtime)) return *stop;
+  if (Stop stop = setOptions(b, runtime)) return *stop;
+  if (Stop stop = runAnalysis(b, runtime)) return *stop;
+  if (Stop stop = saveModelIfAsked(b, runtime)) return *stop;
+  return kExitDone;
+}
+
+// An allocation that failed, said in the terms of what was being done.
+std::string notEnoughMemory(const app::AppState& state, const Options& o) {
+  const app::DataTable& t = state.data;
+  if (t.nRows > 0) {
+    const int variables = state.selection.p > 0 ? state.selection.p + 1 : t.numCol;
+    return "not enough memory for " + std::to_string(t.nRows) + " rows x " +
+           std::to_string(variables) + " variables";
+  }
+  const std::string& file = o.model ? *o.predict : o.dataFile;
+  return "not enough memory to read " + (file == "-" ? "standard input" : inQuotes(file));
 }
 
 }  // namespace
@@ -725,19 +872,28 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
   Options o;
   if (auto status = parse(args, o, report)) return *status;
   state.readAsCsv = o.csv;
-  if (o.model) return predictWithModel(o, io, state, report);
-
-  BatchRun b{.o = o, .io = io, .state = state, .report = report};
-  if (Stop stop = prepareFiles(b)) return *stop;
-  platform::headless::HeadlessRuntime runtime(b.outDir.string(), io.canvas);
-  screenToOut(runtime, report);
-  app::Shell shell(runtime, state);
-  if (Stop stop = startProgram(b, runtime, shell)) return *stop;
-  if (Stop stop = inputAndPrepare(b, runtime)) return *stop;
-  if (Stop stop = setOptions(b, runtime)) return *stop;
-  if (Stop stop = runAnalysis(b, runtime)) return *stop;
-  if (Stop stop = saveModelIfAsked(b, runtime)) return *stop;
-  return kExitDone;
+  int status = kExitFailed;
+  bool written = false;
+  // Failed allocations end the command here: the files being written are
+  // dropped on the way (only a completed close puts one in place) and the
+  // private copy of the input goes with its folder.
+  try {
+    if (o.model) {
+      status = predictWithModel(o, io, state, report, written);
+    } else {
+      BatchRun b{.o = o, .io = io, .state = state, .report = report};
+      status = fit(b);
+      written = b.modelWritten;
+    }
+  } catch (const std::bad_alloc&) {
+    status = report.failed(notEnoughMemory(state, o));
+  }
+  if (status == kExitFailed && !written) {
+    const std::string asked =
+        o.model ? std::string(app::kPredictionSheetName) : o.saveModel.value_or(std::string());
+    if (!asked.empty() && !report.mentioned(asked)) report.failed(asked + " was not written");
+  }
+  return status;
 }
 
 }  // namespace tavel::batch

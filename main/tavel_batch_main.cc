@@ -4,6 +4,7 @@
 // files the GUI writes for the same choices. Everything but the pictures'
 // canvas lives in batch/, which knows nothing of Qt.
 #include <QGuiApplication>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
   // display: an exported platform such as xcb (ssh, cron) must not apply.
   qputenv("QT_QPA_PLATFORM", "offscreen");
   const auto runtimeFolder = tavel::mainprog::provideRuntimeFolder();
+  // A file-size limit (ulimit -f) must fail the write that crosses it, which
+  // the program reports as a file not written, rather than kill the process.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   // Qt starts with the first picture, so refusals and usage errors stay
   // quick; it never sees our arguments.

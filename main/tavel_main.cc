@@ -1,6 +1,7 @@
 // Tavel on the desktop: the Qt runtime, the application shell and the Run.
 #include <QApplication>
 #include <QDir>
+#include <csignal>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,9 @@ int main(int argc, char** argv) {
   // Qt wants a private runtime folder; desktops provide one, bare X servers
   // and containers often do not.
   const auto runtimeFolder = tavel::mainprog::provideRuntimeFolder();
+  // A file-size limit (ulimit -f) must fail the write that crosses it, which
+  // the program reports as a file not written, rather than kill the process.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tavel"));
   QApplication::setApplicationVersion(QStringLiteral("1.0 beta"));

@@ -20,8 +20,9 @@ int foldSize(int n, int folds, int f) { return f <= n ? (n - f) / folds + 1 : 0;
 
 std::string text(int v) { return std::to_string(v); }
 
-// Why K folds cannot be fitted on n rows of p predictors; empty when they can.
-std::string foldRefusal(int n, int p, int K) {
+}  // namespace
+
+std::string crossValidationRefusal(int n, int p, int K) {
   if (K < 2 || K > n) {
     return "cross-validation needs from 2 to " + text(n) + " folds (one per row at most); " +
            text(K) + " were asked for";
@@ -35,6 +36,8 @@ std::string foldRefusal(int n, int p, int K) {
   }
   return {};
 }
+
+namespace {
 
 // One fold: its training rows with their fit, and its held-out rows.
 struct Fold {
@@ -214,7 +217,7 @@ bool scaleInput(CvInput& in, ScaledInput& scaled) {
 CvResult crossValidate(const CvInput& input, const LineSink& progress) {
   CvResult result;
   const int K = input.folds;
-  result.refusal = foldRefusal(input.n, input.p, K);
+  result.refusal = crossValidationRefusal(input.n, input.p, K);
   if (!result.refusal.empty()) return result;
   CvInput in = input;
   ScaledInput scaled;

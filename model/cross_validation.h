@@ -50,6 +50,11 @@ struct CvResult {
 // The smallest training part a fold may have.
 inline constexpr int kMinFoldTraining = 5;
 
+// Why K folds cannot be fitted on n rows of p predictors (K outside 2..n, a
+// training part below kMinFoldTraining rows or below p rows); empty when they
+// can. Callers that know n early refuse before anything else is done.
+std::string crossValidationRefusal(int n, int p, int folds);
+
 // Refuses before any fit (K outside 2..n, a training part below
 // kMinFoldTraining rows or below p rows); an engine error in a fold refuses
 // the whole cross-validation, naming the fold. progress receives one line

@@ -3,12 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
-#include <system_error>
 
 namespace tavel::model {
 namespace {
@@ -207,50 +202,6 @@ bool modelFromJson(std::string_view text, Model& model, std::string& message) {
     return false;
   }
   model = std::move(m);
-  return true;
-}
-
-bool saveModelFile(const Model& model, const std::string& path, std::string& message) {
-  namespace fs = std::filesystem;
-  const std::string text = modelToJson(model);
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      std::error_code ec;
-      fs::remove(temporary, ec);
-      message = "the model could not be written to " + path;
-      return false;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    message = "the model could not be written to " + path;
-    return false;
-  }
-  return true;
-}
-
-bool loadModelFile(const std::string& path, Model& model, std::string& message) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    message = "the model file " + path + " cannot be read";
-    return false;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    message = "the model file " + path + " cannot be read";
-    return false;
-  }
-  if (!modelFromJson(text.str(), model, message)) {
-    message = path + ": " + message;
-    return false;
-  }
   return true;
 }
 

@@ -14,6 +14,7 @@
 // for bit and independently of any locale.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -32,10 +33,9 @@ std::string modelToJson(const Model& model);
 // (tables of unequal lengths, values not ascending, codes out of range).
 bool modelFromJson(std::string_view text, Model& model, std::string& message);
 
-// File forms of the two above. saveModelFile writes a temporary file beside
-// the target and renames it into place, so an earlier model survives a
-// failed write.
-bool saveModelFile(const Model& model, const std::string& path, std::string& message);
-bool loadModelFile(const std::string& path, Model& model, std::string& message);
+// The largest model file read: a model of 10^7 distinct values, each written
+// with its transform in at most 64 bytes, fits in 640 MB; anything larger is
+// refused rather than read until memory runs out.
+inline constexpr std::size_t kMaxModelFileBytes = std::size_t{1} << 30;
 
 }  // namespace tavel::model

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -42,6 +43,56 @@ std::string randomNamePart() {
 }
 
 bool isRegular(const struct stat& st) { return S_ISREG(st.st_mode); }
+
+std::string kindText(const struct stat& st) {
+  if (S_ISREG(st.st_mode)) return "a regular file";
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (S_ISFIFO(st.st_mode)) return "a FIFO";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+  if (S_ISSOCK(st.st_mode)) return "a socket";
+  return "not a regular file";
+}
+
+std::string errorText(int error) { return std::strerror(error); }
+
+// A file being written under a temporary name beside the one it replaces.
+// A terminating signal removes it; finishReplacement renames it into place
+// or removes it.
+struct Replacement {
+  int fd = -1;
+  std::string tempPath;
+  int slot = -1;
+};
+
+bool beginReplacement(const std::string& finalPath, Replacement& r) {
+  r.fd = createUniqueFile(finalPath + ".", ".part", r.tempPath);
+  if (r.fd < 0) return false;
+  r.slot = removeOnTermination(r.tempPath, CleanupKind::File);
+  return true;
+}
+
+// The descriptor is closed by then. Returns whether finalPath now names the
+// new file.
+bool finishReplacement(bool ok, Replacement& r, const std::string& finalPath) {
+  if (ok && std::rename(r.tempPath.c_str(), finalPath.c_str()) != 0) ok = false;
+  const int error = errno;
+  if (!ok) ::unlink(r.tempPath.c_str());
+  forgetOnTermination(r.slot);
+  r.slot = -1;
+  errno = error;
+  return ok;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
 
 PathKind kindOfPath(const std::string& path) {
   struct stat st {};
@@ -88,7 +139,122 @@ int createUniqueFile(const std::string& prefix, const std::string& suffix, std::
   return -1;
 }
 
-FileUnits::~FileUnits() { closeAll(); }
+std::string describePath(const std::string& path) {
+  struct stat st {};
+  if (!path.empty() && ::stat(path.c_str(), &st) == 0) return kindText(st);
+  if (!path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    return "a link to nowhere";
+  return "missing";
+}
+
+namespace {
+
+// A name as an absolute path through the real folders; the last part is
+// kept as it is, a link or not.
+std::string entryOf(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path p = fs::absolute(path, ec);
+  if (ec) return path;
+  fs::path parent = fs::weakly_canonical(p.parent_path(), ec);
+  if (ec) parent = p.parent_path();
+  return (parent / p.filename()).lexically_normal().string();
+}
+
+}  // namespace
+
+bool wouldReplace(const std::string& output, const std::string& other) {
+  if (output.empty() || other.empty()) return false;
+  if (entryOf(output) == entryOf(other)) return true;
+  struct stat out {
+  }, in{};
+  if (::lstat(output.c_str(), &out) != 0 || ::stat(other.c_str(), &in) != 0) return false;
+  return out.st_dev == in.st_dev && out.st_ino == in.st_ino;
+}
+
+bool replaceFileWith(const std::string& path, std::string_view bytes, std::string& why) {
+  struct stat st {};
+  if (path.empty()) {
+    why = "has no name";
+    return false;
+  }
+  if (::stat(path.c_str(), &st) == 0 && !isRegular(st)) {
+    why = "is " + kindText(st) + ", not a regular file";
+    return false;
+  }
+  Replacement r;
+  if (!beginReplacement(path, r)) {
+    why = "could not be written: " + errorText(errno);
+    return false;
+  }
+  bool ok = writeAll(r.fd, bytes.data(), bytes.size());
+  int error = errno;
+  if (::close(r.fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (!finishReplacement(ok, r, path)) {
+    why = "could not be written: " + errorText(ok ? errno : error);
+    return false;
+  }
+  return true;
+}
+
+bool readRegularFile(const std::string& path, std::size_t limit, std::string& text,
+                     std::string& why) {
+  text.clear();
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    why = "cannot be read: " + errorText(path.empty() ? ENOENT : errno);
+    return false;
+  }
+  if (!isRegular(st)) {
+    why = "is " + kindText(st) + ", not a regular file";
+    return false;
+  }
+  const std::string tooLarge = "is larger than " + std::to_string(limit) + " bytes";
+  if (static_cast<unsigned long long>(st.st_size) > limit) {
+    why = tooLarge;
+    return false;
+  }
+  const int fd = openRegular(path, O_RDONLY);
+  if (fd < 0) {
+    why = errno == EINVAL ? "is not a regular file" : "cannot be read: " + errorText(errno);
+    return false;
+  }
+  // The size may change while it is read: no more than limit + 1 bytes are
+  // ever taken, whatever it grows to.
+  text.resize(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), limit) + 1);
+  std::size_t have = 0;
+  bool ok = true;
+  for (;;) {
+    if (have == text.size()) {
+      if (text.size() > limit) break;
+      text.resize(std::min(limit + 1, text.size() * 2));
+    }
+    const ssize_t got = ::read(fd, text.data() + have, text.size() - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      why = "cannot be read: " + errorText(errno);
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    have += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  if (ok && have > limit) {
+    why = tooLarge;
+    ok = false;
+  }
+  text.resize(ok ? have : 0);
+  return ok;
+}
+
+FileUnits::~FileUnits() {
+  abandonReplacing();
+  closeAll();
+}
 
 std::string FileUnits::resolve(std::string_view name) const {
   std::string n(name);
@@ -115,15 +281,36 @@ bool FileUnits::open(int unit, std::string_view fileName, bool append) {
   if (path.empty()) return false;
   Unit u;
   if (append) {
-    const int fd = openRegular(path, O_RDWR | O_CREAT | O_APPEND);
+    // The run's own file by now; a link planted at its name since is not
+    // followed.
+    const int fd = openRegular(path, O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW);
     return fd >= 0 && adopt(unit, fd, "a+", std::move(u));
   }
+  // A missing file is made at once, as status "unknown" asks.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd >= 0) return adopt(unit, fd, "r+", std::move(u));
+  if (errno != EEXIST) return false;
   // A file that cannot be written is refused here rather than losing every
   // line later (data files, which are only read, have openForReading).
-  const int fd = openRegular(path, O_RDWR | O_CREAT);
-  if (fd < 0) return false;
-  u.truncatePending = true;
-  return adopt(unit, fd, "r+", std::move(u));
+  if (::access(path.c_str(), W_OK) != 0) return false;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && isRegular(st)) {
+    fd = openRegular(path, O_RDWR | O_NOFOLLOW);
+    if (fd < 0) return false;
+    // The only name of its file is cut where it is; a file with other
+    // names (a hard link to the data, say) keeps its content under them.
+    if (::fstat(fd, &st) == 0 && st.st_nlink <= 1) {
+      u.truncatePending = true;
+      return adopt(unit, fd, "r+", std::move(u));
+    }
+  } else {
+    // A link: it can be read through, but the first write replaces it.
+    fd = openRegular(path, O_RDONLY);
+    if (fd < 0) return false;
+  }
+  u.replacePending = true;
+  u.namePath = path;
+  return adopt(unit, fd, "r", std::move(u));
 }
 
 bool FileUnits::openForReading(int unit, std::string_view fileName) {
@@ -147,17 +334,61 @@ bool FileUnits::openReplacing(int unit, std::string_view fileName) {
   Unit u;
   u.finalPath = resolve(fileName);
   if (u.finalPath.empty() || kindOfPath(u.finalPath) == PathKind::Other) return false;
-  const int fd = createUniqueFile(u.finalPath + ".", ".part", u.tempPath);
-  if (fd < 0) return false;
-  u.tempSlot = removeOnTermination(u.tempPath, CleanupKind::File);
-  const std::string tempPath = u.tempPath;
-  const int slot = u.tempSlot;
-  if (!adopt(unit, fd, "w", std::move(u))) {
-    ::unlink(tempPath.c_str());
-    forgetOnTermination(slot);
+  Replacement r;
+  if (!beginReplacement(u.finalPath, r)) return false;
+  u.tempPath = r.tempPath;
+  u.tempSlot = r.slot;
+  if (!adopt(unit, r.fd, "w", std::move(u))) {
+    finishReplacement(false, r, {});
     return false;
   }
   return true;
+}
+
+// The first line written to a unit whose name has other meanings (a link,
+// another name of the file): what precedes the current position is copied
+// into a new file, which then takes the name.
+bool FileUnits::replaceAtPosition(Unit& u) {
+  std::fflush(u.file);
+  const long pos = std::ftell(u.file);
+  Replacement r;
+  if (pos < 0 || !beginReplacement(u.namePath, r)) return false;
+  bool ok = std::fseek(u.file, 0, SEEK_SET) == 0;
+  char block[1 << 16];
+  for (long left = pos; ok && left > 0;) {
+    const std::size_t want = static_cast<std::size_t>(std::min<long>(left, sizeof block));
+    const std::size_t got = std::fread(block, 1, want, u.file);
+    ok = got == want && writeAll(r.fd, block, got);
+    left -= static_cast<long>(got);
+  }
+  std::FILE* replacement = ok ? ::fdopen(r.fd, "w") : nullptr;
+  if (replacement == nullptr) ::close(r.fd);
+  if (!finishReplacement(replacement != nullptr, r, u.namePath)) {
+    if (replacement != nullptr) std::fclose(replacement);
+    return false;
+  }
+  std::fclose(u.file);
+  u.file = replacement;
+  std::setvbuf(u.file, nullptr, _IOFBF, kFileBuffer);
+  std::fseek(u.file, 0, SEEK_END);
+  return true;
+}
+
+void FileUnits::discard(Unit& u) {
+  std::fclose(u.file);
+  ::unlink(u.tempPath.c_str());
+  forgetOnTermination(u.tempSlot);
+}
+
+void FileUnits::abandonReplacing() {
+  for (auto it = units_.begin(); it != units_.end();) {
+    if (it->second.finalPath.empty()) {
+      ++it;
+      continue;
+    }
+    discard(it->second);
+    it = units_.erase(it);
+  }
 }
 
 void FileUnits::noteFailure(int unit, Unit& u) {
@@ -173,9 +404,8 @@ bool FileUnits::closeChecked(int unit) {
   if (std::fflush(u.file) != 0 || std::ferror(u.file)) ok = false;
   if (std::fclose(u.file) != 0) ok = false;
   if (!u.finalPath.empty()) {
-    if (ok && std::rename(u.tempPath.c_str(), u.finalPath.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(u.tempPath.c_str());
-    forgetOnTermination(u.tempSlot);
+    Replacement r{.fd = -1, .tempPath = u.tempPath, .slot = u.tempSlot};
+    ok = finishReplacement(ok, r, u.finalPath);
   }
   if (!ok && !u.readOnly) failedUnits_.insert(unit);
   units_.erase(it);
@@ -258,6 +488,13 @@ bool FileUnits::writeLine(int unit, std::string_view line) {
   if (it == units_.end()) return false;
   Unit& u = it->second;
   if (u.readOnly) return false;
+  if (u.replacePending) {
+    u.replacePending = false;
+    if (!replaceAtPosition(u)) {
+      noteFailure(unit, u);
+      return false;
+    }
+  }
   if (u.truncatePending) {
     // Sequential output replaces whatever followed the current position.
     u.truncatePending = false;

@@ -1,9 +1,12 @@
-// Numbered text units backed by files, shared by both runtimes. A unit opened
-// with status "unknown" is created when missing and positioned at its start;
-// an existing file keeps its content until the first line is written, which
-// cuts it there (sequential files). Reads strip the line end (LF, CR LF or a
-// lone CR). Only regular files are opened: a pipe, a device or a folder is
-// refused without ever waiting on it.
+// Numbered text units backed by files, shared by both runtimes, and the one
+// way every output file of the program is written. A unit opened with status
+// "unknown" is created when missing and positioned at its start; an existing
+// file keeps its content until the first line is written, which cuts it
+// there (sequential files). That cut never writes into the old file: a new
+// file takes its name, so a link at the name is replaced, not followed, and
+// another name of the same file (a hard link) keeps the old content. Reads
+// strip the line end (LF, CR LF or a lone CR). Only regular files are
+// opened: a pipe, a device or a folder is refused without ever waiting on it.
 #pragma once
 
 #include <cstdio>
@@ -36,6 +39,10 @@ class FileUnits {
   void close(int unit) { closeChecked(unit); }
   bool closeChecked(int unit);
   void closeAll();
+  // Drops every unit that replaces a file without putting it in place: for
+  // a command that ended half way (an exception), whose outputs are
+  // incomplete. The destructor does the same; only a close commits.
+  void abandonReplacing();
   bool rewind(int unit);
   ReadResult readLine(int unit, std::string& line);
   ReadResult readPiece(int unit, std::string& piece, std::size_t maxChars, bool& lineEnded);
@@ -52,13 +59,17 @@ class FileUnits {
   struct Unit {
     std::FILE* file = nullptr;
     bool truncatePending = false;  // cut the file at the first write
+    bool replacePending = false;   // the first write gives the name to a new file
     bool writeFailed = false;
     bool readOnly = false;
     std::string tempPath;   // replacing: where the lines go
     std::string finalPath;  // replacing: renamed to this on close
+    std::string namePath;   // status "unknown": the name a pending replacement takes
     int tempSlot = -1;      // replacing: its entry in the interrupt clean-up list
   };
   bool adopt(int unit, int fd, const char* mode, Unit u);
+  bool replaceAtPosition(Unit& u);
+  void discard(Unit& u);
   void noteFailure(int unit, Unit& u);
 
   std::string baseDir_;
@@ -68,6 +79,33 @@ class FileUnits {
 
 // Makes the generated part of a temporary file's name.
 using TempNameSource = std::function<std::string()>;
+
+// What a path names, for messages: "a folder", "a FIFO", "a device", "a
+// socket", "a regular file", "a link to nowhere", "missing". Links are
+// followed, as an open would follow them.
+std::string describePath(const std::string& path);
+
+// Whether writing output (its name given to a new file) would take the place
+// of what other names: the same name once the folders' links are resolved,
+// or the same file by device and inode (a hard link, or other a link to the
+// file at output). A link at output itself is no match: it is replaced, and
+// its target keeps its content.
+bool wouldReplace(const std::string& output, const std::string& other);
+
+// Writes bytes as the whole new content of path, through a new file beside
+// it that is renamed into place: a failed write leaves an earlier file as it
+// was, a link at path is replaced rather than followed, and a path that is
+// a folder, a FIFO or a device (also through a link) is refused. False, with
+// the reason in why ("is a FIFO", "could not be written: File too large"),
+// when path does not hold the bytes afterwards.
+bool replaceFileWith(const std::string& path, std::string_view bytes, std::string& why);
+
+// Reads the whole of a regular file of at most limit bytes. Anything else is
+// refused without waiting on it or reading it: a folder, a FIFO, a device
+// (which could be endless), a larger file. False with the reason in why
+// ("is a folder", "is larger than 1073741824 bytes").
+bool readRegularFile(const std::string& path, std::size_t limit, std::string& text,
+                     std::string& why);
 
 // Creates a new file for writing named prefix + a generated part + suffix.
 // An existing name is never reused or followed (not even a dangling link

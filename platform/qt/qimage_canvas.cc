@@ -1,5 +1,6 @@
 #include "platform/qt/qimage_canvas.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -9,13 +10,14 @@
 #include <QPaintEngine>
 #include <QPainterPath>
 #include <QPolygon>
-#include <QSaveFile>
 #include <QTransform>
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <utility>
 #include <vector>
+
+#include "platform/file_units.h"
 
 #ifdef TAVEL_HAVE_SVG
 #include <QSvgGenerator>
@@ -259,7 +261,8 @@ bool QImageCanvas::exportSvg(const QString& path) {
 #ifdef TAVEL_HAVE_SVG
   if (!recording_) return false;
   painters_->endPicture();
-  QSaveFile file(path);
+  QByteArray bytes;
+  QBuffer file(&bytes);
   if (!file.open(QIODevice::WriteOnly)) return false;
   QSvgGenerator generator;
   generator.setOutputDevice(&file);
@@ -274,7 +277,9 @@ bool QImageCanvas::exportSvg(const QString& path) {
   painter.setClipRect(QRect(0, 0, kWidth, kHeight));
   painter.drawPicture(0, 0, painters_->picture);
   if (!painter.end()) return false;
-  return file.commit();
+  std::string why;
+  return replaceFileWith(path.toStdString(), std::string_view(bytes.constData(), bytes.size()),
+                         why);
 #else
   (void)path;
   return false;
@@ -360,15 +365,16 @@ int QImageCanvas::saveImage(const std::string& path, int x1, int y1, int x2, int
   }
   const QString suffix = QFileInfo(name).suffix().toLower();
   const QByteArray format = suffix == QLatin1String("png") ? "PNG" : "BMP";
-  // Written beside the target and renamed, so a failed save never leaves a
-  // truncated picture where a good one was.
-  QSaveFile file(name);
-  if (!file.open(QIODevice::WriteOnly)) {
-    status_ = -1;
-    return -1;
-  }
-  QImageWriter writer(&file, format);
-  if (!writer.write(image().copy(wanted)) || !file.commit()) {
+  // Encoded in memory, then written as every output file is: beside the
+  // target and renamed, so a failed save never leaves a truncated picture
+  // where a good one was, and a link at the name is replaced, not followed.
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  std::string why;
+  if (!writer.write(image().copy(wanted)) ||
+      !replaceFileWith(path, std::string_view(bytes.constData(), bytes.size()), why)) {
     status_ = -1;
     return -1;
   }

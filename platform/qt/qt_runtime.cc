@@ -34,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <new>
 #include <thread>
 
 #include "platform/qt/app_icon.h"
@@ -343,11 +344,14 @@ void QtRuntime::runCommand(const std::function<void()>& command) {
   progress_.start();
   showProgress(true);
   QString failure;
+  bool outOfMemory = false;
   QEventLoop loop;
   std::thread worker([&] {
     lowerPriority();
     try {
       command();
+    } catch (const std::bad_alloc&) {
+      outOfMemory = true;
     } catch (const std::exception& e) {
       failure = QString::fromUtf8(e.what());
       if (failure.isEmpty()) failure = QStringLiteral("unknown error");
@@ -363,6 +367,17 @@ void QtRuntime::runCommand(const std::function<void()>& command) {
   flushOutput();
   tileTimer_->stop();
   if (windowsChanged_) tile();
+  // A command that ended half way leaves its outputs incomplete: the files
+  // it was replacing keep their earlier content.
+  if (outOfMemory || !failure.isEmpty()) files_.abandonReplacing();
+  if (outOfMemory) {
+    // The data or the analysis was too large; the program and what it
+    // holds stay usable, so it goes on.
+    writeLine(kScreenUnit,
+              " error: not enough memory for this command; it was stopped, and the files it "
+              "was writing were left as they were");
+    flushOutput();
+  }
   if (!failure.isEmpty()) {
     stop(QStringLiteral("The program stopped after an error: %1").arg(failure).toStdString());
     return;
