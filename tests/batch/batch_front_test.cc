@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,7 +14,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -134,6 +137,9 @@ TEST_F(BatchFront, HostileFilesAndArgumentsAreRefusedWithTheirReason) {
       {{"--delrsq", "1,5", good}, 2, "--delrsq"},
       {{"--delrsq", "", good}, 2, "--delrsq"},
       {{"--dep", "y", "--dep", "x01", good}, 2, "--dep given twice"},
+      {{"--save-model", "a.json", "--save-model", "b.json", good}, 2, "--save-model given twice"},
+      {{"--model", "a.json", "--model", "b.json", "--predict", good}, 2, "--model given twice"},
+      {{"--model", "a.json", "--predict", good, "--predict", good}, 2, "--predict given twice"},
   };
   for (const Case& c : cases) {
     const Outcome r = run(c.args);
@@ -211,6 +217,165 @@ TEST_F(BatchFront, OutputsThatAreNotRegularFilesStopTheRunBeforeAnythingIsWritte
   r = run({good});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Tavel.log in"), std::string::npos) << r.err;
+}
+
+// Every entry under a folder: its kind, and a regular file's bytes or a
+// link's target. FIFOs and devices are never opened.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> seen;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string key = e.path().lexically_relative(dir).string();
+    if (e.is_symlink()) {
+      seen[key] = "link to " + fs::read_symlink(e.path()).string();
+    } else if (e.is_regular_file()) {
+      std::ifstream in(e.path(), std::ios::binary);
+      seen[key] = "file " + std::string(std::istreambuf_iterator<char>(in), {});
+    } else {
+      seen[key] = e.is_directory() ? "folder" : e.is_fifo() ? "fifo" : "other";
+    }
+  }
+  return seen;
+}
+
+// Targets and inputs a careless or hostile command line may name. Every file
+// the command line did not ask for is the same afterwards, byte for byte; a
+// refusal names the path and what it is, or both roles of a clash.
+TEST_F(BatchFront, HostileTargetsLeaveEveryFileNotAskedForUnchanged) {
+  const std::string data = file("data.dat", table(3, 12));
+  // What an earlier run left in the output folder.
+  ASSERT_EQ(run({"--save-model", (dir_ / "old.json").string(), data}).status, 0);
+  std::ofstream(out("pic_A.bmp")) << "earlier picture";
+  file("victim", "not yours\n");
+  const bool canMakeDevices =
+      ::mknod((dir_ / "zero").c_str(), S_IFCHR | 0600, ::makedev(1, 5)) == 0;
+  struct Case {
+    std::string name;
+    std::function<void()> setUp;
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+    std::vector<std::string> mayChange;  // relative to the test folder
+  };
+  const std::string model = (dir_ / "m.json").string();
+  const std::vector<Case> cases = {
+      {"model onto a FIFO",
+       [&] { ::mkfifo(model.c_str(), 0600); },
+       {"--save-model", model, data},
+       1,
+       "'" + model + "' is a FIFO, not a regular file",
+       {}},
+      {"model onto a device",
+       [&] { fs::rename(dir_ / "zero", model); },
+       {"--save-model", model, data},
+       1,
+       "is a device, not a regular file",
+       {}},
+      {"model onto a folder",
+       [&] { fs::create_directory(model); },
+       {"--save-model", model, data},
+       1,
+       "is a folder, not a regular file",
+       {}},
+      {"model onto the data",
+       {},
+       {"--save-model", data, data},
+       1,
+       "would replace the data file '" + data + "'",
+       {}},
+      {"model onto the log",
+       {},
+       {"--save-model", out("Tavel.log").string(), data},
+       1,
+       "is also the run log",
+       {}},
+      {"link at the old temporary name",
+       [&] { fs::create_symlink(dir_ / "victim", model + ".tmp"); },
+       {"--save-model", model, data},
+       0,
+       "",
+       {"m.json", "out/Tavel.log", "out/Taveltr.xls", "out/pic_A.bmp"}},
+      {"link as the log",
+       [&] {
+         fs::remove(out("Tavel.log"));
+         fs::create_symlink(dir_ / "victim", out("Tavel.log"));
+       },
+       {data},
+       0,
+       "",
+       {"out/Tavel.log", "out/Taveltr.xls", "out/pic_A.bmp"}},
+      {"the data is the log",
+       [&] { fs::copy_file(data, out("Tavel.log"), fs::copy_options::overwrite_existing); },
+       {out("Tavel.log").string()},
+       1,
+       "the run log '" + out("Tavel.log").string() + "' would replace the data file",
+       {}},
+      {"the log is a hard link to the data",
+       [&] {
+         fs::remove(out("Tavel.log"));
+         fs::create_hard_link(data, out("Tavel.log"));
+       },
+       {data},
+       1,
+       "would replace the data file '" + data + "'",
+       {}},
+      {"the data under a picture's name",
+       [&] { fs::copy_file(data, out("pic_B.bmp")); },
+       {out("pic_B.bmp").string()},
+       1,
+       "a picture the start deletes",
+       {}},
+      {"an unknown dependent",
+       {},
+       {"--dep", "NOPE", "--save-model", model, data},
+       1,
+       "m.json was not written",
+       {}},
+      {"a flag on no chosen variable",
+       {},
+       {"--flag", "NOPE=5", data},
+       1,
+       "--flag names 'NOPE'",
+       {}},
+      {"more folds than rows",
+       {},
+       {"--cv", "500", "--save-model", model, data},
+       1,
+       "--cv 500: cross-validation needs from 2 to 12 folds",
+       {}},
+      {"predictions over the rows they predict",
+       [&] { fs::copy_file(data, out("Tavelpr.xls")); },
+       {"--model", (dir_ / "old.json").string(), "--predict", out("Tavelpr.xls").string()},
+       1,
+       "would replace the data file to predict",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.name == "model onto a device" && !canMakeDevices) continue;
+    if (c.setUp) c.setUp();
+    const auto before = snapshot(dir_);
+    const Outcome r = run(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    if (!c.message.empty()) {
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+    auto after = snapshot(dir_);
+    // What was asked for may change or go (the start deletes the earlier
+    // pictures); what is there is a file of its own, not a link.
+    for (const std::string& changed : c.mayChange) {
+      after.erase(changed);
+      EXPECT_FALSE(fs::is_symlink(dir_ / changed)) << changed;
+    }
+    auto unchanged = before;
+    for (const std::string& changed : c.mayChange) unchanged.erase(changed);
+    EXPECT_EQ(after, unchanged);
+    // Each case starts again from the earlier run's folder.
+    for (const char* name : {"m.json", "m.json.tmp"}) fs::remove_all(dir_ / name);
+    std::error_code ec;
+    if (fs::is_symlink(out("Tavel.log")) || fs::hard_link_count(out("Tavel.log"), ec) > 1)
+      fs::remove(out("Tavel.log"));
+  }
+  EXPECT_EQ(snapshot(dir_)["victim"], "file not yours\n");
 }
 
 TEST_F(BatchFront, StandardInputAndFifosAreReadThroughAPrivateCopyThatIsRemoved) {

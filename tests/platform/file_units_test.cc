@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -254,6 +255,102 @@ TEST_F(FileUnitsTest, InterruptedRunLeavesNoTemporaryFile) {
     EXPECT_EQ(listing(dir_), (std::vector<std::string>{"Taveltr.xls"}));
     EXPECT_EQ(read("Taveltr.xls"), "earlier\n");
   }
+}
+
+// The log is a sequential file opened with status "unknown": its first line
+// gives its name to a new file whenever the old one is reachable some other
+// way, so neither a link's target nor another name of the file is written.
+TEST_F(FileUnitsTest, TheLogNeverWritesThroughALinkOrAnotherName) {
+  write("victim", "keep\n");
+  fs::create_symlink(dir_ + "/victim", dir_ + "/Tavel.log");
+  write("data.dat", "A B\n1 2\n");
+  fs::create_hard_link(dir_ + "/data.dat", dir_ + "/hard.log");
+  FileUnits units(dir_);
+  ASSERT_TRUE(units.open(2, "Tavel.log", false));
+  ASSERT_TRUE(units.open(3, "hard.log", false));
+  std::string line;
+  ASSERT_EQ(units.readLine(3, line), ReadResult::Success);  // read through, as before
+  EXPECT_EQ(line, "A B");
+  EXPECT_EQ(read("Tavel.log"), "keep\n");  // nothing written yet: nothing replaced
+  ASSERT_TRUE(units.writeLine(2, "log line"));
+  ASSERT_TRUE(units.writeLine(3, "after the first line"));
+  EXPECT_TRUE(units.closeChecked(2));
+  EXPECT_TRUE(units.closeChecked(3));
+  EXPECT_EQ(read("victim"), "keep\n");
+  EXPECT_FALSE(fs::is_symlink(dir_ + "/Tavel.log"));
+  EXPECT_EQ(read("Tavel.log"), "log line\n");
+  EXPECT_EQ(read("data.dat"), "A B\n1 2\n");
+  EXPECT_EQ(read("hard.log"), "A B\nafter the first line\n");  // cut where it was read to
+  // The run's reopening in append mode: a link planted since is refused.
+  ASSERT_TRUE(units.open(2, "Tavel.log", true));
+  units.close(2);
+  fs::remove(dir_ + "/Tavel.log");
+  fs::create_symlink(dir_ + "/victim", dir_ + "/Tavel.log");
+  EXPECT_FALSE(units.open(2, "Tavel.log", true));
+  EXPECT_EQ(read("victim"), "keep\n");
+  EXPECT_EQ(listing(dir_),
+            (std::vector<std::string>{"Tavel.log", "data.dat", "hard.log", "victim"}));
+}
+
+// Whole files written at once (a model, a picture) and read at once (a model).
+TEST_F(FileUnitsTest, WholeFilesAreReplacedAndReadOnlyWhenRegularAndBounded) {
+  ASSERT_EQ(::mkfifo((dir_ + "/pipe").c_str(), 0600), 0);
+  fs::create_directory(dir_ + "/sub");
+  std::vector<std::string> refused = {"pipe", "sub"};
+  // A device node of the test's own (the zero device): endless if read.
+  if (::mknod((dir_ + "/zero").c_str(), S_IFCHR | 0600, ::makedev(1, 5)) == 0)
+    refused.push_back("zero");
+  std::string why, text;
+  for (const std::string& name : refused) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(replaceFileWith(dir_ + "/" + name, "x", why));
+    EXPECT_NE(why.find(name == "sub" ? "is a folder" : name == "pipe" ? "is a FIFO" : "is a device"),
+              std::string::npos)
+        << why;
+    EXPECT_FALSE(readRegularFile(dir_ + "/" + name, 1000, text, why));
+    EXPECT_NE(why.find(", not a regular file"), std::string::npos) << why;
+  }
+  EXPECT_TRUE(fs::is_fifo(dir_ + "/pipe"));
+
+  write("victim", "keep\n");
+  fs::create_symlink(dir_ + "/victim", dir_ + "/m.json");
+  ASSERT_TRUE(replaceFileWith(dir_ + "/m.json", "{}\n", why)) << why;
+  EXPECT_EQ(read("victim"), "keep\n");
+  EXPECT_FALSE(fs::is_symlink(dir_ + "/m.json"));
+  ASSERT_TRUE(readRegularFile(dir_ + "/m.json", 3, text, why)) << why;
+  EXPECT_EQ(text, "{}\n");
+  EXPECT_FALSE(readRegularFile(dir_ + "/m.json", 2, text, why));
+  EXPECT_EQ(why, "is larger than 2 bytes");
+  EXPECT_EQ(text, "");
+
+  // Over the file-size limit: the earlier file stays, and the reason is given.
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool wrote = replaceFileWith(dir_ + "/m.json", std::string(8000, 'x'), why);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_FALSE(wrote);
+  EXPECT_EQ(why, "could not be written: File too large");
+  EXPECT_EQ(read("m.json"), "{}\n");
+  std::vector<std::string> expected = {"m.json", "pipe", "sub", "victim"};
+  if (refused.size() == 3) expected.push_back("zero");
+  EXPECT_EQ(listing(dir_), expected);
+}
+
+// A unit that replaces a file commits only when it is closed: a runtime that
+// goes away half way (an exception unwinding a command) leaves the old file.
+TEST_F(FileUnitsTest, AnAbandonedReplacementLeavesTheEarlierFile) {
+  write("Taveltr.xls", "earlier\n");
+  {
+    FileUnits units(dir_);
+    ASSERT_TRUE(units.openReplacing(21, "Taveltr.xls"));
+    units.writeLine(21, "half");
+  }
+  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"Taveltr.xls"}));
+  EXPECT_EQ(read("Taveltr.xls"), "earlier\n");
 }
 
 TEST_F(FileUnitsTest, DeleteFilesMatchesTheWildcardOnly) {

@@ -27,6 +27,9 @@
 #include <QTimer>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -231,7 +234,22 @@ TEST_F(RuntimeTest, CommandsRunOneAtATimeWhileTheWindowStaysLive) {
   title("&Run")->trigger();
   EXPECT_EQ(runs, 1);
 
-  // An error escaping a command ends the program with a message.
+  // Running out of memory ends the command, not the program; the sheet it
+  // was writing is dropped and an earlier one stays.
+  { std::ofstream("Taveltr.xls") << "earlier\n"; }
+  rt().runCommand([&] {
+    rt().openFileReplacing(21, "Taveltr.xls");
+    rt().writeLine(21, "half a sheet");
+    throw std::bad_alloc();
+  });
+  EXPECT_TRUE(outputText().contains("not enough memory for this command")) << outputText().toStdString();
+  EXPECT_FALSE(rt().isOpen(21));
+  EXPECT_EQ(QDir(dir_).entryList(QDir::Files), QStringList{"Taveltr.xls"});
+  std::ifstream sheet((dir_ + "/Taveltr.xls").toStdString());
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(sheet), {}), "earlier\n");
+  EXPECT_FALSE(exitStatus_.has_value());
+
+  // Any other error escaping a command ends the program with a message.
   ASSERT_TRUE(rt().openFile(2, "Tavel.log", false));
   QString message;
   const auto readErrorMessage = qt_test::whenModalShown([&](QWidget* modal) {

@@ -251,3 +251,42 @@ TEST(TavelBatch, TheCopyOfAPipeIsRemovedWhenTheProgramIsTerminated) {
 }
 
 }  // namespace
+
+// Limits of the machine end the program with a message and leave the folder
+// as it was: too little memory for the rows, files that may not grow.
+TEST(TavelBatch, MemoryAndFileSizeLimitsEndWithAMessageNotASignal) {
+  if (std::getenv("TAVEL_BATCH_UNDER_TEST") != nullptr)
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+  const fs::path dir = freshDir("limits");
+  {
+    std::ofstream big(dir / "big.dat");
+    big << "A B C\n";
+    for (int i = 0; i < 1000000; ++i) big << i % 997 << ' ' << i % 13 << ' ' << i % 101 + 1 << '\n';
+  }
+  fs::create_directories(dir / "out");
+  std::ofstream(dir / "out" / "Taveltr.xls") << "earlier\n";
+  // The example starts and runs under the limit; a million rows do not fit.
+  const std::string limit = "ulimit -v 250000; ";
+  const Result small = runShell(limit + "\"$B\" --outdir " + (dir / "small").string() + " " +
+                                TAVEL_EXAMPLE_PATH + " >/dev/null");
+  if (small.status != 0)
+    GTEST_SKIP() << "the program needs more than the limit here: " << small.out;
+  const Result r =
+      runShell(limit + "\"$B\" --save-model " + (dir / "m.json").string() + " --outdir " +
+               (dir / "out").string() + " " + (dir / "big.dat").string() + " >/dev/null");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("tavel-batch: not enough memory for 1000000 rows x 3 variables"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("m.json was not written"), std::string::npos) << r.out;
+  EXPECT_EQ(slurp(dir / "out" / "Taveltr.xls"), "earlier\n");
+  for (const auto& e : fs::directory_iterator(dir / "out"))
+    EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+
+  // Files limited to 4 kB: the log and the sheet cannot be written.
+  const Result f = runShell("ulimit -f 4; \"$B\" --outdir " + (dir / "out").string() + " " +
+                            TAVEL_EXAMPLE_PATH + " >/dev/null");
+  EXPECT_EQ(f.status, 1) << f.out;
+  EXPECT_NE(f.out.find("Taveltr.xls could not be written"), std::string::npos) << f.out;
+  EXPECT_EQ(slurp(dir / "out" / "Taveltr.xls"), "earlier\n");
+}
