@@ -304,7 +304,9 @@ TEST_F(FileUnitsTest, WholeFilesAreReplacedAndReadOnlyWhenRegularAndBounded) {
   for (const std::string& name : refused) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(replaceFileWith(dir_ + "/" + name, "x", why));
-    EXPECT_NE(why.find(name == "sub" ? "is a folder" : name == "pipe" ? "is a FIFO" : "is a device"),
+    EXPECT_NE(why.find(name == "sub"    ? "is a folder"
+                       : name == "pipe" ? "is a FIFO"
+                                        : "is a device"),
               std::string::npos)
         << why;
     EXPECT_FALSE(readRegularFile(dir_ + "/" + name, 1000, text, why));
