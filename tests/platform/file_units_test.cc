@@ -11,12 +11,30 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace tavel::platform {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Files may grow to `bytes` while it lives; a write beyond fails with EFBIG
+// instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved_;
+    small.rlim_cur = bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  }
+  ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
+
+ private:
+  struct rlimit saved_ {};
+};
 
 class FileUnitsTest : public ::testing::Test {
  protected:
@@ -159,12 +177,7 @@ TEST_F(FileUnitsTest, ReadOnlyFolderRefusesNewFilesAndKeepsOldOnes) {
 
 TEST_F(FileUnitsTest, FullDiskFailsTheCloseKeepsTheEarlierFileAndIsRemembered) {
   // Files may grow to 4 kB only: a larger write fails as on a full disk.
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = saved;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::optional<FileSizeLimit> limit(4096);
   write("Taveltr.xls", "earlier\n");
   FileUnits units(dir_);
   ASSERT_TRUE(units.openReplacing(21, "Taveltr.xls"));
@@ -175,7 +188,7 @@ TEST_F(FileUnitsTest, FullDiskFailsTheCloseKeepsTheEarlierFileAndIsRemembered) {
   EXPECT_FALSE(units.writeFailed(2));  // still in the buffer
   EXPECT_FALSE(units.closeChecked(21));
   EXPECT_FALSE(units.closeChecked(2));
-  ::setrlimit(RLIMIT_FSIZE, &saved);
+  limit.reset();
   EXPECT_EQ(read("Taveltr.xls"), "earlier\n");
   // The loss outlives the unit: a reopened log still reports it.
   ASSERT_TRUE(units.open(2, "Tavel.log", true));
@@ -326,15 +339,10 @@ TEST_F(FileUnitsTest, WholeFilesAreReplacedAndReadOnlyWhenRegularAndBounded) {
   EXPECT_EQ(text, "");
 
   // Over the file-size limit: the earlier file stays, and the reason is given.
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = saved;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool wrote = replaceFileWith(dir_ + "/m.json", std::string(8000, 'x'), why);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  EXPECT_FALSE(wrote);
+  {
+    FileSizeLimit limit(4096);
+    EXPECT_FALSE(replaceFileWith(dir_ + "/m.json", std::string(8000, 'x'), why));
+  }
   EXPECT_EQ(why, "could not be written: File too large");
   EXPECT_EQ(read("m.json"), "{}\n");
   std::vector<std::string> expected = {"m.json", "pipe", "sub", "victim"};

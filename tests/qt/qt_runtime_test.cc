@@ -242,7 +242,8 @@ TEST_F(RuntimeTest, CommandsRunOneAtATimeWhileTheWindowStaysLive) {
     rt().writeLine(21, "half a sheet");
     throw std::bad_alloc();
   });
-  EXPECT_TRUE(outputText().contains("not enough memory for this command")) << outputText().toStdString();
+  EXPECT_TRUE(outputText().contains("not enough memory for this command"))
+      << outputText().toStdString();
   EXPECT_FALSE(rt().isOpen(21));
   EXPECT_EQ(QDir(dir_).entryList(QDir::Files), QStringList{"Taveltr.xls"});
   std::ifstream sheet((dir_ + "/Taveltr.xls").toStdString());
