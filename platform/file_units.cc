@@ -71,8 +71,8 @@ bool beginReplacement(const std::string& finalPath, Replacement& r) {
   return true;
 }
 
-// The descriptor is closed by then. Returns whether finalPath now names the
-// new file.
+// Returns whether finalPath now names the new file; the descriptor is the
+// caller's to close.
 bool finishReplacement(bool ok, Replacement& r, const std::string& finalPath) {
   if (ok && std::rename(r.tempPath.c_str(), finalPath.c_str()) != 0) ok = false;
   const int error = errno;
@@ -166,8 +166,8 @@ std::string entryOf(const std::string& path) {
 bool wouldReplace(const std::string& output, const std::string& other) {
   if (output.empty() || other.empty()) return false;
   if (entryOf(output) == entryOf(other)) return true;
-  struct stat out {
-  }, in{};
+  struct stat out {};
+  struct stat in {};
   if (::lstat(output.c_str(), &out) != 0 || ::stat(other.c_str(), &in) != 0) return false;
   return out.st_dev == in.st_dev && out.st_ino == in.st_ino;
 }
@@ -290,11 +290,11 @@ bool FileUnits::open(int unit, std::string_view fileName, bool append) {
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd >= 0) return adopt(unit, fd, "r+", std::move(u));
   if (errno != EEXIST) return false;
-  // A file that cannot be written is refused here rather than losing every
-  // line later (data files, which are only read, have openForReading).
-  if (::access(path.c_str(), W_OK) != 0) return false;
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && isRegular(st)) {
+    // A file that cannot be written is refused here rather than losing every
+    // line later (data files, which are only read, have openForReading).
+    if (::access(path.c_str(), W_OK) != 0) return false;
     fd = openRegular(path, O_RDWR | O_NOFOLLOW);
     if (fd < 0) return false;
     // The only name of its file is cut where it is; a file with other
@@ -306,6 +306,16 @@ bool FileUnits::open(int unit, std::string_view fileName, bool append) {
   } else {
     // A link: it can be read through, but the first write replaces it.
     fd = openRegular(path, O_RDONLY);
+    if (fd < 0 && errno == ENOENT) {
+      // A link to nowhere holds nothing to keep: a new file takes its name now.
+      Replacement r;
+      if (!beginReplacement(path, r)) return false;
+      if (!finishReplacement(true, r, path)) {
+        ::close(r.fd);
+        return false;
+      }
+      return adopt(unit, r.fd, "w", std::move(u));
+    }
     if (fd < 0) return false;
   }
   u.replacePending = true;

@@ -301,8 +301,13 @@ TEST_F(FileUnitsTest, TheLogNeverWritesThroughALinkOrAnotherName) {
   fs::create_symlink(dir_ + "/victim", dir_ + "/Tavel.log");
   EXPECT_FALSE(units.open(2, "Tavel.log", true));
   EXPECT_EQ(read("victim"), "keep\n");
+  // A link to nowhere becomes the log itself, not the file it names.
+  fs::create_symlink(dir_ + "/nowhere", dir_ + "/gone.log");
+  ASSERT_TRUE(units.open(4, "gone.log", false));
+  EXPECT_TRUE(units.closeChecked(4));
+  EXPECT_FALSE(fs::is_symlink(dir_ + "/gone.log"));
   EXPECT_EQ(listing(dir_),
-            (std::vector<std::string>{"Tavel.log", "data.dat", "hard.log", "victim"}));
+            (std::vector<std::string>{"Tavel.log", "data.dat", "gone.log", "hard.log", "victim"}));
 }
 
 // Whole files written at once (a model, a picture) and read at once (a model).
