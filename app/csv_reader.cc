@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "app/column_kinds.h"
 #include "app/free_form_reader.h"
 
 namespace tavel::app {
@@ -18,12 +19,6 @@ std::string_view trimmed(std::string_view s) {
   while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-// The marks spreadsheets and statistics programs write for a missing value.
-bool isMissingMark(std::string_view cell) {
-  return cell.empty() || cell == "." || sameLetters(cell, "na") || sameLetters(cell, "nan") ||
-         sameLetters(cell, "n/a");
 }
 
 }  // namespace
@@ -165,8 +160,33 @@ bool CsvReader::readHeader(std::vector<std::string>& names, std::size_t keepChar
   return true;
 }
 
+bool CsvReader::nextCells(std::vector<std::string>& cells, int& line) {
+  cells.clear();
+  line = linesRead_ + 1;
+  bool malformed = false;
+  const bool read = readRecord(false, kMaxCellChars, [&](Cell& c) {
+    malformed = malformed || c.malformed;
+    cells.push_back(std::string(trimmed(c.text)));
+  });
+  if (malformed) cells.clear();
+  return read;
+}
+
+// A number cell; a semicolon file writes its decimal point as a comma.
+template <typename T>
+bool CsvReader::numberCell(std::string_view text, T& value) {
+  if (separator_ == ';' && text.find(',') != std::string_view::npos) {
+    number_.assign(text);
+    std::replace(number_.begin(), number_.end(), ',', '.');
+    return readRealValue(number_, value);
+  }
+  return readRealValue(text, value);
+}
+
 template <typename T>
 bool CsvReader::nextRowImpl(std::span<T> values) {
+  // Without a plan every cell is a number of the table column of its place.
+  const std::size_t cellCount = plan_ != nullptr ? plan_->cells() : values.size();
   while (true) {
     const int line = linesRead_ + 1;
     std::size_t k = 0;
@@ -174,35 +194,42 @@ bool CsvReader::nextRowImpl(std::span<T> values) {
     bool blankLine = false;
     bool incomplete = false;
     bool unreadable = false;
+    int badCell = -1;
+    std::string badText;
     const bool read = readRecord(false, kMaxCellChars, [&](Cell& c) {
       if (++cells == 1) blankLine = c.text.empty() && !c.quoted && !c.malformed;
       if (unreadable) return;
-      if (c.malformed || c.truncated) {
+      const std::size_t at = k++;
+      const auto fail = [&](std::string_view text) {
         unreadable = true;
-        return;
-      }
+        badCell = static_cast<int>(at);
+        badText = std::string(text.substr(0, 40));
+      };
+      if (c.malformed || c.truncated) return fail(c.text);
       const std::string_view text = trimmed(c.text);
-      if (k >= values.size()) {
-        unreadable = !text.empty();  // a value beyond the names
+      if (at >= cellCount) {
+        if (!text.empty()) fail(text);  // a value beyond the names
         return;
       }
+      const ColumnKind kind = plan_ != nullptr ? plan_->kind(at) : ColumnKind::Number;
+      if (kind == ColumnKind::Skipped) return;
+      T& target = values[plan_ != nullptr ? static_cast<std::size_t>(plan_->column(at)) : at];
       if (isMissingMark(text)) {
         incomplete = true;
-      } else if (separator_ == ';' && text.find(',') != std::string_view::npos) {
-        number_.assign(text);
-        std::replace(number_.begin(), number_.end(), ',', '.');
-        unreadable = !readRealValue(number_, values[k]);
-      } else {
-        unreadable = !readRealValue(text, values[k]);
+      } else if (kind == ColumnKind::Number ? !numberCell(text, target)
+                                            : !plan_->convert(at, text, target)) {
+        fail(text);
       }
-      ++k;
     });
     if (!read) return false;
     if (cells == 1 && blankLine) continue;
     if (unreadable) {
-      ++unreadableRows_;
-      if (firstUnreadableLine_ == 0) firstUnreadableLine_ = line;
-    } else if (incomplete || k < values.size()) {
+      if (unreadableRows_++ == 0) {
+        firstUnreadableLine_ = line;
+        firstUnreadableCell_ = badCell;
+        firstUnreadableText_ = badText;
+      }
+    } else if (incomplete || k < cellCount) {
       ++incompleteRows_;
       if (firstIncompleteLine_ == 0) firstIncompleteLine_ = line;
     } else {

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/column_kinds.h"
 #include "platform/runtime.h"
 
 namespace tavel::app {
@@ -59,11 +60,22 @@ class CsvReader {
   bool nextRow(std::span<float> values);
   bool nextRow(std::span<double> values);
 
+  // Reads the rows by a plan of the file's column kinds (values.size() is
+  // then the plan's table width); without one, every cell is a number.
+  void setPlan(CellPlan* plan) { plan_ = plan; }
+
+  // The next record's cells as texts (trimmed, quotes removed), and its
+  // line; a record with a malformed quote gives no cells. False at the end.
+  bool nextCells(std::vector<std::string>& cells, int& line);
+
   bool inputFailed() const { return inputFailed_; }
   int incompleteRows() const { return incompleteRows_; }
   int firstIncompleteLine() const { return firstIncompleteLine_; }
   int unreadableRows() const { return unreadableRows_; }
   int firstUnreadableLine() const { return firstUnreadableLine_; }
+  // The file column (0-based; -1: none) and text of the first unreadable cell.
+  int firstUnreadableCell() const { return firstUnreadableCell_; }
+  const std::string& firstUnreadableText() const { return firstUnreadableText_; }
 
  private:
   struct Cell {
@@ -77,6 +89,8 @@ class CsvReader {
   bool readRecord(bool multiLine, std::size_t keepChars, OnCell&& onCell);
   template <typename T>
   bool nextRowImpl(std::span<T> values);
+  template <typename T>
+  bool numberCell(std::string_view text, T& value);
 
   platform::Runtime& runtime_;
   int unit_;
@@ -89,6 +103,9 @@ class CsvReader {
   int firstIncompleteLine_ = 0;
   int unreadableRows_ = 0;
   int firstUnreadableLine_ = 0;
+  int firstUnreadableCell_ = -1;
+  std::string firstUnreadableText_;
+  CellPlan* plan_ = nullptr;
 };
 
 }  // namespace tavel::app

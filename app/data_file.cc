@@ -1,7 +1,9 @@
 #include "app/data_file.h"
 
+#include <algorithm>
 #include <span>
 
+#include "app/column_kinds.h"
 #include "app/csv_reader.h"
 #include "app/field_format.h"
 #include "app/free_form_reader.h"
@@ -58,6 +60,8 @@ void clearTable(DataTable& data) {
   data.allPositive.assign(kMaxNames, true);
   data.rowCarryIn.clear();
   data.csvSeparator = 0;
+  data.cellKind.clear();
+  data.cellLabels.clear();
 }
 
 void resetRunOptions(RunOptions& options) {
@@ -99,6 +103,119 @@ std::vector<std::string> namesAlike(const std::vector<std::string>& names) {
     }
   }
   return alike;
+}
+
+// Fields of a whitespace data line as the free-form rules separate them
+// (blanks, tabs, commas; a slash ends the line's values), in bounded pieces.
+template <typename OnLine>
+void forEachWordLine(platform::Runtime& runtime, int unit, OnLine&& onLine) {
+  constexpr std::size_t kPiece = std::size_t{1} << 16;
+  std::vector<std::string> words;
+  std::string piece;
+  std::string word;
+  bool ended = false;
+  bool stopped = false;
+  int line = 1;
+  while (runtime.readPiece(unit, piece, kPiece, ended) == platform::ReadResult::Success) {
+    for (char c : piece) {
+      if (stopped) break;
+      if (c == ' ' || c == '\t' || c == ',' || c == '/') {
+        if (!word.empty()) words.push_back(std::move(word));
+        word.clear();
+        stopped = c == '/';
+      } else if (word.size() < FreeFormReader::kMaxFieldChars) {
+        word += c;
+      }
+    }
+    if (!ended) continue;
+    if (!word.empty()) words.push_back(std::move(word));
+    word.clear();
+    onLine(words, ++line);
+    words.clear();
+    stopped = false;
+  }
+}
+
+std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+// The kinds of a file's columns from their survey; rowNames marks a first
+// column without a name. Says once what was found, column by column.
+std::vector<ColumnKind> kindsFromSurvey(platform::Runtime& runtime, const ColumnSurvey& survey,
+                                        const std::vector<std::string>& cellNames, bool rowNames) {
+  std::vector<ColumnKind> kinds;
+  for (std::size_t c = 0; c < survey.cells.size(); ++c) {
+    const ColumnCells& cells = survey.cells[c];
+    if (c == 0 && rowNames) {
+      kinds.push_back(ColumnKind::Skipped);
+      traceBoth(runtime, " the first column has no name: read as row names, not used");
+      continue;
+    }
+    const ColumnKind kind = columnKindOf(cells);
+    kinds.push_back(kind);
+    const std::string column = "column " + quoted(trimName(cellNames[c]));
+    if (kind == ColumnKind::Date)
+      traceBoth(runtime, " " + column + " holds ISO dates: read as the decimal year");
+    else if (kind == ColumnKind::Skipped)
+      traceBoth(runtime, " " + column + " holds text (line " +
+                             std::to_string(cells.firstTextLine) + ": " +
+                             quoted(cells.firstText) + "), a label for every row: not used");
+  }
+  return kinds;
+}
+
+// The labels of each category column in their order, numbered from 1, and
+// said once on the screen and in the log.
+void keepLabels(platform::Runtime& runtime, DataTable& data, const CellPlan& plan,
+                const std::vector<std::string>& cellNames, const ColumnSurvey& survey) {
+  data.cellLabels.assign(plan.cells(), {});
+  for (std::size_t c = 0; c < plan.cells(); ++c) {
+    if (plan.kind(c) != ColumnKind::Category) continue;
+    std::vector<std::string> labels = plan.labels()[c];
+    std::sort(labels.begin(), labels.end());
+    std::string line = " column " + quoted(trimName(cellNames[c])) + " holds text (line " +
+                       std::to_string(survey.cells[c].firstTextLine) + ": " +
+                       quoted(survey.cells[c].firstText) + "): offered as a category:";
+    for (std::size_t k = 0; k < labels.size(); ++k)
+      line += (k == 0 ? " " : ", ") + labels[k] + " = " + std::to_string(k + 1);
+    traceBoth(runtime, line);
+    data.cellLabels[c] = std::move(labels);
+  }
+}
+
+// The table's names and kinds from the file's cells: skipped cells are no
+// variables.
+void takeColumns(DataTable& data, const std::vector<std::string>& cellNames,
+                 const std::vector<ColumnKind>& kinds) {
+  data.cellLabels.clear();
+  data.cellKind = kinds;
+  data.colName.clear();
+  for (std::size_t c = 0; c < kinds.size(); ++c)
+    if (kinds[c] != ColumnKind::Skipped) data.colName.push_back(cellNames[c]);
+  data.numCol1 = static_cast<int>(data.colName.size());
+}
+
+// A file whose every column was set aside has nothing to analyse.
+bool refusedWithoutColumns(platform::Runtime& runtime, AppState& state, const std::string& name) {
+  if (state.data.numCol1 > 0) return false;
+  clearTable(state.data);
+  refuse(runtime, state,
+         " no column of " + name + " can be analysed: each holds a label of its own in every row");
+  return true;
+}
+
+std::string unreadableLine(int rows, int line, int cell, const std::string& text,
+                           const std::vector<std::string>& cellNames) {
+  std::string where = "the first at line " + std::to_string(line);
+  if (cell >= 0 && static_cast<std::size_t>(cell) < cellNames.size())
+    where += ": " + quoted(text) + " in column " + quoted(trimName(cellNames[cell]));
+  return " " + plural(rows, "unreadable row", "unreadable rows") +
+         " skipped: a cell that is not a number (" + where + ")";
+}
+
+std::string incompleteLine(int rows, int line) {
+  return " " + plural(rows, "incomplete row", "incomplete rows") +
+         " skipped for a missing value (a cell empty, NA, NaN, N/A or .; the first at line " +
+         std::to_string(line) + ")";
 }
 
 void finishScan(platform::Runtime& runtime, AppState& state);
@@ -168,6 +285,29 @@ HeaderNames splitHeader(std::string_view headerLine) {
 
 std::vector<std::string> headerToNames(std::string_view headerLine) {
   return splitHeader(headerLine).names;
+}
+
+ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparator,
+                           std::size_t columns) {
+  ColumnSurvey survey;
+  survey.cells.resize(columns);
+  survey.decimalComma = csvSeparator == ';';
+  runtime.rewind(unit);
+  if (csvSeparator != 0) {
+    CsvReader finder(runtime, unit, csvSeparator);
+    std::vector<std::string> cells;
+    int line = 0;
+    finder.readHeader(cells, 0);
+    while (finder.nextCells(cells, line)) survey.addLine(cells, line);
+  } else {
+    FreeFormReader(runtime, unit).discardRecord();
+    forEachWordLine(runtime, unit,
+                    [&](const std::vector<std::string>& words, int line) {
+                      survey.addLine(words, line);
+                    });
+  }
+  runtime.rewind(unit);
+  return survey;
 }
 
 void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view fileName) {
@@ -247,8 +387,26 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
     return;
   }
 
-  data.colName = std::move(h.names);
-  data.numCol1 = static_cast<int>(data.colName.size());
+  // The columns' kinds, from every line that has a field per name. A header
+  // that begins with a blank over lines with one field more is the layout of
+  // a table with row names (pandas' to_csv with sep=" ").
+  std::vector<std::string> cellNames = h.names;
+  ColumnSurvey survey = surveyColumns(runtime, kDataUnit, 0, cellNames.size());
+  const bool leadingBlank = !header.empty() && isNameSeparator(header[marked ? 3 : 0]);
+  const bool rowNames = leadingBlank && survey.more > 0 && survey.oneMore == survey.more &&
+                        survey.agreeing == 0 && survey.fewer == 0;
+  if (rowNames) {
+    cellNames.insert(cellNames.begin(), cutToWidth("", kNameLength));
+    survey = surveyColumns(runtime, kDataUnit, 0, cellNames.size());
+  }
+  // Past the header again for the rows.
+  for (ended = false; !ended && runtime.readPiece(kDataUnit, piece, kHeaderTailPiece, ended) ==
+                                    platform::ReadResult::Success;) {
+  }
+  const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
+  CellPlan plan(kinds, {}, true);
+  takeColumns(data, cellNames, kinds);
+  if (refusedWithoutColumns(runtime, state, name)) return;
   data.allPositive.assign(kMaxNames, true);
   // Values left out of the first row are zero, in this scan and in the Run's
   // re-read alike, whatever file was read before.
@@ -256,6 +414,7 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
 
   data.nRows = 0;
   FreeFormReader reader(runtime, kDataUnit, 1);
+  reader.setPlan(&plan);
   std::vector<float> rowBuffer(static_cast<std::size_t>(data.numCol1), 0.0f);
   const std::span<float> row(rowBuffer);
   while (reader.nextRow(row)) {
@@ -264,10 +423,13 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
     ++data.nRows;
   }
   if (reader.inputFailed()) refuse(runtime, state, " error: cannot read " + name);
+  keepLabels(runtime, data, plan, cellNames, survey);
+  if (reader.incompleteRows() > 0)
+    traceBoth(runtime, incompleteLine(reader.incompleteRows(), reader.firstIncompleteLine()));
   if (reader.unreadableRows() > 0)
-    traceBoth(runtime, " " + plural(reader.unreadableRows(), "unreadable row", "unreadable rows") +
-                           " skipped, each together with the record after it (the first at line " +
-                           std::to_string(reader.firstUnreadableLine()) + ")");
+    traceBoth(runtime, unreadableLine(reader.unreadableRows(), reader.firstUnreadableLine(),
+                                      reader.firstUnreadableCell(), reader.firstUnreadableText(),
+                                      cellNames));
   if (reader.rowsKeepingValues() > 0)
     traceBoth(runtime,
               " " + plural(reader.rowsKeepingValues(), "row", "rows") +
@@ -288,7 +450,8 @@ void finishScan(platform::Runtime& runtime, AppState& state) {
   data.numCol = data.numCol1;
   data.lnSource.assign(static_cast<std::size_t>(data.numCol1), 0);
   for (int j = 1; j <= data.numCol1; ++j) {
-    if (!data.allPositive[j - 1]) continue;
+    // The logarithm of a category's number means nothing.
+    if (!data.allPositive[j - 1] || columnKind(data, j) == ColumnKind::Category) continue;
     ++data.numCol;
     data.lnSource.push_back(j);
     data.colName.push_back("_ln_" + cutToWidth(data.colName[j - 1], kLnNameChars));
@@ -352,29 +515,38 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
     return;
   }
 
-  data.colName = std::move(names);
-  data.numCol1 = static_cast<int>(data.colName.size());
+  // The columns' kinds from every row's cells, then the rows by them. An
+  // empty first name over the first column is R's and pandas' row names.
+  const std::vector<std::string> cellNames = names;
+  const ColumnSurvey survey = surveyColumns(runtime, kDataUnit, separator, cellNames.size());
+  // The rows from the start again, by a reader of their own (its lines
+  // count from the header).
+  CsvReader rows(runtime, kDataUnit, separator);
+  rows.readHeader(cells, kNameLength + 4);
+  const bool rowNames = cellNames.size() > 1 && !cells.empty() && cells[0].empty();
+  const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
+  CellPlan plan(kinds, {}, true);
+  takeColumns(data, cellNames, kinds);
+  if (refusedWithoutColumns(runtime, state, name)) return;
   data.allPositive.assign(kMaxNames, true);
   data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
   data.csvSeparator = separator;
   data.nRows = 0;
+  rows.setPlan(&plan);
   std::vector<float> row(static_cast<std::size_t>(data.numCol1), 0.0f);
-  while (reader.nextRow(std::span<float>(row))) {
+  while (rows.nextRow(std::span<float>(row))) {
     for (int j = 0; j < data.numCol1; ++j)
       data.allPositive[j] = data.allPositive[j] && row[static_cast<std::size_t>(j)] > 0.0f;
     ++data.nRows;
   }
-  if (reader.inputFailed()) refuse(runtime, state, " error: cannot read " + name);
-  if (reader.incompleteRows() > 0)
-    traceBoth(
-        runtime,
-        " " + plural(reader.incompleteRows(), "incomplete row", "incomplete rows") +
-            " skipped for a missing value (a cell empty, NA, NaN, N/A or .; the first at line " +
-            std::to_string(reader.firstIncompleteLine()) + ")");
-  if (reader.unreadableRows() > 0)
-    traceBoth(runtime, " " + plural(reader.unreadableRows(), "unreadable row", "unreadable rows") +
-                           " skipped: a cell that is not a number (the first at line " +
-                           std::to_string(reader.firstUnreadableLine()) + ")");
+  if (rows.inputFailed()) refuse(runtime, state, " error: cannot read " + name);
+  keepLabels(runtime, data, plan, cellNames, survey);
+  if (rows.incompleteRows() > 0)
+    traceBoth(runtime, incompleteLine(rows.incompleteRows(), rows.firstIncompleteLine()));
+  if (rows.unreadableRows() > 0)
+    traceBoth(runtime, unreadableLine(rows.unreadableRows(), rows.firstUnreadableLine(),
+                                      rows.firstUnreadableCell(), rows.firstUnreadableText(),
+                                      cellNames));
   finishScan(runtime, state);
 }
 

@@ -45,6 +45,12 @@ std::vector<std::string> headerToNames(std::string_view headerLine);
 // True for a name ending in ".csv" in any case: such a file is read as CSV.
 bool isCsvFileName(std::string_view name);
 
+// Looks at every data line of an open data file (read as CSV with that
+// separator, or in free form when it is 0) and counts what each of its
+// columns holds; the unit is rewound before and after.
+ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparator,
+                           std::size_t columns);
+
 // The scan of a chosen file: trace "open " + name, open it read-only on the
 // data unit (created empty when missing), read the header and count the
 // rows, add the log variables, rewind, reset RunOptions to its defaults and,

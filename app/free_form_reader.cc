@@ -1,5 +1,7 @@
 #include "app/free_form_reader.h"
 
+#include "app/column_kinds.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -162,13 +164,23 @@ bool toValue(std::string_view token, T& value) {
   }
 }
 
-enum class Feed { Complete, NeedMore, Error };
+enum class Feed { Complete, NeedMore, Error, Missing };
 
-// The state of one row read across its records.
+// "N/A" at text[i...] as one field (its slash does not end the row).
+std::size_t notAvailableLength(std::string_view t, std::size_t i) {
+  if (i + 3 > t.size() || (t[i] != 'N' && t[i] != 'n') || t[i + 1] != '/' ||
+      (t[i + 2] != 'A' && t[i + 2] != 'a'))
+    return 0;
+  return i + 3 == t.size() || endsToken(t[i + 3]) ? 3 : 0;
+}
+
+// The state of one row read across its records. With a plan, out holds one
+// value per file column, and the columns that are not numbers take their
+// field whole (a label, a date) as the plan reads it.
 template <typename T>
 class RowParse {
  public:
-  explicit RowParse(std::span<T> out) : out_(out) {}
+  explicit RowParse(std::span<T> out, CellPlan* plan = nullptr) : out_(out), plan_(plan) {}
 
   // Consumes one record. Complete: every value is set (or the row ended
   // early); NeedMore: the record ended first; Error: an unreadable field.
@@ -195,26 +207,41 @@ class RowParse {
       }
       std::size_t j = i;
       std::size_t star = std::string_view::npos;
+      const std::size_t na = plan_ != nullptr ? notAvailableLength(record, i) : 0;
+      if (na > 0) j = i + na;
       for (; j < end && !endsToken(record[j]); ++j)
         if (record[j] == '*' && star == std::string_view::npos) star = j - i;
       const std::string_view token = record.substr(i, j - i);
       i = j;
       expectValue_ = false;
+      if constexpr (!std::is_same_v<T, int>) {
+        if (plan_ != nullptr) {
+          const ColumnKind kind = plan_->kind(k_);
+          if (kind != ColumnKind::Skipped && isMissingMark(token))
+            return fail(Feed::Missing, token);
+          if (kind != ColumnKind::Number) {
+            if (!plan_->convert(k_, token, out_[k_])) return fail(Feed::Error, token);
+            if (++k_ == n) return Feed::Complete;
+            continue;
+          }
+        }
+      }
       if (star == std::string_view::npos) {
-        if (!toValue(token, out_[k_])) return Feed::Error;
+        if (!toValue(token, out_[k_])) return fail(Feed::Error, token);
         if (++k_ == n) return Feed::Complete;
         continue;
       }
       // r*value or r*: a repeat count, then one value or an empty field.
       int repeat = 0;
       const std::string_view count = token.substr(0, star);
-      if (count.empty() || !std::all_of(count.begin(), count.end(), isDigit)) return Feed::Error;
+      if (count.empty() || !std::all_of(count.begin(), count.end(), isDigit))
+        return fail(Feed::Error, token);
       const auto r = std::from_chars(count.data(), count.data() + count.size(), repeat);
-      if (r.ec != std::errc() || repeat < 1) return Feed::Error;
+      if (r.ec != std::errc() || repeat < 1) return fail(Feed::Error, token);
       const std::string_view item = token.substr(star + 1);
       T v{};
       const bool empty = item.empty();
-      if (!empty && !toValue(item, v)) return Feed::Error;
+      if (!empty && !toValue(item, v)) return fail(Feed::Error, token);
       if (empty) kept_ = true;
       const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(repeat), n - k_);
       for (std::size_t m = 0; m < take; ++m, ++k_) {
@@ -226,9 +253,21 @@ class RowParse {
 
   // True once a value of the row was left out (and keeps what it was).
   bool kept() const { return kept_; }
+  // The field that stopped the row, and its place among the values.
+  std::size_t faultAt() const { return faultAt_; }
+  const std::string& faultText() const { return faultText_; }
 
  private:
+  Feed fail(Feed feed, std::string_view token) {
+    faultAt_ = k_;
+    faultText_.assign(token.substr(0, 40));
+    return feed;
+  }
+
   std::span<T> out_;
+  CellPlan* plan_;
+  std::size_t faultAt_ = 0;
+  std::string faultText_;
   std::size_t k_ = 0;
   bool kept_ = false;
   bool expectValue_ = true;  // at the start a comma gives an empty field
@@ -310,10 +349,18 @@ FreeFormReader::RecordEnd FreeFormReader::readRecord(Consume&& consume) {
 }
 
 template <typename T>
-ReadResult FreeFormReader::readRowImpl(std::span<T> values, std::vector<T>& staging) {
-  if (values.empty()) return discardRecord();
-  staging.assign(values.begin(), values.end());
-  RowParse<T> parse{std::span<T>(staging)};
+ReadResult FreeFormReader::readRowImpl(std::span<T> values, std::vector<T>& staging,
+                                       std::vector<T>& previous) {
+  if (values.empty() && (plan_ == nullptr || plan_->cells() == 0)) return discardRecord();
+  if (plan_ == nullptr) {
+    staging.assign(values.begin(), values.end());
+  } else {
+    // The values left out of a row are those of its file columns in the
+    // row before.
+    previous.resize(plan_->cells(), T(0));
+    staging = previous;
+  }
+  RowParse<T> parse{std::span<T>(staging), plan_};
   int keptAt = 0;
   while (true) {
     Feed feed = Feed::NeedMore;
@@ -326,13 +373,23 @@ ReadResult FreeFormReader::readRowImpl(std::span<T> values, std::vector<T>& stag
     if (end == RecordEnd::FieldTooLong) feed = Feed::Error;
     switch (feed) {
       case Feed::Complete:
-        std::copy(staging.begin(), staging.end(), values.begin());
+        if (plan_ == nullptr) {
+          std::copy(staging.begin(), staging.end(), values.begin());
+        } else {
+          previous = staging;
+          for (std::size_t c = 0; c < staging.size(); ++c)
+            if (plan_->column(c) >= 0) values[static_cast<std::size_t>(plan_->column(c))] = staging[c];
+        }
         if (keptAt != 0) {
           ++rowsKeepingValues_;
           if (firstKeepingLine_ == 0) firstKeepingLine_ = keptAt;
         }
         return ReadResult::Success;
       case Feed::Error:
+      case Feed::Missing:
+        lastMissing_ = feed == Feed::Missing;
+        lastFaultCell_ = static_cast<int>(parse.faultAt());
+        lastFaultText_ = parse.faultText();
         return ReadResult::Error;
       case Feed::NeedMore:
         break;
@@ -341,10 +398,10 @@ ReadResult FreeFormReader::readRowImpl(std::span<T> values, std::vector<T>& stag
 }
 
 ReadResult FreeFormReader::readRow(std::span<float> values) {
-  return readRowImpl(values, stagingFloat_);
+  return readRowImpl(values, stagingFloat_, previousFloat_);
 }
 ReadResult FreeFormReader::readRow(std::span<double> values) {
-  return readRowImpl(values, stagingDouble_);
+  return readRowImpl(values, stagingDouble_, previousDouble_);
 }
 
 ReadResult FreeFormReader::discardRecord() {
@@ -361,9 +418,19 @@ bool FreeFormReader::nextRowImpl(std::span<T> values) {
       case ReadResult::EndOfFile:
         return false;
       case ReadResult::Error:
-        ++unreadableRows_;
-        if (firstUnreadableLine_ == 0) firstUnreadableLine_ = currentLine();
-        if (discardRecord() != ReadResult::Success) return false;
+        if (lastMissing_) {
+          if (incompleteRows_++ == 0) firstIncompleteLine_ = currentLine();
+          break;
+        }
+        if (unreadableRows_++ == 0) {
+          firstUnreadableLine_ = currentLine();
+          firstUnreadableCell_ = lastFaultCell_;
+          firstUnreadableText_ = lastFaultText_;
+        }
+        // The record after an unreadable one is a row of its own: only a
+        // reader without a plan of the columns still skips it, as files
+        // were always read.
+        if (plan_ == nullptr && discardRecord() != ReadResult::Success) return false;
         break;
     }
   }

@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/column_kinds.h"
 #include "platform/runtime.h"
 
 namespace tavel::app {
@@ -69,6 +70,12 @@ class FreeFormReader {
   bool nextRow(std::span<float> values);
   bool nextRow(std::span<double> values);
 
+  // Reads the rows by a plan of the file's column kinds: values.size() is
+  // then the plan's table width, the fields of text and date columns are
+  // read whole by the plan, a missing mark (NA, NaN, N/A, ".") makes the row
+  // incomplete, and an unreadable row is skipped alone.
+  void setPlan(CellPlan* plan) { plan_ = plan; }
+
   // True when the unit reported a read failure that is not an end of file
   // (a folder, an I/O error); the reader then reports EndOfFile.
   bool inputFailed() const { return inputFailed_; }
@@ -76,6 +83,13 @@ class FreeFormReader {
   // made the first of them unreadable (0: none).
   int unreadableRows() const { return unreadableRows_; }
   int firstUnreadableLine() const { return firstUnreadableLine_; }
+  // The value's place in its row (0-based) and the text of the field that
+  // made the first unreadable row so.
+  int firstUnreadableCell() const { return firstUnreadableCell_; }
+  const std::string& firstUnreadableText() const { return firstUnreadableText_; }
+  // Rows with a missing mark (with a plan only), and the first one's line.
+  int incompleteRows() const { return incompleteRows_; }
+  int firstIncompleteLine() const { return firstIncompleteLine_; }
   // Rows read whose values were not all given (an empty field, r*, or a
   // slash before the last value), so that some kept those of the row
   // before; and the line where the first of them left a value out (0: none).
@@ -87,7 +101,8 @@ class FreeFormReader {
   template <typename Consume>
   RecordEnd readRecord(Consume&& consume);
   template <typename T>
-  platform::ReadResult readRowImpl(std::span<T> values, std::vector<T>& staging);
+  platform::ReadResult readRowImpl(std::span<T> values, std::vector<T>& staging,
+                                   std::vector<T>& previous);
   template <typename T>
   bool nextRowImpl(std::span<T> values);
   int currentLine() const { return linesBefore_ + recordsRead_; }
@@ -105,6 +120,16 @@ class FreeFormReader {
   int firstUnreadableLine_ = 0;
   int rowsKeepingValues_ = 0;
   int firstKeepingLine_ = 0;
+  CellPlan* plan_ = nullptr;
+  std::vector<float> previousFloat_;  // with a plan: the last row read, per file column
+  std::vector<double> previousDouble_;
+  bool lastMissing_ = false;
+  int lastFaultCell_ = -1;
+  std::string lastFaultText_;
+  int firstUnreadableCell_ = -1;
+  std::string firstUnreadableText_;
+  int incompleteRows_ = 0;
+  int firstIncompleteLine_ = 0;
 };
 
 // One number read in free form from a text (an edit box): the first field of

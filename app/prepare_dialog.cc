@@ -151,6 +151,11 @@ void prepareDialog(platform::Runtime& runtime, AppState& state) {
   RunOptions& options = state.options;
   for (int e = 1; e <= kMaxIncluded + 1; ++e) options.l[e - 1] = kOrderable;
   options.l[p] = kMonotone;
+  // A category's numbers only name its labels: they have no order.
+  for (int e = 1; e <= p + 1; ++e) {
+    const int v = e <= p ? sel.indep[e - 1] : sel.dep;
+    if (columnKind(data, v) == ColumnKind::Category) options.l[e - 1] = kUnorderable;
+  }
 
   traceBoth(runtime, listLine({"indep var:"}));
   for (int i = 1; i <= p; ++i) {

@@ -11,6 +11,7 @@
 
 #include "ace/ace.h"
 #include "ace/ace_settings.h"
+#include "app/column_kinds.h"
 #include "model/model.h"
 
 namespace tavel::app {
@@ -77,7 +78,21 @@ struct DataTable {
   // 0: the file is read in free form; ',' or ';': read as CSV with that
   // separator (';' with decimal commas), by the scan and the Run alike.
   char csvSeparator = 0;
+  // Per column of the file (the header's names, and a first column of row
+  // names): what it holds. The table's columns 1..numCol1 are the columns
+  // that are not skipped, in file order.
+  std::vector<ColumnKind> cellKind;
+  // Per column of the file: a category's labels in their sorted order; label
+  // k (0-based) is read as the number k + 1.
+  std::vector<std::vector<std::string>> cellLabels;
 };
+
+// The kind of variable number v (1-based): a log variable is a number.
+ColumnKind columnKind(const DataTable& data, int v);
+// The labels of variable number v when it is a category (else empty).
+const std::vector<std::string>& categoryLabels(const DataTable& data, int v);
+// The plan by which the Run and Predict New Data read the rows the scan read.
+CellPlan readingPlan(const DataTable& data);
 
 struct VarSelection {
   int p = 0;               // number of independents; below 1: no usable selection

@@ -80,14 +80,18 @@ std::vector<std::vector<T>> readRows(tavel::platform::Runtime& runtime,
   std::vector<std::vector<T>> rows;
   FUZZ_CHECK(runtime.rewind(kDataUnit), "the data file is not open after the scan");
   std::vector<T> row(static_cast<std::size_t>(table.numCol1));
+  tavel::app::CellPlan plan = tavel::app::readingPlan(table);
+  tavel::app::CellPlan* const byPlan = plan.empty() ? nullptr : &plan;
   if (table.csvSeparator != 0) {
     tavel::app::CsvReader reader(runtime, kDataUnit, table.csvSeparator);
+    reader.setPlan(byPlan);
     std::vector<std::string> names;
     if (!reader.readHeader(names, 0)) return rows;
     while (reader.nextRow(std::span<T>(row))) rows.push_back(row);
     return rows;
   }
   tavel::app::FreeFormReader reader(runtime, kDataUnit);
+  reader.setPlan(byPlan);
   if (reader.discardRecord() != ReadResult::Success) return rows;
   for (std::size_t j = 0; j < row.size() && j < table.rowCarryIn.size(); ++j)
     row[j] = static_cast<T>(table.rowCarryIn[j]);

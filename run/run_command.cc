@@ -115,14 +115,19 @@ int rereadData(platform::Runtime& runtime, const app::AppState& state, WorkArray
     ++count;
   };
   runtime.rewind(app::kDataUnit);
+  // The scan's plan of the columns: labels and dates read as it read them.
+  app::CellPlan plan = app::readingPlan(data);
+  app::CellPlan* const byPlan = plan.empty() ? nullptr : &plan;
   if (data.csvSeparator != 0) {
     app::CsvReader reader(runtime, app::kDataUnit, data.csvSeparator);
+    reader.setPlan(byPlan);
     std::vector<std::string> names;
     if (reader.readHeader(names, 0))
       while (reader.nextRow(std::span<double>(a.rowBuf))) keep();
     return count;
   }
   app::FreeFormReader reader(runtime, app::kDataUnit);
+  reader.setPlan(byPlan);
   if (reader.discardRecord() == platform::ReadResult::Success)
     while (reader.nextRow(std::span<double>(a.rowBuf))) keep();
   return count;
