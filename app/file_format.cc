@@ -125,10 +125,9 @@ ReadingAsked readingAsked(const AppState& state) {
 
 char chooseFileReading(platform::Runtime& runtime, int unit, std::string_view fileName,
                        ReadingAsked asked) {
-  if (asked.tsv) return '\t';
-  if (asked.csv) return detectCsvSeparator(runtime, unit);
-  if (isTabFileName(fileName)) return '\t';
-  if (isCsvFileName(fileName)) return detectCsvSeparator(runtime, unit);
+  // A tab file's name fixes its separator; CSV asked for is CSV already.
+  if (asked.tsv || isTabFileName(fileName)) return '\t';
+  if (asked.csv || isCsvFileName(fileName)) return detectCsvSeparator(runtime, unit);
   return sniffCsvSeparator(runtime, unit);
 }
 

@@ -4,8 +4,8 @@
 //
 // - ".tsv" and ".tab" files (and every file when tab reading is asked for)
 //   are CSV with the tab as the separator: an empty cell is a missing value.
-// - ".csv" files (and every file when CSV is asked for) are CSV with commas,
-//   or semicolons and decimal commas (detectCsvSeparator).
+// - ".csv" files (and every other file when CSV is asked for) are CSV with
+//   commas, or semicolons and decimal commas (detectCsvSeparator).
 // - Any other file, standard input's copy included, is looked at: it is CSV
 //   when its first line holds double-quoted names, or when its first data
 //   lines hold as many commas, semicolons or tabs (at least one) outside
