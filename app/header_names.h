@@ -6,8 +6,9 @@
 // - The cells of a CSV header become names with their tabs, carriage
 //   returns and line ends turned into blanks, so the tab-separated sheets
 //   that print them stay aligned; a cell without text is "(column N)".
-// - A name that is not valid UTF-8 is taken as Latin-1 and converted, so
-//   a name written by an older spreadsheet keeps its letters.
+// - A name that is not valid UTF-8 (judged on the kNameKeepBytes bytes of
+//   it that are kept) is taken as Latin-1 and converted, so a name written
+//   by an older spreadsheet keeps its letters.
 // - Each name is cut to kNameLength bytes (never inside a UTF-8 character)
 //   and blank padded; at most maxNames are kept.
 //
