@@ -5,11 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <span>
 #include <string>
 #include <vector>
 
-#include "app/csv_reader.h"
 #include "app/trace.h"
 #include "app_test_support.h"
 
@@ -125,15 +123,6 @@ TEST_F(FileFormatTest, TabFilesReadAsTheCleanTableWithIncompleteRowsCounted) {
                    ".; the first at line 3)"),
               1);
   }
-  // The Run reads the file again with the reader the table names.
-  ASSERT_TRUE(runtime_->rewind(kDataUnit));
-  CsvReader reader(*runtime_, kDataUnit, state_.data.csvSeparator);
-  Names cells;
-  ASSERT_TRUE(reader.readHeader(cells, 0));
-  std::vector<double> row(3);
-  std::vector<std::vector<double>> rows;
-  while (reader.nextRow(std::span<double>(row))) rows.push_back(row);
-  EXPECT_EQ(rows, (std::vector<std::vector<double>>{{1, 2, 3}, {4, 5, 6}, {7, 8, -9}}));
 }
 
 TEST_F(FileFormatTest, CsvUnderAnotherNameIsSaidAsACsvFileIs) {
