@@ -6,29 +6,13 @@
 #include "app/column_kinds.h"
 #include "app/csv_reader.h"
 #include "app/field_format.h"
+#include "app/file_format.h"
 #include "app/free_form_reader.h"
 #include "app/prepare_dialog.h"
 #include "app/trace.h"
 
 namespace tavel::app {
 namespace {
-
-// The rest of a long header line is read in pieces of this size, only to
-// count the names it drops.
-constexpr std::size_t kHeaderTailPiece = 4096;
-
-bool isNameSeparator(char c) { return c == ' ' || c == '\t' || c == '~'; }
-
-bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-// Bytes of the UTF-8 character a lead byte starts (0: not a lead byte).
-std::size_t utf8Length(char c) {
-  const unsigned char b = static_cast<unsigned char>(c);
-  if (b >= 0xC0 && b <= 0xDF) return 2;
-  if (b >= 0xE0 && b <= 0xEF) return 3;
-  if (b >= 0xF0 && b <= 0xF7) return 4;
-  return 0;
-}
 
 std::string plural(int count, std::string_view one, std::string_view many) {
   return std::to_string(count) + " " + std::string(count == 1 ? one : many);
@@ -71,21 +55,6 @@ void resetRunOptions(RunOptions& options) {
   options.Equilibration = defaults.Equilibration;
   options.ScreenCaptures = defaults.ScreenCaptures;
   options.CvFolds = defaults.CvFolds;
-}
-
-// Counts the names that begin in a piece of the header line beyond its
-// first kHeaderLength characters; inName carries over between pieces.
-int namesStarting(std::string_view piece, bool& inName) {
-  int count = 0;
-  for (char c : piece) {
-    if (isNameSeparator(c)) {
-      inName = false;
-    } else if (!inName) {
-      inName = true;
-      ++count;
-    }
-  }
-  return count;
 }
 
 // Names of the variable lists that occur more than once (each listed once).
@@ -134,6 +103,24 @@ void forEachWordLine(platform::Runtime& runtime, int unit, OnLine&& onLine) {
     words.clear();
     stopped = false;
   }
+}
+
+// Reads the first line from the start of the unit; true when it begins
+// with a separator (after a byte-order mark): no name over the first column.
+bool skipHeaderLine(platform::Runtime& runtime, int unit) {
+  constexpr std::size_t kPiece = 4096;
+  runtime.rewind(unit);
+  std::string piece;
+  bool ended = false;
+  if (runtime.readPiece(unit, piece, kPiece, ended) != platform::ReadResult::Success) return false;
+  std::string_view first(piece);
+  if (first.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    first.remove_prefix(kByteOrderMark.size());
+  const bool leading =
+      !first.empty() && (first.front() == ' ' || first.front() == '\t' || first.front() == '~');
+  while (!ended && runtime.readPiece(unit, piece, kPiece, ended) == platform::ReadResult::Success) {
+  }
+  return leading;
 }
 
 std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
@@ -218,73 +205,33 @@ std::string incompleteLine(int rows, int line) {
          std::to_string(line) + ")";
 }
 
+// What the reading did to the names of either kind of header, said once.
+void sayWhatNamesBecame(platform::Runtime& runtime, const HeaderNames& h) {
+  if (!h.readAsLatin1.empty())
+    traceBoth(runtime,
+              " names read as Latin-1 and converted to UTF-8: " + nameList(h.readAsLatin1));
+  const int beyondMax = h.complete - static_cast<int>(h.names.size());
+  if (beyondMax > 0)
+    traceBoth(runtime, " " + plural(beyondMax, "name", "names") + " beyond the " +
+                           std::to_string(kMaxNames) + "th dropped: only " +
+                           std::to_string(kMaxNames) + " columns are read");
+  if (!h.cutInsideCharacter.empty())
+    traceBoth(
+        runtime,
+        " " + plural(static_cast<int>(h.cutInsideCharacter.size()), "name", "names") +
+            " longer than " + std::to_string(kNameLength) +
+            " bytes cut before a character that did not fit: " + nameList(h.cutInsideCharacter));
+}
+
 void finishScan(platform::Runtime& runtime, AppState& state);
-void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen);
+void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen,
+             char separator);
 
 }  // namespace
 
 bool isCsvFileName(std::string_view name) {
   constexpr std::string_view kCsv = ".csv";
   return name.size() >= kCsv.size() && sameLetters(name.substr(name.size() - kCsv.size()), kCsv);
-}
-
-std::string cutToWidth(std::string_view text, std::size_t width, bool* cutInsideCharacter) {
-  if (cutInsideCharacter != nullptr) *cutInsideCharacter = false;
-  std::size_t cut = std::min(text.size(), width);
-  if (text.size() > width && isContinuationByte(text[width])) {
-    // Back to the lead byte of the character the cut would split, when the
-    // bytes really are one UTF-8 character (other encodings are cut as is).
-    std::size_t lead = width;
-    while (lead > 0 && width - lead < 3 && isContinuationByte(text[lead - 1])) --lead;
-    if (lead > 0) {
-      --lead;
-      const std::size_t length = utf8Length(text[lead]);
-      bool whole = length > width - lead && lead + length <= text.size();
-      for (std::size_t i = lead + 1; whole && i < lead + length; ++i)
-        whole = isContinuationByte(text[i]);
-      if (whole) {
-        cut = lead;
-        if (cutInsideCharacter != nullptr) *cutInsideCharacter = true;
-      }
-    }
-  }
-  std::string s(text.substr(0, cut));
-  s.resize(width, ' ');
-  return s;
-}
-
-HeaderNames splitHeader(std::string_view headerLine) {
-  if (headerLine.substr(0, kByteOrderMark.size()) == kByteOrderMark)
-    headerLine.remove_prefix(kByteOrderMark.size());
-  if (!headerLine.empty() && headerLine.back() == '\r') headerLine.remove_suffix(1);
-  // The header is taken as a blank-padded text of kHeaderLength characters;
-  // the padding separates a name that ends before the last character.
-  const std::string_view text = headerLine.substr(0, kHeaderLength);
-  const std::size_t length = kHeaderLength;
-  auto at = [&](std::size_t i) { return i < text.size() ? text[i] : ' '; };
-
-  HeaderNames h;
-  std::size_t i = 0;
-  while (i < length) {
-    while (i < length && isNameSeparator(at(i))) ++i;
-    const std::size_t start = i;
-    while (i < length && !isNameSeparator(at(i))) ++i;
-    if (i == start) break;
-    if (i == length) {  // no separator after it
-      h.lastReachesEnd = true;
-      break;
-    }
-    ++h.complete;
-    if (static_cast<int>(h.names.size()) == kMaxNames) continue;
-    bool splitCharacter = false;
-    h.names.push_back(cutToWidth(text.substr(start, i - start), kNameLength, &splitCharacter));
-    if (splitCharacter) h.cutInsideCharacter.push_back(h.names.back());
-  }
-  return h;
-}
-
-std::vector<std::string> headerToNames(std::string_view headerLine) {
-  return splitHeader(headerLine).names;
 }
 
 ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparator,
@@ -313,7 +260,10 @@ ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparat
 void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view fileName) {
   DataTable& data = state.data;
   const std::string name(fileName);
-  traceBoth(runtime, listLine({"open ", padded(name, kFileNameLength)}));
+  // A path shorter than the old fixed field is padded to it, so logs read as before.
+  traceBoth(runtime, listLine({"open ", name.size() < static_cast<std::size_t>(kFileNameLength)
+                                            ? padded(name, kFileNameLength)
+                                            : name}));
 
   if (runtime.pathKind(name) == platform::PathKind::Other) {
     refuse(runtime, state,
@@ -328,17 +278,14 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
     return;
   }
 
-  if (state.readAsCsv || isCsvFileName(name)) {
-    scanCsv(runtime, state, name, wasOpen);
+  const char separator = chooseFileReading(runtime, kDataUnit, name, readingAsked(state));
+  if (separator != 0) {
+    scanCsv(runtime, state, name, wasOpen, separator);
     return;
   }
 
-  // The header in bounded pieces: its first kHeaderLength characters (after
-  // a byte-order mark) hold the names; the rest is only counted.
-  std::string header;
-  bool ended = false;
-  const platform::ReadResult headerRead =
-      runtime.readPiece(kDataUnit, header, kByteOrderMark.size() + kHeaderLength, ended);
+  HeaderNames h;
+  const platform::ReadResult headerRead = readFreeFormHeader(runtime, kDataUnit, h);
   if (headerRead == platform::ReadResult::Error) {
     refuse(runtime, state, " error: cannot read " + name);
     reopenPrevious(runtime, data, wasOpen);
@@ -351,35 +298,7 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
     clearTable(data);
     return;
   }
-
-  HeaderNames h = splitHeader(header);
-  const bool marked = std::string_view(header).substr(0, kByteOrderMark.size()) == kByteOrderMark;
-  const std::size_t textEnd = (marked ? kByteOrderMark.size() : 0) + kHeaderLength;
-  bool inName = h.lastReachesEnd;
-  int pastEnd = h.lastReachesEnd ? 1 : 0;
-  if (header.size() > textEnd)
-    pastEnd += namesStarting(std::string_view(header).substr(textEnd), inName);
-  std::string piece;
-  while (!ended && runtime.readPiece(kDataUnit, piece, kHeaderTailPiece, ended) ==
-                       platform::ReadResult::Success)
-    pastEnd += namesStarting(piece, inName);
-
-  const int beyondMax = h.complete - static_cast<int>(h.names.size());
-  if (beyondMax > 0)
-    traceBoth(runtime, " " + plural(beyondMax, "name", "names") + " beyond the " +
-                           std::to_string(kMaxNames) + "th dropped: only " +
-                           std::to_string(kMaxNames) + " columns are read");
-  if (pastEnd > 0)
-    traceBoth(runtime, " " + plural(pastEnd, "name", "names") + " dropped: only the first " +
-                           std::to_string(kHeaderLength) +
-                           " characters of the first line are read, and a name needs a blank "
-                           "after it within them");
-  if (!h.cutInsideCharacter.empty())
-    traceBoth(
-        runtime,
-        " " + plural(static_cast<int>(h.cutInsideCharacter.size()), "name", "names") +
-            " longer than " + std::to_string(kNameLength) +
-            " bytes cut before a character that did not fit: " + nameList(h.cutInsideCharacter));
+  sayWhatNamesBecame(runtime, h);
 
   if (h.names.empty()) {
     clearTable(data);
@@ -392,17 +311,15 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   // a table with row names (pandas' to_csv with sep=" ").
   std::vector<std::string> cellNames = h.names;
   ColumnSurvey survey = surveyColumns(runtime, kDataUnit, 0, cellNames.size());
-  const bool leadingBlank = !header.empty() && isNameSeparator(header[marked ? 3 : 0]);
-  const bool rowNames = leadingBlank && survey.more > 0 && survey.oneMore == survey.more &&
-                        survey.agreeing == 0 && survey.fewer == 0;
+  const bool rowNames = survey.more > 0 && survey.oneMore == survey.more &&
+                        survey.agreeing == 0 && survey.fewer == 0 &&
+                        skipHeaderLine(runtime, kDataUnit);
   if (rowNames) {
     cellNames.insert(cellNames.begin(), cutToWidth("", kNameLength));
     survey = surveyColumns(runtime, kDataUnit, 0, cellNames.size());
   }
   // Past the header again for the rows.
-  for (ended = false; !ended && runtime.readPiece(kDataUnit, piece, kHeaderTailPiece, ended) ==
-                                    platform::ReadResult::Success;) {
-  }
+  skipHeaderLine(runtime, kDataUnit);
   const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
   CellPlan plan(kinds, {}, true);
   takeColumns(data, cellNames, kinds);
@@ -467,13 +384,12 @@ void finishScan(platform::Runtime& runtime, AppState& state) {
   if (data.nRows != 0) prepareDialog(runtime, state);
 }
 
-void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen) {
+void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen,
+             char separator) {
   DataTable& data = state.data;
-  const char separator = detectCsvSeparator(runtime, kDataUnit);
   CsvReader reader(runtime, kDataUnit, separator);
   std::vector<std::string> cells;
-  // A few bytes beyond a name's width tell whether the cut splits a character.
-  const bool haveHeader = reader.readHeader(cells, kNameLength + 4);
+  const bool haveHeader = reader.readHeader(cells, kNameKeepBytes);
   if (reader.inputFailed()) {
     refuse(runtime, state, " error: cannot read " + name);
     reopenPrevious(runtime, data, wasOpen);
@@ -485,31 +401,10 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
     clearTable(data);
     return;
   }
-  traceBoth(runtime,
-            separator == ';'
-                ? std::string(" read as CSV: cells separated by semicolons, decimal commas")
-                : std::string(" read as CSV: cells separated by commas"));
-  std::vector<std::string> names;
-  std::vector<std::string> cutInside;
-  for (std::size_t c = 0; c < cells.size() && names.size() < static_cast<std::size_t>(kMaxNames);
-       ++c) {
-    // A column without a name still holds its place among the cells.
-    const std::string text = cells[c].empty() ? "(column " + std::to_string(c + 1) + ")" : cells[c];
-    bool splitCharacter = false;
-    names.push_back(cutToWidth(text, kNameLength, &splitCharacter));
-    if (splitCharacter) cutInside.push_back(names.back());
-  }
-  const int beyondMax = static_cast<int>(cells.size()) - static_cast<int>(names.size());
-  if (beyondMax > 0)
-    traceBoth(runtime, " " + plural(beyondMax, "name", "names") + " beyond the " +
-                           std::to_string(kMaxNames) + "th dropped: only " +
-                           std::to_string(kMaxNames) + " columns are read");
-  if (!cutInside.empty())
-    traceBoth(runtime,
-              " " + plural(static_cast<int>(cutInside.size()), "name", "names") + " longer than " +
-                  std::to_string(kNameLength) +
-                  " bytes cut before a character that did not fit: " + nameList(cutInside));
-  if (names.empty()) {
+  traceBoth(runtime, csvReadingLine(separator));
+  HeaderNames h = namesFromCells(std::move(cells));
+  sayWhatNamesBecame(runtime, h);
+  if (h.names.empty()) {
     clearTable(data);
     refuse(runtime, state, " no column names in the first line of " + name);
     return;
@@ -517,7 +412,7 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
 
   // The columns' kinds from every row's cells, then the rows by them. An
   // empty first name over the first column is R's and pandas' row names.
-  const std::vector<std::string> cellNames = names;
+  const std::vector<std::string> cellNames = h.names;
   const ColumnSurvey survey = surveyColumns(runtime, kDataUnit, separator, cellNames.size());
   // The rows from the start again, by a reader of their own (its lines
   // count from the header).

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/header_names.h"
 #include "app/records.h"
 #include "platform/runtime.h"
 
@@ -18,29 +19,6 @@ inline constexpr std::string_view kDataFileDialogTitle = "Input Tavel Data File"
 
 // Characters of a log variable's name taken from its column's name.
 inline constexpr int kLnNameChars = kNameLength - 4;
-
-// A text blank padded or cut to width bytes; a cut never splits a UTF-8
-// character (the name then ends before it, and cutInsideCharacter is set).
-std::string cutToWidth(std::string_view text, std::size_t width,
-                       bool* cutInsideCharacter = nullptr);
-
-// The names of a header line and what was left out of them.
-struct HeaderNames {
-  std::vector<std::string> names;  // at most kMaxNames, each kNameLength bytes
-  int complete = 0;  // names ended by a separator within the first kHeaderLength characters
-  bool lastReachesEnd = false;  // a name runs to the last of those characters (not counted)
-  std::vector<std::string> cutInsideCharacter;  // kept names shortened to a whole character
-};
-
-// Turns a header line into column names (each cut by cutToWidth to
-// kNameLength). Only the first kHeaderLength characters count (a UTF-8
-// byte-order mark before them is dropped); names are separated by runs of
-// blanks, tabs and "~"; leading separators are ignored; a name that runs to
-// the end of those characters has no separator after it and is not counted;
-// at most kMaxNames names are kept.
-// "X1 X2\tY" gives X1, X2, Y; "\t A\t\tB" gives A, B.
-HeaderNames splitHeader(std::string_view headerLine);
-std::vector<std::string> headerToNames(std::string_view headerLine);
 
 // True for a name ending in ".csv" in any case: such a file is read as CSV.
 bool isCsvFileName(std::string_view name);
@@ -54,10 +32,10 @@ ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparat
 // The scan of a chosen file: trace "open " + name, open it read-only on the
 // data unit (created empty when missing), read the header and count the
 // rows, add the log variables, rewind, reset RunOptions to its defaults and,
-// when rows were found, run the Prepare dialog. A CSV file (by its name, or
-// any file when state.readAsCsv is set) is read by the rules of
-// app/csv_reader.h, and the table remembers its separator for the Run. Every scan starts its row
-// buffer from zeros. What the reading rules did to the file (rows skipped or
+// when rows were found, run the Prepare dialog. The reader is chosen by
+// app/file_format.h (free form, or CSV by the rules of app/csv_reader.h)
+// and the table remembers a CSV separator for the Run. Every scan starts its
+// row buffer from zeros. What the reading rules did to the file (rows skipped or
 // completed from the row before, names dropped, cut or alike) is said once,
 // on the screen and in the log, when it happened.
 //

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "app/csv_reader.h"
 #include "app/data_file.h"
 #include "app/field_format.h"
+#include "app/file_format.h"
 #include "app/free_form_reader.h"
 #include "app/trace.h"
 #include "model/model_file.h"
@@ -112,18 +114,21 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
     refuseCommand(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
     return false;
   }
-  // New rows come in the kind of file the fitted ones came in, CSV included.
-  const bool csv = state.readAsCsv || isCsvFileName(path);
+  // New rows are read as the scan would read the same file, so a model
+  // predicts its own training file.
+  const char separator = chooseFileReading(runtime, kPredictDataUnit, path, readingAsked(state));
   std::optional<CsvReader> csvReader;
   std::vector<std::string> names;
-  if (csv) {
-    csvReader.emplace(runtime, kPredictDataUnit, detectCsvSeparator(runtime, kPredictDataUnit));
-    if (csvReader->readHeader(names, kNameLength + 4))
-      for (std::size_t c = 0; c < names.size(); ++c) names[c] = cutToWidth(names[c], kNameLength);
+  if (separator != 0) {
+    csvReader.emplace(runtime, kPredictDataUnit, separator);
+    std::vector<std::string> cells;
+    // Every cell is a column here: the rows are read as wide as the header.
+    if (csvReader->readHeader(cells, kNameKeepBytes))
+      names = namesFromCells(std::move(cells), std::numeric_limits<std::size_t>::max()).names;
   } else {
-    std::string header;
-    if (runtime.readLine(kPredictDataUnit, header) == platform::ReadResult::Success)
-      names = headerToNames(header);
+    HeaderNames header;
+    if (readFreeFormHeader(runtime, kPredictDataUnit, header) == platform::ReadResult::Success)
+      names = std::move(header.names);
   }
   const int p = static_cast<int>(model.predictors.size());
   std::vector<int> column(static_cast<std::size_t>(p), -1);

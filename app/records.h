@@ -17,8 +17,8 @@
 namespace tavel::app {
 
 inline constexpr int kNameLength = 50;
+// The "open" trace pads a shorter path to this width, as the log always had it.
 inline constexpr int kFileNameLength = 100;
-inline constexpr int kHeaderLength = 256;
 inline constexpr int kMaxNames = 64;     // names taken from a header line
 inline constexpr int kMaxIncluded = 30;  // rows of the include list
 
@@ -63,7 +63,7 @@ inline constexpr int kPlotSubtitleLength = 40;
 enum VarFlag { kOrderable = 1, kCircular = 2, kMonotone = 3, kLinear = 4, kUnorderable = 5 };
 
 struct DataTable {
-  std::string dataFileName;          // as chosen; at most 100 characters
+  std::string dataFileName;          // as chosen, the whole path
   int numCol1 = 0;                   // file columns (names in the header), at most 64
   int numCol = 0;                    // numCol1 plus one log variable per all-positive column
   int nRows = 0;                     // rows read successfully
@@ -75,8 +75,8 @@ struct DataTable {
   // row of an earlier file). A later pass over the same file starts its row
   // buffer from these so it reads exactly the rows the scan read.
   std::vector<double> rowCarryIn;
-  // 0: the file is read in free form; ',' or ';': read as CSV with that
-  // separator (';' with decimal commas), by the scan and the Run alike.
+  // 0: the file is read in free form; ',', ';' or '\t': read as CSV with
+  // that separator (';' with decimal commas), by the scan and the Run alike.
   char csvSeparator = 0;
   // Per column of the file (the header's names, and a first column of row
   // names): what it holds. The table's columns 1..numCol1 are the columns
@@ -134,6 +134,8 @@ struct AppState {
   std::optional<model::Model> model;
   // Every data file is read as CSV, whatever its name (tavel-batch --csv).
   bool readAsCsv = false;
+  // Every data file is read as CSV with tabs, whatever its name (--tsv).
+  bool readAsTsv = false;
 };
 
 }  // namespace tavel::app

@@ -56,6 +56,9 @@ const std::string& usageText() {
       "  --captures          save every plot as pic_?.bmp\n"
       "  --csv               read the data file as CSV whatever its name (a .csv file always "
       "is)\n"
+      "  --tsv               read the data file as CSV with tabs whatever its name (a .tsv or "
+      ".tab file\n"
+      "                      always is)\n"
       "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the "
       "current folder)\n"
       "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
@@ -78,6 +81,7 @@ struct Options {
   bool equilibration = false;
   bool captures = false;
   bool csv = false;
+  bool tsv = false;
   std::optional<std::string> outDir;
   std::optional<int> cvFolds;
   std::optional<std::string> saveModel;
@@ -215,6 +219,8 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       o.captures = true;
     } else if (a == "--csv") {
       o.csv = true;
+    } else if (a == "--tsv") {
+      o.tsv = true;
     } else if (a == "--outdir") {
       if (!value() || v.empty()) return r.usage("--outdir needs a folder");
       if (o.outDir) return r.usage("--outdir given twice");
@@ -237,6 +243,8 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       return r.usage("unknown option " + inQuotes(a));
     }
   }
+  if (o.csv && o.tsv)
+    return r.usage("--csv and --tsv go against each other: a file has one separator");
   if (o.model || o.predict) {
     if (!o.model || !o.predict) return r.usage("--model and --predict go together");
     if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || !o.flags.empty() ||
@@ -630,9 +638,6 @@ Stop prepareFiles(BatchRun& b) {
   std::string problem;
   b.dataPath = b.input.prepare(b.o.dataFile, b.io.inputFd, problem);
   if (!problem.empty()) return b.report.failed(problem);
-  if (b.dataPath.size() >= static_cast<std::size_t>(app::kFileNameLength))
-    return b.report.failed("the data file's path must be shorter than " +
-                           std::to_string(app::kFileNameLength) + " characters: " + b.dataPath);
   if (b.o.saveModel)
     if (auto why = unusableModelTarget(*b.o.saveModel)) return b.report.failed(*why);
   b.outDir = outputFolder(b.o);
@@ -672,6 +677,7 @@ Stop checkAgainstData(BatchRun& b) {
   platform::headless::HeadlessRuntime scratch(b.outDir.string());
   app::AppState probe;
   probe.readAsCsv = b.state.readAsCsv;
+  probe.readAsTsv = b.state.readAsTsv;
   app::readDataFile(scratch, probe, b.dataPath);
   if (!probe.problems.empty()) return b.report.failed(probe.problems);
   if (Stop stop = noDataStop(b, probe.data)) return stop;
@@ -872,6 +878,7 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
   Options o;
   if (auto status = parse(args, o, report)) return *status;
   state.readAsCsv = o.csv;
+  state.readAsTsv = o.tsv;
   int status = kExitFailed;
   bool written = false;
   // Failed allocations end the command here: the files being written are

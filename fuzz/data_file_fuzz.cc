@@ -1,5 +1,5 @@
-// The data file scan and the Run's re-read on the same bytes, read in free
-// form (as in.dat) and as CSV (as in.csv) in turn. The scan reads
+// The data file scan and the Run's re-read on the same bytes, read as in.dat
+// (free form, or CSV when the content says so) and as in.csv in turn. The scan reads
 // single-precision rows, the re-read double-precision rows with the same
 // rules; both must accept the same rows, and every value of the re-read,
 // rounded to single precision, must be the value the scan saw. No value may
@@ -27,6 +27,7 @@
 
 #include "app/csv_reader.h"
 #include "app/data_file.h"
+#include "app/file_format.h"
 #include "app/free_form_reader.h"
 #include "app/records.h"
 #include "fuzz/fuzz_check.h"
@@ -152,15 +153,21 @@ void checkScan(const std::uint8_t* data, std::size_t size, bool csv) {
   if (csv) {
     FUZZ_CHECK(t.csvSeparator == ',' || t.csvSeparator == ';', "CSV separator %d", t.csvSeparator);
   } else {
-    // The names are those of the header line as the unit gives it.
-    FUZZ_CHECK(t.csvSeparator == 0, "a .dat file read as CSV");
-    std::string header;
+    // A .dat file is read as its content says: in free form, or as CSV
+    // exactly when the content test says so.
     FUZZ_CHECK(runtime.rewind(kDataUnit), "the data file is not open after the scan");
-    FUZZ_CHECK(runtime.readLine(kDataUnit, header) == ReadResult::Success, "no header line");
-    const std::vector<std::string> names = tavel::app::headerToNames(header);
-    FUZZ_CHECK(names.size() == static_cast<std::size_t>(t.numCol1) &&
-                   std::equal(names.begin(), names.end(), t.colName.begin()),
-               "the names differ from the header's");
+    const char sniffed = tavel::app::sniffCsvSeparator(runtime, kDataUnit);
+    FUZZ_CHECK(t.csvSeparator == sniffed, "separator %d, the content says %d", t.csvSeparator,
+               sniffed);
+    if (sniffed == 0) {
+      // The names are those of the header line as the unit gives it.
+      std::string header;
+      FUZZ_CHECK(runtime.readLine(kDataUnit, header) == ReadResult::Success, "no header line");
+      const std::vector<std::string> names = tavel::app::headerToNames(header);
+      FUZZ_CHECK(names.size() == static_cast<std::size_t>(t.numCol1) &&
+                     std::equal(names.begin(), names.end(), t.colName.begin()),
+                 "the names differ from the header's");
+    }
   }
 
   // The scan's rows, read again in single precision, give its count and

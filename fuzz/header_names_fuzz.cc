@@ -1,11 +1,13 @@
 // The header line to column names, against a literal transcription of the
-// documented steps: every blank and tab becomes "~" on a blank-padded buffer
-// of 256 characters, runs of "~" shrink to one (a blank entering at the end
-// for every character removed), a leading "~" goes, and every text before a
-// "~" is a name, cut or padded to 50 characters, at most 64 of them. A cut
-// that would split a UTF-8 character is made before that character.
-// A UTF-8 byte-order mark and a carriage return ending the line are not part
-// of the names (the reader drops them before the steps).
+// steps: every blank and tab becomes "~" on the whole line and a "~" ends
+// it, runs of "~" shrink to one, a leading "~" goes, and every text before a
+// "~" is a name; a name whose first 54 bytes are not UTF-8 (a character cut
+// short at the 54th byte aside) is taken as Latin-1; it is cut or padded to
+// 50 characters, at most 64 of them. A cut that would split a UTF-8
+// character is made before that character. A UTF-8 byte-order mark and a
+// carriage return ending the line are not part of the names (the reader
+// drops them before the steps).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,7 +20,6 @@
 
 namespace {
 
-using tavel::app::kHeaderLength;
 using tavel::app::kMaxNames;
 using tavel::app::kNameLength;
 
@@ -48,21 +49,22 @@ std::string cutLiterally(const std::string& name, std::size_t width) {
 std::vector<std::string> literalNames(std::string_view line) {
   if (line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  std::string buf(line.substr(0, kHeaderLength));
-  buf.resize(kHeaderLength, ' ');
+  std::string buf(line);
+  buf += '~';
   for (char& c : buf)
     if (c == ' ' || c == '\t') c = '~';
-  for (std::size_t at = buf.find("~~"); at != std::string::npos; at = buf.find("~~")) {
-    buf.erase(at, 1);
-    buf.push_back(' ');
-  }
-  if (buf.front() == '~') {
-    buf.erase(0, 1);
-    buf.push_back(' ');
-  }
+  std::string shrunk;
+  for (char c : buf)
+    if (c != '~' || shrunk.empty() || shrunk.back() != '~') shrunk += c;
+  buf = shrunk;
+  if (buf.front() == '~') buf.erase(0, 1);
   std::vector<std::string> names;
   for (std::size_t at = buf.find('~'); at != std::string::npos; at = buf.find('~')) {
-    std::string name = cutLiterally(buf.substr(0, at), kNameLength);
+    std::string raw = buf.substr(0, at);
+    const bool truncated = raw.size() > tavel::app::kNameKeepBytes;
+    raw.resize(std::min(raw.size(), tavel::app::kNameKeepBytes));
+    if (!tavel::app::isUtf8(raw, truncated)) raw = tavel::app::latin1ToUtf8(raw);
+    std::string name = cutLiterally(raw, kNameLength);
     name.resize(kNameLength, ' ');
     names.push_back(name);
     buf.erase(0, at + 1);

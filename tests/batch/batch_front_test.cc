@@ -54,7 +54,6 @@ std::string table(int columns, int n) {
 class BatchFront : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Short: the program keeps data file paths below 100 characters.
     static int count = 0;
     dir_ =
         fs::temp_directory_path() / ("tbf-" + std::to_string(::getpid())) / std::to_string(++count);
@@ -477,6 +476,154 @@ TEST_F(BatchFront, CsvExportsRunAsTheDatFileDoes) {
   EXPECT_NE(fromDat.find("\n"), std::string::npos);
   EXPECT_EQ(predicted({semicolon}), fromDat);
   EXPECT_EQ(predicted({named, "--csv"}), fromDat);
+}
+
+std::string withSeparator(std::string text, char separator) {
+  std::replace(text.begin(), text.end(), ' ', separator);
+  return text;
+}
+
+std::vector<std::string> sheetLines(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string sheetText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A table exported with tabs, with quotes or under a name that does not say
+// CSV, analyses as the same table named .csv or written with blanks.
+TEST_F(BatchFront, TabFilesAndCsvUnderOtherNamesRunAsTheirCsvFile) {
+  const std::string plain = table(3, 12);
+  ASSERT_EQ(run({file("t.dat", plain)}).status, 0);
+  const std::string fromDat = sheetText(out("Taveltr.xls"));
+  ASSERT_FALSE(fromDat.empty());
+
+  // Tabs, and rows with an empty cell or a cell too few between the real ones.
+  std::string tabs = withSeparator(plain, '\t');
+  tabs.insert(tabs.find('\n', tabs.find('\n') + 1) + 1, "1\t\t2\n\t3\t4\n5\t6\n");
+  const std::string gaps = file("t.tsv", tabs);
+  const std::string tabTxt = file("tabs.txt", tabs);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{gaps}, {"--tsv", tabTxt}}) {
+    fs::remove(out("Taveltr.xls"));
+    const Outcome r = run(args);
+    ASSERT_EQ(r.status, 0) << args.back() << ": " << r.err;
+    EXPECT_EQ(r.state.data.nRows, 12);
+    EXPECT_NE(r.out.find(" read as CSV: cells separated by tabs\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" 3 incomplete rows skipped"), std::string::npos) << r.out;
+    EXPECT_EQ(sheetText(out("Taveltr.xls")), fromDat) << args.back();
+  }
+
+  // Quoted names: the .csv file, its copy as .txt and the same bytes piped
+  // in without --csv give one sheet.
+  std::string quoted = withSeparator(plain, ',');
+  quoted.replace(0, quoted.find('\n'), "\"x01\",\"x02\",\"y\"");
+  const std::string csv = file("q.csv", quoted);
+  ASSERT_EQ(run({csv}).status, 0);
+  const std::string fromCsv = sheetText(out("Taveltr.xls"));
+  EXPECT_EQ(fromCsv, fromDat);
+  fs::remove(out("Taveltr.xls"));
+  Outcome r = run({file("q.txt", quoted)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(" read as CSV: cells separated by commas\n"), std::string::npos);
+  EXPECT_EQ(sheetText(out("Taveltr.xls")), fromCsv);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], quoted.data(), quoted.size()), static_cast<ssize_t>(quoted.size()));
+  ::close(fds[1]);
+  BatchIo io;
+  io.inputFd = fds[0];
+  fs::remove(out("Taveltr.xls"));
+  r = run({"-"}, io);
+  ::close(fds[0]);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sheetText(out("Taveltr.xls")), fromCsv);
+
+  // A model fitted on the tab file predicts the tab file.
+  const std::string model = (dir_ / "m.json").string();
+  ASSERT_EQ(run({"--save-model", model, gaps}).status, 0);
+  r = run({"--model", model, "--predict", gaps});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(sheetLines(out("Tavelpr.xls")).size(), 13u);  // the titles and 12 rows
+
+  r = run({"--csv", "--tsv", gaps});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--csv and --tsv"), std::string::npos) << r.err;
+}
+
+TEST_F(BatchFront, NamesAreReadWholeAndAsTheirLettersWereMeant) {
+  // Twenty names of 21 characters: the last, the default dependent, lies
+  // past the 256th character of the line.
+  std::string header;
+  for (int j = 1; j <= 20; ++j)
+    header += (j < 20 ? "measured_quantity_" : "response_quantity_") +
+              std::string(j < 10 ? "00" : "0") + std::to_string(j) + (j < 20 ? " " : "\n");
+  ASSERT_GT(header.size(), 300u);
+  std::string text = header;
+  for (int i = 1; i <= 30; ++i) {
+    int sum = 0;
+    for (int j = 1; j < 20; ++j) {
+      const int v = (i * (j + 3)) % 17 + j;
+      sum += v;
+      text += std::to_string(v) + " ";
+    }
+    text += std::to_string(sum + i % 5) + "\n";
+  }
+  Outcome r = run({file("wide.dat", text)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.state.data.numCol1, 20);
+  EXPECT_EQ(depName(r), "response_quantity_020");
+  EXPECT_EQ(r.state.selection.p, 19);
+
+  // Latin-1 names: the model keeps the letters and predicts its own file.
+  std::string latin = table(3, 12);
+  latin.replace(0, latin.find('\n'), "Temp\xE9rature \xB5m y");
+  const std::string latinFile = file("latin.dat", latin);
+  const std::string model = (dir_ / "latin.json").string();
+  r = run({"--save-model", model, latinFile});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(" names read as Latin-1 and converted to UTF-8: Temp\xC3\xA9rature, "
+                       "\xC2\xB5m\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(sheetText(out("Taveltr.xls")).find("Temp\xC3\xA9rature\tTemp\xC3\xA9rature_Tr\t"),
+            std::string::npos);
+  r = run({"--model", model, "--predict", latinFile});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> predicted = sheetLines(out("Tavelpr.xls"));
+  ASSERT_EQ(predicted.size(), 13u);
+  EXPECT_EQ(predicted[0].rfind("Temp\xC3\xA9rature\t\xC2\xB5m\t", 0), 0u) << predicted[0];
+
+  // A tab inside a quoted name is a blank in the sheet, whose titles stay
+  // one to a column.
+  std::string tabbed = withSeparator(table(3, 12), ',');
+  tabbed.replace(0, tabbed.find('\n'), "\"a\tb\",x02,y");
+  r = run({file("tab.csv", tabbed)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> sheet = sheetLines(out("Taveltr.xls"));
+  ASSERT_GE(sheet.size(), 3u);
+  const auto titleLine = std::find_if(sheet.begin(), sheet.end(), [](const std::string& l) {
+    return l.find("a b\ta b_Tr\t") != std::string::npos;
+  });
+  ASSERT_NE(titleLine, sheet.end());
+  EXPECT_EQ(std::count(titleLine->begin(), titleLine->end(), '\t'),
+            std::count(sheet.back().begin(), sheet.back().end(), '\t'));
+
+  // A data file of 150 characters' path.
+  const fs::path deep = dir_ / std::string(150 - dir_.string().size() - 10, 'd');
+  fs::create_directories(deep);
+  const fs::path longPath = deep / "long.dat";
+  ASSERT_EQ(longPath.string().size(), 150u);
+  std::ofstream(longPath) << table(3, 12);
+  r = run({longPath.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.state.data.dataFileName, longPath.string());
+  EXPECT_NE(r.out.find(" open " + longPath.string() + "\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.state.data.nRows, 12);
 }
 
 // A Run that fails without saying so, or says so, is never a success.

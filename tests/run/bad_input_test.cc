@@ -82,14 +82,16 @@ std::string bigRow() {
 
 TEST(BadInputScan, OddFilesGiveADefinedTable) {
   const std::vector<ScanCase> cases = {
-      {"name reaching the end of the header",
+      // The whole header line is read, and its end ends the last name.
+      {"name reaching the 256th character of the header",
        "A " + std::string(254, 'z') + "\n1 9\n2 9\n",
-       1,
        2,
+       4,
        2,
-       {"A", "_ln_A"}},
-      // The long name runs past the 256 characters read: not counted.
-      {"a header line of 1 MB", bigHeader(), 2, 4, 2, {"A", "B", "_ln_A", "_ln_B"}},
+       {"A", std::string(50, 'z'), "_ln_A"}},
+      // The third name, cut to 50 characters, takes the rows' third values:
+      // "1 2" and "3" make one row, and "4" is left without its row.
+      {"a header line of 1 MB", bigHeader(), 3, 6, 1, {"A", "B", std::string(50, 'h'), "_ln_A"}},
       {"a data line of 1 MB", bigRow(), 2, 4, 3, {"A", "B", "_ln_A", "_ln_B"}},
       // Every label once: identifiers, no columns to analyse.
       {"rows of words", "A B\nno numbers\nat all here\nnone\n", 0, 0, 0, {}},
