@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 
 #include "app/csv_reader.h"
 #include "app/records.h"
@@ -131,8 +132,8 @@ ColumnKind columnKindOf(const ColumnCells& c) {
 }
 
 CellPlan::CellPlan(std::vector<ColumnKind> kinds, std::vector<std::vector<std::string>> labels,
-                   bool collect)
-    : kinds_(std::move(kinds)), labels_(std::move(labels)), collect_(collect) {
+                   NewLabels newLabels)
+    : kinds_(std::move(kinds)), labels_(std::move(labels)), newLabels_(newLabels) {
   labels_.resize(kinds_.size());
   numbers_.resize(kinds_.size());
   for (std::size_t c = 0; c < kinds_.size(); ++c) {
@@ -159,7 +160,11 @@ bool CellPlan::convert(std::size_t cell, std::string_view text, double& value) {
     value = it->second;
     return true;
   }
-  if (!collect_) return false;
+  if (newLabels_ == NewLabels::NotANumber) {
+    value = std::numeric_limits<double>::quiet_NaN();
+    return true;
+  }
+  if (newLabels_ == NewLabels::Unreadable) return false;
   labels_[cell].emplace_back(text);
   const int number = static_cast<int>(labels_[cell].size());
   numbers.emplace(std::string(text), number);
@@ -201,7 +206,7 @@ const std::vector<std::string>& categoryLabels(const DataTable& data, int v) {
 }
 
 CellPlan readingPlan(const DataTable& data) {
-  return CellPlan(data.cellKind, data.cellLabels, false);
+  return CellPlan(data.cellKind, data.cellLabels, CellPlan::NewLabels::Unreadable);
 }
 
 }  // namespace tavel::app

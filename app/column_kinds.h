@@ -80,12 +80,16 @@ ColumnKind columnKindOf(const ColumnCells& cells);
 class CellPlan {
  public:
   CellPlan() = default;
+  // What a label that the plan was not given becomes.
+  enum class NewLabels {
+    Unreadable,  // the row cannot be read (the Run: it reads what the scan read)
+    Collect,     // the next free number (the scan, which renumbers when it is done)
+    NotANumber,  // NaN, which a prediction reports as an unknown category
+  };
   // kinds: per file column. Category labels are numbered by the order of
-  // labels (per file column, sorted); a plan that collects gives a label it
-  // has not seen the next free number instead (the scan, which renumbers
-  // when it is done).
+  // labels (per file column), from 1.
   CellPlan(std::vector<ColumnKind> kinds, std::vector<std::vector<std::string>> labels,
-           bool collect);
+           NewLabels newLabels);
 
   bool empty() const { return kinds_.empty(); }
   std::size_t cells() const { return kinds_.size(); }
@@ -110,7 +114,7 @@ class CellPlan {
   std::size_t columnCount_ = 0;
   std::vector<std::vector<std::string>> labels_;
   std::vector<std::map<std::string, int, std::less<>>> numbers_;
-  bool collect_ = false;
+  NewLabels newLabels_ = NewLabels::Unreadable;
 };
 
 }  // namespace tavel::app

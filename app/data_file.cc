@@ -321,7 +321,7 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   // Past the header again for the rows.
   skipHeaderLine(runtime, kDataUnit);
   const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
-  CellPlan plan(kinds, {}, true);
+  CellPlan plan(kinds, {}, CellPlan::NewLabels::Collect);
   takeColumns(data, cellNames, kinds);
   if (refusedWithoutColumns(runtime, state, name)) return;
   data.allPositive.assign(kMaxNames, true);
@@ -420,7 +420,7 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
   rows.readHeader(cells, kNameLength + 4);
   const bool rowNames = cellNames.size() > 1 && !cells.empty() && cells[0].empty();
   const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
-  CellPlan plan(kinds, {}, true);
+  CellPlan plan(kinds, {}, CellPlan::NewLabels::Collect);
   takeColumns(data, cellNames, kinds);
   if (refusedWithoutColumns(runtime, state, name)) return;
   data.allPositive.assign(kMaxNames, true);

@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "app/column_kinds.h"
 #include "app/csv_reader.h"
 #include "app/data_file.h"
 #include "app/field_format.h"
@@ -145,21 +146,44 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
     }
   }
 
+  // Only the columns the model needs are read, each as its kind: a
+  // category by the model's own labels (one it never saw is an unknown
+  // category), a date column as the decimal year. Other columns, text or
+  // not, never make a row unreadable.
+  const ColumnSurvey survey = surveyColumns(runtime, kPredictDataUnit, separator, names.size());
+  std::vector<ColumnKind> kinds(names.size(), ColumnKind::Skipped);
+  std::vector<std::vector<std::string>> labels(names.size());
+  for (int j = 0; j < p; ++j) {
+    const auto c = static_cast<std::size_t>(column[j]);
+    const model::Variable& v = model.predictors[static_cast<std::size_t>(j)];
+    kinds[c] = !v.labels.empty()                                       ? ColumnKind::Category
+               : columnKindOf(survey.cells[c]) == ColumnKind::Date ? ColumnKind::Date
+                                                                       : ColumnKind::Number;
+    if (!v.labels.empty()) labels[c] = v.labels;
+  }
+  CellPlan plan(kinds, labels, CellPlan::NewLabels::NotANumber);
+
   // The rows, column by column as the model takes them.
   std::vector<std::vector<double>> columns(static_cast<std::size_t>(p));
-  std::vector<double> row(names.size(), 0.0);
+  std::vector<double> row(plan.columns(), 0.0);
   const auto keep = [&] {
     for (int j = 0; j < p; ++j) {
-      const double v = row[static_cast<std::size_t>(column[j])];
+      const double v = row[static_cast<std::size_t>(plan.column(column[j]))];
       columns[j].push_back(model.predictors[static_cast<std::size_t>(j)].isLog ? std::log(v) : v);
     }
   };
   bool unreadable = false;
   if (csvReader) {
-    while (!row.empty() && csvReader->nextRow(std::span<double>(row))) keep();
-    unreadable = csvReader->inputFailed();
+    CsvReader rows(runtime, kPredictDataUnit, separator);
+    std::vector<std::string> cells;
+    rows.readHeader(cells, kNameKeepBytes);
+    rows.setPlan(&plan);
+    while (!row.empty() && rows.nextRow(std::span<double>(row))) keep();
+    unreadable = rows.inputFailed();
   } else {
     FreeFormReader reader(runtime, kPredictDataUnit);
+    reader.discardRecord();
+    reader.setPlan(&plan);
     while (!row.empty() && reader.nextRow(std::span<double>(row))) keep();
     unreadable = reader.inputFailed();
   }

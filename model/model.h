@@ -41,6 +41,8 @@ struct Variable {
   int code = kCodeOrderable;
   std::vector<double> values;      // distinct, strictly ascending
   std::vector<double> transforms;  // transforms[k] belongs to values[k]
+  // A category of text labels: label k (0-based) was read as the value k + 1.
+  std::vector<std::string> labels;
 };
 
 struct Model {

@@ -33,9 +33,13 @@ ordered_json numbers(const std::vector<double>& vs) {
 }
 
 ordered_json variableJson(const Variable& v) {
-  return ordered_json{
+  ordered_json j{
       {"name", v.name}, {"source", v.source},          {"log", v.isLog},
       {"code", v.code}, {"values", numbers(v.values)}, {"transforms", numbers(v.transforms)}};
+  // A category's labels by number; absent for other variables, so files of
+  // numbers alone read as before.
+  if (!v.labels.empty()) j["labels"] = v.labels;
+  return j;
 }
 
 // Reading with one message for the first thing that is wrong.
@@ -118,6 +122,14 @@ class Reader {
     const long long code = integer(o, "code", where);
     v.values = numberList(o, "values", where);
     v.transforms = numberList(o, "transforms", where);
+    if (o.contains("labels")) {
+      const json& labels = o["labels"];
+      if (!labels.is_array()) fail("\"labels\"" + where + " is not a list");
+      for (std::size_t k = 0; ok() && k < labels.size(); ++k) {
+        if (!labels[k].is_string()) fail("a label" + where + " is not a text");
+        if (ok()) v.labels.push_back(labels[k].get<std::string>());
+      }
+    }
     if (!ok()) return v;
     if (code < 1 || code > 5) fail("the code" + where + " is not 1 to 5");
     v.code = static_cast<int>(code);

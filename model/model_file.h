@@ -9,6 +9,7 @@
 //                    "values": ["300", "310"], "transforms": ["-1.2", "-0.9"]}],
 //    "response": {"name": "_ln_RATE", "source": "RATE", "log": true, "code": 3,
 //                 "values": [...], "transforms": [...]}}
+// A category also has "labels": ["cu", "pt"], label k being the value k + 1.
 // Every double is a string holding its shortest decimal form that reads back
 // to the same double (also "nan", "inf", "-inf"), so a model reads back bit
 // for bit and independently of any locale.

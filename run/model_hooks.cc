@@ -16,6 +16,7 @@ model::Variable describe(const app::DataTable& data, int v, int code) {
   d.source = d.isLog ? std::string(trimmedName(
                            data.colName[static_cast<std::size_t>(data.lnSource[v - 1] - 1)]))
                      : d.name;
+  d.labels = app::categoryLabels(data, v);
   return d;
 }
 
