@@ -106,15 +106,35 @@ void ColumnCells::add(std::string_view cell, int line, bool decimalComma) {
   if (tooManyLabels) labels.clear();
 }
 
-void ColumnSurvey::addLine(const std::vector<std::string>& fields, int line) {
+void ColumnSurvey::addLine(const std::vector<std::string>& fields, int line, bool hasComma) {
   const std::size_t columns = cells.size();
   if (fields.empty() || (fields.size() == 1 && fields[0].empty())) return;
+  if (fields.size() != columns) {
+    // Only lines of numbers tell the shape of the rows: a line with a word
+    // in it is an unreadable row, said as such.
+    for (const std::string& f : fields) {
+      double v = 0.0;
+      if (!isMissingMark(f) && !readRealValue(f, v) && !readIsoDate(f, v)) return;
+    }
+  }
+  if (pendingFields > 0 || fields.size() < columns) {
+    pendingFields += static_cast<int>(fields.size());
+    if (pendingFields == static_cast<int>(columns)) pendingFields = 0;
+    if (pendingFields > static_cast<int>(columns)) linesMakeRows = false;
+  }
   if (fields.size() < columns) {
-    ++fewer;
+    if (fewer++ == 0) {
+      firstFewerLine = line;
+      firstFewerFields = static_cast<int>(fields.size());
+    }
     return;
   }
   if (fields.size() > columns) {
-    ++more;
+    if (more++ == 0) {
+      firstMoreLine = line;
+      firstMoreFields = static_cast<int>(fields.size());
+      commaInFirstMore = hasComma;
+    }
     oneMore += fields.size() == columns + 1;
     return;
   }

@@ -60,8 +60,16 @@ struct ColumnSurvey {
   int fewer = 0;
   int more = 0;
   int oneMore = 0;  // lines with exactly one field more than the columns
+  // The first line with fewer and with more fields, and their counts.
+  int firstFewerLine = 0, firstFewerFields = 0;
+  int firstMoreLine = 0, firstMoreFields = 0;
+  bool commaInFirstMore = false;  // that line has a comma (a decimal comma?)
+  // Lines with fewer fields that add up to whole rows, line after line (a
+  // row written over a fixed number of lines), and those that do not.
+  int pendingFields = 0;
+  bool linesMakeRows = true;
   bool decimalComma = false;
-  void addLine(const std::vector<std::string>& fields, int line);
+  void addLine(const std::vector<std::string>& fields, int line, bool hasComma = false);
 };
 
 // Distinct labels a category may have; a column with more is an identifier.

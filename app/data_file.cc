@@ -83,15 +83,25 @@ void forEachWordLine(platform::Runtime& runtime, int unit, OnLine&& onLine) {
   std::string piece;
   std::string word;
   bool ended = false;
-  bool stopped = false;
+  bool slash = false;
+  bool comma = false;      // a comma since the last field: a second one is an empty field
+  bool anyComma = false;
   int line = 1;
   while (runtime.readPiece(unit, piece, kPiece, ended) == platform::ReadResult::Success) {
     for (char c : piece) {
-      if (stopped) break;
+      if (slash) break;
       if (c == ' ' || c == '\t' || c == ',' || c == '/') {
-        if (!word.empty()) words.push_back(std::move(word));
+        if (!word.empty()) {
+          words.push_back(std::move(word));
+          comma = false;
+        }
         word.clear();
-        stopped = c == '/';
+        if (c == ',') {
+          if (comma || words.empty()) words.emplace_back();
+          comma = true;
+          anyComma = true;
+        }
+        slash = c == '/';
       } else if (word.size() < FreeFormReader::kMaxFieldChars) {
         word += c;
       }
@@ -99,9 +109,9 @@ void forEachWordLine(platform::Runtime& runtime, int unit, OnLine&& onLine) {
     if (!ended) continue;
     if (!word.empty()) words.push_back(std::move(word));
     word.clear();
-    onLine(words, ++line);
+    onLine(words, ++line, slash, anyComma);
     words.clear();
-    stopped = false;
+    slash = comma = anyComma = false;
   }
 }
 
@@ -181,6 +191,46 @@ void takeColumns(DataTable& data, const std::vector<std::string>& cellNames,
   data.numCol1 = static_cast<int>(data.colName.size());
 }
 
+// A whitespace file whose every line disagrees with its names the same way
+// would be read wrong throughout: rows made of two lines (a name with a
+// blank), or values cut apart (decimal commas, digit grouping). Refused with
+// the likely cause. Lines that disagree here and there are said once.
+bool refusedForLineShapes(platform::Runtime& runtime, AppState& state, const std::string& name,
+                          const ColumnSurvey& survey, std::size_t names, bool rowNames,
+                          bool namesDropped) {
+  // Names beyond those kept leave values on every line, as they always did.
+  if (rowNames || namesDropped) return false;
+  const std::string first = "the first line has " + std::to_string(names) + " names but line ";
+  std::string why;
+  if (survey.agreeing == 0 && survey.more == 0 && survey.fewer > 0 && !survey.linesMakeRows)
+    why = first + std::to_string(survey.firstFewerLine) + " has " +
+          std::to_string(survey.firstFewerFields) +
+          " values: a name with a blank? Quote the names or use a CSV file";
+  if (survey.agreeing == 0 && survey.fewer == 0 && survey.more > 0)
+    why = first + std::to_string(survey.firstMoreLine) + " has " +
+          std::to_string(survey.firstMoreFields) + " values: " +
+          (survey.commaInFirstMore
+               ? "this looks like decimal commas or digit grouping (1,5 or 1,234.5); save the "
+                 "file as CSV with semicolons, or write numbers with a point and no grouping"
+               : "a name missing from the first line?");
+  if (!why.empty()) {
+    clearTable(state.data);
+    refuse(runtime, state, " error: " + name + " cannot be read as a table: " + why);
+    return true;
+  }
+  if (survey.agreeing > 0 && survey.fewer > 0)
+    traceBoth(runtime, " " + plural(survey.fewer, "line has", "lines have") +
+                           " fewer values than names (the first at line " +
+                           std::to_string(survey.firstFewerLine) +
+                           "): the row goes on over the next line");
+  if (survey.agreeing > 0 && survey.more > 0)
+    traceBoth(runtime, " " + plural(survey.more, "line has", "lines have") +
+                           " more values than names (the first at line " +
+                           std::to_string(survey.firstMoreLine) +
+                           "): the values beyond the names are not read");
+  return false;
+}
+
 // A file whose every column was set aside has nothing to analyse.
 bool refusedWithoutColumns(platform::Runtime& runtime, AppState& state, const std::string& name) {
   if (state.data.numCol1 > 0) return false;
@@ -248,9 +298,11 @@ ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparat
     while (finder.nextCells(cells, line)) survey.addLine(cells, line);
   } else {
     FreeFormReader(runtime, unit).discardRecord();
+    // A slash ends a row early: the values it leaves out are no fewer values.
     forEachWordLine(runtime, unit,
-                    [&](const std::vector<std::string>& words, int line) {
-                      survey.addLine(words, line);
+                    [&](std::vector<std::string>& words, int line, bool slash, bool comma) {
+                      if (slash && words.size() < columns) words.resize(columns);
+                      survey.addLine(words, line, comma);
                     });
   }
   runtime.rewind(unit);
@@ -318,6 +370,9 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
     cellNames.insert(cellNames.begin(), cutToWidth("", kNameLength));
     survey = surveyColumns(runtime, kDataUnit, 0, cellNames.size());
   }
+  if (refusedForLineShapes(runtime, state, name, survey, cellNames.size(), rowNames,
+                           h.complete > static_cast<int>(h.names.size())))
+    return;
   // Past the header again for the rows.
   skipHeaderLine(runtime, kDataUnit);
   const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
