@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -652,3 +653,116 @@ TEST_F(BatchFront, FailuresOfTheRunExitOneWithOneLineEach) {
 }
 
 }  // namespace
+
+namespace {
+
+// The day-of-year fraction of a date, worked out here without the reader:
+// 2024 is a leap year; days before each month.
+double decimalYear2024(int month, int day) {
+  static constexpr int kBefore[] = {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335};
+  return 2024.0 + (kBefore[month - 1] + day - 1) / 366.0;
+}
+
+std::string shortest(double v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+}  // namespace
+
+// Files as R, pandas and spreadsheets write them analyse as the same data
+// written cleanly as a .dat: a category is its label's number in label order,
+// a date its decimal year. Files read wrong line by line are refused with the
+// cause named.
+TEST_F(BatchFront, RealWorldFilesAnalyseAsTheCleanFileOrAreRefused) {
+  struct Row {
+    double t, p;
+    std::string site;
+    int month, day;
+    double y;
+  };
+  std::vector<Row> rows;
+  const char* sites[] = {"south", "north", "east"};  // numbered east 1, north 2, south 3
+  for (int i = 0; i < 24; ++i)
+    rows.push_back({300.0 + 5 * i, 1.0 + (i * 7 % 5) * 0.5, sites[i % 3], 1 + i % 12, 1 + i % 27,
+                    2.0 + 0.01 * i * i + (i % 3) * 0.7 + (i * 5 % 7) * 0.01});
+  const auto number = [](const std::string& site) {
+    return site == "east" ? 1 : site == "north" ? 2 : 3;
+  };
+  std::string clean = "T P site date Y\n";
+  for (const Row& r : rows)
+    clean += shortest(r.t) + " " + shortest(r.p) + " " + std::to_string(number(r.site)) + " " +
+             shortest(decimalYear2024(r.month, r.day)) + " " + shortest(r.y) + "\n";
+  const std::vector<std::string> choice = {"--dep", "Y",       "--indep", "T",       "--indep",
+                                           "P",     "--indep", "site",    "--indep", "date"};
+  const auto sheet = [&](std::vector<std::string> args) {
+    fs::remove(out("Taveltr.xls"));
+    args.insert(args.begin(), choice.begin(), choice.end());
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, 0) << args.back() << ": " << r.err;
+    std::ifstream in(out("Taveltr.xls"), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string expected = sheet({"--flag", "site=5", file("clean.dat", clean)});
+  ASSERT_NE(expected.find("site_Tr"), std::string::npos);
+
+  // Each writer's form of the rows; `cells` gives one row's cells in order.
+  const auto write = [&](const std::string& header, const std::string& sep, bool commaDecimal,
+                         bool rowNumbers, bool naRows) {
+    std::string text = header + "\n";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const Row& r = rows[i];
+      char date[16];
+      std::snprintf(date, sizeof date, "2024-%02d-%02d", r.month, r.day);
+      std::vector<std::string> cells = {shortest(r.t), shortest(r.p), "\"" + r.site + "\"", date,
+                                        shortest(r.y)};
+      if (commaDecimal)
+        for (std::string& c : cells) std::replace(c.begin(), c.end(), '.', ',');
+      if (rowNumbers) cells.insert(cells.begin(), "\"" + std::to_string(i + 1) + "\"");
+      std::string line;
+      for (const std::string& c : cells) line += (line.empty() ? "" : sep) + c;
+      text += line + "\n";
+      if (naRows && i % 8 == 3)
+        text += std::string(rowNumbers ? "\"x\"" + sep : "") + "NA" + sep + "1" + sep + "\"east\"" +
+                sep + "2024-01-01" + sep + "3\n";
+    }
+    return text;
+  };
+  EXPECT_EQ(sheet({file("r.csv", write("\"\",\"T\",\"P\",\"site\",\"date\",\"Y\"", ",", false, true,
+                                       true))}),
+            expected)
+      << "R write.csv";
+  EXPECT_EQ(sheet({file("pandas.csv", write(",T,P,site,date,Y", ",", false, true, false))}),
+            expected)
+      << "pandas to_csv";
+  EXPECT_EQ(sheet({file("de.csv", write("T;P;site;date;Y", ";", true, false, true))}), expected)
+      << "German export";
+  EXPECT_EQ(sheet({file("t.tsv", write("T\tP\tsite\tdate\tY", "\t", false, false, true))}),
+            expected)
+      << "TSV";
+  EXPECT_EQ(sheet({file("quoted.txt",
+                        write("\"T\",\"P\",\"site\",\"date\",\"Y\"", ",", false, false, false))}),
+            expected)
+      << "quoted CSV as .txt";
+  // An identifier column (every label its own) is set aside.
+  std::string withId = "id " + clean.substr(0, clean.find('\n')) + "\n";
+  for (std::size_t i = 0, at = clean.find('\n') + 1; i < rows.size(); ++i) {
+    const std::size_t end = clean.find('\n', at);
+    withId += "S" + std::to_string(100 + i) + " " + clean.substr(at, end - at) + "\n";
+    at = end + 1;
+  }
+  EXPECT_EQ(sheet({"--flag", "site=5", file("id.dat", withId)}), expected) << "id column";
+
+  // Whitespace files read wrong on every line are refused with the cause.
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"T [K] P Y\n300 1.5 2.0\n310 2.5 3.0\n",
+       "has 4 names but line 2 has 3 values: a name with a blank?"},
+      {"X Y\n6,606 1,8871\n7,1 2,5\n", "looks like decimal commas or digit grouping"},
+  };
+  for (const auto& [text, message] : refused) {
+    const Outcome r = run({file("bad.dat", text)});
+    EXPECT_EQ(r.status, 1) << text;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  }
+}
