@@ -5,8 +5,8 @@
 #include <limits>
 
 #include "app/csv_reader.h"
-#include "app/records.h"
 #include "app/free_form_reader.h"
+#include "app/records.h"
 
 namespace tavel::app {
 namespace {
@@ -31,7 +31,42 @@ int daysInMonth(int y, int m) {
   return m == 2 && isLeapYear(y) ? 29 : kDays[m - 1];
 }
 
+// The digits grouped by points before a decimal comma or an exponent:
+// one to three digits, then groups of exactly three.
+bool groupsOfThree(std::string_view t) {
+  std::size_t i = t.empty() || (t[0] != '+' && t[0] != '-') ? 0 : 1;
+  const std::size_t end = std::min(t.find_first_of(",eEdD"), t.size());
+  std::size_t lead = 0;
+  while (i < end && isDigit(t[i])) ++i, ++lead;
+  if (lead == 0 || lead > 3) return false;
+  while (i < end) {
+    if (t[i] != '.' || i + 4 > end) return false;
+    for (std::size_t k = i + 1; k < i + 4; ++k)
+      if (!isDigit(t[k])) return false;
+    i += 4;
+  }
+  return true;
+}
+
+template <typename T>
+bool decimalCommaNumber(std::string_view text, T& value) {
+  const bool grouped = text.find('.') != std::string_view::npos;
+  if (grouped && !groupsOfThree(text)) return false;
+  std::string point;
+  point.reserve(text.size());
+  for (char c : text)
+    if (c != '.') point += c == ',' ? '.' : c;
+  return readRealValue(point, value);
+}
+
 }  // namespace
+
+bool readDecimalCommaNumber(std::string_view text, double& value) {
+  return decimalCommaNumber(text, value);
+}
+bool readDecimalCommaNumber(std::string_view text, float& value) {
+  return decimalCommaNumber(text, value);
+}
 
 bool isMissingMark(std::string_view cell) {
   return cell.empty() || cell == "." || sameLetters(cell, "na") || sameLetters(cell, "nan") ||
@@ -83,12 +118,7 @@ bool readIsoDate(std::string_view t, double& decimalYear) {
 void ColumnCells::add(std::string_view cell, int line, bool decimalComma) {
   if (isMissingMark(cell)) return;
   double v = 0.0;
-  std::string point;
-  if (decimalComma && cell.find(',') != std::string_view::npos) {
-    point.assign(cell);
-    std::replace(point.begin(), point.end(), ',', '.');
-  }
-  if (readRealValue(point.empty() ? cell : std::string_view(point), v)) {
+  if (decimalComma ? readDecimalCommaNumber(cell, v) : readRealValue(cell, v)) {
     ++numbers;
     return;
   }

@@ -30,6 +30,13 @@ enum class ColumnKind : std::uint8_t {
 // an empty cell, ".", NA, NaN or N/A in any case.
 bool isMissingMark(std::string_view cell);
 
+// A number written with a decimal comma, as a semicolon file writes it,
+// where points group the digits: "1,5" is 1.5, "3.459" is 3459 and
+// "1.234.567,8" is 1234567.8. A point that does not group three digits
+// ("1.5") is not read: in such a file it would be a guess.
+bool readDecimalCommaNumber(std::string_view text, double& value);
+bool readDecimalCommaNumber(std::string_view text, float& value);
+
 // An ISO 8601 date, optionally with a time: YYYY-MM-DD, then T or one blank
 // and HH:MM, HH:MM:SS or HH:MM:SS.fraction, optionally ending in Z. The
 // value is the decimal year: the year plus the days (and fraction of a day)

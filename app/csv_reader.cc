@@ -172,14 +172,11 @@ bool CsvReader::nextCells(std::vector<std::string>& cells, int& line) {
   return read;
 }
 
-// A number cell; a semicolon file writes its decimal point as a comma.
+// A number cell; a semicolon file writes its decimal point as a comma and
+// may group digits with points.
 template <typename T>
 bool CsvReader::numberCell(std::string_view text, T& value) {
-  if (separator_ == ';' && text.find(',') != std::string_view::npos) {
-    number_.assign(text);
-    std::replace(number_.begin(), number_.end(), ',', '.');
-    return readRealValue(number_, value);
-  }
+  if (separator_ == ';') return readDecimalCommaNumber(text, value);
   return readRealValue(text, value);
 }
 

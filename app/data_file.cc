@@ -84,7 +84,7 @@ void forEachWordLine(platform::Runtime& runtime, int unit, OnLine&& onLine) {
   std::string word;
   bool ended = false;
   bool slash = false;
-  bool comma = false;      // a comma since the last field: a second one is an empty field
+  bool comma = false;  // a comma since the last field: a second one is an empty field
   bool anyComma = false;
   int line = 1;
   while (runtime.readPiece(unit, piece, kPiece, ended) == platform::ReadResult::Success) {
@@ -153,9 +153,8 @@ std::vector<ColumnKind> kindsFromSurvey(platform::Runtime& runtime, const Column
     if (kind == ColumnKind::Date)
       traceBoth(runtime, " " + column + " holds ISO dates: read as the decimal year");
     else if (kind == ColumnKind::Skipped)
-      traceBoth(runtime, " " + column + " holds text (line " +
-                             std::to_string(cells.firstTextLine) + ": " +
-                             quoted(cells.firstText) + "), a label for every row: not used");
+      traceBoth(runtime, " " + column + " holds text (line " + std::to_string(cells.firstTextLine) +
+                             ": " + quoted(cells.firstText) + "), a label for every row: not used");
   }
   return kinds;
 }
@@ -363,9 +362,8 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   // a table with row names (pandas' to_csv with sep=" ").
   std::vector<std::string> cellNames = h.names;
   ColumnSurvey survey = surveyColumns(runtime, kDataUnit, 0, cellNames.size());
-  const bool rowNames = survey.more > 0 && survey.oneMore == survey.more &&
-                        survey.agreeing == 0 && survey.fewer == 0 &&
-                        skipHeaderLine(runtime, kDataUnit);
+  const bool rowNames = survey.more > 0 && survey.oneMore == survey.more && survey.agreeing == 0 &&
+                        survey.fewer == 0 && skipHeaderLine(runtime, kDataUnit);
   if (rowNames) {
     cellNames.insert(cellNames.begin(), cutToWidth("", kNameLength));
     survey = surveyColumns(runtime, kDataUnit, 0, cellNames.size());
@@ -494,9 +492,9 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
   if (rows.incompleteRows() > 0)
     traceBoth(runtime, incompleteLine(rows.incompleteRows(), rows.firstIncompleteLine()));
   if (rows.unreadableRows() > 0)
-    traceBoth(runtime, unreadableLine(rows.unreadableRows(), rows.firstUnreadableLine(),
-                                      rows.firstUnreadableCell(), rows.firstUnreadableText(),
-                                      cellNames));
+    traceBoth(runtime,
+              unreadableLine(rows.unreadableRows(), rows.firstUnreadableLine(),
+                             rows.firstUnreadableCell(), rows.firstUnreadableText(), cellNames));
   finishScan(runtime, state);
 }
 

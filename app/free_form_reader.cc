@@ -1,13 +1,13 @@
 #include "app/free_form_reader.h"
 
-#include "app/column_kinds.h"
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <system_error>
+
+#include "app/column_kinds.h"
 
 namespace tavel::app {
 namespace {
@@ -378,7 +378,8 @@ ReadResult FreeFormReader::readRowImpl(std::span<T> values, std::vector<T>& stag
         } else {
           previous = staging;
           for (std::size_t c = 0; c < staging.size(); ++c)
-            if (plan_->column(c) >= 0) values[static_cast<std::size_t>(plan_->column(c))] = staging[c];
+            if (plan_->column(c) >= 0)
+              values[static_cast<std::size_t>(plan_->column(c))] = staging[c];
         }
         if (keptAt != 0) {
           ++rowsKeepingValues_;

@@ -156,9 +156,9 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
   for (int j = 0; j < p; ++j) {
     const auto c = static_cast<std::size_t>(column[j]);
     const model::Variable& v = model.predictors[static_cast<std::size_t>(j)];
-    kinds[c] = !v.labels.empty()                                       ? ColumnKind::Category
+    kinds[c] = !v.labels.empty()                                   ? ColumnKind::Category
                : columnKindOf(survey.cells[c]) == ColumnKind::Date ? ColumnKind::Date
-                                                                       : ColumnKind::Number;
+                                                                   : ColumnKind::Number;
     if (!v.labels.empty()) labels[c] = v.labels;
   }
   CellPlan plan(kinds, labels, CellPlan::NewLabels::NotANumber);

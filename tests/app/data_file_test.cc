@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/csv_reader.h"
 #include "app/free_form_reader.h"
 #include "app/trace.h"
 #include "app_test_support.h"
@@ -264,10 +265,11 @@ TEST_F(DataFileTest, CsvNamesDialectsAndSkippedRows) {
   }
 
   // Semicolons and decimal commas; a quoted name over two lines; a name of
-  // 50 bytes cut before a two-byte character.
+  // 50 bytes cut before a two-byte character. Points group digits there:
+  // "1.234,5" is 1234.5, and "1.5", which groups nothing, is not read.
   const std::string e = "\xC3\xA9";
   writeFile("s.csv", "A;\"B\n;1\";" + std::string(49, 'c') + e +
-                         "\n1,5;-2;3e0\n\" 2,5 \";1;.\n1.5;2,5;1,1\n");
+                         "\n1,5;-2;3e0\n\" 2,5 \";1;.\n1.5;2,5;1,1\n1.234,5;3.459;1.000.000\n");
   scan("s.csv");
   EXPECT_EQ(names(),
             (Names{"A", "B ;1", std::string(49, 'c'), "_ln_A", "_ln_" + std::string(46, 'c')}));
@@ -276,6 +278,23 @@ TEST_F(DataFileTest, CsvNamesDialectsAndSkippedRows) {
                        " 1 incomplete row skipped for a missing value (a cell empty, NA, NaN, N/A "
                        "or .; the first at line 4)"),
             1);
+  EXPECT_EQ(std::count(runtime_->screen().begin(), runtime_->screen().end(),
+                       " 1 unreadable row skipped: a cell that is not a number (the first at line "
+                       "5: '1.5' in column 'A')"),
+            1);
+  {
+    ASSERT_TRUE(runtime_->rewind(kDataUnit));
+    CsvReader reader(*runtime_, kDataUnit, ';');
+    CellPlan plan = readingPlan(state_.data);
+    reader.setPlan(&plan);
+    std::vector<std::string> header;
+    ASSERT_TRUE(reader.readHeader(header, 0));
+    std::vector<double> row(3);
+    ASSERT_TRUE(reader.nextRow(std::span<double>(row)));
+    EXPECT_EQ(row, (std::vector<double>{1.5, -2, 3}));
+    ASSERT_TRUE(reader.nextRow(std::span<double>(row)));
+    EXPECT_EQ(row, (std::vector<double>{1234.5, 3459, 1e6}));
+  }
 
   // Under another name the content decides: commas that agree line by line
   // while blanks do not split the file alike make it CSV; tavel-batch --csv
