@@ -182,6 +182,23 @@ bool CsvReader::numberCell(std::string_view text, T& value) {
 
 template <typename T>
 bool CsvReader::nextRowImpl(std::span<T> values) {
+  while (true) {
+    switch (readRowImpl(values)) {
+      case RowRead::Row:
+        return true;
+      case RowRead::End:
+        return false;
+      case RowRead::Incomplete:
+      case RowRead::Unreadable:
+        break;
+    }
+  }
+}
+
+CsvReader::RowRead CsvReader::readRow(std::span<double> values) { return readRowImpl(values); }
+
+template <typename T>
+CsvReader::RowRead CsvReader::readRowImpl(std::span<T> values) {
   // Without a plan every cell is a number of the table column of its place.
   const std::size_t cellCount = plan_ != nullptr ? plan_->cells() : values.size();
   while (true) {
@@ -218,7 +235,7 @@ bool CsvReader::nextRowImpl(std::span<T> values) {
         fail(text);
       }
     });
-    if (!read) return false;
+    if (!read) return RowRead::End;
     if (cells == 1 && blankLine) continue;
     if (unreadable) {
       if (unreadableRows_++ == 0) {
@@ -226,12 +243,14 @@ bool CsvReader::nextRowImpl(std::span<T> values) {
         firstUnreadableCell_ = badCell;
         firstUnreadableText_ = badText;
       }
-    } else if (incomplete || k < cellCount) {
+      return RowRead::Unreadable;
+    }
+    if (incomplete || k < cellCount) {
       ++incompleteRows_;
       if (firstIncompleteLine_ == 0) firstIncompleteLine_ = line;
-    } else {
-      return true;
+      return RowRead::Incomplete;
     }
+    return RowRead::Row;
   }
 }
 

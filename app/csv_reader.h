@@ -60,6 +60,11 @@ class CsvReader {
   bool nextRow(std::span<float> values);
   bool nextRow(std::span<double> values);
 
+  // The next row whatever became of it (blank lines are no rows): values
+  // holds it only for Row; the counts of skipped rows are kept as above.
+  enum class RowRead { Row, Incomplete, Unreadable, End };
+  RowRead readRow(std::span<double> values);
+
   // Reads the rows by a plan of the file's column kinds (values.size() is
   // then the plan's table width); without one, every cell is a number.
   void setPlan(CellPlan* plan) { plan_ = plan; }
@@ -89,6 +94,8 @@ class CsvReader {
   bool readRecord(bool multiLine, std::size_t keepChars, OnCell&& onCell);
   template <typename T>
   bool nextRowImpl(std::span<T> values);
+  template <typename T>
+  RowRead readRowImpl(std::span<T> values);
   template <typename T>
   bool numberCell(std::string_view text, T& value);
 

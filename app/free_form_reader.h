@@ -87,6 +87,9 @@ class FreeFormReader {
   // made the first unreadable row so.
   int firstUnreadableCell() const { return firstUnreadableCell_; }
   const std::string& firstUnreadableText() const { return firstUnreadableText_; }
+  // Whether the last row readRow found unreadable held a missing mark
+  // (with a plan only) rather than a field that is not a value.
+  bool lastRowMissing() const { return lastMissing_; }
   // Rows with a missing mark (with a plan only), and the first one's line.
   int incompleteRows() const { return incompleteRows_; }
   int firstIncompleteLine() const { return firstIncompleteLine_; }

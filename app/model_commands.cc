@@ -45,6 +45,8 @@ class Record {
  public:
   void clear() { text_.clear(); }
   void value(double v) {
+    // A label the model never saw has no number to show.
+    if (std::isnan(v)) return text("");
     const std::size_t at = text_.size();
     text_.resize(at + 15);
     putE(text_.data() + at, v, 15, 5);
@@ -135,13 +137,20 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
   std::vector<int> column(static_cast<std::size_t>(p), -1);
   for (int j = 0; j < p; ++j) {
     const model::Variable& v = model.predictors[static_cast<std::size_t>(j)];
-    for (std::size_t c = 0; c < names.size() && column[j] < 0; ++c)
-      if (trimName(names[c]) == v.source) column[j] = static_cast<int>(c);
-    if (column[j] < 0) {
+    int found = 0;
+    for (std::size_t c = 0; c < names.size(); ++c) {
+      if (trimName(names[c]) != v.source) continue;
+      if (found++ == 0) column[j] = static_cast<int>(c);
+    }
+    // Two columns of one name cannot be told apart, here as in the scan.
+    const std::string why = found == 0
+                                ? "has no column " + v.source + " (needed for " + v.name + ")"
+                            : found > 1 ? "has " + std::to_string(found) + " columns named " +
+                                              v.source + ", which cannot be told apart"
+                                        : std::string();
+    if (!why.empty()) {
       runtime.close(kPredictDataUnit);
-      refuseCommand(runtime, state,
-                    "The data file " + path + " has no column " + v.source + " (needed for " +
-                        v.name + "); nothing predicted.");
+      refuseCommand(runtime, state, "The data file " + path + " " + why + "; nothing predicted.");
       return false;
     }
   }
@@ -163,10 +172,14 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
   }
   CellPlan plan(kinds, labels, CellPlan::NewLabels::NotANumber);
 
-  // The rows, column by column as the model takes them.
+  // Every row of the file in order: the readable ones column by column as
+  // the model takes them, the others only by what became of them.
+  enum class Read : std::uint8_t { Ok, Missing, Unreadable };
+  std::vector<Read> read;
   std::vector<std::vector<double>> columns(static_cast<std::size_t>(p));
   std::vector<double> row(plan.columns(), 0.0);
   const auto keep = [&] {
+    read.push_back(Read::Ok);
     for (int j = 0; j < p; ++j) {
       const double v = row[static_cast<std::size_t>(plan.column(column[j]))];
       columns[j].push_back(model.predictors[static_cast<std::size_t>(j)].isLog ? std::log(v) : v);
@@ -178,18 +191,35 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
     std::vector<std::string> cells;
     rows.readHeader(cells, kNameKeepBytes);
     rows.setPlan(&plan);
-    while (!row.empty() && rows.nextRow(std::span<double>(row))) keep();
+    for (CsvReader::RowRead r;
+         !row.empty() && (r = rows.readRow(std::span<double>(row))) != CsvReader::RowRead::End;) {
+      if (r == CsvReader::RowRead::Row)
+        keep();
+      else
+        read.push_back(r == CsvReader::RowRead::Incomplete ? Read::Missing : Read::Unreadable);
+    }
     unreadable = rows.inputFailed();
   } else {
     FreeFormReader reader(runtime, kPredictDataUnit);
     reader.discardRecord();
     reader.setPlan(&plan);
-    while (!row.empty() && reader.nextRow(std::span<double>(row))) keep();
+    for (platform::ReadResult r; !row.empty() && (r = reader.readRow(std::span<double>(row))) !=
+                                                     platform::ReadResult::EndOfFile;) {
+      if (r == platform::ReadResult::Success)
+        keep();
+      else
+        read.push_back(reader.lastRowMissing() ? Read::Missing : Read::Unreadable);
+    }
     unreadable = reader.inputFailed();
   }
   runtime.close(kPredictDataUnit);
   if (unreadable) {
     refuseCommand(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
+    return false;
+  }
+  if (read.empty()) {
+    refuseCommand(runtime, state,
+                  "The data file " + path + " has no data rows; nothing predicted.");
     return false;
   }
   const int n = p > 0 ? static_cast<int>(columns[0].size()) : 0;
@@ -201,9 +231,11 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
   model::predictRows(model, n, x.data(), pred,
                      [&runtime](std::string_view line) { traceScreen(runtime, line); });
 
+  // One record per row of the file, numbered as the file's rows are.
   bool ok = runtime.openFileReplacing(kPredictionSheetUnit, kPredictionSheetName);
   Record r;
   if (ok) {
+    r.text("Row");
     for (const model::Variable& v : model.predictors) r.text(v.name);
     for (const model::Variable& v : model.predictors) r.text(v.name + "_Tr");
     r.text("Score");
@@ -212,14 +244,25 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
     ok = runtime.writeLine(kPredictionSheetUnit, r.view());
   }
   const auto at = [n](int i, int j) { return static_cast<std::size_t>(j) * n + i; };
-  for (int i = 0; ok && i < n; ++i) {
+  const int fields = 2 * p + 1 + (pred.predictsResponse ? 1 : 0);
+  int missing = 0, notRead = 0;
+  for (std::size_t k = 0, i = 0; ok && k < read.size(); ++k) {
     r.clear();
-    for (int j = 0; j < p; ++j) r.value(x[at(i, j)]);
-    const bool predicted = pred.status[i] != model::RowStatus::Unknown;
-    for (int j = 0; j < p; ++j) predicted ? r.value(pred.tx[at(i, j)]) : r.text("");
-    predicted ? r.value(pred.score[i]) : r.text("");
-    if (pred.predictsResponse) predicted ? r.value(pred.response[i]) : r.text("");
-    r.text(model::statusText(pred.status[i]));
+    r.text(std::to_string(k + 1));
+    if (read[k] != Read::Ok) {
+      for (int f = 0; f < fields; ++f) r.text("");
+      r.text(read[k] == Read::Missing ? "missing value" : "unreadable");
+      (read[k] == Read::Missing ? missing : notRead) += 1;
+      ok = runtime.writeLine(kPredictionSheetUnit, r.view());
+      continue;
+    }
+    const int fitted = static_cast<int>(i++);
+    for (int j = 0; j < p; ++j) r.value(x[at(fitted, j)]);
+    const bool predicted = pred.status[fitted] != model::RowStatus::Unknown;
+    for (int j = 0; j < p; ++j) predicted ? r.value(pred.tx[at(fitted, j)]) : r.text("");
+    predicted ? r.value(pred.score[fitted]) : r.text("");
+    if (pred.predictsResponse) predicted ? r.value(pred.response[fitted]) : r.text("");
+    r.text(model::statusText(pred.status[fitted]));
     ok = runtime.writeLine(kPredictionSheetUnit, r.view());
   }
   ok = runtime.closeChecked(kPredictionSheetUnit) && ok;
@@ -230,9 +273,11 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
     return false;
   }
   traceBoth(runtime, " Predicted " + std::to_string(pred.ok + pred.outOfRange) + " of " +
-                         std::to_string(n) + " rows of " + path + ": " +
+                         std::to_string(read.size()) + " rows of " + path + ": " +
                          std::to_string(pred.outOfRange) + " out of range, " +
-                         std::to_string(pred.unknown) + " not predicted (unknown category).");
+                         std::to_string(pred.unknown) + " not predicted (unknown category), " +
+                         std::to_string(missing) + " with a missing value, " +
+                         std::to_string(notRead) + " unreadable.");
   traceScreen(runtime, listLine({std::string(kPredictionSheetName) + " is done"}));
   return true;
 }

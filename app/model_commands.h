@@ -26,15 +26,18 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
 // model, when the file is not a model this program knows.
 bool openModel(platform::Runtime& runtime, AppState& state, const std::string& path);
 
-// Reads a data file with the scan's reading rules (a header of names, then
-// free-form rows), looks up each of the model's variables by name (a log
-// variable by its column, taking the logarithm), predicts every row and
-// writes Tavelpr.xls in the current folder: a title record, then per row
-// the predictors' values, their transforms, the score, the response (when
-// the model inverts it) and the row's status, each field followed by a
-// tab. A row that cannot be predicted keeps its values and leaves the
-// predicted fields empty. False when the file cannot be read, lacks a
-// column or Tavelpr.xls cannot be written.
+// Reads a data file with the scan's reading rules (the same file kinds,
+// separators and names), looks up each of the model's variables by name (a
+// log variable by its column, taking the logarithm; a category by its
+// labels; a date column as the decimal year), predicts every row and writes
+// Tavelpr.xls in the current folder: a title record, then one record per
+// data row of the file, in order: its row number, the predictors' values,
+// their transforms, the score, the response (when the model inverts it) and
+// the row's status, each field followed by a tab. A row that cannot be
+// predicted leaves the predicted fields empty (an unknown category) or all
+// its fields (a missing value, an unreadable row). False when the file
+// cannot be read, lacks a column or has two of one name, has no data rows,
+// or Tavelpr.xls cannot be written.
 bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::Model& model,
                      const std::string& path);
 

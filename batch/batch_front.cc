@@ -583,11 +583,15 @@ int predictWithModel(const Options& o, const BatchIo& io, app::AppState& state,
     return report.failed("cannot use output folder " + inQuotes(o.outDir.value_or(".")));
   if (auto why = unusableOutput(outDir, app::kPredictionSheetName)) return report.failed(*why);
   const std::string modelPath = fs::absolute(*o.model, ec).string();
-  const std::string dataPath = fs::absolute(*o.predict, ec).string();
+  // Standard input and pipes are copied first, as for fitting.
+  DataInput input;
+  std::string problem;
+  const std::string dataPath = input.prepare(*o.predict, io.inputFd, problem);
+  if (!problem.empty()) return report.failed(problem);
   const std::string sheet = (outDir / app::kPredictionSheetName).string();
-  if (auto why =
-          clashingFiles({{"the model file", modelPath}, {"the data file to predict", dataPath}},
-                        {{std::string(app::kPredictionSheetName), sheet}}))
+  std::vector<FileRole> inputs = {{"the model file", modelPath}};
+  if (!input.copied()) inputs.push_back({"the data file to predict", dataPath});
+  if (auto why = clashingFiles(inputs, {{std::string(app::kPredictionSheetName), sheet}}))
     return report.failed(*why + "; nothing was predicted");
   platform::headless::HeadlessRuntime runtime(outDir.string(), io.canvas);
   screenToOut(runtime, report);
