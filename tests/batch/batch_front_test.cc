@@ -780,3 +780,56 @@ TEST_F(BatchFront, RealWorldFilesAnalyseAsTheCleanFileOrAreRefused) {
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
 }
+
+// Predictions list every row of the file they read, in order, and say what
+// became of the rows they could not predict.
+TEST_F(BatchFront, PredictionsKeepOneRecordPerRowOfTheFile) {
+  std::string fit = "site T Y\n";
+  for (int i = 0; i < 18; ++i)
+    fit += std::string(i % 2 ? "cu" : "pt") + " " + std::to_string(300 + 3 * i) + " " +
+           std::to_string(1.0 + 0.1 * i + (i % 2) * 0.5) + "\n";
+  const std::string model = (dir_ / "m.json").string();
+  ASSERT_EQ(run({"--save-model", model, file("fit.dat", fit)}).status, 0);
+
+  const std::string rows = "site,T,Y\nau,310,1\ncu,NA,2\npt,hot,3\npt,320,4\n";
+  const auto statuses = [&]() {
+    std::vector<std::string> got;
+    std::ifstream in(out("Tavelpr.xls"), std::ios::binary);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line.rfind("Row\tsite\tT\t", 0), 0u) << line;
+    while (std::getline(in, line)) {
+      const std::size_t end = line.rfind('\t', line.size() - 2);
+      got.push_back(line.substr(0, line.find('\t')) + " " +
+                    line.substr(end + 1, line.size() - end - 2));
+    }
+    return got;
+  };
+  const std::vector<std::string> expected = {"1 unknown category", "2 missing value",
+                                             "3 unreadable", "4 ok"};
+  Outcome r = run({"--model", model, "--predict", file("new.csv", rows)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(statuses(), expected);
+
+  // The same rows from standard input.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
+  ::close(fds[1]);
+  BatchIo io;
+  io.inputFd = fds[0];
+  fs::remove(out("Tavelpr.xls"));
+  r = run({"--model", model, "--predict", "-"}, io);
+  ::close(fds[0]);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(statuses(), expected);
+
+  for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
+           {"site,T,T\npt,300,301\n", "has 2 columns named T, which cannot be told apart"},
+           {"site,T,Y\n", "has no data rows"}}) {
+    r = run({"--model", model, "--predict", file("bad.csv", text)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Tavelpr.xls was not written"), std::string::npos) << r.err;
+  }
+}
