@@ -217,16 +217,18 @@ bool refusedForLineShapes(platform::Runtime& runtime, AppState& state, const std
     refuse(runtime, state, " error: " + name + " cannot be read as a table: " + why);
     return true;
   }
+  const auto warn = [&](const std::string& line) {
+    traceBoth(runtime, line);
+    state.warnings.push_back(line.substr(1));
+  };
   if (survey.agreeing > 0 && survey.fewer > 0)
-    traceBoth(runtime, " " + plural(survey.fewer, "line has", "lines have") +
-                           " fewer values than names (the first at line " +
-                           std::to_string(survey.firstFewerLine) +
-                           "): the row goes on over the next line");
+    warn(" " + plural(survey.fewer, "line has", "lines have") +
+         " fewer values than names (the first at line " + std::to_string(survey.firstFewerLine) +
+         "): the row goes on over the next line");
   if (survey.agreeing > 0 && survey.more > 0)
-    traceBoth(runtime, " " + plural(survey.more, "line has", "lines have") +
-                           " more values than names (the first at line " +
-                           std::to_string(survey.firstMoreLine) +
-                           "): the values beyond the names are not read");
+    warn(" " + plural(survey.more, "line has", "lines have") +
+         " more values than names (the first at line " + std::to_string(survey.firstMoreLine) +
+         "): the values beyond the names are not read");
   return false;
 }
 
@@ -310,6 +312,7 @@ ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparat
 
 void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view fileName) {
   DataTable& data = state.data;
+  state.warnings.clear();
   const std::string name(fileName);
   // A path shorter than the old fixed field is padded to it, so logs read as before.
   traceBoth(runtime, listLine({"open ", name.size() < static_cast<std::size_t>(kFileNameLength)

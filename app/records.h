@@ -129,6 +129,10 @@ struct AppState {
   // in the order they happened. The GUI has already shown them; tavel-batch
   // prints them on standard error and exits 1 when any are left.
   std::vector<std::string> problems;
+  // What a command did that the user should know of but that is no failure
+  // (lines of a data file that disagree with its names here and there), one
+  // line each; tavel-batch prints them on standard error as warnings.
+  std::vector<std::string> warnings;
   // The current model: the last Run that reached its end keeps its own, and
   // File / Open Model replaces it. Empty after a Run that did not finish.
   std::optional<model::Model> model;

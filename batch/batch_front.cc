@@ -735,6 +735,7 @@ Stop inputAndPrepare(BatchRun& b, platform::headless::HeadlessRuntime& runtime) 
             d.play(DialogAction::clickRadio(app::kFirstDepRadio + static_cast<int>(r)));
       })});
   runtime.invokeMenu("&Input Dat File...");
+  for (const std::string& w : state.warnings) b.report.warn(w);
   if (!state.problems.empty()) return b.report.failed(state.problems);
   if (!selectionProblem.empty()) return b.report.failed(selectionProblem);
   if (Stop stop = noDataStop(b, state.data)) return stop;

@@ -779,6 +779,15 @@ TEST_F(BatchFront, RealWorldFilesAnalyseAsTheCleanFileOrAreRefused) {
     EXPECT_EQ(r.status, 1) << text;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
+  // Lines that disagree here and there are read by the rules, and said.
+  const Outcome r = run({file("some.dat", "A B C\n1 2 3\n4 5\n6\n7 8 9 10\n2 3 4\n5 6 7\n")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.state.data.nRows, 5);  // "4 5" with "6" is one row; the 10 is not read
+  EXPECT_EQ(r.err,
+            "tavel-batch: warning: 2 lines have fewer values than names (the first at line 3): "
+            "the row goes on over the next line\n"
+            "tavel-batch: warning: 1 line has more values than names (the first at line 5): the "
+            "values beyond the names are not read\n");
 }
 
 // Predictions list every row of the file they read, in order, and say what
