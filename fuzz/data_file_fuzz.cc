@@ -114,7 +114,12 @@ void checkScan(const std::uint8_t* data, std::size_t size, bool csv) {
   FUZZ_CHECK(static_cast<int>(t.colName.size()) == t.numCol, "%zu names for numCol %d",
              t.colName.size(), t.numCol);
   int logs = 0;
-  for (int j = 0; j < t.numCol1; ++j) logs += t.allPositive[j] ? 1 : 0;
+  // Every all-positive column but a category (whose numbers only name
+  // labels) has its log variable.
+  for (int j = 0; j < t.numCol1; ++j)
+    logs += t.allPositive[j] && tavel::app::columnKind(t, j + 1) != tavel::app::ColumnKind::Category
+                ? 1
+                : 0;
   FUZZ_CHECK(t.numCol == t.numCol1 + logs, "numCol %d, numCol1 %d, %d positive columns", t.numCol,
              t.numCol1, logs);
   for (int v = 1; v <= t.numCol; ++v) {
@@ -163,7 +168,15 @@ void checkScan(const std::uint8_t* data, std::size_t size, bool csv) {
       // The names are those of the header line as the unit gives it.
       std::string header;
       FUZZ_CHECK(runtime.readLine(kDataUnit, header) == ReadResult::Success, "no header line");
-      const std::vector<std::string> names = tavel::app::headerToNames(header);
+      // Less the columns set aside (row names before the first name, an
+      // identifier column), which are no variables.
+      const std::vector<std::string> all = tavel::app::headerToNames(header);
+      const std::size_t offset = t.cellKind.size() == all.size() + 1 ? 1 : 0;
+      FUZZ_CHECK(t.cellKind.size() == all.size() + offset, "%zu kinds for %zu names",
+                 t.cellKind.size(), all.size());
+      std::vector<std::string> names;
+      for (std::size_t c = 0; c < all.size(); ++c)
+        if (t.cellKind[c + offset] != tavel::app::ColumnKind::Skipped) names.push_back(all[c]);
       FUZZ_CHECK(names.size() == static_cast<std::size_t>(t.numCol1) &&
                      std::equal(names.begin(), names.end(), t.colName.begin()),
                  "the names differ from the header's");
