@@ -104,7 +104,6 @@ class CsvReader {
   char separator_;
   int linesRead_ = 0;
   std::string piece_;
-  std::string number_;
   bool inputFailed_ = false;
   int incompleteRows_ = 0;
   int firstIncompleteLine_ = 0;

@@ -87,6 +87,20 @@ class BatchFront : public ::testing::Test {
   fs::path dir_;
 };
 
+// The reading end of a pipe that holds text and is closed for writing: what
+// a shell gives for `... | tavel-batch -`. -1 when no pipe could be made.
+int pipeHolding(const std::string& text) {
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  const bool wrote = ::write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fds[1]);
+  if (!wrote) {
+    ::close(fds[0]);
+    return -1;
+  }
+  return fds[0];
+}
+
 std::string depName(const Outcome& r) {
   const auto& t = r.state.data;
   const int v = r.state.selection.dep;
@@ -380,14 +394,11 @@ TEST_F(BatchFront, HostileTargetsLeaveEveryFileNotAskedForUnchanged) {
 
 TEST_F(BatchFront, StandardInputAndFifosAreReadThroughAPrivateCopyThatIsRemoved) {
   const std::string data = table(3, 12);
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  ASSERT_EQ(::write(fds[1], data.data(), data.size()), static_cast<ssize_t>(data.size()));
-  ::close(fds[1]);
   BatchIo io;
-  io.inputFd = fds[0];
+  io.inputFd = pipeHolding(data);
+  ASSERT_GE(io.inputFd, 0);
   Outcome r = run({"--dep", "y", "-"}, io);
-  ::close(fds[0]);
+  ::close(io.inputFd);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.state.data.nRows, 12);
   EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
@@ -539,15 +550,12 @@ TEST_F(BatchFront, TabFilesAndCsvUnderOtherNamesRunAsTheirCsvFile) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(" read as CSV: cells separated by commas\n"), std::string::npos);
   EXPECT_EQ(sheetText(out("Taveltr.xls")), fromCsv);
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  ASSERT_EQ(::write(fds[1], quoted.data(), quoted.size()), static_cast<ssize_t>(quoted.size()));
-  ::close(fds[1]);
   BatchIo io;
-  io.inputFd = fds[0];
+  io.inputFd = pipeHolding(quoted);
+  ASSERT_GE(io.inputFd, 0);
   fs::remove(out("Taveltr.xls"));
   r = run({"-"}, io);
-  ::close(fds[0]);
+  ::close(io.inputFd);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(sheetText(out("Taveltr.xls")), fromCsv);
 
@@ -821,15 +829,12 @@ TEST_F(BatchFront, PredictionsKeepOneRecordPerRowOfTheFile) {
   EXPECT_EQ(statuses(), expected);
 
   // The same rows from standard input.
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  ASSERT_EQ(::write(fds[1], rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
-  ::close(fds[1]);
   BatchIo io;
-  io.inputFd = fds[0];
+  io.inputFd = pipeHolding(rows);
+  ASSERT_GE(io.inputFd, 0);
   fs::remove(out("Tavelpr.xls"));
   r = run({"--model", model, "--predict", "-"}, io);
-  ::close(fds[0]);
+  ::close(io.inputFd);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(statuses(), expected);
 
