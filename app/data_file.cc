@@ -55,6 +55,7 @@ void resetRunOptions(RunOptions& options) {
   options.Equilibration = defaults.Equilibration;
   options.ScreenCaptures = defaults.ScreenCaptures;
   options.CvFolds = defaults.CvFolds;
+  options.extrapolate = defaults.extrapolate;
 }
 
 // Names of the variable lists that occur more than once (each listed once).

@@ -278,9 +278,12 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
                       " could not be written; an earlier one is left unchanged.");
     return false;
   }
-  traceBoth(runtime, " Predicted " + std::to_string(pred.ok + pred.outOfRange) + " of " +
-                         std::to_string(read.size()) + " rows of " + path + ": " +
+  traceBoth(runtime, " Predicted " + std::to_string(pred.ok + pred.outOfRange + pred.held) +
+                         " of " + std::to_string(read.size()) + " rows of " + path + ": " +
                          std::to_string(pred.outOfRange) + " out of range, " +
+                         (pred.predictsResponse
+                              ? std::to_string(pred.held) + " response held at the fitted range, "
+                              : std::string()) +
                          std::to_string(pred.unknown) + " not predicted (unknown category), " +
                          std::to_string(missing) + " with a missing value, " +
                          std::to_string(notRead) + " unreadable.");

@@ -112,6 +112,10 @@ struct RunOptions {
   bool Equilibration = false;
   bool ScreenCaptures = false;
   int CvFolds = 0;  // K of the cross-validation after a Run; 0: none
+  // How the Run's model and its cross-validation invert a score beyond the
+  // fitted range of the response's transformation (not the Run's own
+  // in-sample prediction, which always extends the end intervals).
+  model::Extrapolation extrapolate = model::Extrapolation::Hold;
 };
 
 // One instance per process; passed by reference, so tests start fresh.

@@ -159,7 +159,10 @@ std::string modelToJson(const Model& model) {
       {"version", kModelFormatVersion},
       {"data_file", model.dataFileName},
       {"observations", model.observations},
-      {"options", {{"NumTerm", model.NumTerm}, {"DelRsq", doubleText(model.DelRsq)}}},
+      {"options",
+       {{"NumTerm", model.NumTerm},
+        {"DelRsq", doubleText(model.DelRsq)},
+        {"extrapolate", model.extrapolate == Extrapolation::Linear ? "linear" : "hold"}}},
       {"rsq", doubleText(model.rsq)},
       {"predictors", predictors},
       {"response", variableJson(model.response)},
@@ -211,6 +214,16 @@ bool modelFromJson(std::string_view text, Model& model, std::string& message) {
     const long long numTerm = r.integer(*o, "NumTerm", " of the options");
     m.NumTerm = static_cast<int>(std::clamp(numTerm, -1000000LL, 1000000LL));
     m.DelRsq = r.number(*o, "DelRsq", " of the options");
+    // Files written before the choice existed have none. Their program
+    // extended the end intervals because it knew nothing better, not because
+    // anyone chose it; they are read with the rule every model now has.
+    if (r.ok() && o->is_object() && o->contains("extrapolate")) {
+      const std::string rule = r.text(*o, "extrapolate", " of the options");
+      if (rule == "linear")
+        m.extrapolate = Extrapolation::Linear;
+      else if (rule != "hold")
+        r.fail("\"extrapolate\" of the options is neither \"hold\" nor \"linear\"");
+    }
   }
   m.rsq = r.number(doc, "rsq", "");
   if (const json* ps = r.member(doc, "predictors", "")) {

@@ -3,7 +3,8 @@
 // Layout (format version 1):
 //   {"format": "tavel-model", "version": 1,
 //    "data_file": "rates.dat", "observations": 40,
-//    "options": {"NumTerm": 2, "DelRsq": "9.999999747378752e-05"},
+//    "options": {"NumTerm": 2, "DelRsq": "9.999999747378752e-05",
+//                "extrapolate": "hold"},
 //    "rsq": "0.9871",
 //    "predictors": [{"name": "T", "source": "T", "log": false, "code": 3,
 //                    "values": ["300", "310"], "transforms": ["-1.2", "-0.9"]}],
@@ -15,6 +16,8 @@
 //                        "response_rmse": "21.3", "response_scale": "as fitted"}
 // ("exponentiated" for a log response; the response_ keys only when the
 // response was inverted).
+// "extrapolate" ("hold" or "linear", Model::extrapolate) may be absent: such
+// a file predicts with the hold rule.
 // Every double is a string holding its shortest decimal form that reads back
 // to the same double (also "nan", "inf", "-inf"), so a model reads back bit
 // for bit and independently of any locale.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -154,13 +155,27 @@ TEST(ModelPredict, LinearModelPredictsNewPointsExactly) {
   const Model model =
       buildModel(FitArrays{n, 2, x.data(), y.data(), tx.data(), ty.data(), m.data()}, d);
 
+  // Extended along the end interval, a line stays the line beyond the data.
+  Model linear = model;
+  linear.extrapolate = Extrapolation::Linear;
   const std::vector<double> fresh = {3.3, 17.9, 0.01, 12.5, /* x2: */ 0.7, 4.9, 2.25, 0.0};
   Predictions out;
-  predictRows(model, 4, fresh.data(), out);
+  predictRows(linear, 4, fresh.data(), out);
   ASSERT_TRUE(out.predictsResponse);
   EXPECT_EQ(out.ok, 4);
   for (int i = 0; i < 4; ++i)
     EXPECT_NEAR(out.response[i], 2.0 * fresh[i] + 3.0 * fresh[4 + i], 1e-9) << i;
+
+  // Held (the default): 2 * 17.9 + 3 * 4.9 = 50.5 lies above every y the
+  // grid has, so it is the largest of them; the other rows are unchanged.
+  const double largest = *std::max_element(y.begin(), y.end());
+  ASSERT_LT(largest, 50.5);
+  predictRows(model, 4, fresh.data(), out);
+  EXPECT_EQ(out.status[1], RowStatus::Held);
+  EXPECT_EQ(out.response[1], largest);
+  EXPECT_EQ(out.held, 1);
+  EXPECT_EQ(out.ok, 3);
+  for (int i : {0, 2, 3}) EXPECT_NEAR(out.response[i], 2.0 * fresh[i] + 3.0 * fresh[4 + i], 1e-9);
 }
 
 // Many rows are looked up through an index of each table; one value alone by
@@ -397,7 +412,10 @@ TEST(CrossValidation, ResponseScaleOfAnExactPlaneAndOfALogResponse) {
     d.y[i] = 2.0 * d.x[i] + 3.0 * d.x[d.n + i] + 5.0;
   }
   const int linear[] = {kCodeLinear, kCodeLinear, kCodeLinear};
-  const ResponseScaleCv plane = responseScaleCv(cvInput(d, linear, 5));
+  // Extended: a fold without the largest y still predicts it on the plane.
+  CvInput planeInput = cvInput(d, linear, 5);
+  planeInput.extrapolate = Extrapolation::Linear;
+  const ResponseScaleCv plane = responseScaleCv(planeInput);
   ASSERT_TRUE(plane.done) << plane.refusal;
   EXPECT_EQ(plane.scored, 50);
   EXPECT_NEAR(plane.rsq, 1.0, 1e-12);
@@ -410,6 +428,7 @@ TEST(CrossValidation, ResponseScaleOfAnExactPlaneAndOfALogResponse) {
   for (double& y : logged.y) y /= 10.0;
   CvInput in = cvInput(logged, linear, 5);
   in.logResponse = true;
+  in.extrapolate = Extrapolation::Linear;
   const CvResult cv = crossValidate(in);
   ASSERT_TRUE(cv.done && cv.responseScale) << cv.refusal;
   EXPECT_NEAR(cv.responseRsq, 1.0, 1e-12);
