@@ -81,6 +81,11 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
                       "; the model was not saved.");
     return false;
   }
+  // A file that would be refused when read is not written.
+  if (const std::string problem = model::modelProblem(*state.model); !problem.empty()) {
+    refuseCommand(runtime, state, "The model cannot predict (" + problem + "); it was not saved.");
+    return false;
+  }
   std::string why;
   if (!platform::replaceFileWith(target, model::modelToJson(*state.model), why)) {
     refuseCommand(runtime, state, "The model file " + path + " " + why + "; it was not saved.");

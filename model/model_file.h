@@ -37,9 +37,16 @@ inline constexpr int kModelFormatVersion = 1;
 // The whole file text (one line per table entry keeps large models diffable).
 std::string modelToJson(const Model& model);
 
+// Why a model cannot predict, or an empty text: rsq not a number in [0, 1],
+// a response table of one value or of equal transforms (nothing can be
+// inverted through it), a predictor listed twice, or a name (of a variable
+// or of its column) holding control characters.
+std::string modelProblem(const Model& model);
+
 // Reads a model; false with one line for the user in message when the text
-// is not JSON, not a Tavel model, of an unknown version, or inconsistent
-// (tables of unequal lengths, values not ascending, codes out of range).
+// is not JSON, not a Tavel model, of an unknown version, inconsistent
+// (tables of unequal lengths, values not ascending, codes out of range) or
+// unable to predict (modelProblem).
 bool modelFromJson(std::string_view text, Model& model, std::string& message);
 
 // The largest model file read: a model of 10^7 distinct values, each written

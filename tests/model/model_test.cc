@@ -303,6 +303,65 @@ TEST(ModelFile, RefusesWhatIsNotAKnownModel) {
   EXPECT_NE(refusal(noResponse).find("\"response\""), std::string::npos);
 }
 
+// Files that read as JSON of the right shape but could not predict: each is
+// refused with its own one-line reason, naming what is wrong.
+TEST(ModelFile, RefusesModelsThatCannotPredict) {
+  struct Case {
+    const char* what;
+    void (*spoil)(Model&);
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"one response value", [](Model& m) { m.response = table(kCodeMonotone, {2.0}, {0.0}); },
+       "response's table holds one value"},
+      {"equal response transforms",
+       [](Model& m) { m.response.transforms.assign(m.response.values.size(), 0.25); },
+       "response's transforms are all equal"},
+      {"rsq above 1", [](Model& m) { m.rsq = 1.0 + 1e-9; }, "\"rsq\" is not a number from 0 to 1"},
+      {"rsq below 0", [](Model& m) { m.rsq = -0.5; }, "\"rsq\" is not a number from 0 to 1"},
+      {"rsq NaN", [](Model& m) { m.rsq = std::nan(""); }, "\"rsq\" is not a number from 0 to 1"},
+      {"rsq infinite", [](Model& m) { m.rsq = HUGE_VAL; }, "\"rsq\" is not a number from 0 to 1"},
+      {"a predictor twice", [](Model& m) { m.predictors.push_back(m.predictors[0]); },
+       "the predictor X is listed twice (predictors 1 and 3)"},
+      {"an escape in a name", [](Model& m) { m.predictors[1].name = "P\x1b[2J"; },
+       "the name of predictor 2 holds control characters"},
+      {"a newline in a column", [](Model& m) { m.response.source = "RA\nTE"; },
+       "the response's name holds control characters"},
+      {"a C1 control in UTF-8", [](Model& m) { m.predictors[0].source = "T\xc2\x9b"; },
+       "the name of predictor 1 holds control characters"},
+  };
+  for (const Case& c : cases) {
+    Model m = sampleModel();
+    c.spoil(m);
+    Model back;
+    std::string message;
+    EXPECT_FALSE(modelFromJson(modelToJson(m), back, message)) << c.what;
+    EXPECT_NE(message.find(c.reason), std::string::npos) << c.what << ": " << message;
+    EXPECT_EQ(message.find('\n'), std::string::npos) << c.what;
+    EXPECT_EQ(modelProblem(m).empty(), false) << c.what;
+  }
+  // The edges that can predict: rsq exactly 0 and 1, two values, a name in
+  // other scripts (UTF-8 letters, not controls), a log twin beside its column.
+  Model edge = sampleModel();
+  edge.rsq = 1.0;
+  edge.response = table(kCodeMonotone, {1.0, 2.0}, {-1.0, 1.0});
+  edge.predictors[0].name =
+      "Temp\xc3\xa9"
+      "rature \xc2\xb0"
+      "C";
+  edge.predictors[1].name = "X";
+  edge.predictors[1].source = "X";
+  edge.predictors[1].isLog = false;
+  edge.predictors.push_back(edge.predictors[1]);
+  edge.predictors[2].name = "_ln_X";
+  edge.predictors[2].isLog = true;
+  Model back;
+  std::string message;
+  EXPECT_TRUE(modelFromJson(modelToJson(edge), back, message)) << message;
+  edge.rsq = 0.0;
+  EXPECT_TRUE(modelFromJson(modelToJson(edge), back, message)) << message;
+}
+
 // Fits for cross-validation: rows of y = f(x1, x2) plus noise.
 struct Data {
   int n = 0;

@@ -241,6 +241,19 @@ TEST_F(ModelRunTest, ResponseScaleCvIsWhatHeldOutPredictionsGive) {
   EXPECT_GT(printedRsq, 0.5);  // a smooth truth of 30 rows
 }
 
+// A model that would be refused when read is not written either.
+TEST_F(ModelRunTest, AModelThatCouldNotBeReadBackIsNotSaved) {
+  fit();
+  ASSERT_TRUE(s.state.model.has_value());
+  s.state.model->predictors[0].name = "T\a";
+  EXPECT_FALSE(app::saveModel(s.runtime, s.state, "bell.json"));
+  EXPECT_FALSE(std::filesystem::exists(s.path("bell.json")));
+  ASSERT_EQ(s.state.problems.size(), 1u);
+  EXPECT_NE(s.state.problems[0].find("holds control characters); it was not saved"),
+            std::string::npos)
+      << s.state.problems[0];
+}
+
 TEST_F(ModelRunTest, RefusedCrossValidationAndUnfinishedRuns) {
   fit(31);                                 // more folds than rows
   EXPECT_TRUE(s.state.model.has_value());  // the fit itself is fine
