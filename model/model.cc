@@ -25,9 +25,10 @@ void raise(RowStatus& status, RowStatus to) {
 // largest, 0 within. A table whose end transforms are equal has no
 // direction: its inversion is refused by interpolateTable.
 int beyondFittedRange(const Variable& r, double t) {
+  if (r.values.size() < 2 || r.transforms.size() != r.values.size()) return 0;
   const double first = r.transforms.front();
   const double last = r.transforms.back();
-  if (r.values.size() < 2 || !(first != last)) return 0;
+  if (!(first != last)) return 0;
   const bool asc = last > first;
   if (asc ? t < first : t > first) return -1;
   if (asc ? t > last : t < last) return 1;
