@@ -43,6 +43,7 @@ const std::string& usageText() {
       "file column\n"
       "  --indep NAME        an independent variable; repeat it; default: every other file "
       "column\n"
+      "                      but the dependent's own (Y for --dep _ln_Y); neither may be named\n"
       "  --flag NAME=CODE    type flag of a chosen variable: 1-5 or orderable, circular, "
       "monotone, linear,\n"
       "                      unorderable; default " +
@@ -477,10 +478,15 @@ std::string resolveRequest(const app::DataTable& t, const Options& o, const std:
     return std::string(run::trimmedName(t.colName[static_cast<std::size_t>(v - 1)]));
   };
   request.dep = o.dep ? *o.dep : name(t.numCol1);
+  // The dependent's other scale (Y for _ln_Y, _ln_Y for Y) holds the same
+  // information: never a default independent, and refused when named.
+  std::string twin;
+  for (int v = 1; v <= t.numCol && v <= static_cast<int>(t.colName.size()); ++v)
+    if (name(v) == request.dep && run::logTwin(t, v) != 0) twin = name(run::logTwin(t, v));
   request.indep = o.indep;
   if (o.indep.empty()) {
     for (int v = 1; v <= t.numCol1; ++v)
-      if (name(v) != request.dep) request.indep.push_back(name(v));
+      if (name(v) != request.dep && name(v) != twin) request.indep.push_back(name(v));
   }
   const int chosen = static_cast<int>(request.indep.size()) + 1;
   if (chosen > kMaxChosen)
@@ -503,6 +509,11 @@ std::string resolveRequest(const app::DataTable& t, const Options& o, const std:
   if (std::find(request.indep.begin(), request.indep.end(), request.dep) != request.indep.end())
     return "the dependent variable " + inQuotes(request.dep) +
            " was also named as an independent variable";
+  if (!twin.empty() &&
+      std::find(request.indep.begin(), request.indep.end(), twin) != request.indep.end())
+    return "the dependent variable " + inQuotes(request.dep) +
+           " was also named as an independent variable, as " + inQuotes(twin) +
+           " on its other scale";
   std::vector<std::string> sorted = request.indep;
   std::sort(sorted.begin(), sorted.end());
   const auto twice = std::adjacent_find(sorted.begin(), sorted.end());

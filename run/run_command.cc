@@ -301,6 +301,14 @@ bool checkScannedRows(platform::Runtime& runtime, app::AppState& state) {
   return refusal.empty();
 }
 
+// An independent that is the dependent on another scale would make the fit
+// perfect and mean nothing.
+bool checkTwins(platform::Runtime& runtime, app::AppState& state) {
+  const std::string refusal = dependentTwinRefusal(state.data, state.selection);
+  if (!refusal.empty()) refuseRun(runtime, state, refusal);
+  return refusal.empty();
+}
+
 // Every run uses the engine's own tuning values.
 void assignEngineSettings(app::AppState& state) { state.aceSettings = ace::AceSettings{}; }
 
@@ -594,6 +602,29 @@ void keepModel(RunContext& run) {
 
 }  // namespace
 
+int logTwin(const app::DataTable& data, int v) {
+  if (v < 1 || v > data.numCol || v > static_cast<int>(data.lnSource.size())) return 0;
+  if (v > data.numCol1) return data.lnSource[v - 1];
+  for (int t = data.numCol1 + 1; t <= data.numCol && t <= static_cast<int>(data.lnSource.size());
+       ++t)
+    if (data.lnSource[t - 1] == v) return t;
+  return 0;
+}
+
+std::string dependentTwinRefusal(const app::DataTable& data, const app::VarSelection& sel) {
+  const int twin = logTwin(data, sel.dep);
+  if (twin == 0) return {};
+  for (int j = 0; j < sel.p && j < static_cast<int>(sel.indep.size()); ++j) {
+    if (sel.indep[j] != twin) continue;
+    const auto name = [&data](int v) {
+      return std::string(trimmedName(data.colName[static_cast<std::size_t>(v - 1)]));
+    };
+    return " The independent variable " + name(twin) + " is the dependent " + name(sel.dep) +
+           " on another scale: the dependent cannot predict itself. Run stopped.";
+  }
+  return {};
+}
+
 bool allCodesMonotone(const int* l, int p) {
   bool allMonotone = true;
   for (int i = 0; i < p + 1; ++i) allMonotone = allMonotone && l[i] == app::kMonotone;
@@ -605,7 +636,7 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   // A model is only as current as the last Run: one that does not reach its
   // end leaves none, so no later prediction uses a fit of other data.
   state.model.reset();
-  if (!checkScannedRows(runtime, state)) return;
+  if (!checkScannedRows(runtime, state) || !checkTwins(runtime, state)) return;
 
   RunContext run(runtime, state, shell);  // the work arrays, zero-filled
   assignEngineSettings(state);

@@ -1,0 +1,150 @@
+// Fits that can be trusted: the dependent never among its own predictors, a
+// word when a Circular variable cannot be periodic, large offsets that fit
+// as well as the same data without them, and a smoothness the user or the
+// cross-validation chooses. Run in process through tavel-batch's front end.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "batch/batch_front.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tavel::batch::BatchIo;
+using tavel::batch::runBatch;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+  tavel::app::AppState state;
+};
+
+std::string number(double v) {
+  char buf[40];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+// A deterministic noise in [-0.5, 0.5): a linear congruential sequence.
+struct Noise {
+  unsigned long long s = 12345;
+  double next() {
+    s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<double>(s >> 11) / 9007199254740992.0 - 0.5;
+  }
+};
+
+// Columns of text, named in the header.
+std::string dataText(const std::vector<std::string>& names,
+                     const std::vector<std::vector<double>>& columns) {
+  std::string text;
+  for (std::size_t c = 0; c < names.size(); ++c) text += (c ? " " : "") + names[c];
+  text += "\n";
+  for (std::size_t i = 0; i < columns[0].size(); ++i) {
+    for (std::size_t c = 0; c < columns.size(); ++c) text += (c ? " " : "") + number(columns[c][i]);
+    text += "\n";
+  }
+  return text;
+}
+
+// The final squared correlation the Run printed: " r**2 = ..." of its last
+// iteration line.
+double finalRsq(const std::string& out) {
+  const std::string key = "r**2 = 1 - e**2 =";
+  const auto at = out.rfind(key);
+  if (at == std::string::npos) return NAN;
+  std::size_t b = at + key.size();
+  while (b < out.size() && out[b] == ' ') ++b;
+  double v = NAN;
+  std::from_chars(out.data() + b, out.data() + out.size(), v);
+  return v;
+}
+
+class TrustedFit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int count = 0;
+    dir_ =
+        fs::temp_directory_path() / ("ttf-" + std::to_string(::getpid())) / std::to_string(++count);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "out");
+  }
+  void TearDown() override { fs::remove_all(dir_.parent_path()); }
+
+  std::string file(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+    return (dir_ / name).string();
+  }
+  fs::path out(const std::string& name = "") const { return dir_ / "out" / name; }
+
+  Outcome run(std::vector<std::string> args) {
+    Outcome r;
+    BatchIo io;
+    io.out = [&r](std::string_view t) { r.out += t; };
+    io.err = [&r](std::string_view t) { r.err += t; };
+    args.insert(args.begin(), {"--outdir", out().string()});
+    r.status = runBatch(args, io, r.state);
+    return r;
+  }
+
+  fs::path dir_;
+};
+
+std::string trimmed(const std::string& name) {
+  return name.substr(0, name.find_last_not_of(' ') + 1);
+}
+
+std::vector<std::string> independentNames(const Outcome& r) {
+  std::vector<std::string> names;
+  const auto& sel = r.state.selection;
+  for (int j = 0; j < sel.p; ++j)
+    names.push_back(trimmed(r.state.data.colName[static_cast<std::size_t>(sel.indep[j] - 1)]));
+  return names;
+}
+
+// y = a + 2 b + noise, every value positive so every column has a log twin.
+std::string positiveData() {
+  Noise noise;
+  std::vector<double> a, b, y;
+  for (int i = 0; i < 40; ++i) {
+    a.push_back(1 + i % 7);
+    b.push_back(2 + (i * 5) % 11);
+    y.push_back(10 + a.back() + 2 * b.back() + noise.next());
+  }
+  return dataText({"a", "b", "y"}, {a, b, y});
+}
+
+TEST_F(TrustedFit, TheDependentNeverPredictsItselfOnItsOtherScale) {
+  const std::string data = file("pos.dat", positiveData());
+  // The default independents of _ln_y are a and b, not y.
+  Outcome r = run({"--dep", "_ln_y", data});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(independentNames(r), (std::vector<std::string>{"a", "b"}));
+  EXPECT_LT(finalRsq(r.out), 0.999);
+
+  // Naming the twin is refused as naming the dependent itself is, before
+  // anything is written.
+  fs::remove(out("Taveltr.xls"));
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--dep", "_ln_y", "--indep", "a", "--indep", "y", data},
+           {"--dep", "y", "--indep", "_ln_y", data}}) {
+    r = run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("was also named as an independent variable, as"), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(out("Taveltr.xls")));
+  }
+  // Both scales of an independent are still allowed.
+  r = run({"--dep", "y", "--indep", "a", "--indep", "_ln_a", data});
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+}  // namespace
