@@ -831,7 +831,9 @@ Stop runAnalysis(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
   const fs::path correctionSheet = b.outDir / run::kCorrectionSheetName;
   const FileStamp transformBefore = FileStamp::of(transformSheet);
   const FileStamp correctionBefore = FileStamp::of(correctionSheet);
+  const std::size_t warned = b.state.warnings.size();
   runtime.invokeMenu("&Run");
+  for (std::size_t k = warned; k < b.state.warnings.size(); ++k) b.report.warn(b.state.warnings[k]);
 
   if (!b.state.problems.empty()) return b.report.failed(b.state.problems);
   std::vector<std::string> missing;

@@ -369,6 +369,26 @@ void echoInput(RunContext& run) {
   run.runtime.flush(app::kLogUnit);
 }
 
+// A Circular variable is periodic (period 1) only when its values lie in
+// [0, 1]; otherwise the smoother treats it as Orderable, which the user
+// would not otherwise learn. Said once per variable, only when it happens.
+void warnCircular(RunContext& run) {
+  for (int j = 0; j <= run.p; ++j) {
+    if (run.l[j] != app::kCircular && run.l[j] != -app::kCircular) continue;
+    const double* v =
+        j < run.p ? run.a.x.data() + static_cast<std::size_t>(j) * run.n : run.a.y.data();
+    bool outside = false;
+    for (int i = 0; i < run.n && !outside; ++i) outside = v[i] < 0.0 || v[i] > 1.0;
+    if (!outside) continue;
+    const std::string line =
+        std::string(trimmedName(run.names[static_cast<std::size_t>(j)])) +
+        " is smoothed as Orderable: its values are outside 0 .. 1; divide by the period "
+        "(degrees / 360) to make it periodic";
+    app::traceBoth(run.runtime, " " + line);
+    run.state.warnings.push_back(line);
+  }
+}
+
 // Columns beyond the magnitudes the engine's sums can hold go in and out of
 // the numeric stages scaled by a power of two (exact both ways); sign 1
 // scales, -1 restores.
@@ -645,6 +665,7 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   clearOutputWindow(run);
   if (!checkRereadRows(run) || !checkColumns(run)) return;
   echoInput(run);
+  warnCircular(run);
   estimate(run);
   if (!checkEstimate(run)) return;
   computeResults(run);

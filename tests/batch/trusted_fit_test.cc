@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,44 @@ TEST_F(TrustedFit, TheDependentNeverPredictsItselfOnItsOtherScale) {
   // Both scales of an independent are still allowed.
   r = run({"--dep", "y", "--indep", "a", "--indep", "_ln_a", data});
   EXPECT_EQ(r.status, 0) << r.err;
+}
+
+std::string fileText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int occurrences(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST_F(TrustedFit, ACircularVariableOutsideZeroToOneIsSaidToBeSmoothedAsOrderable) {
+  // Wind direction in degrees and the same divided by 360.
+  Noise noise;
+  std::vector<double> deg, turn, y;
+  for (int i = 0; i < 36; ++i) {
+    deg.push_back(10.0 * i);
+    turn.push_back(deg.back() / 360.0);
+    y.push_back(std::cos(2 * M_PI * turn.back()) + 0.1 * noise.next());
+  }
+  const std::string data = file("wind.dat", dataText({"DEG", "TURN", "Y"}, {deg, turn, y}));
+  const std::string line =
+      "DEG is smoothed as Orderable: its values are outside 0 .. 1; divide by the period "
+      "(degrees / 360) to make it periodic";
+  Outcome r = run({"--dep", "Y", "--indep", "DEG", "--flag", "DEG=circular", data});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(occurrences(r.err, "tavel-batch: warning: " + line + "\n"), 1) << r.err;
+  EXPECT_EQ(occurrences(r.out, " " + line + "\n"), 1);
+  EXPECT_EQ(occurrences(fileText(out("Tavel.log")), " " + line + "\n"), 1);
+
+  // In turns it is periodic, and nothing is said.
+  fs::remove(out("Tavel.log"));
+  r = run({"--dep", "Y", "--indep", "TURN", "--flag", "TURN=circular", data});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(fileText(out("Tavel.log")).find("smoothed as Orderable"), std::string::npos);
 }
 
 }  // namespace
