@@ -189,23 +189,39 @@ struct ScaledInput {
   int yExponent = 0;
 };
 
+// Columns of a large common offset are analysed from their median, as in
+// the whole fit (the response's differences, and so its errors, are the same
+// either way).
 bool scaleInput(CvInput& in, ScaledInput& scaled) {
   bool anyScaled = false;
   std::vector<int> exponents(static_cast<std::size_t>(in.p) + 1, 0);
+  std::vector<double> offsets(static_cast<std::size_t>(in.p) + 1, 0.0);
+  std::vector<double> shifted;
   for (int j = 0; j <= in.p; ++j) {
     const double* column = j < in.p ? in.x + at(0, j, in.n) : in.y;
     const bool circular = in.codes[j] == kCodeCircular || in.codes[j] == -kCodeCircular;
+    const double offset = columnOffset(column, in.n, circular);
+    if (offset != 0.0) {
+      shifted.assign(column, column + in.n);
+      shiftColumn(shifted.data(), in.n, offset, 1);
+      column = shifted.data();
+    }
     const ColumnCheck check = checkColumn(column, in.n, circular);
     if (check.state != ColumnState::kUsable) return false;
     exponents[static_cast<std::size_t>(j)] = check.exponent;
-    anyScaled = anyScaled || check.exponent != 0;
+    offsets[static_cast<std::size_t>(j)] = offset;
+    anyScaled = anyScaled || check.exponent != 0 || offset != 0.0;
   }
   if (!anyScaled) return true;
   scaled.x.assign(in.x, in.x + at(0, in.p, in.n));
   scaled.y.assign(in.y, in.y + in.n);
-  for (int j = 0; j < in.p; ++j)
-    scaleColumn(scaled.x.data() + at(0, j, in.n), in.n, exponents[static_cast<std::size_t>(j)]);
+  for (int j = 0; j < in.p; ++j) {
+    double* column = scaled.x.data() + at(0, j, in.n);
+    shiftColumn(column, in.n, offsets[static_cast<std::size_t>(j)], 1);
+    scaleColumn(column, in.n, exponents[static_cast<std::size_t>(j)]);
+  }
   scaled.yExponent = exponents[static_cast<std::size_t>(in.p)];
+  shiftColumn(scaled.y.data(), in.n, offsets[static_cast<std::size_t>(in.p)], 1);
   scaleColumn(scaled.y.data(), in.n, scaled.yExponent);
   in.x = scaled.x.data();
   in.y = scaled.y.data();

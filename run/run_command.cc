@@ -26,8 +26,10 @@
 namespace tavel::run {
 using model::checkColumn;
 using model::ColumnCheck;
+using model::columnOffset;
 using model::ColumnState;
 using model::scaleColumn;
+using model::shiftColumn;
 
 namespace {
 
@@ -233,10 +235,11 @@ struct RunContext {
   const bool prediction;                 // the dependent's code is "Monotone Tr"
   const bool logResponse;                // the dependent is a "_ln_" variable
 
-  int found = 0;               // rows the re-read found
-  int n = 0;                   // rows analysed: found, at most allocated
-  std::vector<int> exponents;  // power-of-two scaling of each column
-  bool logLost = false;        // the log could not be opened again
+  int found = 0;                // rows the re-read found
+  int n = 0;                    // rows analysed: found, at most allocated
+  std::vector<int> exponents;   // power-of-two scaling of each column
+  std::vector<double> offsets;  // the offset each column is analysed from
+  bool logLost = false;         // the log could not be opened again
   double rsq = 0.0;
   int ierr = 0;
   PredictionStats stats;
@@ -344,6 +347,38 @@ bool checkRereadRows(RunContext& run) {
   return refusal.empty();
 }
 
+// A column of values that differ only far behind a large common part (1e14
+// + x) is analysed from its median; every other column from 0, so ordinary
+// data go through unchanged.
+void findOffsets(RunContext& run) {
+  run.offsets.assign(static_cast<std::size_t>(run.p) + 1, 0.0);
+  for (int j = 0; j <= run.p; ++j) {
+    const double* v =
+        j < run.p ? run.a.x.data() + static_cast<std::size_t>(j) * run.n : run.a.y.data();
+    const bool circular = run.l[j] == app::kCircular || run.l[j] == -app::kCircular;
+    run.offsets[static_cast<std::size_t>(j)] = columnOffset(v, run.n, circular);
+  }
+}
+
+// Sign 1 takes each column's offset off, -1 puts it back (both exact). The
+// results exist only after the engine and go back only where they hold
+// values: the equilibrated columns when the run equilibrated, the
+// prediction when it predicted.
+void shiftColumns(RunContext& run, int sign, bool results = false) {
+  WorkArrays& a = run.a;
+  const int n = run.n;
+  for (int j = 0; j < run.p; ++j) {
+    const double offset = run.offsets[static_cast<std::size_t>(j)];
+    const std::size_t col = static_cast<std::size_t>(j) * n;
+    shiftColumn(a.x.data() + col, n, offset, sign);
+    if (results && run.equilibration) shiftColumn(a.xEq.data() + col, n, offset, sign);
+  }
+  const double offset = run.offsets[static_cast<std::size_t>(run.p)];
+  shiftColumn(a.y.data(), n, offset, sign);
+  if (results && run.equilibration) shiftColumn(a.yEq.data(), n, offset, sign);
+  if (results && run.prediction) shiftColumn(a.yPred.data(), n, offset, sign);
+}
+
 // Columns were filled with the allocated row count as their stride; with a
 // file that shrank, the gaps close so every later stage sees n rows a
 // column. Then every column must be one the engine can analyse.
@@ -356,7 +391,10 @@ bool checkColumns(RunContext& run) {
       for (int i = 0; i < n; ++i)
         x[static_cast<std::size_t>(j) * n + i] = x[static_cast<std::size_t>(j) * ld + i];
   }
+  findOffsets(run);
+  shiftColumns(run, 1);
   const std::string refusal = columnRefusal(run.names, run.l, run.a, n, run.p, run.exponents);
+  shiftColumns(run, -1);
   if (refusal.empty()) return true;
   stopRun(run, refusal);
   return false;
@@ -443,6 +481,7 @@ void callEngine(RunContext& run) {
 // The engine on the scaled columns; the log is opened again afterwards so
 // the engine's lines are followed by what comes next.
 void estimate(RunContext& run) {
+  shiftColumns(run, 1);
   scaleColumns(run, 1);
   callEngine(run);
   run.logLost = !reopenLog(run.runtime) || run.logLost;
@@ -488,6 +527,7 @@ void computeResults(RunContext& run) {
                                 a.tableTransformed.data(), a.yPred.data(), screenSink);
   }
   scaleColumns(run, -1);
+  shiftColumns(run, -1, true);
   const int yExponent = -run.exponents[static_cast<std::size_t>(run.p)];
   run.stats.Avedev = std::ldexp(run.stats.Avedev, yExponent);
   run.stats.Stdev = std::ldexp(run.stats.Stdev, yExponent);

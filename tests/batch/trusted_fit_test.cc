@@ -56,18 +56,20 @@ std::string dataText(const std::vector<std::string>& names,
   return text;
 }
 
-// The final squared correlation the Run printed: " r**2 = ..." of its last
-// iteration line.
-double finalRsq(const std::string& out) {
-  const std::string key = "r**2 = 1 - e**2 =";
-  const auto at = out.rfind(key);
+// The number that follows the last `key` in the text.
+double numberAfter(const std::string& text, const std::string& key) {
+  const auto at = text.rfind(key);
   if (at == std::string::npos) return NAN;
   std::size_t b = at + key.size();
-  while (b < out.size() && out[b] == ' ') ++b;
+  while (b < text.size() && text[b] == ' ') ++b;
   double v = NAN;
-  std::from_chars(out.data() + b, out.data() + out.size(), v);
+  std::from_chars(text.data() + b, text.data() + text.size(), v);
   return v;
 }
+
+// The final squared correlation the Run printed: " r**2 = ..." of its last
+// iteration line.
+double finalRsq(const std::string& out) { return numberAfter(out, "r**2 = 1 - e**2 ="); }
 
 class TrustedFit : public ::testing::Test {
  protected:
@@ -184,6 +186,46 @@ TEST_F(TrustedFit, ACircularVariableOutsideZeroToOneIsSaidToBeSmoothedAsOrderabl
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(fileText(out("Tavel.log")).find("smoothed as Orderable"), std::string::npos);
+}
+
+// Far from zero a column keeps only the digits its magnitude leaves; the fit
+// of those values must be the fit of the same values with the common part
+// taken off (computed here, exactly: within a factor of two of each other
+// doubles subtract without rounding).
+TEST_F(TrustedFit, ALargeOffsetFitsAsTheSameValuesWithoutIt) {
+  struct Case {
+    double offset;
+    double step;  // between the x values before the offset
+  };
+  const double two53 = 9007199254740992.0;
+  for (const Case c : {Case{1e13, 0.01}, Case{1e14, 0.0125}, Case{1e15, 0.0125}, Case{two53, 1.0},
+                       Case{-1e14, 0.0125}}) {
+    Noise noise;
+    std::vector<double> big, plain, y, ybig;
+    for (int i = 0; i < 80; ++i) {
+      big.push_back(c.offset + c.step * ((i * 37) % 80));
+      plain.push_back(big.back() - c.offset);  // exact
+      const double u = plain.back() / (80 * c.step);
+      y.push_back(std::sin(3.0 * u) + 0.05 * noise.next());
+    }
+    // The response with the offset too.
+    for (double v : y) ybig.push_back(1e14 + 1e6 * v);
+    std::vector<double> yplain;
+    for (double v : ybig) yplain.push_back(v - 1e14);
+    const std::string bigFile = file("big.dat", dataText({"X", "Y", "YB"}, {big, y, ybig}));
+    const std::string plainFile = file("plain.dat", dataText({"X", "Y", "YB"}, {plain, y, yplain}));
+    for (const char* dep : {"Y", "YB"}) {
+      const Outcome b = run({"--dep", dep, "--indep", "X", "--cv", "4", bigFile});
+      const Outcome p = run({"--dep", dep, "--indep", "X", "--cv", "4", plainFile});
+      ASSERT_EQ(b.status, 0) << b.err;
+      ASSERT_EQ(p.status, 0) << p.err;
+      EXPECT_GT(finalRsq(p.out), 0.95) << c.offset;
+      EXPECT_NEAR(finalRsq(b.out), finalRsq(p.out), 5e-5) << c.offset << " " << dep;
+      // The cross-validation's folds are analysed the same way.
+      const std::string cv = "CROSS-VALIDATED SQUARED CORRELATION (4 FOLDS) =";
+      EXPECT_NEAR(numberAfter(b.out, cv), numberAfter(p.out, cv), 5e-5) << c.offset;
+    }
+  }
 }
 
 }  // namespace
