@@ -55,6 +55,9 @@ void resetRunOptions(RunOptions& options) {
   options.Equilibration = defaults.Equilibration;
   options.ScreenCaptures = defaults.ScreenCaptures;
   options.CvFolds = defaults.CvFolds;
+  options.Bass = defaults.Bass;
+  options.Span = defaults.Span;
+  options.Tune = defaults.Tune;
 }
 
 // Names of the variable lists that occur more than once (each listed once).

@@ -112,6 +112,11 @@ struct RunOptions {
   bool Equilibration = false;
   bool ScreenCaptures = false;
   int CvFolds = 0;  // K of the cross-validation after a Run; 0: none
+  // Smoothness of the supersmoother: the engine's own bass and adaptive span
+  // (0) unless the user chooses; Tune lets the cross-validation choose.
+  double Bass = ace::AceSettings{}.bass;
+  double Span = ace::AceSettings{}.fixed_span;
+  bool Tune = false;
 };
 
 // One instance per process; passed by reference, so tests start fresh.

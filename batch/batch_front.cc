@@ -63,6 +63,11 @@ const std::string& usageText() {
       "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the "
       "current folder)\n"
       "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
+      "  --bass B            the supersmoother's bass, 0 to 10 (default 5; higher is smoother)\n"
+      "  --span S            a fixed span of the supersmoother, 0 to 1 (default 0: adaptive)\n"
+      "  --tune              with --cv: choose the smoothness by cross-validation (bass 0, 2, 5,\n"
+      "                      8, 10 and every Orderable independent Linear Tr), then run with "
+      "it\n"
       "  --save-model FILE   write the fitted model as JSON\n"
       "  --model FILE        with --predict: the model file to apply\n"
       "  --predict DATAFILE  with --model: predict the rows of DATAFILE into " +
@@ -85,6 +90,9 @@ struct Options {
   bool tsv = false;
   std::optional<std::string> outDir;
   std::optional<int> cvFolds;
+  std::optional<double> bass;
+  std::optional<double> span;
+  bool tune = false;
   std::optional<std::string> saveModel;
   std::optional<std::string> model;
   std::optional<std::string> predict;
@@ -228,6 +236,20 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       o.outDir = v;
     } else if (a == "--cv") {
       if (auto status = whole(o.cvFolds, 2, "a whole number of folds from 2 up")) return status;
+    } else if (a == "--bass" || a == "--span") {
+      const bool bass = a == "--bass";
+      const double most = bass ? app::kMaxBass : 1.0;
+      const std::string what =
+          bass ? "a number from 0 to 10, such as 2.5" : "a number from 0 to 1, such as 0.3";
+      if (!value()) return r.usage(a + " needs " + what);
+      const auto x = finiteNumber(v);
+      if (!x || *x < 0.0 || *x > most)
+        return r.usage(a + " needs " + what + ", not " + inQuotes(v));
+      std::optional<double>& target = bass ? o.bass : o.span;
+      if (target) return r.usage(a + " given twice");
+      target = x;
+    } else if (a == "--tune") {
+      o.tune = true;
     } else if (a == "--save-model") {
       if (!value() || v.empty()) return r.usage("--save-model needs a file name");
       if (o.saveModel) return r.usage("--save-model given twice");
@@ -246,10 +268,13 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
   }
   if (o.csv && o.tsv)
     return r.usage("--csv and --tsv go against each other: a file has one separator");
+  if (o.tune && !o.cvFolds) return r.usage("--tune needs --cv K: the folds score the candidates");
+  if (o.tune && (o.bass || o.span))
+    return r.usage("--tune chooses the smoothness itself: give it without --bass and --span");
   if (o.model || o.predict) {
     if (!o.model || !o.predict) return r.usage("--model and --predict go together");
     if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || !o.flags.empty() ||
-        o.numTerm || o.delRsq || o.equilibration || o.captures)
+        o.numTerm || o.delRsq || o.equilibration || o.captures || o.bass || o.span || o.tune)
       return r.usage("--model/--predict take no DATAFILE and no fitting options");
     return std::nullopt;
   }
@@ -757,7 +782,8 @@ Stop inputAndPrepare(BatchRun& b, platform::headless::HeadlessRuntime& runtime) 
 }
 
 bool optionsAskedFor(const Options& o) {
-  return !o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures || o.cvFolds;
+  return !o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures || o.cvFolds ||
+         o.bass || o.span || o.tune;
 }
 
 // What the OPTIONS dialog stored must be what was asked for.
@@ -782,6 +808,9 @@ Stop checkStoredOptions(const BatchRun& b) {
                            " characters); nothing was run");
   if (stored.Equilibration != o.equilibration || stored.ScreenCaptures != o.captures)
     return b.report.failed("the OPTIONS switches could not be set; nothing was run");
+  if ((o.bass && stored.Bass != *o.bass) || (o.span && stored.Span != *o.span) ||
+      stored.Tune != o.tune)
+    return b.report.failed("the smoothness could not be set; nothing was run");
   if (o.cvFolds && stored.CvFolds != *o.cvFolds)
     return b.report.failed("CV folds could not be set to " + std::to_string(*o.cvFolds) +
                            "; nothing was run");
@@ -804,6 +833,9 @@ Stop setOptions(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
   if (o.numTerm) script.push_back(DialogAction::type(app::kNumTermBox, std::to_string(*o.numTerm)));
   if (o.delRsq) script.push_back(DialogAction::type(app::kDelRsqBox, shortestText(*o.delRsq)));
   if (o.cvFolds) script.push_back(DialogAction::type(app::kCvFoldsBox, std::to_string(*o.cvFolds)));
+  if (o.bass) script.push_back(DialogAction::type(app::kBassBox, shortestText(*o.bass)));
+  if (o.span) script.push_back(DialogAction::type(app::kSpanBox, shortestText(*o.span)));
+  script.push_back(DialogAction::check(app::kTuneBox, o.tune));
   script.push_back(DialogAction::press(app::kOkButton));
   runtime.queueDialogScript(app::kOptionsResource, std::move(script));
   runtime.invokeMenu("&Options");

@@ -3,13 +3,16 @@
 // Layout (format version 1):
 //   {"format": "tavel-model", "version": 1,
 //    "data_file": "rates.dat", "observations": 40,
-//    "options": {"NumTerm": 2, "DelRsq": "9.999999747378752e-05"},
+//    "options": {"NumTerm": 2, "DelRsq": "9.999999747378752e-05",
+//                "bass": "5", "span": "0"},
 //    "rsq": "0.9871",
 //    "predictors": [{"name": "T", "source": "T", "log": false, "code": 3,
 //                    "values": ["300", "310"], "transforms": ["-1.2", "-0.9"]}],
 //    "response": {"name": "_ln_RATE", "source": "RATE", "log": true, "code": 3,
 //                 "values": [...], "transforms": [...]}}
 // A category also has "labels": ["cu", "pt"], label k being the value k + 1.
+// "bass" and "span" (the supersmoother's, span 0 for the adaptive one) may
+// be missing: older files mean bass 5 and the adaptive span.
 // Every double is a string holding its shortest decimal form that reads back
 // to the same double (also "nan", "inf", "-inf"), so a model reads back bit
 // for bit and independently of any locale.

@@ -312,8 +312,13 @@ bool checkTwins(platform::Runtime& runtime, app::AppState& state) {
   return refusal.empty();
 }
 
-// Every run uses the engine's own tuning values.
-void assignEngineSettings(app::AppState& state) { state.aceSettings = ace::AceSettings{}; }
+// Every run uses the engine's own tuning values, with the smoothness the
+// Options chose (the engine's own bass and adaptive span by default).
+void assignEngineSettings(app::AppState& state) {
+  state.aceSettings = ace::AceSettings{};
+  state.aceSettings.bass = state.options.Bass;
+  state.aceSettings.fixed_span = state.options.Span;
+}
 
 // The previous run's plot windows disappear.
 void closePreviousPlots(RunContext& run) {

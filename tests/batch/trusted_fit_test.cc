@@ -228,4 +228,54 @@ TEST_F(TrustedFit, ALargeOffsetFitsAsTheSameValuesWithoutIt) {
   }
 }
 
+// A wavy curve with noise, on which the smoothness matters.
+std::string wavyData(int n) {
+  Noise noise;
+  std::vector<double> x, y;
+  for (int i = 0; i < n; ++i) {
+    x.push_back((i * 53 % n) / static_cast<double>(n));
+    y.push_back(std::sin(6.0 * x.back()) + 0.3 * noise.next() + 2.0);
+  }
+  return dataText({"X", "Y"}, {x, y});
+}
+
+TEST_F(TrustedFit, TheSmoothnessIsTheUsersAndIsKeptInTheModel) {
+  const std::string data = file("wavy.dat", wavyData(60));
+  fs::remove(out("Tavel.log"));
+  // (--numterm 2, the default, so that both runs pass through Options.)
+  const Outcome plain = run({"--numterm", "2", data});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const std::string plainLog = fileText(out("Tavel.log"));
+  // The engine's own bass and span given by name change nothing.
+  fs::remove(out("Tavel.log"));
+  const Outcome same = run({"--bass", "5", "--span", "0", data});
+  ASSERT_EQ(same.status, 0) << same.err;
+  EXPECT_TRUE(fileText(out("Tavel.log")) == plainLog);
+  EXPECT_EQ(finalRsq(same.out), finalRsq(plain.out));
+
+  // Bass 0 keeps the spans the cross-validation of the smoother chose, so
+  // the in-sample fit is closer; a fixed span of the whole range is the
+  // smoothest fit of all.
+  const Outcome rough = run({"--bass", "0", "--save-model", (dir_ / "m.json").string(), data});
+  ASSERT_EQ(rough.status, 0) << rough.err;
+  EXPECT_GT(finalRsq(rough.out), finalRsq(plain.out));
+  EXPECT_EQ(rough.state.options.Bass, 0.0);
+  EXPECT_NE(fileText(dir_ / "m.json").find("\"bass\": \"0\""), std::string::npos);
+  const Outcome stiff = run({"--span", "1", data});
+  ASSERT_EQ(stiff.status, 0) << stiff.err;
+  EXPECT_LT(finalRsq(stiff.out), finalRsq(plain.out));
+
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--bass", "11", data},
+                                             {"--bass", "-1", data},
+                                             {"--span", "1.5", data},
+                                             {"--span", "x", data},
+                                             {"--tune", data},
+                                             {"--cv", "5", "--tune", "--bass", "2", data}}) {
+    const Outcome r = run(args);
+    EXPECT_EQ(r.status, 2) << args[0] << " " << args[1];
+    EXPECT_NE(r.err.find("tavel-batch: --"), std::string::npos) << r.err;
+  }
+}
+
 }  // namespace
