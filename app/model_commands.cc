@@ -14,6 +14,7 @@
 #include "app/file_format.h"
 #include "app/free_form_reader.h"
 #include "app/trace.h"
+#include "model/cross_validation.h"
 #include "model/model_file.h"
 #include "platform/file_units.h"
 
@@ -105,6 +106,11 @@ bool openModel(platform::Runtime& runtime, AppState& state, const std::string& p
   std::string line = " Model opened from " + path + ": " + std::to_string(m.predictors.size()) +
                      " predictors, response " + m.response.name + ", fitted r**2 =";
   appendF(line, m.rsq, 7, 4);
+  if (m.crossValidation && m.crossValidation->responseScale) {
+    const model::CvSummary& cv = *m.crossValidation;
+    line +=
+        ";" + model::responseScaleLine(cv.folds, cv.responseRsq, cv.responseRmse, cv.exponentiated);
+  }
   state.model = std::move(m);
   traceBoth(runtime, line);
   return true;

@@ -1,6 +1,7 @@
 #include "model/cross_validation.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <string>
@@ -109,12 +110,14 @@ struct HeldOutRows {
 };
 
 // Predicts the fold's held-out rows with the fold's model and finds their
-// targets; for response code 3 also their y on its own scale.
+// targets; when the response is inverted also their y on its own scale.
 void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>& descriptions,
                bool inverse, HeldOutRows& rows) {
-  const Model model = buildModel(FitArrays{fold.nt, in.p, fold.xt.data(), fold.yt.data(),
-                                           fold.tx.data(), fold.ty.data(), fold.m.data()},
-                                 descriptions);
+  Model model = buildModel(FitArrays{fold.nt, in.p, fold.xt.data(), fold.yt.data(), fold.tx.data(),
+                                     fold.ty.data(), fold.m.data()},
+                           descriptions);
+  // A linear transformation inverts through its table as a monotone one does.
+  if (inverse) model.response.code = kCodeMonotone;
   Predictions pred;
   predictRows(model, fold.held, fold.xh.data(), pred);
   // The held-out target: the fold's response table read forwards, its end
@@ -133,9 +136,38 @@ void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>&
   }
 }
 
+// The pooled response-scale figures of the scored rows. y and yPred are the
+// engine's (scaled by 2^yExponent); R^2 does not depend on that scale, the
+// RMSE is taken back to the response's units. A log response is
+// exponentiated on its own scale first.
+void responseFigures(const CvInput& in, const HeldOutRows& rows, int yExponent, CvResult& result) {
+  const int n = in.n;
+  auto raw = [&](double v) { return in.logResponse ? std::exp(std::ldexp(v, -yExponent)) : v; };
+  double mean = 0.0;
+  for (int i = 0; i < n; ++i)
+    if (rows.status[i] != RowStatus::Unknown) mean += raw(in.y[i]);
+  mean /= result.scored;
+  double sse = 0.0, sst = 0.0;
+  for (int i = 0; i < n; ++i) {
+    if (rows.status[i] == RowStatus::Unknown) continue;
+    const double y = raw(in.y[i]);
+    const double d = y - raw(rows.yPred[i]);
+    sse += d * d;
+    sst += (y - mean) * (y - mean);
+  }
+  if (!(sst > 0.0)) return;
+  result.responseScale = true;
+  result.responseRsq = 1.0 - sse / sst;
+  const double rmse = std::sqrt(sse / result.scored);
+  result.responseRmse = in.logResponse ? rmse : std::ldexp(rmse, -yExponent);
+}
+
 // The scores over every scored row, summed in row order so that the result
 // does not depend on the fold order. Refuses when there is nothing to score.
-void summarise(const CvInput& in, const HeldOutRows& rows, bool inverse, CvResult& result) {
+// errors: response code 3, whose errors are also averaged; inverse: the
+// response was inverted (code 3 or 4).
+void summarise(const CvInput& in, const HeldOutRows& rows, bool errors, bool inverse, int yExponent,
+               CvResult& result) {
   const int n = in.n;
   double mean = 0.0;
   for (int i = 0; i < n; ++i) {
@@ -171,13 +203,14 @@ void summarise(const CvInput& in, const HeldOutRows& rows, bool inverse, CvResul
     return;
   }
   result.rsq = 1.0 - residual / spread;
-  if (inverse) {
+  if (errors) {
     const double count = static_cast<double>(result.scored);
     result.responseErrors = true;
-    result.Avedev = sumAbs / count;
-    result.Stdev = std::sqrt(sumSq / count);
-    result.Bias = sum / count;
+    result.Avedev = std::ldexp(sumAbs / count, -yExponent);
+    result.Stdev = std::ldexp(std::sqrt(sumSq / count), -yExponent);
+    result.Bias = std::ldexp(sum / count, -yExponent);
   }
+  if (inverse) responseFigures(in, rows, yExponent, result);
   result.done = true;
 }
 
@@ -245,7 +278,9 @@ CvResult crossValidate(const CvInput& input, const LineSink& progress) {
   }
 
   HeldOutRows rows(in.n);
-  const bool inverse = in.codes[in.p] == kCodeMonotone;
+  const int responseCode = in.codes[in.p];
+  const bool errors = responseCode == kCodeMonotone;
+  const bool inverse = errors || responseCode == kCodeLinear;
   std::vector<Variable> descriptions(in.p + 1);
   for (int j = 0; j <= in.p; ++j) descriptions[j].code = in.codes[j];
   for (int f = 1; f <= K; ++f) {
@@ -262,12 +297,46 @@ CvResult crossValidate(const CvInput& input, const LineSink& progress) {
     }
     scoreFold(in, fold, descriptions, inverse, rows);
   }
-  summarise(in, rows, inverse, result);
-  // The response errors on the response's own scale.
-  result.Avedev = std::ldexp(result.Avedev, -scaled.yExponent);
-  result.Stdev = std::ldexp(result.Stdev, -scaled.yExponent);
-  result.Bias = std::ldexp(result.Bias, -scaled.yExponent);
+  summarise(in, rows, errors, inverse, scaled.yExponent, result);
   return result;
+}
+
+namespace {
+
+std::string chars(double v, std::chars_format format, int precision) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, format, precision);
+  return std::string(buf, r.ptr);
+}
+
+}  // namespace
+
+std::string responseScaleLine(int folds, double rsq, double rmse, bool exponentiated) {
+  return std::string(" CV on the response scale") + (exponentiated ? ", exponentiated" : "") +
+         ": R^2 = 1 - SSE/SST = " + chars(rsq, std::chars_format::fixed, 3) +
+         "   RMSE = " + chars(rmse, std::chars_format::general, 3) + "   (" +
+         std::to_string(folds) + " folds, pooled)";
+}
+
+ResponseScaleCv responseScaleCv(const CvInput& input) {
+  ResponseScaleCv out;
+  const int code = input.p >= 0 && input.codes ? input.codes[input.p] : 0;
+  if (code != kCodeMonotone && code != kCodeLinear) {
+    out.refusal =
+        "the response is scored on its own scale only when its flag is Monotone Tr or Linear Tr";
+    return out;
+  }
+  const CvResult cv = crossValidate(input);
+  out.refusal = cv.refusal;
+  if (cv.done && !cv.responseScale) {
+    out.refusal = "the held-out responses are all equal on their own scale";
+    return out;
+  }
+  out.done = cv.done;
+  out.rsq = cv.responseRsq;
+  out.rmse = cv.responseRmse;
+  out.scored = cv.scored;
+  return out;
 }
 
 }  // namespace tavel::model

@@ -13,6 +13,14 @@
 // scored and are counted. When the response's code is 3 the held-out y is
 // also predicted on its own scale and its errors (measured minus predicted)
 // averaged over the scored rows.
+//
+// On the response's own scale (response code 3 or 4, both monotone and so
+// invertible), the pooled figures other tools print:
+//   R^2 = 1 - SSE / SST, SSE = sum (y - predicted y)**2,
+//   SST = sum (y - mean y)**2, RMSE = sqrt(SSE / scored rows),
+// over every scored row with one common mean. For a response that is a
+// natural logarithm both y and its prediction are exponentiated first, so
+// the figures are on the raw scale of the file's column.
 #pragma once
 
 #include <string>
@@ -33,7 +41,8 @@ struct CvInput {
   double DelRsq = 0.0;
   int NumTerm = ace::AceOptions{}.NumTerm;
   ace::AceSettings settings;
-  int folds = 0;  // K
+  int folds = 0;             // K
+  bool logResponse = false;  // y holds natural logarithms (a "_ln_" response)
 };
 
 struct CvResult {
@@ -45,6 +54,9 @@ struct CvResult {
   int unknown = 0;              // held-out rows left out: a category the fold never saw
   bool responseErrors = false;  // response code 3: the three below are set
   double Avedev = 0.0, Stdev = 0.0, Bias = 0.0;
+  bool responseScale = false;  // response code 3 or 4: the two below are set
+  double responseRsq = 0.0;    // 1 - SSE/SST on the response's own scale
+  double responseRmse = 0.0;   // sqrt(SSE / scored), in the response's units
 };
 
 // The smallest training part a fold may have.
@@ -60,5 +72,23 @@ std::string crossValidationRefusal(int n, int p, int folds);
 // the whole cross-validation, naming the fold. progress receives one line
 // per fold; the engine's own lines are not passed on.
 CvResult crossValidate(const CvInput& input, const LineSink& progress = {});
+
+// The response-scale score of one setting (codes, engine settings, folds):
+// what a search over settings ranks candidates by. done is false, with the
+// reason in refusal, when the cross-validation was refused or the response's
+// code is neither 3 nor 4.
+struct ResponseScaleCv {
+  bool done = false;
+  std::string refusal;
+  double rsq = 0.0;   // 1 - SSE/SST
+  double rmse = 0.0;  // sqrt(SSE / scored)
+  int scored = 0;
+};
+ResponseScaleCv responseScaleCv(const CvInput& input);
+
+// " CV on the response scale: R^2 = 1 - SSE/SST = 0.595   RMSE = 21.3   (5
+// folds, pooled)"; for a log response " CV on the response scale,
+// exponentiated: ..." (y and its prediction exponentiated first).
+std::string responseScaleLine(int folds, double rsq, double rmse, bool exponentiated);
 
 }  // namespace tavel::model

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,17 @@ struct Variable {
   std::vector<std::string> labels;
 };
 
+// The cross-validation of the fit, when one was done: kept with the model
+// so that its file says how well it predicted rows it was not fitted on.
+struct CvSummary {
+  int folds = 0;
+  double rsq = 0.0;            // on the response's transformed scale
+  bool responseScale = false;  // the two below are set
+  double responseRsq = 0.0;    // 1 - SSE/SST on the response's own scale
+  double responseRmse = 0.0;   // in the response's units
+  bool exponentiated = false;  // a log response, scored on its column's raw scale
+};
+
 struct Model {
   std::string dataFileName;  // the data file the model was fitted to
   int observations = 0;      // rows fitted
@@ -55,6 +67,7 @@ struct Model {
   double rsq = 0.0;  // the fit's final squared correlation (in sample)
   std::vector<Variable> predictors;
   Variable response;
+  std::optional<CvSummary> crossValidation;
 };
 
 // A variable's table from one column of a fit: order holds the 1-based

@@ -154,7 +154,7 @@ class Reader {
 std::string modelToJson(const Model& model) {
   ordered_json predictors = ordered_json::array();
   for (const Variable& v : model.predictors) predictors.push_back(variableJson(v));
-  const ordered_json doc = {
+  ordered_json doc = {
       {"format", kModelFormatName},
       {"version", kModelFormatVersion},
       {"data_file", model.dataFileName},
@@ -168,6 +168,17 @@ std::string modelToJson(const Model& model) {
       {"predictors", predictors},
       {"response", variableJson(model.response)},
   };
+  // How the fit predicted rows it was not fitted on, when it was
+  // cross-validated; absent otherwise, so other files read as before.
+  if (const auto& cv = model.crossValidation) {
+    ordered_json summary = {{"folds", cv->folds}, {"rsq", doubleText(cv->rsq)}};
+    if (cv->responseScale) {
+      summary["response_rsq"] = doubleText(cv->responseRsq);
+      summary["response_rmse"] = doubleText(cv->responseRmse);
+      summary["response_scale"] = cv->exponentiated ? "exponentiated" : "as fitted";
+    }
+    doc["cross_validation"] = summary;
+  }
   // Names come from data files of any encoding; bytes that are not UTF-8
   // are written as the replacement character rather than refusing the save.
   return doc.dump(1, ' ', false, ordered_json::error_handler_t::replace) + "\n";
@@ -219,6 +230,21 @@ bool modelFromJson(std::string_view text, Model& model, std::string& message) {
   }
   if (const json* resp = r.member(doc, "response", ""))
     m.response = r.variable(*resp, " of the response");
+  if (r.ok() && doc.contains("cross_validation")) {
+    const json& o = doc["cross_validation"];
+    const std::string where = " of the cross-validation";
+    CvSummary cv;
+    const long long folds = r.integer(o, "folds", where);
+    cv.folds = static_cast<int>(std::clamp(folds, 0LL, 2147483647LL));
+    cv.rsq = r.number(o, "rsq", where);
+    cv.responseScale = o.is_object() && o.contains("response_rsq");
+    if (cv.responseScale) {
+      cv.responseRsq = r.number(o, "response_rsq", where);
+      cv.responseRmse = r.number(o, "response_rmse", where);
+      cv.exponentiated = r.text(o, "response_scale", where) == "exponentiated";
+    }
+    m.crossValidation = cv;
+  }
   if (!r.ok()) {
     message = "not a usable Tavel model: " + r.message();
     return false;

@@ -13,6 +13,11 @@
 // A category also has "labels": ["cu", "pt"], label k being the value k + 1.
 // "bass" and "span" (the supersmoother's, span 0 for the adaptive one) may
 // be missing: older files mean bass 5 and the adaptive span.
+// A cross-validated fit also has
+//   "cross_validation": {"folds": 5, "rsq": "0.64", "response_rsq": "0.595",
+//                        "response_rmse": "21.3", "response_scale": "as fitted"}
+// ("exponentiated" for a log response; the response_ keys only when the
+// response was inverted).
 // Every double is a string holding its shortest decimal form that reads back
 // to the same double (also "nan", "inf", "-inf"), so a model reads back bit
 // for bit and independently of any locale.

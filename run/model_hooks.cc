@@ -80,6 +80,7 @@ bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, i
   in.NumTerm = state.options.NumTerm;
   in.settings = state.aceSettings;
   in.folds = folds;
+  in.logResponse = state.selection.dep > state.data.numCol1;
   const model::CvResult cv = model::crossValidate(
       in, [&runtime](std::string_view line) { runtime.writeLine(platform::kScreenUnit, line); });
   if (!cv.done) {
@@ -88,9 +89,23 @@ bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, i
     state.problems.push_back(cv.refusal);
     return false;
   }
-  for (const std::string& line : crossValidationLines(folds, cv.rsq, cv.responseErrors, cv.Avedev,
-                                                      cv.Stdev, cv.Bias, cv.unknown))
-    app::traceBoth(runtime, line);
+  std::vector<std::string> lines = crossValidationLines(folds, cv.rsq, cv.responseErrors, cv.Avedev,
+                                                        cv.Stdev, cv.Bias, cv.unknown);
+  // The response scale follows the transformed scale's figures.
+  if (cv.responseScale) {
+    const auto after = lines.begin() + (cv.responseErrors ? 2 : 1);
+    lines.insert(after,
+                 model::responseScaleLine(folds, cv.responseRsq, cv.responseRmse, in.logResponse));
+  }
+  for (const std::string& line : lines) app::traceBoth(runtime, line);
+  if (state.model) {
+    state.model->crossValidation = model::CvSummary{.folds = folds,
+                                                    .rsq = cv.rsq,
+                                                    .responseScale = cv.responseScale,
+                                                    .responseRsq = cv.responseRsq,
+                                                    .responseRmse = cv.responseRmse,
+                                                    .exponentiated = in.logResponse};
+  }
   return true;
 }
 

@@ -23,8 +23,9 @@ void keepRunModel(app::AppState& state, const model::FitArrays& fit, double rsq)
 // When state.options.CvFolds is not 0: cross-validates the fit's rows with
 // the Run's codes and settings. Progress lines go to the screen; the result
 // (" CROSS-VALIDATED SQUARED CORRELATION (K FOLDS) =" F7.4, and for a
-// monotone response " CV_Avedev=" ... like the Run's statistics line) to the
-// screen and the log. A refusal is written there too and kept in
+// monotone response " CV_Avedev=" ... like the Run's statistics line, then
+// for a response flagged 3 or 4 the response-scale line) to the screen and
+// the log, and the figures into the kept model. A refusal is written there too and kept in
 // state.problems. Returns false when refused.
 bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, int p,
                       const double* x, const double* y);

@@ -32,7 +32,12 @@ TEST(TavelBatchModel, FitSaveAndPredictWithExitStatuses) {
   const Outcome fitted = batch(fit + "--cv 5 --save-model " + model + " " + example);
   ASSERT_EQ(fitted.status, 0) << fitted.out;
   EXPECT_NE(fitted.out.find(" CROSS-VALIDATED SQUARED CORRELATION (5 FOLDS) ="), std::string::npos);
+  EXPECT_NE(fitted.out.find(" CV on the response scale, exponentiated: R^2 = 1 - SSE/SST = "),
+            std::string::npos);
   EXPECT_TRUE(fs::exists(model));
+  std::ifstream saved(model);
+  const std::string json((std::istreambuf_iterator<char>(saved)), {});
+  EXPECT_NE(json.find("\"response_scale\": \"exponentiated\""), std::string::npos);
 
   const Outcome predicted =
       batch("--model " + model + " --predict " + example + " --outdir " + (dir / "pr").string());

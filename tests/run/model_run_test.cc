@@ -3,8 +3,10 @@
 // cross-validation that follows a Run.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -144,6 +146,86 @@ TEST_F(ModelRunTest, CrossValidationFollowsTheClosingReport) {
   EXPECT_EQ(log[cv + 1].rfind(" CV_Avedev=", 0), 0u);
   EXPECT_NE(log[cv + 1].find("   CV_Stdev="), std::string::npos);
   EXPECT_TRUE(s.state.problems.empty());
+}
+
+double number(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  double v = 0.0;
+  std::from_chars(text.data(), text.data() + text.size(), v);
+  return v;
+}
+
+// The number after `key` in a line.
+double after(const std::string& line, std::string_view key) {
+  const std::size_t at = line.find(key);
+  EXPECT_NE(at, std::string::npos) << key << " in " << line;
+  return at == std::string::npos ? 0.0 : number(std::string_view(line).substr(at + key.size()));
+}
+
+// The response-scale figures are recomputed here from the outside: each
+// fold's training rows are fitted by a Run of their own, its model predicts
+// the fold's held-out rows into Tavelpr.xls, and R^2 and RMSE are pooled over
+// the predictions read back (raw RATE, as the log response is exponentiated).
+TEST_F(ModelRunTest, ResponseScaleCvIsWhatHeldOutPredictionsGive) {
+  constexpr int kFolds = 5;
+  fit(kFolds);
+  const std::vector<std::string> log = s.runLog();
+  std::string line;
+  for (std::size_t i = 0; i + 1 < log.size(); ++i)
+    if (log[i].starts_with(" CV_Avedev=")) line = log[i + 1];
+  ASSERT_TRUE(line.starts_with(" CV on the response scale, exponentiated: R^2 = 1 - SSE/SST = "))
+      << line;
+  EXPECT_TRUE(line.ends_with("   (5 folds, pooled)")) << line;
+  const double printedRsq = after(line, "SSE/SST = ");
+  const double printedRmse = after(line, "RMSE = ");
+  ASSERT_TRUE(s.state.model && s.state.model->crossValidation);
+  EXPECT_EQ(s.state.model->crossValidation->folds, kFolds);
+
+  std::vector<std::string> rows;
+  const std::string text = ratesText();
+  std::string header;
+  for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+       start = end + 1)
+    (header.empty() ? header : rows.emplace_back()) = text.substr(start, end - start);
+  std::vector<double> measured, predicted;
+  for (int f = 0; f < kFolds; ++f) {
+    std::string training = header + "\n", held = header + "\n";
+    std::vector<double> heldRates;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (static_cast<int>(i) % kFolds == f) {
+        held += rows[i] + "\n";
+        heldRates.push_back(number(rows[i].substr(rows[i].rfind(' '))));
+      } else {
+        training += rows[i] + "\n";
+      }
+    }
+    Session fold;
+    fold.writeFile("train.dat", training);
+    fold.writeFile("held.dat", held);
+    fold.input("train.dat", {"T", "P", "CAT", "_ln_RATE"}, "_ln_RATE");
+    fold.options({{"T", 3}, {"CAT", 5}}, false);
+    fold.run();
+    ASSERT_TRUE(fold.state.model.has_value()) << f;
+    ASSERT_TRUE(app::predictDataFile(fold.runtime, fold.state, *fold.state.model, "held.dat"));
+    auto pr = sheetColumns(fileLines(fold.path("Tavelpr.xls")), 0);
+    ASSERT_EQ(pr["RATE_Pred"].size(), heldRates.size());
+    for (std::size_t k = 0; k < heldRates.size(); ++k) {
+      measured.push_back(heldRates[k]);
+      predicted.push_back(number(pr["RATE_Pred"][k]));
+    }
+  }
+  const double mean = std::accumulate(measured.begin(), measured.end(), 0.0) / measured.size();
+  double sse = 0.0, sst = 0.0;
+  for (std::size_t i = 0; i < measured.size(); ++i) {
+    sse += (measured[i] - predicted[i]) * (measured[i] - predicted[i]);
+    sst += (measured[i] - mean) * (measured[i] - mean);
+  }
+  // The line shows 3 decimals and 3 digits; Tavelpr.xls keeps 6 digits.
+  EXPECT_NEAR(printedRsq, 1.0 - sse / sst, 6e-4);
+  const double rmse = std::sqrt(sse / measured.size());
+  EXPECT_NEAR(printedRmse, rmse, 6e-3 * rmse);
+  EXPECT_LT(printedRsq, 1.0);
+  EXPECT_GT(printedRsq, 0.5);  // a smooth truth of 30 rows
 }
 
 TEST_F(ModelRunTest, RefusedCrossValidationAndUnfinishedRuns) {
