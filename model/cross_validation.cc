@@ -140,9 +140,14 @@ void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>&
 // engine's (scaled by 2^yExponent); R^2 does not depend on that scale, the
 // RMSE is taken back to the response's units. A log response is
 // exponentiated on its own scale first.
-void responseFigures(const CvInput& in, const HeldOutRows& rows, int yExponent, CvResult& result) {
+// yOffset is the common part taken off a response of a large offset, which
+// exponentiating needs back.
+void responseFigures(const CvInput& in, const HeldOutRows& rows, int yExponent, double yOffset,
+                     CvResult& result) {
   const int n = in.n;
-  auto raw = [&](double v) { return in.logResponse ? std::exp(std::ldexp(v, -yExponent)) : v; };
+  auto raw = [&](double v) {
+    return in.logResponse ? std::exp(std::ldexp(v, -yExponent) + yOffset) : v;
+  };
   double mean = 0.0;
   for (int i = 0; i < n; ++i)
     if (rows.status[i] != RowStatus::Unknown) mean += raw(in.y[i]);
@@ -167,7 +172,7 @@ void responseFigures(const CvInput& in, const HeldOutRows& rows, int yExponent, 
 // errors: response code 3, whose errors are also averaged; inverse: the
 // response was inverted (code 3 or 4).
 void summarise(const CvInput& in, const HeldOutRows& rows, bool errors, bool inverse, int yExponent,
-               CvResult& result) {
+               double yOffset, CvResult& result) {
   const int n = in.n;
   double mean = 0.0;
   for (int i = 0; i < n; ++i) {
@@ -210,7 +215,7 @@ void summarise(const CvInput& in, const HeldOutRows& rows, bool errors, bool inv
     result.Stdev = std::ldexp(std::sqrt(sumSq / count), -yExponent);
     result.Bias = std::ldexp(sum / count, -yExponent);
   }
-  if (inverse) responseFigures(in, rows, yExponent, result);
+  if (inverse) responseFigures(in, rows, yExponent, yOffset, result);
   result.done = true;
 }
 
@@ -220,6 +225,7 @@ void summarise(const CvInput& in, const HeldOutRows& rows, bool errors, bool inv
 struct ScaledInput {
   std::vector<double> x, y;
   int yExponent = 0;
+  double yOffset = 0.0;
 };
 
 // Columns of a large common offset are analysed from their median, as in
@@ -254,6 +260,7 @@ bool scaleInput(CvInput& in, ScaledInput& scaled) {
     scaleColumn(column, in.n, exponents[static_cast<std::size_t>(j)]);
   }
   scaled.yExponent = exponents[static_cast<std::size_t>(in.p)];
+  scaled.yOffset = offsets[static_cast<std::size_t>(in.p)];
   shiftColumn(scaled.y.data(), in.n, offsets[static_cast<std::size_t>(in.p)], 1);
   scaleColumn(scaled.y.data(), in.n, scaled.yExponent);
   in.x = scaled.x.data();
@@ -297,7 +304,7 @@ CvResult crossValidate(const CvInput& input, const LineSink& progress) {
     }
     scoreFold(in, fold, descriptions, inverse, rows);
   }
-  summarise(in, rows, errors, inverse, scaled.yExponent, result);
+  summarise(in, rows, errors, inverse, scaled.yExponent, scaled.yOffset, result);
   return result;
 }
 

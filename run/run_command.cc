@@ -4,6 +4,7 @@
 // sized by the number of chosen variables, not by the largest selection.
 #include "run/run_command.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <iterator>
@@ -18,6 +19,8 @@
 #include "app/free_form_reader.h"
 #include "app/trace.h"
 #include "model/column_scale.h"
+#include "model/cross_validation.h"
+#include "model/tuning.h"
 #include "run/inverse_stats.h"
 #include "run/model_hooks.h"
 #include "run/report.h"
@@ -221,6 +224,7 @@ struct RunContext {
         names(engineNames(state_.data, state_.selection)),
         equilibration(state_.options.Equilibration && allCodesMonotone(l, p)),
         prediction(l[p] == app::kMonotone),
+        monotoneDependent(l[p] == app::kMonotone),
         logResponse(isLogVariableName(names[static_cast<std::size_t>(p)])) {}
 
   platform::Runtime& runtime;
@@ -232,8 +236,11 @@ struct RunContext {
   const int* const l;                    // codes by engine position
   const std::vector<std::string> names;  // by engine position; names[p] the dependent
   const bool equilibration;              // asked for, and every code is "Monotone Tr"
-  const bool prediction;                 // the dependent's code is "Monotone Tr"
-  const bool logResponse;                // the dependent is a "_ln_" variable
+  // The dependent's code is "Monotone Tr" (or was, before a tuning made it
+  // Linear Tr, which is monotone too and inverted the same way).
+  bool prediction;
+  const bool monotoneDependent;
+  const bool logResponse;  // the dependent is a "_ln_" variable
 
   int found = 0;                // rows the re-read found
   int n = 0;                    // rows analysed: found, at most allocated
@@ -404,6 +411,74 @@ bool checkColumns(RunContext& run) {
   stopRun(run, refusal);
   return false;
 }
+
+// --tune (the Options' "Tune by CV"): every candidate smoothness is
+// cross-validated on this run's rows, the table goes to the screen and the
+// log, and the run goes on with the winner's bass, span and codes (the
+// codes only for this run: onRun puts the Options' own back). A tuning that
+// cannot be done stops the run: it was asked for.
+bool tuneIfAsked(RunContext& run) {
+  app::AppState& state = run.state;
+  if (!state.options.Tune) return true;
+  const int folds = state.options.CvFolds;
+  std::string why;
+  if (folds < 2) {
+    why = "it needs a cross-validation of 2 or more folds";
+  } else if (run.l[run.p] != app::kMonotone && run.l[run.p] != app::kLinear) {
+    why =
+        "the dependent must be Monotone Tr or Linear Tr, so that its errors are measured on "
+        "its own scale";
+  } else {
+    why = model::crossValidationRefusal(run.n, run.p, folds);
+  }
+  if (!why.empty()) {
+    stopRun(run, " Tuning refused: " + why + ". Run stopped.");
+    return false;
+  }
+  model::CvInput in;
+  in.n = run.n;
+  in.p = run.p;
+  in.x = run.a.x.data();
+  in.y = run.a.y.data();
+  in.codes = run.l;
+  in.DelRsq = state.options.DelRsq;
+  in.NumTerm = state.options.NumTerm;
+  in.settings = state.aceSettings;
+  in.folds = folds;
+  in.logResponse = run.logResponse;
+  for (const std::string& line : model::tuningHeading(folds, run.logResponse))
+    app::traceBoth(run.runtime, line);
+  const model::TuningResult tuned = model::tuneSmoothness(in, [&run](const model::TuningResult& r,
+                                                                     int k) {
+    app::traceBoth(run.runtime, model::tuningTableLine(r.candidates[static_cast<std::size_t>(k)]));
+    run.runtime.flush(app::kLogUnit);
+  });
+  if (!tuned.done) {
+    stopRun(run, " Tuning scored no candidate: " + tuned.refusal + ". Run stopped.");
+    return false;
+  }
+  const model::TuningCandidate& best = tuned.candidates[static_cast<std::size_t>(tuned.best)];
+  state.aceSettings = best.settings;
+  std::copy(best.codes.begin(), best.codes.end(), state.options.l.begin());
+  run.prediction = run.monotoneDependent;
+  app::traceBoth(run.runtime, model::tuningWinnerLine(tuned));
+  run.runtime.flush(app::kLogUnit);
+  return true;
+}
+
+// The Options' codes, put back when the run ends however it ends: a tuned
+// run may use others.
+class KeepCodes {
+ public:
+  explicit KeepCodes(app::RunOptions& options) : options_(options), codes_(options.l) {}
+  ~KeepCodes() { options_.l = codes_; }
+  KeepCodes(const KeepCodes&) = delete;
+  KeepCodes& operator=(const KeepCodes&) = delete;
+
+ private:
+  app::RunOptions& options_;
+  std::vector<int> codes_;
+};
 
 // The log is opened again, so the echo follows what is on disk.
 void echoInput(RunContext& run) {
@@ -662,6 +737,9 @@ void keepModel(RunContext& run) {
       run.state,
       model::FitArrays{run.n, run.p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()},
       run.rsq);
+  // A dependent the tuning made Linear Tr is inverted through its table as
+  // the Monotone Tr it was asked to be: a linear transformation is monotone.
+  if (run.prediction && run.state.model) run.state.model->response.code = model::kCodeMonotone;
   crossValidateRun(run.runtime, run.state, run.n, run.p, a.x.data(), a.y.data());
 }
 
@@ -709,6 +787,8 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   rereadRows(run);
   clearOutputWindow(run);
   if (!checkRereadRows(run) || !checkColumns(run)) return;
+  const KeepCodes keepCodes(state.options);
+  if (!tuneIfAsked(run)) return;
   echoInput(run);
   warnCircular(run);
   estimate(run);

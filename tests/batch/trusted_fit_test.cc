@@ -278,4 +278,96 @@ TEST_F(TrustedFit, TheSmoothnessIsTheUsersAndIsKeptInTheModel) {
   }
 }
 
+// The table line of one candidate: its CV R^2 and RMSE.
+struct Scored {
+  double rsq = NAN, rmse = NAN;
+};
+Scored candidateLine(const std::string& out, const std::string& label) {
+  const std::string key = "\n   " + label + " ";
+  const auto at = out.find(key);
+  Scored s;
+  if (at == std::string::npos) return s;
+  const char* p = out.data() + at + key.size();
+  const char* end = out.data() + out.size();
+  while (p < end && *p == ' ') ++p;
+  p = std::from_chars(p, end, s.rsq).ptr;
+  while (p < end && *p == ' ') ++p;
+  std::from_chars(p, end, s.rmse);
+  return s;
+}
+
+// Least squares of y on x, cross-validated with the program's folds (row i,
+// 0-based, held out in fold i mod K): the pooled 1 - SSE/SST.
+double leastSquaresCvRsq(const std::vector<double>& x, const std::vector<double>& y, int K) {
+  const std::size_t n = x.size();
+  double sse = 0.0;
+  std::vector<double> pred(n);
+  for (int f = 0; f < K; ++f) {
+    double sx = 0, sy = 0, sxx = 0, sxy = 0, m = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (static_cast<int>(i % K) == f) continue;
+      sx += x[i], sy += y[i], sxx += x[i] * x[i], sxy += x[i] * y[i], m += 1;
+    }
+    const double b = (sxy - sx * sy / m) / (sxx - sx * sx / m);
+    const double a = sy / m - b * sx / m;
+    for (std::size_t i = 0; i < n; ++i)
+      if (static_cast<int>(i % K) == f) pred[i] = a + b * x[i];
+  }
+  double mean = 0.0;
+  for (double v : y) mean += v / static_cast<double>(n);
+  double sst = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    sse += (y[i] - pred[i]) * (y[i] - pred[i]);
+    sst += (y[i] - mean) * (y[i] - mean);
+  }
+  return 1.0 - sse / sst;
+}
+
+TEST_F(TrustedFit, TuningPicksTheSmoothestFitForANoisyLineAndARougherOneForACurve) {
+  Noise noise;
+  std::vector<double> x, y;
+  for (int i = 0; i < 300; ++i) {
+    x.push_back((i * 97 % 300) / 300.0);
+    y.push_back(5.0 + 2.0 * x.back() + 3.0 * noise.next());
+  }
+  const std::string line = file("line.dat", dataText({"X", "Y"}, {x, y}));
+  Outcome r = run({"--cv", "5", "--tune", "--save-model", (dir_ / "m.json").string(), line});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Least squares is the right answer for a line; among the basses the
+  // largest smooths most.
+  EXPECT_NE(r.out.find(" Tuned: linear has the smallest CV error"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("its CV figures are the tuning score, so slightly optimistic"),
+            std::string::npos);
+  EXPECT_LT(candidateLine(r.out, "bass 10").rmse, candidateLine(r.out, "bass 0").rmse);
+  EXPECT_GT(candidateLine(r.out, "bass 10").rsq, candidateLine(r.out, "bass 0").rsq);
+  // The linear candidate is least squares, fold for fold.
+  EXPECT_NEAR(candidateLine(r.out, "linear").rsq, leastSquaresCvRsq(x, y, 5), 1e-4);
+  // The run goes on with it, flags and all, and still predicts.
+  EXPECT_NE(r.out.find(" Flag:            4          4"), std::string::npos);
+  EXPECT_NE(r.out.find(" Avedev="), std::string::npos);
+  EXPECT_EQ(r.state.options.l[0], 1) << "the Options keep their own flags";
+  EXPECT_NE(fileText(dir_ / "m.json").find("\"code\": 4"), std::string::npos);
+  // The table and the choice are in the log too.
+  const std::string log = fileText(out("Tavel.log"));
+  EXPECT_NE(log.find(" Smoothness tuned by 5-fold cross-validation on the response scale:"),
+            std::string::npos);
+  EXPECT_NE(log.find(" Tuned: linear"), std::string::npos);
+
+  // A curve with little noise needs the smoother's small spans: a bass
+  // below the default wins, and the least squares line is far behind.
+  const std::string wavy = file("wavy.dat", wavyData(200));
+  r = run({"--cv", "5", "--tune", wavy});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find(" Tuned: linear"), std::string::npos);
+  EXPECT_GT(candidateLine(r.out, "bass 0").rsq, candidateLine(r.out, "linear").rsq + 0.2) << r.out;
+
+  // A dependent whose errors cannot be measured on its own scale stops the
+  // run: the tuning asked for cannot be done.
+  r = run({"--cv", "5", "--tune", "--flag", "Y=orderable", line});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("tavel-batch: Tuning refused: the dependent must be Monotone Tr"),
+            std::string::npos)
+      << r.err;
+}
+
 }  // namespace
