@@ -228,6 +228,26 @@ TEST_F(TrustedFit, ALargeOffsetFitsAsTheSameValuesWithoutIt) {
   }
 }
 
+// A log response of a large offset is scored on its file column's scale:
+// the errors of Y = 1e13 (1 + 1e-8 f + noise) are of the order of 1e13 times
+// the relative noise, not of the logarithms' differences.
+TEST_F(TrustedFit, ALogResponseOfALargeOffsetIsScoredOnItsOwnValues) {
+  Noise noise;
+  std::vector<double> x, y;
+  for (int i = 0; i < 80; ++i) {
+    x.push_back((i * 37 % 80) / 80.0);
+    y.push_back(1e13 * (1.0 + 1e-8 * std::sin(3.0 * x.back()) + 1e-9 * noise.next()));
+  }
+  const std::string data = file("narrow.dat", dataText({"X", "Y"}, {x, y}));
+  const Outcome r = run({"--dep", "_ln_Y", "--cv", "4", data});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(finalRsq(r.out), 0.95);
+  // Uniform noise of width 1e-9 has sd 2.9e-10: 2.9e3 on Y's scale.
+  const double rmse = numberAfter(r.out, "RMSE =");
+  EXPECT_GT(rmse, 1e3) << r.out;
+  EXPECT_LT(rmse, 2e4);
+}
+
 // A wavy curve with noise, on which the smoothness matters.
 std::string wavyData(int n) {
   Noise noise;
