@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/model_file.h"
+#include "model/tuning.h"
 
 namespace tavel::model {
 namespace {
@@ -51,6 +52,30 @@ TEST(ModelSmoothness, KeptInTheFileAndOlderFilesMeanTheDefaults) {
     Model refused;
     EXPECT_FALSE(modelFromJson(fileWithOptions(bad), refused, message)) << bad;
   }
+}
+
+TEST(ModelSmoothness, TheTuningGridAndItsLinearCandidate) {
+  ace::AceSettings settings;
+  settings.fixed_span = 0.4;  // a user's fixed span: the grid uses the adaptive one
+  const int codes[] = {1, 2, 5, 3, 3};
+  const std::vector<TuningCandidate> c = tuningCandidates(codes, 4, settings);
+  ASSERT_EQ(c.size(), 6u);
+  const double basses[] = {0, 2, 5, 8, 10};
+  for (int k = 0; k < 5; ++k) {
+    EXPECT_EQ(c[k].settings.bass, basses[k]);
+    EXPECT_EQ(c[k].settings.fixed_span, 0.0);
+    EXPECT_EQ(c[k].codes, (std::vector<int>{1, 2, 5, 3, 3}));
+  }
+  EXPECT_EQ(c[0].label, "bass 0");
+  EXPECT_EQ(c[5].label, "linear");
+  EXPECT_EQ(c[5].settings.bass, 5.0);
+  // Orderable independents and the Monotone dependent become Linear Tr;
+  // Circular, Unorderable and Monotone independents keep their flags.
+  EXPECT_EQ(c[5].codes, (std::vector<int>{4, 2, 5, 3, 4}));
+
+  // Without an Orderable independent there is no linear candidate.
+  const int none[] = {3, 5, 3};
+  EXPECT_EQ(tuningCandidates(none, 2, settings).size(), 5u);
 }
 
 }  // namespace
