@@ -56,6 +56,9 @@ void resetRunOptions(RunOptions& options) {
   options.ScreenCaptures = defaults.ScreenCaptures;
   options.CvFolds = defaults.CvFolds;
   options.extrapolate = defaults.extrapolate;
+  options.Bass = defaults.Bass;
+  options.Span = defaults.Span;
+  options.Tune = defaults.Tune;
 }
 
 // Names of the variable lists that occur more than once (each listed once).

@@ -1,5 +1,6 @@
 #include "app/options_dialog.h"
 
+#include <charconv>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,13 @@ bool selectionUsable(const AppState& state) {
   return isVariable(state.data, sel.dep);
 }
 
+// The shortest text that reads back as the same number.
+std::string shortestNumberText(double v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return r.ec == std::errc() ? std::string(buf, r.ptr) : std::string();
+}
+
 }  // namespace
 
 platform::DialogResource optionsDialogResource() {
@@ -69,6 +77,14 @@ platform::DialogResource optionsDialogResource() {
   // Cross-validation, in a row of its own below the two groups.
   r.controls.push_back({-1, ControlKind::StaticText, "CV folds", 11, 123, 36, 8, 0, 0});
   r.controls.push_back({kCvFoldsBox, ControlKind::EditBox, "", 50, 122, 40, 9, 0, 0});
+  // The smoothness, in one more row: the dialog grows by it and every
+  // documented control keeps its place.
+  r.height = 146;
+  r.controls.push_back({kTuneBox, ControlKind::CheckBox, "Tune by CV", 105, 121, 60, 10, 0, 0});
+  r.controls.push_back({-1, ControlKind::StaticText, "Smoothness: bass", 11, 134, 60, 8, 0, 0});
+  r.controls.push_back({kBassBox, ControlKind::EditBox, "", 72, 133, 24, 10, 0, 0});
+  r.controls.push_back({-1, ControlKind::StaticText, "fixed span", 105, 134, 36, 8, 0, 0});
+  r.controls.push_back({kSpanBox, ControlKind::EditBox, "", 142, 133, 36, 10, 0, 0});
   return r;
 }
 
@@ -115,6 +131,9 @@ void setUpOptionsDialog(platform::Runtime& runtime, Dialog& dialog, AppState& st
   dialog.setLogical(kEquilibrationBox, options.Equilibration);
   dialog.setLogical(kScreenCapturesBox, options.ScreenCaptures);
   dialog.setText(kCvFoldsBox, numTermText(options.CvFolds));
+  dialog.setText(kBassBox, shortestNumberText(options.Bass));
+  dialog.setText(kSpanBox, options.Span > 0.0 ? shortestNumberText(options.Span) : "");
+  dialog.setLogical(kTuneBox, options.Tune);
 
   if (selectionUsable(state)) {
     dialog.setInt(kOptionsVariableList, sel.p + 1);
@@ -149,6 +168,18 @@ void readBackOptions(Dialog& dialog, RunOptions& options) {
   int cvFolds = options.CvFolds;
   if (readFreeFormNumber(dialog.getText(kCvFoldsBox), cvFolds) && cvFolds >= 0)
     options.CvFolds = cvFolds;
+  // A bass outside 0..10 or a span outside 0..1 is refused like text that is
+  // not a number; an empty span box (or 0) is the adaptive span.
+  double bass = options.Bass;
+  if (readFreeFormNumber(dialog.getText(kBassBox), bass) && bass >= 0.0 && bass <= kMaxBass)
+    options.Bass = bass;
+  const std::string spanText = dialog.getText(kSpanBox);
+  double span = options.Span;
+  if (spanText.find_first_not_of(' ') == std::string::npos)
+    options.Span = 0.0;
+  else if (readFreeFormNumber(spanText, span) && span >= 0.0 && span <= 1.0)
+    options.Span = span;
+  options.Tune = dialog.getLogical(kTuneBox);
 }
 
 void optionsDialog(platform::Runtime& runtime, AppState& state) {

@@ -21,6 +21,13 @@ inline constexpr int kEquilibrationBox = 1180;
 inline constexpr int kScreenCapturesBox = 1181;
 // Added after the documented controls: K of the cross-validation (0: none).
 inline constexpr int kCvFoldsBox = 1182;
+// The smoothness, after the cross-validation: the supersmoother's bass (0 to
+// 10), a fixed span (0 < span <= 1; empty for the adaptive span), and the
+// choice of both by cross-validation.
+inline constexpr int kBassBox = 1183;
+inline constexpr int kSpanBox = 1184;
+inline constexpr int kTuneBox = 1185;
+inline constexpr double kMaxBass = 10.0;
 // Characters of the DelRsq box that are read back.
 inline constexpr int kDelRsqTextLength = 20;
 

@@ -116,6 +116,11 @@ struct RunOptions {
   // fitted range of the response's transformation (not the Run's own
   // in-sample prediction, which always extends the end intervals).
   model::Extrapolation extrapolate = model::Extrapolation::Hold;
+  // Smoothness of the supersmoother: the engine's own bass and adaptive span
+  // (0) unless the user chooses; Tune lets the cross-validation choose.
+  double Bass = ace::AceSettings{}.bass;
+  double Span = ace::AceSettings{}.fixed_span;
+  bool Tune = false;
 };
 
 // One instance per process; passed by reference, so tests start fresh.

@@ -43,6 +43,7 @@ const std::string& usageText() {
       "file column\n"
       "  --indep NAME        an independent variable; repeat it; default: every other file "
       "column\n"
+      "                      but the dependent's own (Y for --dep _ln_Y); neither may be named\n"
       "  --flag NAME=CODE    type flag of a chosen variable: 1-5 or orderable, circular, "
       "monotone, linear,\n"
       "                      unorderable; default " +
@@ -69,6 +70,11 @@ const std::string& usageText() {
       "                      observed range) or linear (the end interval extended); with "
       "--model it\n"
       "                      replaces the model file's rule\n"
+      "  --bass B            the supersmoother's bass, 0 to 10 (default 5; higher is smoother)\n"
+      "  --span S            a fixed span of the supersmoother, 0 to 1 (default 0: adaptive)\n"
+      "  --tune              with --cv: choose the smoothness by cross-validation (bass 0, 2, 5,\n"
+      "                      8, 10 and every Orderable independent Linear Tr), then run with "
+      "it\n"
       "  --save-model FILE   write the fitted model as JSON\n"
       "  --model FILE        with --predict: the model file to apply\n"
       "  --predict DATAFILE  with --model: predict the rows of DATAFILE into " +
@@ -92,6 +98,9 @@ struct Options {
   std::optional<std::string> outDir;
   std::optional<int> cvFolds;
   std::optional<model::Extrapolation> extrapolate;
+  std::optional<double> bass;
+  std::optional<double> span;
+  bool tune = false;
   std::optional<std::string> saveModel;
   std::optional<std::string> model;
   std::optional<std::string> predict;
@@ -241,6 +250,20 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
         return r.usage("--extrapolate needs hold or linear, not " + inQuotes(v));
       if (o.extrapolate) return r.usage("--extrapolate given twice");
       o.extrapolate = v == "linear" ? model::Extrapolation::Linear : model::Extrapolation::Hold;
+    } else if (a == "--bass" || a == "--span") {
+      const bool bass = a == "--bass";
+      const double most = bass ? app::kMaxBass : 1.0;
+      const std::string what =
+          bass ? "a number from 0 to 10, such as 2.5" : "a number from 0 to 1, such as 0.3";
+      if (!value()) return r.usage(a + " needs " + what);
+      const auto x = finiteNumber(v);
+      if (!x || *x < 0.0 || *x > most)
+        return r.usage(a + " needs " + what + ", not " + inQuotes(v));
+      std::optional<double>& target = bass ? o.bass : o.span;
+      if (target) return r.usage(a + " given twice");
+      target = x;
+    } else if (a == "--tune") {
+      o.tune = true;
     } else if (a == "--save-model") {
       if (!value() || v.empty()) return r.usage("--save-model needs a file name");
       if (o.saveModel) return r.usage("--save-model given twice");
@@ -259,10 +282,13 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
   }
   if (o.csv && o.tsv)
     return r.usage("--csv and --tsv go against each other: a file has one separator");
+  if (o.tune && !o.cvFolds) return r.usage("--tune needs --cv K: the folds score the candidates");
+  if (o.tune && (o.bass || o.span))
+    return r.usage("--tune chooses the smoothness itself: give it without --bass and --span");
   if (o.model || o.predict) {
     if (!o.model || !o.predict) return r.usage("--model and --predict go together");
     if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || !o.flags.empty() ||
-        o.numTerm || o.delRsq || o.equilibration || o.captures)
+        o.numTerm || o.delRsq || o.equilibration || o.captures || o.bass || o.span || o.tune)
       return r.usage("--model/--predict take no DATAFILE and no fitting options");
     return std::nullopt;
   }
@@ -491,10 +517,15 @@ std::string resolveRequest(const app::DataTable& t, const Options& o, const std:
     return std::string(run::trimmedName(t.colName[static_cast<std::size_t>(v - 1)]));
   };
   request.dep = o.dep ? *o.dep : name(t.numCol1);
+  // The dependent's other scale (Y for _ln_Y, _ln_Y for Y) holds the same
+  // information: never a default independent, and refused when named.
+  std::string twin;
+  for (int v = 1; v <= t.numCol && v <= static_cast<int>(t.colName.size()); ++v)
+    if (name(v) == request.dep && run::logTwin(t, v) != 0) twin = name(run::logTwin(t, v));
   request.indep = o.indep;
   if (o.indep.empty()) {
     for (int v = 1; v <= t.numCol1; ++v)
-      if (name(v) != request.dep) request.indep.push_back(name(v));
+      if (name(v) != request.dep && name(v) != twin) request.indep.push_back(name(v));
   }
   const int chosen = static_cast<int>(request.indep.size()) + 1;
   if (chosen > kMaxChosen)
@@ -517,6 +548,11 @@ std::string resolveRequest(const app::DataTable& t, const Options& o, const std:
   if (std::find(request.indep.begin(), request.indep.end(), request.dep) != request.indep.end())
     return "the dependent variable " + inQuotes(request.dep) +
            " was also named as an independent variable";
+  if (!twin.empty() &&
+      std::find(request.indep.begin(), request.indep.end(), twin) != request.indep.end())
+    return "the dependent variable " + inQuotes(request.dep) +
+           " was also named as an independent variable, as " + inQuotes(twin) +
+           " on its other scale";
   std::vector<std::string> sorted = request.indep;
   std::sort(sorted.begin(), sorted.end());
   const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
@@ -761,7 +797,8 @@ Stop inputAndPrepare(BatchRun& b, platform::headless::HeadlessRuntime& runtime) 
 }
 
 bool optionsAskedFor(const Options& o) {
-  return !o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures || o.cvFolds;
+  return !o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures || o.cvFolds ||
+         o.bass || o.span || o.tune;
 }
 
 // What the OPTIONS dialog stored must be what was asked for.
@@ -786,6 +823,9 @@ Stop checkStoredOptions(const BatchRun& b) {
                            " characters); nothing was run");
   if (stored.Equilibration != o.equilibration || stored.ScreenCaptures != o.captures)
     return b.report.failed("the OPTIONS switches could not be set; nothing was run");
+  if ((o.bass && stored.Bass != *o.bass) || (o.span && stored.Span != *o.span) ||
+      stored.Tune != o.tune)
+    return b.report.failed("the smoothness could not be set; nothing was run");
   if (o.cvFolds && stored.CvFolds != *o.cvFolds)
     return b.report.failed("CV folds could not be set to " + std::to_string(*o.cvFolds) +
                            "; nothing was run");
@@ -808,6 +848,9 @@ Stop setOptions(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
   if (o.numTerm) script.push_back(DialogAction::type(app::kNumTermBox, std::to_string(*o.numTerm)));
   if (o.delRsq) script.push_back(DialogAction::type(app::kDelRsqBox, shortestText(*o.delRsq)));
   if (o.cvFolds) script.push_back(DialogAction::type(app::kCvFoldsBox, std::to_string(*o.cvFolds)));
+  if (o.bass) script.push_back(DialogAction::type(app::kBassBox, shortestText(*o.bass)));
+  if (o.span) script.push_back(DialogAction::type(app::kSpanBox, shortestText(*o.span)));
+  script.push_back(DialogAction::check(app::kTuneBox, o.tune));
   script.push_back(DialogAction::press(app::kOkButton));
   runtime.queueDialogScript(app::kOptionsResource, std::move(script));
   runtime.invokeMenu("&Options");
@@ -835,7 +878,9 @@ Stop runAnalysis(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
   const fs::path correctionSheet = b.outDir / run::kCorrectionSheetName;
   const FileStamp transformBefore = FileStamp::of(transformSheet);
   const FileStamp correctionBefore = FileStamp::of(correctionSheet);
+  const std::size_t warned = b.state.warnings.size();
   runtime.invokeMenu("&Run");
+  for (std::size_t k = warned; k < b.state.warnings.size(); ++k) b.report.warn(b.state.warnings[k]);
 
   if (!b.state.problems.empty()) return b.report.failed(b.state.problems);
   std::vector<std::string> missing;

@@ -1,7 +1,9 @@
 #include "model/column_scale.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <vector>
 
 namespace tavel::model {
 
@@ -41,6 +43,42 @@ ColumnCheck checkColumn(const double* v, int n, bool circular) {
 void scaleColumn(double* v, int n, int exponent) {
   if (exponent == 0) return;
   for (int i = 0; i < n; ++i) v[i] = std::ldexp(v[i], exponent);
+}
+
+double columnOffset(const double* v, int n, bool circular) {
+  if (n < 1) return 0.0;
+  double lo = v[0], hi = v[0];
+  for (int i = 0; i < n; ++i) {
+    if (!std::isfinite(v[i])) return 0.0;
+    lo = std::min(lo, v[i]);
+    hi = std::max(hi, v[i]);
+  }
+  if (circular && lo >= 0.0 && hi <= 1.0) return 0.0;
+  // Both ends on one side of zero, the spread tiny against them: only then
+  // is the median worth finding.
+  const double smallEnd = std::min(std::fabs(lo), std::fabs(hi));
+  // A constant column has nothing to lose: it stays as it is.
+  if (lo == hi || (lo <= 0.0 && hi >= 0.0) || !(hi - lo < kNarrowSpread * smallEnd)) return 0.0;
+  std::vector<double> copy(v, v + n);
+  const auto middle = copy.begin() + (n - 1) / 2;
+  std::nth_element(copy.begin(), middle, copy.end());
+  const double m = *middle;
+  const double a = std::fabs(m);
+  if (!(hi - lo < kNarrowSpread * a)) return 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double b = std::fabs(v[i]);
+    if (b < 0.5 * a || b > 2.0 * a) return 0.0;
+  }
+  return m;
+}
+
+void shiftColumn(double* v, int n, double offset, int sign) {
+  if (offset == 0.0) return;
+  if (sign > 0) {
+    for (int i = 0; i < n; ++i) v[i] -= offset;
+  } else {
+    for (int i = 0; i < n; ++i) v[i] += offset;
+  }
 }
 
 }  // namespace tavel::model

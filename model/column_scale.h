@@ -38,4 +38,22 @@ ColumnCheck checkColumn(const double* v, int n, bool circular = false);
 // v[i] = v[i] * 2^exponent for i < n (nothing when exponent is 0).
 void scaleColumn(double* v, int n, int exponent);
 
+// Large offsets. The engine's smoothers work on differences and sums of
+// squares about window means; a column such as 1e14 + x with x in [0, 1]
+// keeps only a few significant digits of x in those sums and fits as noise.
+// A column whose values all lie within a factor of two of their median m,
+// and whose spread (largest minus smallest) is below kNarrowSpread * |m|, is
+// analysed as v - m: exact in binary floating point for every such v
+// (Sterbenz), so v - m + m gives v back. m is a value of the column (the
+// lower middle one), so the shift is exact too. Any other column, and one
+// holding a value that is not finite, or a constant one, gets 0: ordinary
+// data are untouched.
+// A circular column within [0, 1] keeps its period and is never shifted.
+inline constexpr double kNarrowSpread = 1e-6;
+double columnOffset(const double* v, int n, bool circular = false);
+
+// v[i] = v[i] - offset (sign 1) or v[i] + offset (sign -1) for i < n;
+// nothing when offset is 0.
+void shiftColumn(double* v, int n, double offset, int sign);
+
 }  // namespace tavel::model

@@ -148,9 +148,14 @@ void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>&
 // engine's (scaled by 2^yExponent); R^2 does not depend on that scale, the
 // RMSE is taken back to the response's units. A log response is
 // exponentiated on its own scale first.
-void responseFigures(const CvInput& in, const HeldOutRows& rows, int yExponent, CvResult& result) {
+// yOffset is the common part taken off a response of a large offset, which
+// exponentiating needs back.
+void responseFigures(const CvInput& in, const HeldOutRows& rows, int yExponent, double yOffset,
+                     CvResult& result) {
   const int n = in.n;
-  auto raw = [&](double v) { return in.logResponse ? std::exp(std::ldexp(v, -yExponent)) : v; };
+  auto raw = [&](double v) {
+    return in.logResponse ? std::exp(std::ldexp(v, -yExponent) + yOffset) : v;
+  };
   double mean = 0.0;
   for (int i = 0; i < n; ++i)
     if (rows.status[i] != RowStatus::Unknown) mean += raw(in.y[i]);
@@ -175,7 +180,7 @@ void responseFigures(const CvInput& in, const HeldOutRows& rows, int yExponent, 
 // errors: response code 3, whose errors are also averaged; inverse: the
 // response was inverted (code 3 or 4).
 void summarise(const CvInput& in, const HeldOutRows& rows, bool errors, bool inverse, int yExponent,
-               CvResult& result) {
+               double yOffset, CvResult& result) {
   const int n = in.n;
   double mean = 0.0;
   for (int i = 0; i < n; ++i) {
@@ -219,7 +224,7 @@ void summarise(const CvInput& in, const HeldOutRows& rows, bool errors, bool inv
     result.Stdev = std::ldexp(std::sqrt(sumSq / count), -yExponent);
     result.Bias = std::ldexp(sum / count, -yExponent);
   }
-  if (inverse) responseFigures(in, rows, yExponent, result);
+  if (inverse) responseFigures(in, rows, yExponent, yOffset, result);
   result.done = true;
 }
 
@@ -229,25 +234,43 @@ void summarise(const CvInput& in, const HeldOutRows& rows, bool errors, bool inv
 struct ScaledInput {
   std::vector<double> x, y;
   int yExponent = 0;
+  double yOffset = 0.0;
 };
 
+// Columns of a large common offset are analysed from their median, as in
+// the whole fit (the response's differences, and so its errors, are the same
+// either way).
 bool scaleInput(CvInput& in, ScaledInput& scaled) {
   bool anyScaled = false;
   std::vector<int> exponents(static_cast<std::size_t>(in.p) + 1, 0);
+  std::vector<double> offsets(static_cast<std::size_t>(in.p) + 1, 0.0);
+  std::vector<double> shifted;
   for (int j = 0; j <= in.p; ++j) {
     const double* column = j < in.p ? in.x + at(0, j, in.n) : in.y;
     const bool circular = in.codes[j] == kCodeCircular || in.codes[j] == -kCodeCircular;
+    const double offset = columnOffset(column, in.n, circular);
+    if (offset != 0.0) {
+      shifted.assign(column, column + in.n);
+      shiftColumn(shifted.data(), in.n, offset, 1);
+      column = shifted.data();
+    }
     const ColumnCheck check = checkColumn(column, in.n, circular);
     if (check.state != ColumnState::kUsable) return false;
     exponents[static_cast<std::size_t>(j)] = check.exponent;
-    anyScaled = anyScaled || check.exponent != 0;
+    offsets[static_cast<std::size_t>(j)] = offset;
+    anyScaled = anyScaled || check.exponent != 0 || offset != 0.0;
   }
   if (!anyScaled) return true;
   scaled.x.assign(in.x, in.x + at(0, in.p, in.n));
   scaled.y.assign(in.y, in.y + in.n);
-  for (int j = 0; j < in.p; ++j)
-    scaleColumn(scaled.x.data() + at(0, j, in.n), in.n, exponents[static_cast<std::size_t>(j)]);
+  for (int j = 0; j < in.p; ++j) {
+    double* column = scaled.x.data() + at(0, j, in.n);
+    shiftColumn(column, in.n, offsets[static_cast<std::size_t>(j)], 1);
+    scaleColumn(column, in.n, exponents[static_cast<std::size_t>(j)]);
+  }
   scaled.yExponent = exponents[static_cast<std::size_t>(in.p)];
+  scaled.yOffset = offsets[static_cast<std::size_t>(in.p)];
+  shiftColumn(scaled.y.data(), in.n, offsets[static_cast<std::size_t>(in.p)], 1);
   scaleColumn(scaled.y.data(), in.n, scaled.yExponent);
   in.x = scaled.x.data();
   in.y = scaled.y.data();
@@ -290,7 +313,7 @@ CvResult crossValidate(const CvInput& input, const LineSink& progress) {
     }
     scoreFold(in, fold, descriptions, inverse, scaled.yExponent, rows);
   }
-  summarise(in, rows, errors, inverse, scaled.yExponent, result);
+  summarise(in, rows, errors, inverse, scaled.yExponent, scaled.yOffset, result);
   return result;
 }
 

@@ -70,6 +70,8 @@ struct Model {
   int observations = 0;      // rows fitted
   int NumTerm = 0;           // the fit's options, as the Run used them
   double DelRsq = 0.0;
+  double bass = 5.0;  // the supersmoother's bass and fixed span (0: adaptive)
+  double span = 0.0;
   double rsq = 0.0;  // the fit's final squared correlation (in sample)
   Extrapolation extrapolate = Extrapolation::Hold;  // of the response, for new rows
   std::vector<Variable> predictors;

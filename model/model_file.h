@@ -4,13 +4,16 @@
 //   {"format": "tavel-model", "version": 1,
 //    "data_file": "rates.dat", "observations": 40,
 //    "options": {"NumTerm": 2, "DelRsq": "9.999999747378752e-05",
-//                "extrapolate": "hold"},
+//                "extrapolate": "hold",
+//                "bass": "5", "span": "0"},
 //    "rsq": "0.9871",
 //    "predictors": [{"name": "T", "source": "T", "log": false, "code": 3,
 //                    "values": ["300", "310"], "transforms": ["-1.2", "-0.9"]}],
 //    "response": {"name": "_ln_RATE", "source": "RATE", "log": true, "code": 3,
 //                 "values": [...], "transforms": [...]}}
 // A category also has "labels": ["cu", "pt"], label k being the value k + 1.
+// "bass" and "span" (the supersmoother's, span 0 for the adaptive one) may
+// be missing: older files mean bass 5 and the adaptive span.
 // A cross-validated fit also has
 //   "cross_validation": {"folds": 5, "rsq": "0.64", "response_rsq": "0.595",
 //                        "response_rmse": "21.3", "response_scale": "as fitted"}

@@ -36,6 +36,8 @@ void keepRunModel(app::AppState& state, const model::FitArrays& fit, double rsq)
   m.dataFileName = std::string(trimmedName(state.data.dataFileName));
   m.NumTerm = state.options.NumTerm;
   m.DelRsq = state.options.DelRsq;
+  m.bass = state.aceSettings.bass;
+  m.span = state.aceSettings.fixed_span;
   m.rsq = rsq;
   m.extrapolate = state.options.extrapolate;
   state.model = std::move(m);

@@ -4,6 +4,7 @@
 // sized by the number of chosen variables, not by the largest selection.
 #include "run/run_command.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <iterator>
@@ -18,6 +19,8 @@
 #include "app/free_form_reader.h"
 #include "app/trace.h"
 #include "model/column_scale.h"
+#include "model/cross_validation.h"
+#include "model/tuning.h"
 #include "run/inverse_stats.h"
 #include "run/model_hooks.h"
 #include "run/report.h"
@@ -26,8 +29,10 @@
 namespace tavel::run {
 using model::checkColumn;
 using model::ColumnCheck;
+using model::columnOffset;
 using model::ColumnState;
 using model::scaleColumn;
+using model::shiftColumn;
 
 namespace {
 
@@ -219,6 +224,7 @@ struct RunContext {
         names(engineNames(state_.data, state_.selection)),
         equilibration(state_.options.Equilibration && allCodesMonotone(l, p)),
         prediction(l[p] == app::kMonotone),
+        monotoneDependent(l[p] == app::kMonotone),
         logResponse(isLogVariableName(names[static_cast<std::size_t>(p)])) {}
 
   platform::Runtime& runtime;
@@ -230,13 +236,17 @@ struct RunContext {
   const int* const l;                    // codes by engine position
   const std::vector<std::string> names;  // by engine position; names[p] the dependent
   const bool equilibration;              // asked for, and every code is "Monotone Tr"
-  const bool prediction;                 // the dependent's code is "Monotone Tr"
-  const bool logResponse;                // the dependent is a "_ln_" variable
+  // The dependent's code is "Monotone Tr" (or was, before a tuning made it
+  // Linear Tr, which is monotone too and inverted the same way).
+  bool prediction;
+  const bool monotoneDependent;
+  const bool logResponse;  // the dependent is a "_ln_" variable
 
-  int found = 0;               // rows the re-read found
-  int n = 0;                   // rows analysed: found, at most allocated
-  std::vector<int> exponents;  // power-of-two scaling of each column
-  bool logLost = false;        // the log could not be opened again
+  int found = 0;                // rows the re-read found
+  int n = 0;                    // rows analysed: found, at most allocated
+  std::vector<int> exponents;   // power-of-two scaling of each column
+  std::vector<double> offsets;  // the offset each column is analysed from
+  bool logLost = false;         // the log could not be opened again
   double rsq = 0.0;
   int ierr = 0;
   PredictionStats stats;
@@ -302,8 +312,21 @@ bool checkScannedRows(platform::Runtime& runtime, app::AppState& state) {
   return refusal.empty();
 }
 
-// Every run uses the engine's own tuning values.
-void assignEngineSettings(app::AppState& state) { state.aceSettings = ace::AceSettings{}; }
+// An independent that is the dependent on another scale would make the fit
+// perfect and mean nothing.
+bool checkTwins(platform::Runtime& runtime, app::AppState& state) {
+  const std::string refusal = dependentTwinRefusal(state.data, state.selection);
+  if (!refusal.empty()) refuseRun(runtime, state, refusal);
+  return refusal.empty();
+}
+
+// Every run uses the engine's own tuning values, with the smoothness the
+// Options chose (the engine's own bass and adaptive span by default).
+void assignEngineSettings(app::AppState& state) {
+  state.aceSettings = ace::AceSettings{};
+  state.aceSettings.bass = state.options.Bass;
+  state.aceSettings.fixed_span = state.options.Span;
+}
 
 // The previous run's plot windows disappear.
 void closePreviousPlots(RunContext& run) {
@@ -337,6 +360,38 @@ bool checkRereadRows(RunContext& run) {
   return refusal.empty();
 }
 
+// A column of values that differ only far behind a large common part (1e14
+// + x) is analysed from its median; every other column from 0, so ordinary
+// data go through unchanged.
+void findOffsets(RunContext& run) {
+  run.offsets.assign(static_cast<std::size_t>(run.p) + 1, 0.0);
+  for (int j = 0; j <= run.p; ++j) {
+    const double* v =
+        j < run.p ? run.a.x.data() + static_cast<std::size_t>(j) * run.n : run.a.y.data();
+    const bool circular = run.l[j] == app::kCircular || run.l[j] == -app::kCircular;
+    run.offsets[static_cast<std::size_t>(j)] = columnOffset(v, run.n, circular);
+  }
+}
+
+// Sign 1 takes each column's offset off, -1 puts it back (both exact). The
+// results exist only after the engine and go back only where they hold
+// values: the equilibrated columns when the run equilibrated, the
+// prediction when it predicted.
+void shiftColumns(RunContext& run, int sign, bool results = false) {
+  WorkArrays& a = run.a;
+  const int n = run.n;
+  for (int j = 0; j < run.p; ++j) {
+    const double offset = run.offsets[static_cast<std::size_t>(j)];
+    const std::size_t col = static_cast<std::size_t>(j) * n;
+    shiftColumn(a.x.data() + col, n, offset, sign);
+    if (results && run.equilibration) shiftColumn(a.xEq.data() + col, n, offset, sign);
+  }
+  const double offset = run.offsets[static_cast<std::size_t>(run.p)];
+  shiftColumn(a.y.data(), n, offset, sign);
+  if (results && run.equilibration) shiftColumn(a.yEq.data(), n, offset, sign);
+  if (results && run.prediction) shiftColumn(a.yPred.data(), n, offset, sign);
+}
+
 // Columns were filled with the allocated row count as their stride; with a
 // file that shrank, the gaps close so every later stage sees n rows a
 // column. Then every column must be one the engine can analyse.
@@ -349,17 +404,108 @@ bool checkColumns(RunContext& run) {
       for (int i = 0; i < n; ++i)
         x[static_cast<std::size_t>(j) * n + i] = x[static_cast<std::size_t>(j) * ld + i];
   }
+  findOffsets(run);
+  shiftColumns(run, 1);
   const std::string refusal = columnRefusal(run.names, run.l, run.a, n, run.p, run.exponents);
+  shiftColumns(run, -1);
   if (refusal.empty()) return true;
   stopRun(run, refusal);
   return false;
 }
+
+// --tune (the Options' "Tune by CV"): every candidate smoothness is
+// cross-validated on this run's rows, the table goes to the screen and the
+// log, and the run goes on with the winner's bass, span and codes (the
+// codes only for this run: onRun puts the Options' own back). A tuning that
+// cannot be done stops the run: it was asked for.
+bool tuneIfAsked(RunContext& run) {
+  app::AppState& state = run.state;
+  if (!state.options.Tune) return true;
+  const int folds = state.options.CvFolds;
+  std::string why;
+  if (folds < 2) {
+    why = "it needs a cross-validation of 2 or more folds";
+  } else if (run.l[run.p] != app::kMonotone && run.l[run.p] != app::kLinear) {
+    why =
+        "the dependent must be Monotone Tr or Linear Tr, so that its errors are measured on "
+        "its own scale";
+  } else {
+    why = model::crossValidationRefusal(run.n, run.p, folds);
+  }
+  if (!why.empty()) {
+    stopRun(run, " Tuning refused: " + why + ". Run stopped.");
+    return false;
+  }
+  model::CvInput in;
+  in.n = run.n;
+  in.p = run.p;
+  in.x = run.a.x.data();
+  in.y = run.a.y.data();
+  in.codes = run.l;
+  in.DelRsq = state.options.DelRsq;
+  in.NumTerm = state.options.NumTerm;
+  in.settings = state.aceSettings;
+  in.folds = folds;
+  in.logResponse = run.logResponse;
+  for (const std::string& line : model::tuningHeading(folds, run.logResponse))
+    app::traceBoth(run.runtime, line);
+  const model::TuningResult tuned = model::tuneSmoothness(in, [&run](const model::TuningResult& r,
+                                                                     int k) {
+    app::traceBoth(run.runtime, model::tuningTableLine(r.candidates[static_cast<std::size_t>(k)]));
+    run.runtime.flush(app::kLogUnit);
+  });
+  if (!tuned.done) {
+    stopRun(run, " Tuning scored no candidate: " + tuned.refusal + ". Run stopped.");
+    return false;
+  }
+  const model::TuningCandidate& best = tuned.candidates[static_cast<std::size_t>(tuned.best)];
+  state.aceSettings = best.settings;
+  std::copy(best.codes.begin(), best.codes.end(), state.options.l.begin());
+  run.prediction = run.monotoneDependent;
+  app::traceBoth(run.runtime, model::tuningWinnerLine(tuned));
+  run.runtime.flush(app::kLogUnit);
+  return true;
+}
+
+// The Options' codes, put back when the run ends however it ends: a tuned
+// run may use others.
+class KeepCodes {
+ public:
+  explicit KeepCodes(app::RunOptions& options) : options_(options), codes_(options.l) {}
+  ~KeepCodes() { options_.l = codes_; }
+  KeepCodes(const KeepCodes&) = delete;
+  KeepCodes& operator=(const KeepCodes&) = delete;
+
+ private:
+  app::RunOptions& options_;
+  std::vector<int> codes_;
+};
 
 // The log is opened again, so the echo follows what is on disk.
 void echoInput(RunContext& run) {
   run.logLost = !reopenLog(run.runtime);
   writeInputEcho(run.runtime, run.names, run.l, reportArrays(run));
   run.runtime.flush(app::kLogUnit);
+}
+
+// A Circular variable is periodic (period 1) only when its values lie in
+// [0, 1]; otherwise the smoother treats it as Orderable, which the user
+// would not otherwise learn. Said once per variable, only when it happens.
+void warnCircular(RunContext& run) {
+  for (int j = 0; j <= run.p; ++j) {
+    if (run.l[j] != app::kCircular && run.l[j] != -app::kCircular) continue;
+    const double* v =
+        j < run.p ? run.a.x.data() + static_cast<std::size_t>(j) * run.n : run.a.y.data();
+    bool outside = false;
+    for (int i = 0; i < run.n && !outside; ++i) outside = v[i] < 0.0 || v[i] > 1.0;
+    if (!outside) continue;
+    const std::string line =
+        std::string(trimmedName(run.names[static_cast<std::size_t>(j)])) +
+        " is smoothed as Orderable: its values are outside 0 .. 1; divide by the period "
+        "(degrees / 360) to make it periodic";
+    app::traceBoth(run.runtime, " " + line);
+    run.state.warnings.push_back(line);
+  }
 }
 
 // Columns beyond the magnitudes the engine's sums can hold go in and out of
@@ -416,6 +562,7 @@ void callEngine(RunContext& run) {
 // The engine on the scaled columns; the log is opened again afterwards so
 // the engine's lines are followed by what comes next.
 void estimate(RunContext& run) {
+  shiftColumns(run, 1);
   scaleColumns(run, 1);
   callEngine(run);
   run.logLost = !reopenLog(run.runtime) || run.logLost;
@@ -468,6 +615,7 @@ void computeResults(RunContext& run) {
     if (run.outside.held > 0) run.stats = errorStats(n, a.y.data(), a.yPred.data());
   }
   scaleColumns(run, -1);
+  shiftColumns(run, -1, true);
   const int yExponent = -run.exponents[static_cast<std::size_t>(run.p)];
   run.stats.Avedev = std::ldexp(run.stats.Avedev, yExponent);
   run.stats.Stdev = std::ldexp(run.stats.Stdev, yExponent);
@@ -600,10 +748,36 @@ void keepModel(RunContext& run) {
       run.state,
       model::FitArrays{run.n, run.p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()},
       run.rsq);
+  // A dependent the tuning made Linear Tr is inverted through its table as
+  // the Monotone Tr it was asked to be: a linear transformation is monotone.
+  if (run.prediction && run.state.model) run.state.model->response.code = model::kCodeMonotone;
   crossValidateRun(run.runtime, run.state, run.n, run.p, a.x.data(), a.y.data());
 }
 
 }  // namespace
+
+int logTwin(const app::DataTable& data, int v) {
+  if (v < 1 || v > data.numCol || v > static_cast<int>(data.lnSource.size())) return 0;
+  if (v > data.numCol1) return data.lnSource[v - 1];
+  for (int t = data.numCol1 + 1; t <= data.numCol && t <= static_cast<int>(data.lnSource.size());
+       ++t)
+    if (data.lnSource[t - 1] == v) return t;
+  return 0;
+}
+
+std::string dependentTwinRefusal(const app::DataTable& data, const app::VarSelection& sel) {
+  const int twin = logTwin(data, sel.dep);
+  if (twin == 0) return {};
+  for (int j = 0; j < sel.p && j < static_cast<int>(sel.indep.size()); ++j) {
+    if (sel.indep[j] != twin) continue;
+    const auto name = [&data](int v) {
+      return std::string(trimmedName(data.colName[static_cast<std::size_t>(v - 1)]));
+    };
+    return " The independent variable " + name(twin) + " is the dependent " + name(sel.dep) +
+           " on another scale: the dependent cannot predict itself. Run stopped.";
+  }
+  return {};
+}
 
 bool allCodesMonotone(const int* l, int p) {
   bool allMonotone = true;
@@ -616,7 +790,7 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   // A model is only as current as the last Run: one that does not reach its
   // end leaves none, so no later prediction uses a fit of other data.
   state.model.reset();
-  if (!checkScannedRows(runtime, state)) return;
+  if (!checkScannedRows(runtime, state) || !checkTwins(runtime, state)) return;
 
   RunContext run(runtime, state, shell);  // the work arrays, zero-filled
   assignEngineSettings(state);
@@ -624,7 +798,10 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   rereadRows(run);
   clearOutputWindow(run);
   if (!checkRereadRows(run) || !checkColumns(run)) return;
+  const KeepCodes keepCodes(state.options);
+  if (!tuneIfAsked(run)) return;
   echoInput(run);
+  warnCircular(run);
   estimate(run);
   if (!checkEstimate(run)) return;
   computeResults(run);

@@ -4,6 +4,8 @@
 // draws the result plots and writes the closing report and the spreadsheets.
 #pragma once
 
+#include <string>
+
 #include "ace/ace.h"
 #include "app/records.h"
 #include "app/shell.h"
@@ -18,6 +20,15 @@ inline constexpr int kMinRunObservations = ace::kMinObservations;
 // Whether every one of the p + 1 codes is "Monotone Tr": equilibration
 // needs it.
 bool allCodesMonotone(const int* l, int p);
+
+// The other scale of variable number v: for a file column its log variable,
+// for a log variable its file column; 0 when it has none. A variable and its
+// twin hold the same information, so one must never predict the other.
+int logTwin(const app::DataTable& data, int v);
+
+// The line that refuses a selection whose independents hold the dependent's
+// twin, or an empty text.
+std::string dependentTwinRefusal(const app::DataTable& data, const app::VarSelection& sel);
 
 // Menu callback of "&Run". Does nothing visible before a data file has been
 // scanned or while fewer than two variables are selected. Data it cannot

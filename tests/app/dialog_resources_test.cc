@@ -70,7 +70,8 @@ Layout prepareLayout() {
 }
 
 Layout optionsLayout() {
-  Layout l{"OPTIONS", 107, "OPTIONS", "MS Sans Serif", 8, 192, 132, {}};
+  // 132 high as documented, and one row more for the additions below.
+  Layout l{"OPTIONS", 107, "OPTIONS", "MS Sans Serif", 8, 192, 146, {}};
   l.rows = {
       {1, ControlKind::DefaultPushButton, "OK", 129, 7, 50, 14, 0, 0},
       {-1, ControlKind::GroupBox, "Variable Flag", 7, 1, 96, 120, 0, 0},
@@ -101,7 +102,12 @@ struct Addition {
   std::string text;
 };
 const std::vector<Addition> kOptionsAdditions = {{-1, ControlKind::StaticText, "CV folds"},
-                                                 {1182, ControlKind::EditBox, ""}};
+                                                 {1182, ControlKind::EditBox, ""},
+                                                 {1185, ControlKind::CheckBox, "Tune by CV"},
+                                                 {-1, ControlKind::StaticText, "Smoothness: bass"},
+                                                 {1183, ControlKind::EditBox, ""},
+                                                 {-1, ControlKind::StaticText, "fixed span"},
+                                                 {1184, ControlKind::EditBox, ""}};
 
 bool sameIdentity(const ControlSpec& c, int id, ControlKind kind, const std::string& text) {
   return c.id == id && c.kind == kind && c.text == text;

@@ -97,7 +97,7 @@ TEST_F(OptionsTest, CriteriaAndSwitchesReadBack) {
 TEST_F(OptionsTest, CvFoldsBoxAfterTheDocumentedControls) {
   loadAndPrepare();
   const platform::DialogResource r = optionsDialogResource();
-  ASSERT_EQ(r.controls.back().id, kCvFoldsBox);
+  ASSERT_EQ(r.controls.back().id, kSpanBox);
   EXPECT_LE(r.controls.back().y + r.controls.back().height, r.height);  // inside the dialog
   EXPECT_EQ(show({})->getText(kCvFoldsBox), "   0");
   options({DialogAction::type(kCvFoldsBox, "5"), DialogAction::close()});
@@ -112,6 +112,40 @@ TEST_F(OptionsTest, CvFoldsBoxAfterTheDocumentedControls) {
   options({DialogAction::type(kCvFoldsBox, "3"), DialogAction::close()});
   loadAndPrepare();
   EXPECT_EQ(state_.options.CvFolds, 0);
+}
+
+TEST_F(OptionsTest, SmoothnessBoxesTakeBassAndSpanInTheirRangesOnly) {
+  loadAndPrepare();
+  // The engine's own smoothness at first: bass 5, the adaptive span.
+  auto shown = show({});
+  EXPECT_EQ(shown->getText(kBassBox), "5");
+  EXPECT_EQ(shown->getText(kSpanBox), "");
+  EXPECT_FALSE(shown->getLogical(kTuneBox));
+  options({DialogAction::type(kBassBox, "0"), DialogAction::type(kSpanBox, "0.3"),
+           DialogAction::check(kTuneBox, true), DialogAction::close()});
+  EXPECT_EQ(state_.options.Bass, 0.0);
+  EXPECT_EQ(state_.options.Span, 0.3);
+  EXPECT_TRUE(state_.options.Tune);
+  EXPECT_EQ(show({})->getText(kSpanBox), "0.3");
+  // Out of range or not a number: the setting keeps its value.
+  for (const char* text : {"-0.5", "10.5", "x", "nan"}) {
+    options({DialogAction::type(kBassBox, text), DialogAction::type(kSpanBox, text),
+             DialogAction::close()});
+    EXPECT_EQ(state_.options.Bass, 0.0) << text;
+    EXPECT_EQ(state_.options.Span, 0.3) << text;
+  }
+  options({DialogAction::type(kBassBox, "10"), DialogAction::type(kSpanBox, "1"),
+           DialogAction::close()});
+  EXPECT_EQ(state_.options.Bass, 10.0);
+  EXPECT_EQ(state_.options.Span, 1.0);
+  // An empty span box is the adaptive span again.
+  options({DialogAction::type(kSpanBox, ""), DialogAction::close()});
+  EXPECT_EQ(state_.options.Span, 0.0);
+  // A new data file starts from the engine's smoothness again.
+  loadAndPrepare();
+  EXPECT_EQ(state_.options.Bass, 5.0);
+  EXPECT_EQ(state_.options.Span, 0.0);
+  EXPECT_FALSE(state_.options.Tune);
 }
 
 TEST_F(OptionsTest, WithoutAUsableSelectionOrWithoutData) {
