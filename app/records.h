@@ -78,6 +78,9 @@ struct DataTable {
   // 0: the file is read in free form; ',', ';' or '\t': read as CSV with
   // that separator (';' with decimal commas), by the scan and the Run alike.
   char csvSeparator = 0;
+  // The worksheet read when the data file is a workbook (read as CSV with
+  // ','); empty for a text file.
+  std::string sheetName;
   // Per column of the file (the header's names, and a first column of row
   // names): what it holds. The table's columns 1..numCol1 are the columns
   // that are not skipped, in file order.
@@ -140,6 +143,9 @@ struct AppState {
   bool readAsCsv = false;
   // Every data file is read as CSV with tabs, whatever its name (--tsv).
   bool readAsTsv = false;
+  // The worksheet of a workbook to read, by name or 1-based number
+  // (tavel-batch --sheet, the GUI's question); empty: the first.
+  std::string sheetAsked;
 };
 
 }  // namespace tavel::app

@@ -19,6 +19,7 @@
 #include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
+#include "app/workbook.h"
 #include "batch/private_folder.h"
 #include "model/cross_validation.h"
 #include "platform/file_units.h"
@@ -59,6 +60,9 @@ const std::string& usageText() {
       "  --tsv               read the data file as CSV with tabs whatever its name (a .tsv or "
       ".tab file\n"
       "                      always is)\n"
+      "  --sheet NAME|N      the worksheet of an .xlsx or .ods data file (or --predict file) to "
+      "read,\n"
+      "                      by name or 1-based number (default: the first)\n"
       "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the "
       "current folder)\n"
       "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
@@ -82,6 +86,7 @@ struct Options {
   bool captures = false;
   bool csv = false;
   bool tsv = false;
+  std::optional<std::string> sheet;
   std::optional<std::string> outDir;
   std::optional<int> cvFolds;
   std::optional<std::string> saveModel;
@@ -221,6 +226,10 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       o.csv = true;
     } else if (a == "--tsv") {
       o.tsv = true;
+    } else if (a == "--sheet") {
+      if (!value() || v.empty()) return r.usage("--sheet needs a sheet name or number");
+      if (o.sheet) return r.usage("--sheet given twice");
+      o.sheet = v;
     } else if (a == "--outdir") {
       if (!value() || v.empty()) return r.usage("--outdir needs a folder");
       if (o.outDir) return r.usage("--outdir given twice");
@@ -245,6 +254,9 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
   }
   if (o.csv && o.tsv)
     return r.usage("--csv and --tsv go against each other: a file has one separator");
+  if (o.sheet && !app::isWorkbookFileName(o.predict.value_or(o.dataFile)))
+    return r.usage("--sheet is for a workbook (.xlsx or .ods), not " +
+                   inQuotes(o.predict.value_or(o.dataFile)));
   if (o.model || o.predict) {
     if (!o.model || !o.predict) return r.usage("--model and --predict go together");
     if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || !o.flags.empty() ||
@@ -626,6 +638,8 @@ struct BatchRun {
 // A scanned table without names or rows ends the command.
 Stop noDataStop(const BatchRun& b, const app::DataTable& data) {
   if (data.numCol1 < 1) {
+    if (app::isWorkbookFileName(b.dataPath))
+      return b.report.failed("the worksheet read from " + b.input.display() + " holds no rows");
     std::error_code sizeError;
     if (fs::file_size(b.dataPath, sizeError) == 0 && !sizeError)
       return b.report.failed("the data file " + b.input.display() + " is empty");
@@ -682,6 +696,7 @@ Stop checkAgainstData(BatchRun& b) {
   app::AppState probe;
   probe.readAsCsv = b.state.readAsCsv;
   probe.readAsTsv = b.state.readAsTsv;
+  probe.sheetAsked = b.state.sheetAsked;
   app::readDataFile(scratch, probe, b.dataPath);
   if (!probe.problems.empty()) return b.report.failed(probe.problems);
   if (Stop stop = noDataStop(b, probe.data)) return stop;
@@ -884,6 +899,7 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
   if (auto status = parse(args, o, report)) return *status;
   state.readAsCsv = o.csv;
   state.readAsTsv = o.tsv;
+  state.sheetAsked = o.sheet.value_or(std::string());
   int status = kExitFailed;
   bool written = false;
   // Failed allocations end the command here: the files being written are
