@@ -100,7 +100,7 @@ case "${1:-}" in
     # The workbook libraries of the target come from Debian's multiarch
     # packages, which need the architecture known to dpkg.
     if ! dpkg --print-foreign-architectures | grep -qx arm64; then
-      [ "$(id -u)" -ne 0 ] && sudo dpkg --add-architecture arm64 || dpkg --add-architecture arm64
+      if [ "$(id -u)" -ne 0 ]; then sudo dpkg --add-architecture arm64; else dpkg --add-architecture arm64; fi
     fi
     need libzip-dev:arm64 libpugixml-dev:arm64 libxlsxwriter-dev:arm64
     cmake -S . -B build-arm64 -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVEL_WITH_QT=OFF \

@@ -12,6 +12,7 @@
 #include "ace/ace.h"
 #include "ace/ace_settings.h"
 #include "app/column_kinds.h"
+#include "app/run_results.h"
 #include "model/model.h"
 
 namespace tavel::app {
@@ -139,6 +140,9 @@ struct AppState {
   // The current model: the last Run that reached its end keeps its own, and
   // File / Open Model replaces it. Empty after a Run that did not finish.
   std::optional<model::Model> model;
+  // The values and figures of the last Run that reached its end, for the
+  // results export; empty after a Run that did not finish.
+  std::optional<RunResults> results;
   // Every data file is read as CSV, whatever its name (tavel-batch --csv).
   bool readAsCsv = false;
   // Every data file is read as CSV with tabs, whatever its name (--tsv).

@@ -7,6 +7,7 @@
 #include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
+#include "app/results_export.h"
 #include "app/trace.h"
 
 namespace tavel::app {
@@ -53,6 +54,8 @@ bool Shell::buildMenus() {
       {1, "Save &Model...", [this](bool) { onSaveModel(runtime_, state_); }, BuiltinAction::None},
       {1, "&Open Model...", [this](bool) { onOpenModel(runtime_, state_); }, BuiltinAction::None},
       {1, "&Predict New Data...", [this](bool) { onPredictNewData(runtime_, state_); },
+       BuiltinAction::None},
+      {1, "&Export Results...", [this](bool) { onExportResults(runtime_, state_); },
        BuiltinAction::None},
       {2, "&Prepare", [this](bool c) { onPrepare(c); }, BuiltinAction::None},
       {3, "&Options", [this](bool c) { onOptions(c); }, BuiltinAction::None},

@@ -19,6 +19,7 @@
 #include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
+#include "app/results_export.h"
 #include "app/workbook.h"
 #include "batch/private_folder.h"
 #include "model/cross_validation.h"
@@ -67,6 +68,9 @@ const std::string& usageText() {
       "current folder)\n"
       "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
       "  --save-model FILE   write the fitted model as JSON\n"
+      "  --export FILE       write the results as a table: FILE.xlsx (sheets results and "
+      "summary),\n"
+      "                      or FILE.csv and FILE.summary.csv\n"
       "  --model FILE        with --predict: the model file to apply\n"
       "  --predict DATAFILE  with --model: predict the rows of DATAFILE into " +
       std::string(app::kPredictionSheetName) +
@@ -90,6 +94,7 @@ struct Options {
   std::optional<std::string> outDir;
   std::optional<int> cvFolds;
   std::optional<std::string> saveModel;
+  std::optional<std::string> exportTo;
   std::optional<std::string> model;
   std::optional<std::string> predict;
 };
@@ -240,6 +245,11 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       if (!value() || v.empty()) return r.usage("--save-model needs a file name");
       if (o.saveModel) return r.usage("--save-model given twice");
       o.saveModel = v;
+    } else if (a == "--export") {
+      if (!value() || !(app::isXlsxExportName(v) || app::isCsvFileName(v)))
+        return r.usage("--export needs a file name ending in .xlsx or .csv");
+      if (o.exportTo) return r.usage("--export given twice");
+      o.exportTo = v;
     } else if (a == "--model") {
       if (!value() || v.empty()) return r.usage("--model needs a model file");
       if (o.model) return r.usage("--model given twice");
@@ -259,8 +269,8 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
                    inQuotes(o.predict.value_or(o.dataFile)));
   if (o.model || o.predict) {
     if (!o.model || !o.predict) return r.usage("--model and --predict go together");
-    if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || !o.flags.empty() ||
-        o.numTerm || o.delRsq || o.equilibration || o.captures)
+    if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || o.exportTo ||
+        !o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures)
       return r.usage("--model/--predict take no DATAFILE and no fitting options");
     return std::nullopt;
   }
@@ -410,17 +420,19 @@ std::optional<std::string> unusableOutput(const fs::path& dir, std::string_view 
          ", not a regular file; move it away or choose another --outdir";
 }
 
-// --save-model FILE must be a regular file or a new name in a folder that
-// exists; known before anything runs, so nothing is fitted in vain.
-std::optional<std::string> unusableModelTarget(const std::string& arg) {
+// --save-model FILE (and --export FILE) must be a regular file or a new name
+// in a folder that exists; known before anything runs, so nothing is fitted
+// in vain.
+std::optional<std::string> unusableModelTarget(const std::string& arg,
+                                               const std::string& option = "--save-model") {
   std::error_code ec;
   const fs::path path = fs::absolute(arg, ec);
   const std::string kind = platform::describePath(path.string());
   if (kind != "missing" && kind != "a regular file" && kind != "a link to nowhere")
-    return "--save-model " + inQuotes(arg) + " is " + kind + ", not a regular file";
+    return option + " " + inQuotes(arg) + " is " + kind + ", not a regular file";
   if (!fs::is_directory(path.parent_path(), ec))
-    return "--save-model " + inQuotes(arg) + ": the folder " +
-           inQuotes(path.parent_path().string()) + " does not exist";
+    return option + " " + inQuotes(arg) + ": the folder " + inQuotes(path.parent_path().string()) +
+           " does not exist";
   return std::nullopt;
 }
 
@@ -658,6 +670,9 @@ Stop prepareFiles(BatchRun& b) {
   if (!problem.empty()) return b.report.failed(problem);
   if (b.o.saveModel)
     if (auto why = unusableModelTarget(*b.o.saveModel)) return b.report.failed(*why);
+  if (b.o.exportTo)
+    for (const std::string& f : app::exportFiles(*b.o.exportTo))
+      if (auto why = unusableModelTarget(f, "--export")) return b.report.failed(*why);
   b.outDir = outputFolder(b.o);
   if (b.outDir.empty())
     return b.report.failed("cannot use output folder " + inQuotes(b.o.outDir.value_or(".")));
@@ -672,6 +687,9 @@ Stop prepareFiles(BatchRun& b) {
   std::error_code ec;
   if (b.o.saveModel)
     outputs.push_back({"the model file (--save-model)", fs::absolute(*b.o.saveModel, ec).string()});
+  if (b.o.exportTo)
+    for (const std::string& f : app::exportFiles(*b.o.exportTo))
+      outputs.push_back({"the results export (--export)", fs::absolute(f, ec).string()});
   // The start deletes the pictures of an earlier run whether or not this one
   // takes any; with --captures they are outputs like the others.
   for (int c = app::kFirstCaptureCode; c <= app::kLastCaptureCode; ++c) {
@@ -864,6 +882,17 @@ Stop saveModelIfAsked(BatchRun& b, platform::headless::HeadlessRuntime& runtime)
   return std::nullopt;
 }
 
+// --export FILE.
+Stop exportIfAsked(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
+  if (!b.o.exportTo) return std::nullopt;
+  std::error_code ec;
+  if (!app::exportResults(runtime, b.state, fs::absolute(*b.o.exportTo, ec).string())) {
+    if (b.state.problems.empty()) return b.report.failed(*b.o.exportTo + " was not written");
+    return b.report.failed(b.state.problems);
+  }
+  return std::nullopt;
+}
+
 // One fitting command line, step by step.
 int fit(BatchRun& b) {
   if (Stop stop = prepareFiles(b)) return *stop;
@@ -876,6 +905,7 @@ int fit(BatchRun& b) {
   if (Stop stop = setOptions(b, runtime)) return *stop;
   if (Stop stop = runAnalysis(b, runtime)) return *stop;
   if (Stop stop = saveModelIfAsked(b, runtime)) return *stop;
+  if (Stop stop = exportIfAsked(b, runtime)) return *stop;
   return kExitDone;
 }
 

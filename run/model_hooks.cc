@@ -89,6 +89,16 @@ bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, i
   for (const std::string& line : crossValidationLines(folds, cv.rsq, cv.responseErrors, cv.Avedev,
                                                       cv.Stdev, cv.Bias, cv.unknown))
     app::traceBoth(runtime, line);
+  if (state.results) {
+    auto& figures = state.results->figures;
+    figures.emplace_back("CV folds", folds);
+    figures.emplace_back("CV r**2", cv.rsq);
+    if (cv.responseErrors) {
+      figures.emplace_back("CV_Avedev", cv.Avedev);
+      figures.emplace_back("CV_Stdev", cv.Stdev);
+      figures.emplace_back("CV_Bias", cv.Bias);
+    }
+  }
   return true;
 }
 
