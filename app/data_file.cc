@@ -1,6 +1,7 @@
 #include "app/data_file.h"
 
 #include <algorithm>
+#include <optional>
 #include <span>
 
 #include "app/column_kinds.h"
@@ -9,6 +10,7 @@
 #include "app/file_format.h"
 #include "app/free_form_reader.h"
 #include "app/prepare_dialog.h"
+#include "app/sheet_dialog.h"
 #include "app/trace.h"
 #include "app/workbook.h"
 
@@ -529,10 +531,28 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
 }  // namespace
 
 void inputDataFile(platform::Runtime& runtime, AppState& state) {
-  const std::vector<platform::FileFilter> filters = {
-      {"Data files(*.DAT)", "*.dat"}, {"All files(*.*)", "*.*"}, {"CSV files(*.CSV)", "*.csv"}};
+  const std::vector<platform::FileFilter> filters = {{"Data files(*.DAT)", "*.dat"},
+                                                     {"All files(*.*)", "*.*"},
+                                                     {"CSV files(*.CSV)", "*.csv"},
+                                                     {"Spreadsheets", "*.xlsx *.ods"}};
   std::string name = state.data.dataFileName;
   if (!runtime.openFileDialog(kDataFileDialogTitle, filters, name) || name.empty()) return;
+  if (!isWorkbookFileName(name) || !state.sheetAsked.empty()) {
+    readDataFile(runtime, state, name);
+    return;
+  }
+  // A workbook of several sheets: the user says which. One that cannot be
+  // opened is refused by the scan with its reason.
+  std::vector<std::string> sheets;
+  std::string why;
+  if (workbookSheetNames(runtime.resolvePath(name), sheets, why) && sheets.size() > 1) {
+    const std::optional<std::string> sheet = askSheet(runtime, sheets);
+    if (!sheet) return;
+    state.sheetAsked = *sheet;
+    readDataFile(runtime, state, name);
+    state.sheetAsked.clear();
+    return;
+  }
   readDataFile(runtime, state, name);
 }
 

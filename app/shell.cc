@@ -8,6 +8,7 @@
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
 #include "app/results_export.h"
+#include "app/sheet_dialog.h"
 #include "app/trace.h"
 
 namespace tavel::app {
@@ -37,6 +38,7 @@ void deleteCapturePictures(platform::Runtime& runtime) {
 Shell::Shell(platform::Runtime& runtime, AppState& state) : runtime_(runtime), state_(state) {
   runtime_.addDialogResource(prepareDialogResource());
   runtime_.addDialogResource(optionsDialogResource());
+  runtime_.addDialogResource(sheetDialogResource());
 }
 
 bool Shell::buildMenus() {

@@ -20,6 +20,7 @@
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
 #include "app/results_export.h"
+#include "app/sheet_dialog.h"
 #include "app/workbook.h"
 #include "batch/private_folder.h"
 #include "model/cross_validation.h"
@@ -767,6 +768,8 @@ Stop inputAndPrepare(BatchRun& b, platform::headless::HeadlessRuntime& runtime) 
           if (run::trimmedName(rows[r]) == b.request.dep)
             d.play(DialogAction::clickRadio(app::kFirstDepRadio + static_cast<int>(r)));
       })});
+  // A workbook of several sheets without --sheet: the first, as OK takes it.
+  runtime.queueDialogScript(app::kSheetResource, {DialogAction::press(app::kOkButton)});
   runtime.invokeMenu("&Input Dat File...");
   for (const std::string& w : state.warnings) b.report.warn(w);
   if (!state.problems.empty()) return b.report.failed(state.problems);
