@@ -1,6 +1,5 @@
 #include "app/workbook.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 #include <zip.h>
 
@@ -8,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <memory>
 #include <pugixml.hpp>
@@ -407,10 +407,13 @@ class XlsxBook {
     std::string sheetPart;
     if (!partName(folderOf(workbookPart_), rel->second.target, sheetPart, why)) return false;
     if (!readStrings(why) || !readStyles(why)) return false;
-    std::string bytes;
-    pugi::xml_document doc;
-    if (!readXml(archive_, sheetPart, bytes, doc, limits_, why)) return false;
-    const pugi::xml_node ws = childNamed(doc, "worksheet");
+    // The sheet is walked twice (the names' row first): parsed once.
+    if (parsedSheet_ != sheet) {
+      parsedSheet_ = std::numeric_limits<std::size_t>::max();
+      if (!readXml(archive_, sheetPart, sheetBytes_, sheetDoc_, limits_, why)) return false;
+      parsedSheet_ = sheet;
+    }
+    const pugi::xml_node ws = childNamed(sheetDoc_, "worksheet");
     const std::map<std::pair<std::uint64_t, std::size_t>, std::size_t> merged = merges(ws);
 
     std::uint64_t rowNumber = 0;
@@ -571,6 +574,9 @@ class XlsxBook {
   bool stringsRead_ = false, stylesRead_ = false;
   std::vector<std::string> strings_;
   std::vector<bool> dateStyle_;
+  std::size_t parsedSheet_ = std::numeric_limits<std::size_t>::max();
+  std::string sheetBytes_;
+  pugi::xml_document sheetDoc_;
 };
 
 // ---- OpenDocument

@@ -7,6 +7,7 @@
 #include <xlsxwriter.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -267,6 +268,19 @@ TEST_F(Workbooks, XlsxAndOdsGiveTheAnalysisOfTheSameCellsAsCsv) {
   EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
 }
 
+TEST_F(Workbooks, WorkbooksSavedByLibreOfficeGiveTheAnalysisOfTheTextFile) {
+  const std::vector<std::string> analysis = {
+      "--dep", "_ln_RATE", "--indep",  "T",      "--indep",
+      "P",     "--indep",  "CATALYST", "--flag", "CATALYST=unorderable"};
+  ASSERT_EQ(run("dat", with(analysis, TAVEL_EXAMPLE_PATH)).status, 0);
+  const std::string dir = TAVEL_WORKBOOKS_DIR;
+  for (const char* book : {"reaction_rates_libreoffice.ods", "reaction_rates_libreoffice.xlsx"}) {
+    const Outcome r = run(book, with(analysis, dir + "/" + book));
+    ASSERT_EQ(r.status, 0) << book << ": " << r.err;
+    EXPECT_EQ(sheet(book), sheet("dat")) << book;
+  }
+}
+
 TEST_F(Workbooks, SheetIsChosenByNameOrNumber) {
   ASSERT_TRUE(writeXlsx(path("two.xlsx")));
   const Outcome byName = run("name", {"--sheet", "other", "--dep", "b", path("two.xlsx")});
@@ -284,6 +298,23 @@ TEST_F(Workbooks, SheetIsChosenByNameOrNumber) {
   const Outcome notBook = run("text", {"--sheet", "1", file("plain.dat", "a b\n1 2\n")});
   EXPECT_EQ(notBook.status, 2);
   EXPECT_NE(notBook.err.find("--sheet is for a workbook"), std::string::npos);
+}
+
+TEST_F(Workbooks, PredictNewDataReadsAWorkbookAsTheScanDoes) {
+  ASSERT_TRUE(writeXlsx(path("rates.xlsx")));
+  std::vector<std::string> fit = kAnalysis;
+  fit.insert(fit.end(), {"--save-model", path("m.json"), path("rates.xlsx")});
+  ASSERT_EQ(run("fit", fit).status, 0);
+  file("rates.csv", referenceCsv());
+  const Outcome fromCsv = run("csv", {"--model", path("m.json"), "--predict", path("rates.csv")});
+  ASSERT_EQ(fromCsv.status, 0) << fromCsv.err;
+  const Outcome fromBook =
+      run("book", {"--model", path("m.json"), "--predict", path("rates.xlsx"), "--sheet", "data"});
+  ASSERT_EQ(fromBook.status, 0) << fromBook.err;
+  const std::string predicted = readWhole(dir_ / "csv" / "Tavelpr.xls");
+  EXPECT_EQ(readWhole(dir_ / "book" / "Tavelpr.xls"), predicted);
+  EXPECT_EQ(predicted.substr(0, 4), "Row\t");
+  EXPECT_EQ(std::count(predicted.begin(), predicted.end(), '\n'), 11);  // titles and 10 rows
 }
 
 // The minimal parts of an .xlsx whose sheet relationship points at target.
