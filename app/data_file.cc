@@ -1,7 +1,6 @@
 #include "app/data_file.h"
 
 #include <algorithm>
-#include <optional>
 #include <span>
 
 #include "app/column_kinds.h"
@@ -537,23 +536,7 @@ void inputDataFile(platform::Runtime& runtime, AppState& state) {
                                                      {"Spreadsheets", "*.xlsx *.ods"}};
   std::string name = state.data.dataFileName;
   if (!runtime.openFileDialog(kDataFileDialogTitle, filters, name) || name.empty()) return;
-  if (!isWorkbookFileName(name) || !state.sheetAsked.empty()) {
-    readDataFile(runtime, state, name);
-    return;
-  }
-  // A workbook of several sheets: the user says which. One that cannot be
-  // opened is refused by the scan with its reason.
-  std::vector<std::string> sheets;
-  std::string why;
-  if (workbookSheetNames(runtime.resolvePath(name), sheets, why) && sheets.size() > 1) {
-    const std::optional<std::string> sheet = askSheet(runtime, sheets);
-    if (!sheet) return;
-    state.sheetAsked = *sheet;
-    readDataFile(runtime, state, name);
-    state.sheetAsked.clear();
-    return;
-  }
-  readDataFile(runtime, state, name);
+  readChosenSheet(runtime, state, name, [&] { readDataFile(runtime, state, name); });
 }
 
 }  // namespace tavel::app

@@ -13,6 +13,7 @@
 #include "app/field_format.h"
 #include "app/file_format.h"
 #include "app/free_form_reader.h"
+#include "app/sheet_dialog.h"
 #include "app/trace.h"
 #include "app/workbook.h"
 #include "model/model_file.h"
@@ -323,11 +324,13 @@ void onPredictNewData(platform::Runtime& runtime, AppState& state) {
   if (!runtime.openFileDialog(kPredictDialogTitle,
                               {{"Data files(*.DAT)", "*.dat"},
                                {"All files(*.*)", "*.*"},
-                               {"CSV files(*.CSV)", "*.csv"}},
+                               {"CSV files(*.CSV)", "*.csv"},
+                               {"Spreadsheets", "*.xlsx *.ods"}},
                               name) ||
       name.empty())
     return;
-  predictDataFile(runtime, state, *state.model, name);
+  readChosenSheet(runtime, state, name,
+                  [&] { predictDataFile(runtime, state, *state.model, name); });
 }
 
 }  // namespace tavel::app

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/prepare_dialog.h"
+#include "app/workbook.h"
 
 namespace tavel::app {
 
@@ -34,6 +35,22 @@ std::optional<std::string> askSheet(platform::Runtime& runtime,
   const int row = dialog->getInt(kSheetList, 1);
   if (row < 1 || row > static_cast<int>(sheets.size())) return sheets.front();
   return sheets[static_cast<std::size_t>(row - 1)];
+}
+
+void readChosenSheet(platform::Runtime& runtime, AppState& state, const std::string& name,
+                     const std::function<void()>& read) {
+  std::vector<std::string> sheets;
+  std::string why;
+  if (!isWorkbookFileName(name) || !state.sheetAsked.empty() ||
+      !workbookSheetNames(runtime.resolvePath(name), sheets, why) || sheets.size() < 2) {
+    read();
+    return;
+  }
+  const std::optional<std::string> sheet = askSheet(runtime, sheets);
+  if (!sheet) return;
+  state.sheetAsked = *sheet;
+  read();
+  state.sheetAsked.clear();
 }
 
 }  // namespace tavel::app

@@ -3,10 +3,12 @@
 // order, the first selected, and OK. Closing the box reads nothing.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/records.h"
 #include "platform/dialog.h"
 #include "platform/runtime.h"
 
@@ -21,5 +23,12 @@ platform::DialogResource sheetDialogResource();
 // the dialog resource the first sheet is taken.
 std::optional<std::string> askSheet(platform::Runtime& runtime,
                                     const std::vector<std::string>& sheets);
+
+// Runs read for the file name chosen in a dialog: for a workbook of several
+// sheets (and no sheet asked for already) after asking which, with
+// state.sheetAsked saying it for the length of read. Closing the question
+// runs nothing. A workbook that cannot be opened is left to read's refusal.
+void readChosenSheet(platform::Runtime& runtime, AppState& state, const std::string& name,
+                     const std::function<void()>& read);
 
 }  // namespace tavel::app
