@@ -16,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(qt6-base-dev qt6-svg-dev cmake g++ ninja-build libgtest-dev libbenchmark-dev
-          nlohmann-json3-dev locales
+          nlohmann-json3-dev libzip-dev libpugixml-dev libxlsxwriter-dev locales
           fonts-liberation fonts-dejavu-core xvfb xauth)
 
 setup() {
@@ -97,6 +97,12 @@ case "${1:-}" in
   arm64)
     setup
     need g++-aarch64-linux-gnu qemu-user
+    # The workbook libraries of the target come from Debian's multiarch
+    # packages, which need the architecture known to dpkg.
+    if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+      if [ "$(id -u)" -ne 0 ]; then sudo dpkg --add-architecture arm64; else dpkg --add-architecture arm64; fi
+    fi
+    need libzip-dev:arm64 libpugixml-dev:arm64 libxlsxwriter-dev:arm64
     cmake -S . -B build-arm64 -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVEL_WITH_QT=OFF \
       -DTAVEL_WERROR=ON -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
       -DTAVEL_GTEST_SOURCE=/usr/src/googletest >/dev/null

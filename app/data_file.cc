@@ -9,7 +9,9 @@
 #include "app/file_format.h"
 #include "app/free_form_reader.h"
 #include "app/prepare_dialog.h"
+#include "app/sheet_dialog.h"
 #include "app/trace.h"
+#include "app/workbook.h"
 
 namespace tavel::app {
 namespace {
@@ -31,8 +33,15 @@ std::string nameList(const std::vector<std::string>& names) {
 // the table that is kept still describes the open file.
 void reopenPrevious(platform::Runtime& runtime, const DataTable& data, bool wasOpen) {
   runtime.close(kDataUnit);
-  if (wasOpen && !data.dataFileName.empty())
+  if (!wasOpen || data.dataFileName.empty()) return;
+  if (data.sheetName.empty()) {
     runtime.openFileForReading(kDataUnit, data.dataFileName);
+    return;
+  }
+  SheetRead read;
+  std::string why;
+  openWorkbookForReading(runtime, kDataUnit, runtime.resolvePath(data.dataFileName), data.sheetName,
+                         read, why);
 }
 
 void clearTable(DataTable& data) {
@@ -44,6 +53,7 @@ void clearTable(DataTable& data) {
   data.allPositive.assign(kMaxNames, true);
   data.rowCarryIn.clear();
   data.csvSeparator = 0;
+  data.sheetName.clear();
   data.cellKind.clear();
   data.cellLabels.clear();
 }
@@ -280,7 +290,7 @@ void sayWhatNamesBecame(platform::Runtime& runtime, const HeaderNames& h) {
 
 void finishScan(platform::Runtime& runtime, AppState& state);
 void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen,
-             char separator);
+             char separator, const SheetRead* sheet = nullptr);
 
 }  // namespace
 
@@ -330,6 +340,21 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   }
   const bool wasOpen = runtime.isOpen(kDataUnit);
   runtime.close(kDataUnit);
+  if (isWorkbookFileName(name)) {
+    // A worksheet is read as the CSV file of its cells.
+    SheetRead sheet;
+    std::string why;
+    if (runtime.pathKind(name) != platform::PathKind::RegularFile ||
+        !openWorkbookForReading(runtime, kDataUnit, runtime.resolvePath(name), state.sheetAsked,
+                                sheet, why)) {
+      refuse(runtime, state,
+             " error: cannot read " + name + (why.empty() ? std::string() : ": " + why));
+      reopenPrevious(runtime, data, wasOpen);
+      return;
+    }
+    scanCsv(runtime, state, name, wasOpen, ',', &sheet);
+    return;
+  }
   if (!runtime.openFileForReading(kDataUnit, name)) {
     refuse(runtime, state, " error: cannot read " + name);
     reopenPrevious(runtime, data, wasOpen);
@@ -445,7 +470,7 @@ void finishScan(platform::Runtime& runtime, AppState& state) {
 }
 
 void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen,
-             char separator) {
+             char separator, const SheetRead* sheet) {
   DataTable& data = state.data;
   CsvReader reader(runtime, kDataUnit, separator);
   std::vector<std::string> cells;
@@ -461,7 +486,7 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
     clearTable(data);
     return;
   }
-  traceBoth(runtime, csvReadingLine(separator));
+  traceBoth(runtime, sheet != nullptr ? sheetReadingLine(*sheet) : csvReadingLine(separator));
   HeaderNames h = namesFromCells(std::move(cells));
   sayWhatNamesBecame(runtime, h);
   if (h.names.empty()) {
@@ -486,6 +511,7 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
   data.allPositive.assign(kMaxNames, true);
   data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
   data.csvSeparator = separator;
+  data.sheetName = sheet != nullptr ? sheet->sheetName : std::string();
   data.nRows = 0;
   rows.setPlan(&plan);
   std::vector<float> row(static_cast<std::size_t>(data.numCol1), 0.0f);
@@ -508,11 +534,13 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
 }  // namespace
 
 void inputDataFile(platform::Runtime& runtime, AppState& state) {
-  const std::vector<platform::FileFilter> filters = {
-      {"Data files(*.DAT)", "*.dat"}, {"All files(*.*)", "*.*"}, {"CSV files(*.CSV)", "*.csv"}};
+  const std::vector<platform::FileFilter> filters = {{"Data files(*.DAT)", "*.dat"},
+                                                     {"All files(*.*)", "*.*"},
+                                                     {"CSV files(*.CSV)", "*.csv"},
+                                                     {"Spreadsheets", "*.xlsx *.ods"}};
   std::string name = state.data.dataFileName;
   if (!runtime.openFileDialog(kDataFileDialogTitle, filters, name) || name.empty()) return;
-  readDataFile(runtime, state, name);
+  readChosenSheet(runtime, state, name, [&] { readDataFile(runtime, state, name); });
 }
 
 }  // namespace tavel::app

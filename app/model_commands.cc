@@ -13,8 +13,10 @@
 #include "app/field_format.h"
 #include "app/file_format.h"
 #include "app/free_form_reader.h"
+#include "app/sheet_dialog.h"
 #include "app/trace.h"
 #include "model/cross_validation.h"
+#include "app/workbook.h"
 #include "model/model_file.h"
 #include "platform/file_units.h"
 
@@ -124,13 +126,22 @@ bool openModel(platform::Runtime& runtime, AppState& state, const std::string& p
 bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::Model& model,
                      const std::string& path) {
   // Opening a missing file would create it: a prediction only reads.
-  if (!isFile(runtime, path) || !runtime.openFileForReading(kPredictDataUnit, path)) {
-    refuseCommand(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");
+  SheetRead sheet;
+  std::string why;
+  const bool workbook = isWorkbookFileName(path);
+  if (!isFile(runtime, path) ||
+      !(workbook ? openWorkbookForReading(runtime, kPredictDataUnit, runtime.resolvePath(path),
+                                          state.sheetAsked, sheet, why)
+                 : runtime.openFileForReading(kPredictDataUnit, path))) {
+    refuseCommand(runtime, state,
+                  "The data file " + path + " cannot be read" + (why.empty() ? "" : ": " + why) +
+                      "; nothing predicted.");
     return false;
   }
   // New rows are read as the scan would read the same file, so a model
   // predicts its own training file.
-  const char separator = chooseFileReading(runtime, kPredictDataUnit, path, readingAsked(state));
+  const char separator =
+      workbook ? ',' : chooseFileReading(runtime, kPredictDataUnit, path, readingAsked(state));
   std::optional<CsvReader> csvReader;
   std::vector<std::string> names;
   if (separator != 0) {
@@ -327,11 +338,13 @@ void onPredictNewData(platform::Runtime& runtime, AppState& state) {
   if (!runtime.openFileDialog(kPredictDialogTitle,
                               {{"Data files(*.DAT)", "*.dat"},
                                {"All files(*.*)", "*.*"},
-                               {"CSV files(*.CSV)", "*.csv"}},
+                               {"CSV files(*.CSV)", "*.csv"},
+                               {"Spreadsheets", "*.xlsx *.ods"}},
                               name) ||
       name.empty())
     return;
-  predictDataFile(runtime, state, *state.model, name);
+  readChosenSheet(runtime, state, name,
+                  [&] { predictDataFile(runtime, state, *state.model, name); });
 }
 
 }  // namespace tavel::app

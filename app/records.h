@@ -12,6 +12,7 @@
 #include "ace/ace.h"
 #include "ace/ace_settings.h"
 #include "app/column_kinds.h"
+#include "app/run_results.h"
 #include "model/model.h"
 
 namespace tavel::app {
@@ -78,6 +79,9 @@ struct DataTable {
   // 0: the file is read in free form; ',', ';' or '\t': read as CSV with
   // that separator (';' with decimal commas), by the scan and the Run alike.
   char csvSeparator = 0;
+  // The worksheet read when the data file is a workbook (read as CSV with
+  // ','); empty for a text file.
+  std::string sheetName;
   // Per column of the file (the header's names, and a first column of row
   // names): what it holds. The table's columns 1..numCol1 are the columns
   // that are not skipped, in file order.
@@ -145,10 +149,16 @@ struct AppState {
   // The current model: the last Run that reached its end keeps its own, and
   // File / Open Model replaces it. Empty after a Run that did not finish.
   std::optional<model::Model> model;
+  // The values and figures of the last Run that reached its end, for the
+  // results export; empty after a Run that did not finish.
+  std::optional<RunResults> results;
   // Every data file is read as CSV, whatever its name (tavel-batch --csv).
   bool readAsCsv = false;
   // Every data file is read as CSV with tabs, whatever its name (--tsv).
   bool readAsTsv = false;
+  // The worksheet of a workbook to read, by name or 1-based number
+  // (tavel-batch --sheet, the GUI's question); empty: the first.
+  std::string sheetAsked;
 };
 
 }  // namespace tavel::app

@@ -7,6 +7,8 @@
 #include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
+#include "app/results_export.h"
+#include "app/sheet_dialog.h"
 #include "app/trace.h"
 
 namespace tavel::app {
@@ -36,6 +38,7 @@ void deleteCapturePictures(platform::Runtime& runtime) {
 Shell::Shell(platform::Runtime& runtime, AppState& state) : runtime_(runtime), state_(state) {
   runtime_.addDialogResource(prepareDialogResource());
   runtime_.addDialogResource(optionsDialogResource());
+  runtime_.addDialogResource(sheetDialogResource());
 }
 
 bool Shell::buildMenus() {
@@ -53,6 +56,8 @@ bool Shell::buildMenus() {
       {1, "Save &Model...", [this](bool) { onSaveModel(runtime_, state_); }, BuiltinAction::None},
       {1, "&Open Model...", [this](bool) { onOpenModel(runtime_, state_); }, BuiltinAction::None},
       {1, "&Predict New Data...", [this](bool) { onPredictNewData(runtime_, state_); },
+       BuiltinAction::None},
+      {1, "&Export Results...", [this](bool) { onExportResults(runtime_, state_); },
        BuiltinAction::None},
       {2, "&Prepare", [this](bool c) { onPrepare(c); }, BuiltinAction::None},
       {3, "&Options", [this](bool c) { onOptions(c); }, BuiltinAction::None},

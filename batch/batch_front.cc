@@ -19,6 +19,9 @@
 #include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
+#include "app/results_export.h"
+#include "app/sheet_dialog.h"
+#include "app/workbook.h"
 #include "batch/private_folder.h"
 #include "model/cross_validation.h"
 #include "platform/file_units.h"
@@ -60,6 +63,9 @@ const std::string& usageText() {
       "  --tsv               read the data file as CSV with tabs whatever its name (a .tsv or "
       ".tab file\n"
       "                      always is)\n"
+      "  --sheet NAME|N      the worksheet of an .xlsx or .ods data file (or --predict file) to "
+      "read,\n"
+      "                      by name or 1-based number (default: the first)\n"
       "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the "
       "current folder)\n"
       "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
@@ -76,6 +82,9 @@ const std::string& usageText() {
       "                      8, 10 and every Orderable independent Linear Tr), then run with "
       "it\n"
       "  --save-model FILE   write the fitted model as JSON\n"
+      "  --export FILE       write the results as a table: FILE.xlsx (sheets results and "
+      "summary),\n"
+      "                      or FILE.csv and FILE.summary.csv\n"
       "  --model FILE        with --predict: the model file to apply\n"
       "  --predict DATAFILE  with --model: predict the rows of DATAFILE into " +
       std::string(app::kPredictionSheetName) +
@@ -95,6 +104,7 @@ struct Options {
   bool captures = false;
   bool csv = false;
   bool tsv = false;
+  std::optional<std::string> sheet;
   std::optional<std::string> outDir;
   std::optional<int> cvFolds;
   std::optional<model::Extrapolation> extrapolate;
@@ -102,6 +112,7 @@ struct Options {
   std::optional<double> span;
   bool tune = false;
   std::optional<std::string> saveModel;
+  std::optional<std::string> exportTo;
   std::optional<std::string> model;
   std::optional<std::string> predict;
 };
@@ -238,6 +249,10 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       o.csv = true;
     } else if (a == "--tsv") {
       o.tsv = true;
+    } else if (a == "--sheet") {
+      if (!value() || v.empty()) return r.usage("--sheet needs a sheet name or number");
+      if (o.sheet) return r.usage("--sheet given twice");
+      o.sheet = v;
     } else if (a == "--outdir") {
       if (!value() || v.empty()) return r.usage("--outdir needs a folder");
       if (o.outDir) return r.usage("--outdir given twice");
@@ -268,6 +283,11 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       if (!value() || v.empty()) return r.usage("--save-model needs a file name");
       if (o.saveModel) return r.usage("--save-model given twice");
       o.saveModel = v;
+    } else if (a == "--export") {
+      if (!value() || !(app::isXlsxExportName(v) || app::isCsvFileName(v)))
+        return r.usage("--export needs a file name ending in .xlsx or .csv");
+      if (o.exportTo) return r.usage("--export given twice");
+      o.exportTo = v;
     } else if (a == "--model") {
       if (!value() || v.empty()) return r.usage("--model needs a model file");
       if (o.model) return r.usage("--model given twice");
@@ -285,10 +305,14 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
   if (o.tune && !o.cvFolds) return r.usage("--tune needs --cv K: the folds score the candidates");
   if (o.tune && (o.bass || o.span))
     return r.usage("--tune chooses the smoothness itself: give it without --bass and --span");
+  if (o.sheet && !app::isWorkbookFileName(o.predict.value_or(o.dataFile)))
+    return r.usage("--sheet is for a workbook (.xlsx or .ods), not " +
+                   inQuotes(o.predict.value_or(o.dataFile)));
   if (o.model || o.predict) {
     if (!o.model || !o.predict) return r.usage("--model and --predict go together");
-    if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || !o.flags.empty() ||
-        o.numTerm || o.delRsq || o.equilibration || o.captures || o.bass || o.span || o.tune)
+    if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || o.exportTo ||
+        !o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures || o.bass ||
+        o.span || o.tune)
       return r.usage("--model/--predict take no DATAFILE and no fitting options");
     return std::nullopt;
   }
@@ -438,17 +462,19 @@ std::optional<std::string> unusableOutput(const fs::path& dir, std::string_view 
          ", not a regular file; move it away or choose another --outdir";
 }
 
-// --save-model FILE must be a regular file or a new name in a folder that
-// exists; known before anything runs, so nothing is fitted in vain.
-std::optional<std::string> unusableModelTarget(const std::string& arg) {
+// --save-model FILE (and --export FILE) must be a regular file or a new name
+// in a folder that exists; known before anything runs, so nothing is fitted
+// in vain.
+std::optional<std::string> unusableModelTarget(const std::string& arg,
+                                               const std::string& option = "--save-model") {
   std::error_code ec;
   const fs::path path = fs::absolute(arg, ec);
   const std::string kind = platform::describePath(path.string());
   if (kind != "missing" && kind != "a regular file" && kind != "a link to nowhere")
-    return "--save-model " + inQuotes(arg) + " is " + kind + ", not a regular file";
+    return option + " " + inQuotes(arg) + " is " + kind + ", not a regular file";
   if (!fs::is_directory(path.parent_path(), ec))
-    return "--save-model " + inQuotes(arg) + ": the folder " +
-           inQuotes(path.parent_path().string()) + " does not exist";
+    return option + " " + inQuotes(arg) + ": the folder " + inQuotes(path.parent_path().string()) +
+           " does not exist";
   return std::nullopt;
 }
 
@@ -677,6 +703,8 @@ struct BatchRun {
 // A scanned table without names or rows ends the command.
 Stop noDataStop(const BatchRun& b, const app::DataTable& data) {
   if (data.numCol1 < 1) {
+    if (app::isWorkbookFileName(b.dataPath))
+      return b.report.failed("the worksheet read from " + b.input.display() + " holds no rows");
     std::error_code sizeError;
     if (fs::file_size(b.dataPath, sizeError) == 0 && !sizeError)
       return b.report.failed("the data file " + b.input.display() + " is empty");
@@ -695,6 +723,9 @@ Stop prepareFiles(BatchRun& b) {
   if (!problem.empty()) return b.report.failed(problem);
   if (b.o.saveModel)
     if (auto why = unusableModelTarget(*b.o.saveModel)) return b.report.failed(*why);
+  if (b.o.exportTo)
+    for (const std::string& f : app::exportFiles(*b.o.exportTo))
+      if (auto why = unusableModelTarget(f, "--export")) return b.report.failed(*why);
   b.outDir = outputFolder(b.o);
   if (b.outDir.empty())
     return b.report.failed("cannot use output folder " + inQuotes(b.o.outDir.value_or(".")));
@@ -709,6 +740,9 @@ Stop prepareFiles(BatchRun& b) {
   std::error_code ec;
   if (b.o.saveModel)
     outputs.push_back({"the model file (--save-model)", fs::absolute(*b.o.saveModel, ec).string()});
+  if (b.o.exportTo)
+    for (const std::string& f : app::exportFiles(*b.o.exportTo))
+      outputs.push_back({"the results export (--export)", fs::absolute(f, ec).string()});
   // The start deletes the pictures of an earlier run whether or not this one
   // takes any; with --captures they are outputs like the others.
   for (int c = app::kFirstCaptureCode; c <= app::kLastCaptureCode; ++c) {
@@ -733,6 +767,7 @@ Stop checkAgainstData(BatchRun& b) {
   app::AppState probe;
   probe.readAsCsv = b.state.readAsCsv;
   probe.readAsTsv = b.state.readAsTsv;
+  probe.sheetAsked = b.state.sheetAsked;
   app::readDataFile(scratch, probe, b.dataPath);
   if (!probe.problems.empty()) return b.report.failed(probe.problems);
   if (Stop stop = noDataStop(b, probe.data)) return stop;
@@ -785,6 +820,8 @@ Stop inputAndPrepare(BatchRun& b, platform::headless::HeadlessRuntime& runtime) 
           if (run::trimmedName(rows[r]) == b.request.dep)
             d.play(DialogAction::clickRadio(app::kFirstDepRadio + static_cast<int>(r)));
       })});
+  // A workbook of several sheets without --sheet: the first, as OK takes it.
+  runtime.queueDialogScript(app::kSheetResource, {DialogAction::press(app::kOkButton)});
   runtime.invokeMenu("&Input Dat File...");
   for (const std::string& w : state.warnings) b.report.warn(w);
   if (!state.problems.empty()) return b.report.failed(state.problems);
@@ -909,6 +946,17 @@ Stop saveModelIfAsked(BatchRun& b, platform::headless::HeadlessRuntime& runtime)
   return std::nullopt;
 }
 
+// --export FILE.
+Stop exportIfAsked(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
+  if (!b.o.exportTo) return std::nullopt;
+  std::error_code ec;
+  if (!app::exportResults(runtime, b.state, fs::absolute(*b.o.exportTo, ec).string())) {
+    if (b.state.problems.empty()) return b.report.failed(*b.o.exportTo + " was not written");
+    return b.report.failed(b.state.problems);
+  }
+  return std::nullopt;
+}
+
 // One fitting command line, step by step.
 int fit(BatchRun& b) {
   if (Stop stop = prepareFiles(b)) return *stop;
@@ -924,6 +972,7 @@ int fit(BatchRun& b) {
   if (b.o.extrapolate) b.state.options.extrapolate = *b.o.extrapolate;
   if (Stop stop = runAnalysis(b, runtime)) return *stop;
   if (Stop stop = saveModelIfAsked(b, runtime)) return *stop;
+  if (Stop stop = exportIfAsked(b, runtime)) return *stop;
   return kExitDone;
 }
 
@@ -947,6 +996,7 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
   if (auto status = parse(args, o, report)) return *status;
   state.readAsCsv = o.csv;
   state.readAsTsv = o.tsv;
+  state.sheetAsked = o.sheet.value_or(std::string());
   int status = kExitFailed;
   bool written = false;
   // Failed allocations end the command here: the files being written are

@@ -11,9 +11,11 @@ set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 
-# Libraries and headers of the target come from the cross sysroot only; build
-# tools from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
+# Libraries and headers of the target come from the cross sysroot and from
+# Debian's multiarch folders (/usr/lib/aarch64-linux-gnu: the workbook
+# libraries installed as libzip-dev:arm64, libpugixml-dev:arm64 and
+# libxlsxwriter-dev:arm64); build tools from the host.
+set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu /)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -112,6 +112,20 @@ bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, i
                                                     .responseRmse = cv.responseRmse,
                                                     .exponentiated = in.logResponse};
   }
+  if (state.results) {
+    auto& figures = state.results->figures;
+    figures.emplace_back("CV folds", folds);
+    figures.emplace_back("CV r**2", cv.rsq);
+    if (cv.responseErrors) {
+      figures.emplace_back("CV_Avedev", cv.Avedev);
+      figures.emplace_back("CV_Stdev", cv.Stdev);
+      figures.emplace_back("CV_Bias", cv.Bias);
+    }
+    if (cv.responseScale) {
+      figures.emplace_back("CV response-scale R^2", cv.responseRsq);
+      figures.emplace_back("CV response-scale RMSE", cv.responseRmse);
+    }
+  }
   return true;
 }
 

@@ -739,6 +739,50 @@ void writeSheets(RunContext& run) {
   for (std::string& line : sheets.problems) run.state.problems.push_back(std::move(line));
 }
 
+// The values and figures of the run, as printed, for the results export.
+void keepResults(RunContext& run) {
+  const ReportArrays r = reportArrays(run);
+  const app::AppState& state = run.state;
+  app::RunResults k;
+  k.dataFile = state.data.dataFileName;
+  k.sheet = state.data.sheetName;
+  k.n = r.n;
+  k.p = r.p;
+  for (const std::string& name : run.names) k.names.emplace_back(trimmedName(name));
+  k.codes.assign(run.l, run.l + run.p + 1);
+  k.NumTerm = state.options.NumTerm;
+  k.DelRsq = state.options.DelRsq;
+  k.prediction = run.prediction;
+  k.logResponse = run.logResponse;
+  k.equilibrated = run.equilibration;
+  const std::size_t np = static_cast<std::size_t>(r.n) * static_cast<std::size_t>(r.p);
+  const std::size_t n = static_cast<std::size_t>(r.n);
+  k.x.assign(r.x, r.x + np);
+  k.tx.assign(r.tx, r.tx + np);
+  k.xEq.assign(r.xEq, r.xEq + np);
+  k.y.assign(r.y, r.y + n);
+  k.ty.assign(r.ty, r.ty + n);
+  k.yEq.assign(r.yEq, r.yEq + n);
+  k.sumTx.assign(r.sumTx, r.sumTx + n);
+  k.yPred.assign(r.yPred, r.yPred + n);
+  k.figures.emplace_back("r**2", run.rsq);
+  if (run.prediction) {
+    k.figures.emplace_back("Avedev", run.stats.Avedev);
+    k.figures.emplace_back("Stdev", run.stats.Stdev);
+    k.figures.emplace_back("Bias", run.stats.Bias);
+    if (run.logResponse) {
+      const ExpStats& e = run.expStats;
+      k.figures.emplace_back("Exp_Avedev", e.Exp_Avedev);
+      k.figures.emplace_back("Exp_Stdev", e.Exp_Stdev);
+      k.figures.emplace_back("Exp_Bias", e.Exp_Bias);
+      k.figures.emplace_back("Exp_Avedev%", e.Exp_AvedevPercent);
+      k.figures.emplace_back("Exp_Stdev%", e.Exp_StdevPercent);
+      k.figures.emplace_back("Exp_Bias%", e.Exp_BiasPercent);
+    }
+  }
+  run.state.results = std::move(k);
+}
+
 // The fit is kept as a model for new data, and scored out of sample when
 // asked for. Only a run that got this far has one: an engine error stopped
 // the run at checkEstimate.
@@ -790,6 +834,7 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   // A model is only as current as the last Run: one that does not reach its
   // end leaves none, so no later prediction uses a fit of other data.
   state.model.reset();
+  state.results.reset();
   if (!checkScannedRows(runtime, state) || !checkTwins(runtime, state)) return;
 
   RunContext run(runtime, state, shell);  // the work arrays, zero-filled
@@ -810,6 +855,7 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   if (!drawPlots(run)) return;
   writeFinalReport(run);
   writeSheets(run);
+  keepResults(run);
   keepModel(run);
   // The work arrays go with the run.
 }

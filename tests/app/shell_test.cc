@@ -31,6 +31,7 @@ TEST(ShellMenus, EntriesInTableOrderAndTheFailingAppend) {
       {1, "Save &Model...", true, BuiltinAction::None},
       {1, "&Open Model...", true, BuiltinAction::None},
       {1, "&Predict New Data...", true, BuiltinAction::None},
+      {1, "&Export Results...", true, BuiltinAction::None},
       {2, "&Prepare", true, BuiltinAction::None},
       {3, "&Options", true, BuiltinAction::None},
       {4, "&Run", true, BuiltinAction::None},
@@ -39,8 +40,8 @@ TEST(ShellMenus, EntriesInTableOrderAndTheFailingAppend) {
       {5, "&Full screen", false, BuiltinAction::FullScreen},
       {5, "&About...", false, BuiltinAction::About},
   };
-  ASSERT_EQ(runtime.menus().size(), 13u);
-  for (std::size_t i = 0; i < 13; ++i) {
+  ASSERT_EQ(runtime.menus().size(), 14u);
+  for (std::size_t i = 0; i < 14; ++i) {
     const auto& m = runtime.menus()[i];
     EXPECT_EQ(m.menu, expected[i].menu);
     EXPECT_EQ(m.text, expected[i].text);

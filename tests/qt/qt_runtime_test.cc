@@ -103,7 +103,7 @@ TEST_F(RuntimeTest, ShellMenusAreFiveTitlesWithTheirItems) {
   for (QAction* a : title("&File")->menu()->actions()) file << a->text();
   for (QAction* a : title("&Windows...")->menu()->actions()) windows << a->text();
   EXPECT_EQ(file, QStringList({"&Input Dat File...", "E&xit", "Save &Model...", "&Open Model...",
-                               "&Predict New Data..."}));
+                               "&Predict New Data...", "&Export Results..."}));
   // The runtime's own window entries follow the documented ones.
   EXPECT_EQ(windows,
             QStringList({"&Cascade", "&Full screen", "&About...", "", "&Tile", "", "&1 Output"}));
