@@ -503,12 +503,15 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
 
 }  // namespace
 
-void inputDataFile(platform::Runtime& runtime, AppState& state) {
+bool inputDataFile(platform::Runtime& runtime, AppState& state,
+                   const std::function<void()>& chosen) {
   const std::vector<platform::FileFilter> filters = {
       {"Data files(*.DAT)", "*.dat"}, {"All files(*.*)", "*.*"}, {"CSV files(*.CSV)", "*.csv"}};
   std::string name = state.data.dataFileName;
-  if (!runtime.openFileDialog(kDataFileDialogTitle, filters, name) || name.empty()) return;
+  if (!runtime.openFileDialog(kDataFileDialogTitle, filters, name) || name.empty()) return false;
+  if (chosen) chosen();
   readDataFile(runtime, state, name);
+  return true;
 }
 
 }  // namespace tavel::app

@@ -78,6 +78,7 @@ bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, i
   in.NumTerm = state.options.NumTerm;
   in.settings = state.aceSettings;
   in.folds = folds;
+  runtime.reportStage("Cross-validation: fitting fold 1 of " + std::to_string(folds));
   const model::CvResult cv = model::crossValidate(
       in, [&runtime](std::string_view line) { runtime.writeLine(platform::kScreenUnit, line); });
   if (!cv.done) {
