@@ -566,10 +566,10 @@ void QtRuntime::setTabbedView(bool on, bool byUser) {
   }
   mdi_->setViewMode(QMdiArea::SubWindowView);
   // Side by side where every plot stays readable, else overlapping.
-  if (!tile()) cascade();
+  if (!tile(false)) cascade();
 }
 
-bool QtRuntime::tile() {
+bool QtRuntime::tile(bool mayTab) {
   if (fullScreen_) return true;
   forgetClosedWindows();
   const QSize extra = tabbedView() ? QSize(8, 30) : decorations();
@@ -581,7 +581,7 @@ bool QtRuntime::tile() {
   // Tiles too small to read become tabs, each plot as large as the
   // workspace; the Windows menu's "Tabbed View" turns them back.
   if (!plotsReadable(layout, extra)) {
-    if (!tabbedView()) setTabbedView(true, false);
+    if (mayTab && !tabbedView()) setTabbedView(true, false);
     return false;
   }
   if (tabbedView()) {

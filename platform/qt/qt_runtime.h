@@ -127,9 +127,9 @@ class QtRuntime : public Runtime {
   QString statusLine() const { return status_; }
   void cascade();
   // The report across the bottom, every plot whole in a grid above it.
-  // False (and the windows shown as tabs) when the workspace cannot give
-  // every plot kMinReadablePlot.
-  bool tile();
+  // False when the workspace cannot give every plot kMinReadablePlot: the
+  // windows are then shown as tabs when mayTab, else left as they are.
+  bool tile(bool mayTab = true);
   void enterFullScreen();
   void leaveFullScreen();
 
