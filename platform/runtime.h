@@ -139,6 +139,12 @@ class Runtime {
   // ---- graphics
   // The active graphics window's canvas; null when there is none.
   virtual Canvas* activeCanvas() = 0;
+  // How the active graphics window draws its picture again at the size the
+  // window has on the screen (any size; fonts keep their pixel sizes). The
+  // 800 x 600 canvas stays what captures and saved pictures are made of.
+  // Without one a window shows its 800 x 600 picture scaled.
+  using Redraw = std::function<void(Canvas& canvas)>;
+  virtual void setActiveWindowRedraw(Redraw redraw) { (void)redraw; }
   // Saves a pixel rectangle of the active graphics window; negative on failure.
   virtual int saveImage(std::string_view fileName, int x1, int y1, int x2, int y2) = 0;
 };

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <span>
 
 #include "app/field_format.h"
@@ -251,10 +252,26 @@ bool plotResult(PlotContext& context, int n, std::string_view title, std::string
     s.countSeries.legendColour = 1;
   }
 
-  graph::drawGraph(*canvas, g, s.axes, (drawLine ? 2 : 1) + (sampled ? 1 : 0));
-  graph::drawSeries(*canvas, g, s.dataSeries, data, xAxis, yAxis);
-  if (drawLine) graph::drawSeries(*canvas, g, s.lineSeries, line, xAxis, yAxis);
-  if (sampled) graph::drawSeries(*canvas, g, s.countPoint, s.countSeries, xAxis, yAxis);
+  // The window draws the same plot again at its own size: the records as
+  // they stand before drawing, with the viewport of the canvas given.
+  auto replay = std::make_shared<const PlotStorage>(s);
+  const int seriesCount = (drawLine ? 2 : 1) + (sampled ? 1 : 0);
+  auto draw = [drawLine, sampled, seriesCount](platform::Canvas& onto, PlotStorage& r) {
+    graph::drawGraph(onto, r.graph, r.axes, seriesCount);
+    graph::drawSeries(onto, r.graph, r.dataSeries, r.series[0], r.axes[0], r.axes[1]);
+    if (drawLine) graph::drawSeries(onto, r.graph, r.lineSeries, r.series[1], r.axes[0], r.axes[1]);
+    if (sampled)
+      graph::drawSeries(onto, r.graph, r.countPoint, r.countSeries, r.axes[0], r.axes[1]);
+  };
+  draw(*canvas, s);
+  runtime.setActiveWindowRedraw([replay, draw](platform::Canvas& onto) {
+    platform::WindowConfig size;
+    if (!onto.getWindowConfig(size) || size.pixelsX < 1 || size.pixelsY < 1) return;
+    PlotStorage r = *replay;
+    r.graph.right = size.pixelsX - 1;
+    r.graph.bottom = size.pixelsY - 1;
+    draw(onto, r);
+  });
 
   context.shell.saveCapture(false);
   return true;

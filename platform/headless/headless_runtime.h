@@ -51,6 +51,9 @@ class HeadlessRuntime : public Runtime {
   void setHelpText(std::string_view markdown) override { helpText_ = std::string(markdown); }
   void showStatus(std::string_view line) override { statusLines_.emplace_back(line); }
   void setDocumentName(std::string_view name) override { documentName_ = std::string(name); }
+  void setActiveWindowRedraw(Redraw redraw) override { redraw_ = std::move(redraw); }
+  // The redraw the last plot left for its window (empty when none).
+  const Redraw& activeWindowRedraw() const { return redraw_; }
   void stop(std::string_view message) override;
   bool getGeometry(int unit, Geometry& geometry) override;
   bool applyGeometry(int unit, const Geometry& geometry, GeometryRequest request) override;
@@ -123,6 +126,7 @@ class HeadlessRuntime : public Runtime {
   std::string helpText_;
   std::vector<std::string> statusLines_;
   std::string documentName_;
+  Redraw redraw_;
   std::optional<std::string> stopMessage_;
   std::deque<std::optional<std::string>> fileChoices_;
   std::vector<std::string> fileDialogTitles_;

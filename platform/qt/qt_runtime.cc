@@ -1021,6 +1021,14 @@ Canvas* QtRuntime::activeCanvas() {
   });
 }
 
+void QtRuntime::setActiveWindowRedraw(Redraw redraw) {
+  onGui([&] {
+    forgetClosedWindows();
+    const int unit = activeGraphicsUnit();
+    if (GraphicsView* view = viewOf(unit)) view->setRedraw(std::move(redraw));
+  });
+}
+
 int QtRuntime::saveImage(std::string_view fileName, int x1, int y1, int x2, int y2) {
   // The canvas is written on the caller's thread; it guards its own pixels.
   Canvas* canvas = activeCanvas();

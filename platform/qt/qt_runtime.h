@@ -68,6 +68,7 @@ class QtRuntime : public Runtime {
   void showStatus(std::string_view line) override;
   void setDocumentName(std::string_view name) override;
   void reportStage(std::string_view stage) override { progress_.stageNamed(stage); }
+  void setActiveWindowRedraw(Redraw redraw) override;
   void stop(std::string_view message) override;
   bool getGeometry(int unit, Geometry& geometry) override;
   bool applyGeometry(int unit, const Geometry& geometry, GeometryRequest request) override;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -285,6 +286,32 @@ TEST_F(PlotResultTest, SampledPlotNamesItsCountInTheLegend) {
       plotResult(context_, 100000, "t", "s", "x", "y", x.data(), y.data(), false, 1.0, 0.0));
   EXPECT_TRUE(legendTexts(12).empty());
   EXPECT_EQ(context_.storage.graph.legendEntriesDrawn, 1);
+}
+
+// The window can draw the same plot at any size of its own: the viewport is
+// the whole canvas given, the fonts are the ones of the 800 x 600 picture.
+TEST_F(PlotResultTest, LeavesARedrawForTheWindowsOwnSize) {
+  ASSERT_TRUE(openPlotWindow(context_, 11, "w"));
+  const std::vector<double> x = {1, 2, 3}, y = {3, 1, 2};
+  ASSERT_TRUE(plotResult(context_, 3, "t", "s", "x", "y", x.data(), y.data(), true, 1.0, 0.0));
+  ASSERT_TRUE(static_cast<bool>(runtime_.activeWindowRedraw()));
+  auto fontsAndViewports = [](const platform::headless::RecordingCanvas& c) {
+    std::vector<std::string> seen;
+    for (const auto& call : c.calls())
+      if (call.name == "setFont" || call.name == "setViewport")
+        seen.push_back(platform::headless::RecordingCanvas::formatCall(call));
+    return seen;
+  };
+  platform::headless::RecordingCanvas own;
+  own.window = {500, 380};
+  runtime_.activeWindowRedraw()(own);
+  std::vector<std::string> expected = fontsAndViewports(canvas(11));
+  for (std::string& line : expected) {
+    const auto at = line.find("799 599");
+    if (at != std::string::npos) line.replace(at, 7, "499 379");
+  }
+  EXPECT_EQ(fontsAndViewports(own), expected);
+  EXPECT_NE(std::find(expected.begin(), expected.end(), "setViewport 0 0 499 379"), expected.end());
 }
 
 TEST_F(PlotResultTest, UnreadableWindowStopsTheProgram) {
