@@ -10,6 +10,7 @@
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
 #include "app/trace.h"
+#include "app/user_guide.h"
 
 namespace tavel::app {
 namespace {
@@ -96,6 +97,7 @@ bool Shell::buildMenus() {
 
 void Shell::startUp() {
   runtime_.setAboutText(kAboutText);
+  runtime_.setHelpText(userGuide());
   deleteCapturePictures(runtime_);
 
   platform::Geometry frame;
