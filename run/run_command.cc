@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -620,7 +621,10 @@ std::string runDoneLine(const RunContext& run, double seconds) {
   line += " s: r**2 = " + std::string(app::trimName(rsq.substr(rsq.find_first_not_of(' ')))) + ", ";
   const int plots = run.state.lastPlotUnit - run.state.firstPlotUnit + 1;
   line += std::to_string(plots) + " plots, ";
-  const std::filesystem::path sheet(run.runtime.resolvePath(kTransformSheetName));
+  std::error_code error;
+  std::filesystem::path sheet(run.runtime.resolvePath(kTransformSheetName));
+  const std::filesystem::path whole = std::filesystem::absolute(sheet, error);
+  if (!error) sheet = whole;
   line += sheet.filename().string();
   if (run.equilibration) line += " and " + std::string(kCorrectionSheetName);
   line += " written in " + sheet.parent_path().string();
