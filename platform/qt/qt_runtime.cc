@@ -544,7 +544,8 @@ std::vector<QMdiSubWindow*> QtRuntime::plotWindows() const {
 // Arrangements place windows by hand; a maximised window would otherwise
 // make every new one maximised too, hiding the report.
 void QtRuntime::restoreMaximised() {
-  if (fullScreen_) return;
+  // Tabs show every window maximised, and so they stay.
+  if (fullScreen_ || tabbedView()) return;
   for (QMdiSubWindow* w : mdi_->subWindowList())
     if (w->isMaximized()) w->showNormal();
   mdi_->horizontalScrollBar()->setValue(0);
