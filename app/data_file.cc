@@ -533,14 +533,17 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
 
 }  // namespace
 
-void inputDataFile(platform::Runtime& runtime, AppState& state) {
+bool inputDataFile(platform::Runtime& runtime, AppState& state,
+                   const std::function<void()>& chosen) {
   const std::vector<platform::FileFilter> filters = {{"Data files(*.DAT)", "*.dat"},
                                                      {"All files(*.*)", "*.*"},
                                                      {"CSV files(*.CSV)", "*.csv"},
                                                      {"Spreadsheets", "*.xlsx *.ods"}};
   std::string name = state.data.dataFileName;
-  if (!runtime.openFileDialog(kDataFileDialogTitle, filters, name) || name.empty()) return;
+  if (!runtime.openFileDialog(kDataFileDialogTitle, filters, name) || name.empty()) return false;
+  if (chosen) chosen();
   readChosenSheet(runtime, state, name, [&] { readDataFile(runtime, state, name); });
+  return true;
 }
 
 }  // namespace tavel::app

@@ -46,7 +46,9 @@ ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparat
 void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view fileName);
 
 // Menu command: the open-file dialog (the previous name offered again), then
-// the scan of the chosen file. Cancelling changes nothing.
-void inputDataFile(platform::Runtime& runtime, AppState& state);
+// the scan of the chosen file. Cancelling changes nothing. chosen runs
+// between the dialog and the scan; the result says whether a file was chosen.
+bool inputDataFile(platform::Runtime& runtime, AppState& state,
+                   const std::function<void()>& chosen = {});
 
 }  // namespace tavel::app

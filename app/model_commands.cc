@@ -94,6 +94,7 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
     return false;
   }
   traceBoth(runtime, " Model saved to " + path);
+  state.status = "Model saved to " + target;
   return true;
 }
 
@@ -120,6 +121,7 @@ bool openModel(platform::Runtime& runtime, AppState& state, const std::string& p
   }
   state.model = std::move(m);
   traceBoth(runtime, line);
+  state.status = line.substr(1);
   return true;
 }
 
@@ -304,12 +306,16 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
                          std::to_string(missing) + " with a missing value, " +
                          std::to_string(notRead) + " unreadable.");
   traceScreen(runtime, listLine({std::string(kPredictionSheetName) + " is done"}));
+  state.status = "Predicted " + std::to_string(pred.ok + pred.outOfRange) + " of " +
+                 std::to_string(read.size()) +
+                 " rows: " + runtime.resolvePath(kPredictionSheetName) + " written";
   return true;
 }
 
 void onSaveModel(platform::Runtime& runtime, AppState& state) {
   if (!state.model) {
     traceScreen(runtime, " There is no model to save: run an analysis or open a model first.");
+    state.status = "Save Model refused: there is no model; run an analysis or open a model first";
     return;
   }
   std::string name = "model.json";
@@ -332,6 +338,8 @@ void onOpenModel(platform::Runtime& runtime, AppState& state) {
 void onPredictNewData(platform::Runtime& runtime, AppState& state) {
   if (!state.model) {
     traceScreen(runtime, " There is no model to predict with: run an analysis or open a model.");
+    state.status =
+        "Predict New Data refused: there is no model; run an analysis or open a model first";
     return;
   }
   std::string name;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/field_format.h"
 #include "app/free_form_reader.h"
@@ -22,6 +23,12 @@ int enginePosition(const VarSelection& sel, int row) {
   if (row < 1 || row > static_cast<int>(sel.fromltoreg.size())) return 0;
   const int e = sel.fromltoreg[row - 1];
   return e >= 1 && e <= kMaxIncluded + 1 ? e : 0;
+}
+
+std::string stripped(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
 bool isVariable(const DataTable& data, int v) { return v >= 1 && v <= data.numCol; }
@@ -153,46 +160,77 @@ void setUpOptionsDialog(platform::Runtime& runtime, Dialog& dialog, AppState& st
     });
 }
 
-void readBackOptions(Dialog& dialog, RunOptions& options) {
+void readBackOptions(Dialog& dialog, RunOptions& options, std::vector<std::string>* kept) {
+  // A text that is not read keeps the setting; the user is told which.
+  auto keptLine = [kept](std::string_view field, const std::string& text, std::string_view rule,
+                         const std::string& value) {
+    if (kept == nullptr) return;
+    kept->push_back(std::string(field) + " '" + stripped(text) + "' " + std::string(rule) + ": " +
+                    stripped(value) + " kept");
+  };
   options.Equilibration = dialog.getLogical(kEquilibrationBox);
   options.ScreenCaptures = dialog.getLogical(kScreenCapturesBox);
   // The engine divides by NumTerm: a count below 1 is refused like text
   // that is not a number, and the setting keeps its value.
   int numTerm = options.NumTerm;
-  if (readFreeFormNumber(dialog.getText(kNumTermBox), numTerm) && numTerm >= 1)
+  const std::string numTermBox = dialog.getText(kNumTermBox);
+  if (readFreeFormNumber(numTermBox, numTerm) && numTerm >= 1) {
     options.NumTerm = numTerm;
+  } else {
+    keptLine("NumTerm", numTermBox, "is not a whole number of at least 1",
+             numTermText(options.NumTerm));
+  }
   const std::string delRsq = dialog.getText(kDelRsqBox);
-  readFreeFormNumber(std::string_view(delRsq).substr(0, kDelRsqTextLength), options.DelRsq);
+  if (!readFreeFormNumber(std::string_view(delRsq).substr(0, kDelRsqTextLength), options.DelRsq))
+    keptLine("DelRsq", delRsq, "is not a number", delRsqText(options.DelRsq));
   // K below 0 means nothing: refused like text that is not a number. Too many
   // folds for the data are refused by the Run, which knows the rows.
   int cvFolds = options.CvFolds;
-  if (readFreeFormNumber(dialog.getText(kCvFoldsBox), cvFolds) && cvFolds >= 0)
+  const std::string cvBox = dialog.getText(kCvFoldsBox);
+  if (readFreeFormNumber(cvBox, cvFolds) && cvFolds >= 0) {
     options.CvFolds = cvFolds;
+  } else {
+    char digits[16];
+    keptLine(
+        "CV folds", cvBox, "is not a whole number of 0 or more",
+        std::string(digits, std::to_chars(digits, digits + sizeof digits, options.CvFolds).ptr));
+  }
   // A bass outside 0..10 or a span outside 0..1 is refused like text that is
   // not a number; an empty span box (or 0) is the adaptive span.
+  auto numberText = [](double x) {
+    char digits[32];
+    return std::string(digits, std::to_chars(digits, digits + sizeof digits, x).ptr);
+  };
   double bass = options.Bass;
-  if (readFreeFormNumber(dialog.getText(kBassBox), bass) && bass >= 0.0 && bass <= kMaxBass)
+  const std::string bassText = dialog.getText(kBassBox);
+  if (readFreeFormNumber(bassText, bass) && bass >= 0.0 && bass <= kMaxBass)
     options.Bass = bass;
+  else
+    keptLine("Bass", bassText, "is not a number from 0 to 10", numberText(options.Bass));
   const std::string spanText = dialog.getText(kSpanBox);
   double span = options.Span;
   if (spanText.find_first_not_of(' ') == std::string::npos)
     options.Span = 0.0;
   else if (readFreeFormNumber(spanText, span) && span >= 0.0 && span <= 1.0)
     options.Span = span;
+  else
+    keptLine("Span", spanText, "is not a number from 0 to 1", numberText(options.Span));
   options.Tune = dialog.getLogical(kTuneBox);
 }
 
-void optionsDialog(platform::Runtime& runtime, AppState& state) {
+std::vector<std::string> optionsDialog(platform::Runtime& runtime, AppState& state) {
+  std::vector<std::string> kept;
   std::unique_ptr<Dialog> dialog = runtime.initDialog(kOptionsResource);
   if (!dialog) {
     traceScreen(runtime, listLine({"error: resource not found"}));
-    return;
+    return kept;
   }
   setUpOptionsDialog(runtime, *dialog, state);
   dialog->runModal();
-  readBackOptions(*dialog, state.options);
+  readBackOptions(*dialog, state.options, &kept);
   dialog.reset();
   traceBoth(runtime, listLine({"Options done:"}));
+  return kept;
 }
 
 }  // namespace tavel::app

@@ -4,6 +4,9 @@
 // the dialog closes).
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "app/records.h"
 #include "platform/dialog.h"
 #include "platform/runtime.h"
@@ -34,13 +37,17 @@ inline constexpr int kDelRsqTextLength = 20;
 platform::DialogResource optionsDialogResource();
 
 // Runs the dialog (nothing but a trace line when its resource is missing).
-void optionsDialog(platform::Runtime& runtime, AppState& state);
+// Returns one line per criterion whose text could not be read and that kept
+// its value ("NumTerm 'abc' is not a whole number of at least 1: 2 kept").
+std::vector<std::string> optionsDialog(platform::Runtime& runtime, AppState& state);
 
 // The steps around the modal run, for tests that drive a dialog directly:
 // fills the boxes and the variable list from the settings and attaches the
 // callbacks; reads the switches and the criteria back.
 void setUpOptionsDialog(platform::Runtime& runtime, platform::Dialog& dialog, AppState& state);
-void readBackOptions(platform::Dialog& dialog, RunOptions& options);
+// kept, when given, receives the lines of optionsDialog's result.
+void readBackOptions(platform::Dialog& dialog, RunOptions& options,
+                     std::vector<std::string>* kept = nullptr);
 
 // Shows the flag of the selected row of the variable list (enabled radio
 // buttons), or of the first row with the radio buttons disabled when no row

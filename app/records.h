@@ -146,6 +146,10 @@ struct AppState {
   // (lines of a data file that disagree with its names here and there), one
   // line each; tavel-batch prints them on standard error as warnings.
   std::vector<std::string> warnings;
+  // How the current menu command ended, in one line for the status bar
+  // ("Run done in 0.3 s: ...", "Run refused: ..."). A command that sets none
+  // gets one from the shell: its first problem, or that it is done.
+  std::string status;
   // The current model: the last Run that reached its end keeps its own, and
   // File / Open Model replaces it. Empty after a Run that did not finish.
   std::optional<model::Model> model;

@@ -1,6 +1,8 @@
 #include "app/shell.h"
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/data_file.h"
 #include "app/field_format.h"
@@ -10,6 +12,7 @@
 #include "app/results_export.h"
 #include "app/sheet_dialog.h"
 #include "app/trace.h"
+#include "app/user_guide.h"
 
 namespace tavel::app {
 namespace {
@@ -29,6 +32,18 @@ std::string capturePictureName(int code) {
   name += static_cast<char>(code);
   name += ".bmp";
   return name;
+}
+
+std::string dataFileBaseName(const AppState& state) {
+  const std::string name(trimName(state.data.dataFileName));
+  return std::filesystem::path(name).filename().string();
+}
+
+std::string loadDataFirst(const AppState& state) {
+  if (trimName(state.data.dataFileName).empty())
+    return "load a data file first: File / Input Dat File...";
+  return dataFileBaseName(state) + " has no data rows: load another data file (File / Input Dat " +
+         "File...)";
 }
 
 void deleteCapturePictures(platform::Runtime& runtime) {
@@ -53,11 +68,19 @@ bool Shell::buildMenus() {
       {1, "&Input Dat File...", [this](bool c) { onInputDataFile(c); }, BuiltinAction::None},
       {1, "E&xit", [this](bool c) { onExit(c); }, BuiltinAction::None},
       // The model commands follow the documented File entries.
-      {1, "Save &Model...", [this](bool) { onSaveModel(runtime_, state_); }, BuiltinAction::None},
-      {1, "&Open Model...", [this](bool) { onOpenModel(runtime_, state_); }, BuiltinAction::None},
-      {1, "&Predict New Data...", [this](bool) { onPredictNewData(runtime_, state_); },
+      {1, "Save &Model...",
+       [this](bool) { command("Save Model", [this] { onSaveModel(runtime_, state_); }); },
        BuiltinAction::None},
-      {1, "&Export Results...", [this](bool) { onExportResults(runtime_, state_); },
+      {1, "&Open Model...",
+       [this](bool) { command("Open Model", [this] { onOpenModel(runtime_, state_); }); },
+       BuiltinAction::None},
+      {1, "&Predict New Data...",
+       [this](bool) {
+         command("Predict New Data", [this] { onPredictNewData(runtime_, state_); });
+       },
+       BuiltinAction::None},
+      {1, "&Export Results...",
+       [this](bool) { command("Export Results", [this] { onExportResults(runtime_, state_); }); },
        BuiltinAction::None},
       {2, "&Prepare", [this](bool c) { onPrepare(c); }, BuiltinAction::None},
       {3, "&Options", [this](bool c) { onOptions(c); }, BuiltinAction::None},
@@ -66,6 +89,12 @@ bool Shell::buildMenus() {
       {5, "&Cascade", nullptr, BuiltinAction::Cascade},
       {5, "&Full screen", nullptr, BuiltinAction::FullScreen},
       {5, "&About...", nullptr, BuiltinAction::About},
+      // One tab per window when the workspace cannot show every plot readably.
+      {5, "&Tabbed View", nullptr, BuiltinAction::TabbedView},
+      // Help after the documented menus; About there too.
+      {6, "&Help", nullptr, BuiltinAction::None},
+      {6, "Tavel &Help", nullptr, BuiltinAction::Help},
+      {6, "&About Tavel...", nullptr, BuiltinAction::About},
   };
   for (const Entry& e : entries)
     if (!runtime_.appendMenu(e.menu, true, e.text, e.callback, e.action)) return false;
@@ -74,6 +103,7 @@ bool Shell::buildMenus() {
 
 void Shell::startUp() {
   runtime_.setAboutText(kAboutText);
+  runtime_.setHelpText(userGuide());
   deleteCapturePictures(runtime_);
 
   platform::Geometry frame;
@@ -100,25 +130,82 @@ void Shell::startUp() {
 }
 
 void Shell::onInputDataFile(bool) {
-  inputDataFile(runtime_, state_);
-  finishCommand();
+  command("Input Dat File", [this] {
+    const std::size_t problemsBefore = state_.problems.size();
+    if (!inputDataFile(runtime_, state_, [this] { closeEarlierPlots(); })) {
+      state_.status = "Input Dat File cancelled: nothing changed";
+      return;
+    }
+    runtime_.setDocumentName(dataFileBaseName(state_));
+    if (state_.problems.size() > problemsBefore) return;
+    const DataTable& d = state_.data;
+    if (d.nRows > 0) {
+      state_.status = "Read " + dataFileBaseName(state_) + ": " + std::to_string(d.nRows) +
+                      " rows, " + std::to_string(d.numCol) + " variables";
+    } else if (d.numCol1 == 0) {
+      state_.status = dataFileBaseName(state_) +
+                      " has no column names: choose another file (File / Input Dat File...)";
+    } else {
+      state_.status = dataFileBaseName(state_) +
+                      " has no usable data rows (the output window says why): choose another file "
+                      "(File / Input Dat File...)";
+    }
+  });
+}
+
+void Shell::closeEarlierPlots() {
+  if (state_.firstPlotUnit > 0)
+    for (int u = state_.firstPlotUnit; u <= state_.lastPlotUnit; ++u) runtime_.close(u);
+  state_.firstPlotUnit = 0;
+  state_.lastPlotUnit = 0;
 }
 
 void Shell::onExit(bool) { runtime_.stop(kExitMessage); }
 
 void Shell::onPrepare(bool) {
-  if (state_.data.nRows != 0) prepareDialog(runtime_, state_);
-  finishCommand();
+  command("Prepare", [this] {
+    if (state_.data.nRows == 0) {
+      state_.status = "Prepare refused: " + loadDataFirst(state_);
+      return;
+    }
+    prepareDialog(runtime_, state_);
+    state_.status = state_.selection.p >= 1
+                        ? "Prepare done: " + std::to_string(state_.selection.p) +
+                              " independent variables; next: Options or Run"
+                        : "Prepare done: no analysis chosen (include at least two variables and "
+                          "tick the dependent one)";
+  });
 }
 
 void Shell::onOptions(bool) {
-  if (state_.data.nRows != 0) optionsDialog(runtime_, state_);
-  finishCommand();
+  command("Options", [this] {
+    if (state_.data.nRows == 0) {
+      state_.status = "Options refused: " + loadDataFirst(state_);
+      return;
+    }
+    const std::vector<std::string> kept = optionsDialog(runtime_, state_);
+    std::string line = "Options done";
+    for (const std::string& k : kept) line += "; " + k;
+    state_.status = line;
+  });
 }
 
 void Shell::onRun(bool) {
-  if (run_) run_();
+  command("Run", [this] {
+    if (run_) run_();
+  });
+}
+
+void Shell::command(std::string_view name, const std::function<void()>& body) {
+  state_.status.clear();
+  const std::size_t problemsBefore = state_.problems.size();
+  body();
   finishCommand();
+  std::string line = state_.status;
+  if (line.empty() && state_.problems.size() > problemsBefore)
+    line = std::string(name) + " refused: " + state_.problems[problemsBefore];
+  if (line.empty()) line = std::string(name) + " done";
+  runtime_.showStatus(line);
 }
 
 void Shell::finishCommand() {

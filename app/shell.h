@@ -24,6 +24,14 @@ std::string capturePictureName(int code);
 // Runtime::deleteFiles).
 inline constexpr std::string_view kCapturePicturePattern = "pic_[]@-[\\\\].bmp";
 
+// What to do first when a command needs data rows and there are none: "load
+// a data file first: File / Input Dat File...", or that the loaded file has
+// no data rows.
+std::string loadDataFirst(const AppState& state);
+
+// The name of the data file without its folder.
+std::string dataFileBaseName(const AppState& state);
+
 // Deletes the pictures of an earlier run or use of the program: only the
 // names the capture counter makes, never another picture of the user's
 // (pic_holiday.bmp stays).
@@ -67,6 +75,12 @@ class Shell {
   // The end of every menu command: the log is flushed, so what the command
   // wrote is on disk whatever happens next, and a lost line is reported.
   void finishCommand();
+  // Runs a menu command and ends it with one status line: the one the
+  // command set, else its first problem, else that it is done.
+  void command(std::string_view name, const std::function<void()>& body);
+  // The previous run's plot windows are closed when another data file is
+  // chosen: they show results of data that are no longer loaded.
+  void closeEarlierPlots();
 
   platform::Runtime& runtime_;
   AppState& state_;

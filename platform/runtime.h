@@ -23,7 +23,7 @@ inline constexpr int kFrameUnit = -1;
 
 using MenuCallback = std::function<void(bool checked)>;
 
-enum class BuiltinAction { None, Cascade, FullScreen, About };
+enum class BuiltinAction { None, Cascade, FullScreen, About, TabbedView, Help };
 
 struct Geometry {
   int x = 0, y = 0, width = 0, height = 0;
@@ -51,6 +51,16 @@ class Runtime {
   virtual bool appendMenu(int menu, bool enabled, std::string_view text, MenuCallback callback,
                           BuiltinAction action = BuiltinAction::None) = 0;
   virtual void setAboutText(std::string_view text) = 0;  // lines separated by '\r'
+  // The user's guide (Markdown) that the Help menu shows.
+  virtual void setHelpText(std::string_view markdown) { (void)markdown; }
+  // One line saying how the last command ended ("Run done in 0.3 s: ..."),
+  // shown once the command is over until the next one starts.
+  virtual void showStatus(std::string_view line) { (void)line; }
+  // What a running command is doing now, for a progress display (the
+  // runtime also follows the command's files and lines on its own).
+  virtual void reportStage(std::string_view stage) { (void)stage; }
+  // The data file the work is about, for the frame's title.
+  virtual void setDocumentName(std::string_view name) { (void)name; }
   // Shows the message, closes all units and ends the application.
   virtual void stop(std::string_view message) = 0;
   virtual bool getGeometry(int unit, Geometry& geometry) = 0;
@@ -129,6 +139,12 @@ class Runtime {
   // ---- graphics
   // The active graphics window's canvas; null when there is none.
   virtual Canvas* activeCanvas() = 0;
+  // How the active graphics window draws its picture again at the size the
+  // window has on the screen (any size; fonts keep their pixel sizes). The
+  // 800 x 600 canvas stays what captures and saved pictures are made of.
+  // Without one a window shows its 800 x 600 picture scaled.
+  using Redraw = std::function<void(Canvas& canvas)>;
+  virtual void setActiveWindowRedraw(Redraw redraw) { (void)redraw; }
   // Saves a pixel rectangle of the active graphics window; negative on failure.
   virtual int saveImage(std::string_view fileName, int x1, int y1, int x2, int y2) = 0;
 };

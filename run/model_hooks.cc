@@ -83,6 +83,7 @@ bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, i
   in.folds = folds;
   in.logResponse = state.selection.dep > state.data.numCol1;
   in.extrapolate = state.options.extrapolate;
+  runtime.reportStage("Cross-validation: fitting fold 1 of " + std::to_string(folds));
   const model::CvResult cv = model::crossValidate(
       in, [&runtime](std::string_view line) { runtime.writeLine(platform::kScreenUnit, line); });
   if (!cv.done) {

@@ -1,10 +1,11 @@
-// Result plots: decimation, axis defaults on comfortable ranges, the
+// Result plots: the sample of large plots, axis defaults on comfortable ranges, the
 // 45-degree line and the table of a run's plot windows.
 #include "run/result_plots.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <span>
 
 #include "app/field_format.h"
@@ -32,6 +33,11 @@ float tenToThe(int power) {
   float s = 1.0f;
   for (int i = 0; i < power; ++i) s *= 10.0f;
   return s;
+}
+
+std::string decimal(int value) {
+  char digits[16];
+  return std::string(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 void setSubtitle(app::AppState& state, std::string_view text) {
@@ -70,20 +76,31 @@ std::string unitTitle(std::string_view title, int exponent) {
 
 }  // namespace
 
-int decimatePoints(int n, const double* xData, const double* yData, std::vector<float>& out) {
-  const int k = (n - 1) / kMaxPlotPoints + 1;
-  const int m = n > 0 ? n / k : 0;
+int plotSampleStep(int n) { return n <= kMaxPlotPoints ? 1 : (n - 1) / kMaxPlotPoints + 1; }
+
+int samplePoints(int n, const double* xData, const double* yData, std::vector<float>& out) {
+  if (n <= 0) {
+    out.clear();
+    return 0;
+  }
+  const int k = plotSampleStep(n);
+  const int m = (n - 1) / k + 1;
   out.assign(2 * static_cast<std::size_t>(m), 0.0f);
   for (int i = 0; i < m; ++i) {
-    double sx = 0.0;
-    double sy = 0.0;
-    const std::size_t first = static_cast<std::size_t>(i) * k;
-    for (int r = 0; r < k; ++r) sx += xData[first + r];
-    for (int r = 0; r < k; ++r) sy += yData[first + r];
-    out[2 * static_cast<std::size_t>(i)] = static_cast<float>(sx / k);
-    out[2 * static_cast<std::size_t>(i) + 1] = static_cast<float>(sy / k);
+    const std::size_t row = static_cast<std::size_t>(i) * k;
+    out[2 * static_cast<std::size_t>(i)] = static_cast<float>(xData[row]);
+    out[2 * static_cast<std::size_t>(i) + 1] = static_cast<float>(yData[row]);
   }
   return m;
+}
+
+std::string sampleLegendText(int shown, int n) {
+  if (shown >= n) return {};
+  const std::string m = decimal(shown);
+  const std::string all = decimal(n);
+  std::string text = "shown " + m + "/" + all;
+  if (text.size() > static_cast<std::size_t>(graph::kSeriesTitleLength)) text = m + " of " + all;
+  return text;
 }
 
 std::array<float, 4> lineEndPoints(const graph::AxisRecord& xAxis, const graph::AxisRecord& yAxis,
@@ -174,8 +191,8 @@ bool plotResult(PlotContext& context, int n, std::string_view title, std::string
     for (int i = 0; i < n; ++i) scaled[static_cast<std::size_t>(i)] = v[i] * factor;
     return static_cast<const double*>(scaled.data());
   };
-  const int m = decimatePoints(n, inUnits(xData, xExponent, xScaled),
-                               inUnits(yData, yExponent, yScaled), s.dataSeries);
+  const int m = samplePoints(n, inUnits(xData, xExponent, xScaled),
+                             inUnits(yData, yExponent, yScaled), s.dataSeries);
 
   graph::initGraphRecord(graph::kXY, g);
   g.right = config.pixelsX - 1;
@@ -222,9 +239,39 @@ bool plotResult(PlotContext& context, int n, std::string_view title, std::string
     line.legendColour = 12;
   }
 
-  graph::drawGraph(*canvas, g, s.axes, drawLine ? 2 : 1);
-  graph::drawSeries(*canvas, g, s.dataSeries, data, xAxis, yAxis);
-  if (drawLine) graph::drawSeries(*canvas, g, s.lineSeries, line, xAxis, yAxis);
+  // A sampled plot says in its legend how many observations it shows. The
+  // entry has no swatch and draws no point (its one point is a shown one).
+  const std::string sampleText = sampleLegendText(m, n);
+  const bool sampled = !sampleText.empty();
+  if (sampled) {
+    s.countPoint = {s.dataSeries[0], s.dataSeries[1]};
+    graph::initSeriesRecord(g, 1, s.countPoint, s.countSeries);
+    s.countSeries.markerType = 0;
+    s.countSeries.lineType = 0;
+    s.countSeries.title = padded(sampleText, graph::kSeriesTitleLength);
+    s.countSeries.legendColour = 1;
+  }
+
+  // The window draws the same plot again at its own size: the records as
+  // they stand before drawing, with the viewport of the canvas given.
+  auto replay = std::make_shared<const PlotStorage>(s);
+  const int seriesCount = (drawLine ? 2 : 1) + (sampled ? 1 : 0);
+  auto draw = [drawLine, sampled, seriesCount](platform::Canvas& onto, PlotStorage& r) {
+    graph::drawGraph(onto, r.graph, r.axes, seriesCount);
+    graph::drawSeries(onto, r.graph, r.dataSeries, r.series[0], r.axes[0], r.axes[1]);
+    if (drawLine) graph::drawSeries(onto, r.graph, r.lineSeries, r.series[1], r.axes[0], r.axes[1]);
+    if (sampled)
+      graph::drawSeries(onto, r.graph, r.countPoint, r.countSeries, r.axes[0], r.axes[1]);
+  };
+  draw(*canvas, s);
+  runtime.setActiveWindowRedraw([replay, draw](platform::Canvas& onto) {
+    platform::WindowConfig size;
+    if (!onto.getWindowConfig(size) || size.pixelsX < 1 || size.pixelsY < 1) return;
+    PlotStorage r = *replay;
+    r.graph.right = size.pixelsX - 1;
+    r.graph.bottom = size.pixelsY - 1;
+    draw(onto, r);
+  });
 
   context.shell.saveCapture(false);
   return true;

@@ -16,7 +16,7 @@
 
 namespace tavel::run {
 
-// Plots of more points than this are reduced to means of consecutive groups.
+// Plots of more observations than this show an even sample of them.
 inline constexpr int kMaxPlotPoints = 100000;
 
 // Plot data whose largest magnitude lies outside this range are drawn in
@@ -37,6 +37,10 @@ struct PlotStorage {
   std::array<graph::SeriesRecord, 2> series;  // data, line
   std::vector<float> dataSeries;              // x, y pairs
   std::array<float, 4> lineSeries{};          // (X1, Y1), (X2, Y2)
+  // A legend entry without a swatch that says how many observations a
+  // sampled plot shows; drawn only when the plot is sampled.
+  graph::SeriesRecord countSeries;
+  std::array<float, 2> countPoint{};
 };
 
 // Where a plot is drawn and saved.
@@ -47,10 +51,21 @@ struct PlotContext {
   PlotStorage storage;
 };
 
-// Reduces n points to at most kMaxPlotPoints: groups of K consecutive points
-// are averaged (sums in double, stored as float pairs); the last n - M*K
-// points are left out. Returns M.
-int decimatePoints(int n, const double* xData, const double* yData, std::vector<float>& out);
+// The step K of the sample of a plot of n observations: 1 up to
+// kMaxPlotPoints, else (n - 1) div kMaxPlotPoints + 1.
+int plotSampleStep(int n);
+
+// The points a plot of n observations shows, as float (x, y) pairs: every
+// observation up to kMaxPlotPoints, else every K-th in file order from the
+// first (observations 1, 1 + K, 1 + 2K, ...), so what is left out is spread
+// over the whole file and the last observation shown is within K of the end.
+// Every point is an observation; none is a mean of unrelated rows. Returns
+// the number of points, (n - 1) div K + 1, at most kMaxPlotPoints.
+int samplePoints(int n, const double* xData, const double* yData, std::vector<float>& out);
+
+// The legend text of a sampled plot: "shown M/N", or "M of N" when that
+// would not fit a series title. Empty when every observation is shown.
+std::string sampleLegendText(int shown, int n);
 
 // The end points of the line y = a x + b one per cent inside the axes,
 // shortened where it would leave the Y range; single precision throughout.

@@ -5,17 +5,22 @@
 #include "run/run_command.h"
 
 #include <algorithm>
+#include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <filesystem>
 #include <iterator>
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "ace/ace.h"
 #include "app/csv_reader.h"
+#include "app/field_format.h"
 #include "app/free_form_reader.h"
 #include "app/trace.h"
 #include "model/column_scale.h"
@@ -798,6 +803,45 @@ void keepModel(RunContext& run) {
   crossValidateRun(run.runtime, run.state, run.n, run.p, a.x.data(), a.y.data());
 }
 
+// The variables that keep equilibration from being done, by name.
+std::string notMonotoneNames(const RunContext& run) {
+  std::string names;
+  for (int e = 0; e <= run.p; ++e) {
+    if (run.l[e] == app::kMonotone) continue;
+    if (!names.empty()) names += ", ";
+    names += app::trimName(run.names[static_cast<std::size_t>(e)]);
+  }
+  return names;
+}
+
+// "Run done in 0.3 s: r**2 = 0.9990, 7 plots, Taveltr.xls written in /path",
+// with what was asked for and not done after it.
+std::string runDoneLine(const RunContext& run, double seconds) {
+  char digits[32];
+  std::string line = "Run done in ";
+  line.append(
+      digits,
+      std::to_chars(digits, digits + sizeof digits, seconds, std::chars_format::fixed, 1).ptr);
+  std::string rsq;
+  app::appendF(rsq, run.rsq, 7, 4);
+  line += " s: r**2 = " + std::string(app::trimName(rsq.substr(rsq.find_first_not_of(' ')))) + ", ";
+  const int plots = run.state.lastPlotUnit - run.state.firstPlotUnit + 1;
+  line += std::to_string(plots) + " plots, ";
+  std::error_code error;
+  std::filesystem::path sheet(run.runtime.resolvePath(kTransformSheetName));
+  const std::filesystem::path whole = std::filesystem::absolute(sheet, error);
+  if (!error) sheet = whole;
+  line += sheet.filename().string();
+  if (run.equilibration) line += " and " + std::string(kCorrectionSheetName);
+  line += " written in " + sheet.parent_path().string();
+  if (run.state.options.Equilibration && !run.equilibration) {
+    const std::string names = notMonotoneNames(run);
+    line += "; equilibration not done: it needs every variable Monotone Tr, and " + names +
+            (names.find(',') == std::string::npos ? " is not" : " are not");
+  }
+  return line;
+}
+
 }  // namespace
 
 int logTwin(const app::DataTable& data, int v) {
@@ -830,7 +874,14 @@ bool allCodesMonotone(const int* l, int p) {
 }
 
 void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) {
-  if (!checkSelection(state)) return;
+  const auto started = std::chrono::steady_clock::now();
+  const std::size_t problemsAtStart = state.problems.size();
+  if (!checkSelection(state)) {
+    state.status = "Run refused: " + (state.data.nRows == 0
+                                          ? app::loadDataFirst(state)
+                                          : std::string("choose the variables first: Prepare"));
+    return;
+  }
   // A model is only as current as the last Run: one that does not reach its
   // end leaves none, so no later prediction uses a fit of other data.
   state.model.reset();
@@ -857,6 +908,11 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   writeSheets(run);
   keepResults(run);
   keepModel(run);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  state.status = runDoneLine(run, took.count());
+  // A file or step asked for and not done is said after the rest.
+  if (!state.problems.empty() && state.problems.size() > problemsAtStart)
+    state.status += "; not done: " + state.problems[problemsAtStart];
   // The work arrays go with the run.
 }
 

@@ -48,6 +48,12 @@ class HeadlessRuntime : public Runtime {
   bool appendMenu(int menu, bool enabled, std::string_view text, MenuCallback callback,
                   BuiltinAction action) override;
   void setAboutText(std::string_view text) override { aboutText_ = std::string(text); }
+  void setHelpText(std::string_view markdown) override { helpText_ = std::string(markdown); }
+  void showStatus(std::string_view line) override { statusLines_.emplace_back(line); }
+  void setDocumentName(std::string_view name) override { documentName_ = std::string(name); }
+  void setActiveWindowRedraw(Redraw redraw) override { redraw_ = std::move(redraw); }
+  // The redraw the last plot left for its window (empty when none).
+  const Redraw& activeWindowRedraw() const { return redraw_; }
   void stop(std::string_view message) override;
   bool getGeometry(int unit, Geometry& geometry) override;
   bool applyGeometry(int unit, const Geometry& geometry, GeometryRequest request) override;
@@ -89,6 +95,10 @@ class HeadlessRuntime : public Runtime {
   // Makes the append with this 1-based call number fail (0: none fails).
   void failMenuAppendAt(int callNumber) { failAppendAt_ = callNumber; }
   const std::string& aboutText() const { return aboutText_; }
+  const std::string& helpText() const { return helpText_; }
+  // Every status line shown, oldest first.
+  const std::vector<std::string>& statusLines() const { return statusLines_; }
+  const std::string& documentName() const { return documentName_; }
   const std::optional<std::string>& stopMessage() const { return stopMessage_; }
   // The next open-file dialog answers with this name (nullopt: cancelled).
   void queueFileChoice(std::optional<std::string> name) { fileChoices_.push_back(std::move(name)); }
@@ -113,6 +123,10 @@ class HeadlessRuntime : public Runtime {
   int failAppendAt_ = 0;
   int menuCount_ = 0;
   std::string aboutText_;
+  std::string helpText_;
+  std::vector<std::string> statusLines_;
+  std::string documentName_;
+  Redraw redraw_;
   std::optional<std::string> stopMessage_;
   std::deque<std::optional<std::string>> fileChoices_;
   std::vector<std::string> fileDialogTitles_;

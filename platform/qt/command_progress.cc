@@ -1,6 +1,7 @@
 #include "platform/qt/command_progress.h"
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <system_error>
 
@@ -96,6 +97,27 @@ void CommandProgress::lineWritten(int unit) {
 
 void CommandProgress::screenLine(std::string_view line) {
   const std::string_view text = trimmed(line);
+  // "Cross-validation fold 2 of 5: fitted on ...": the fold now done; the
+  // next one is being fitted.
+  constexpr std::string_view kFold = "Cross-validation fold ";
+  if (text.rfind(kFold, 0) == 0) {
+    const std::string_view rest = text.substr(kFold.size(), text.find(':') - kFold.size());
+    int done = 0, folds = 0;
+    const auto of = rest.find(" of ");
+    if (of != std::string_view::npos) {
+      std::from_chars(rest.data(), rest.data() + of, done);
+      std::from_chars(rest.data() + of + 4, rest.data() + rest.size(), folds);
+    }
+    std::lock_guard lock(mutex_);
+    if (folds > 0 && done < folds) {
+      set("Cross-validation: fitting fold " + std::to_string(done + 1) + " of " +
+              std::to_string(folds),
+          double(done) / folds);
+    } else {
+      set("Cross-validation: " + collapsed(text.substr(0, text.find(':'))), -1);
+    }
+    return;
+  }
   if (text.rfind("iteration", 0) != 0) return;
   std::lock_guard lock(mutex_);
   set("Estimating: " + collapsed(text), -1);
@@ -105,6 +127,11 @@ void CommandProgress::plotOpened(std::string_view title) {
   std::lock_guard lock(mutex_);
   ++plots_;
   set("Plotting " + collapsed(title) + " (plot " + std::to_string(plots_) + ")", -1);
+}
+
+void CommandProgress::stageNamed(std::string_view stage) {
+  std::lock_guard lock(mutex_);
+  set(std::string(stage), -1);
 }
 
 CommandProgress::Snapshot CommandProgress::snapshot() const {

@@ -36,6 +36,8 @@ class CommandProgress {
   // comes next, and its first pass can take a while before it writes a line.
   void reportStarted();
   void plotOpened(std::string_view title);
+  // A stage the command names itself.
+  void stageNamed(std::string_view stage);
 
   Snapshot snapshot() const;
   // Without waiting for the command's thread: false when it holds the lock.

@@ -11,6 +11,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QResizeEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -18,6 +19,7 @@ namespace tavel::platform::qt {
 namespace {
 
 constexpr int kRepaintDelayMs = 150;
+constexpr int kRedrawDelayMs = 80;  // after the last resize step
 
 }  // namespace
 
@@ -31,6 +33,12 @@ GraphicsView::GraphicsView(QWidget* parent)
     update();
   });
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  redrawTimer_.setSingleShot(true);
+  redrawTimer_.setInterval(kRedrawDelayMs);
+  QObject::connect(&redrawTimer_, &QTimer::timeout, this, [this] {
+    drawAtOwnSize();
+    update();
+  });
   canvas_->setRecording(true);  // for "Save Picture As..." in SVG
   canvas_->setChangedHook([this] { canvasChanged(); });
 }
@@ -60,7 +68,38 @@ QRect GraphicsView::pictureRect() const {
   return QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
 }
 
+void GraphicsView::setRedraw(std::function<void(Canvas&)> redraw) {
+  redraw_ = std::move(redraw);
+  drawn_ = QImage();
+  update();
+}
+
+QImage GraphicsView::drawAtOwnSize() {
+  if (!redraw_) return {};
+  QImageCanvas own(std::max(1, width()), std::max(1, height()));
+  redraw_(own);
+  drawn_ = own.image().copy();
+  return drawn_;
+}
+
+void GraphicsView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (redraw_) redrawTimer_.start();
+}
+
 void GraphicsView::paintEvent(QPaintEvent*) {
+  if (redraw_) {
+    if (drawn_.isNull()) drawAtOwnSize();
+    QPainter painter(this);
+    if (drawn_.size() == size()) {
+      painter.drawImage(0, 0, drawn_);
+    } else {
+      // Resizing: the last drawing stretched until the pause redraws it.
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      painter.drawImage(rect(), drawn_);
+    }
+    return;
+  }
   const QRect target = pictureRect();
   // Read the version first: a change made while the snapshot is taken asks
   // for another repaint.

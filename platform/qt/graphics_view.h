@@ -1,7 +1,10 @@
-// The inside of a graphics window: shows its canvas's 800 x 600 picture
-// whole, scaled to the window (aspect ratio kept, smooth scaling, the rest of
-// the window dark), and offers "Save Picture As..." (PNG, BMP or SVG) on its
-// context menu; saved pictures keep the canvas's own size.
+// The inside of a graphics window. Given a redraw (a plot's), it draws the
+// picture again at the window's own size, so text keeps its pixel size and
+// the graph fills the window; a short pause after a resize, and meanwhile it
+// shows the last drawing stretched. Without one it shows its canvas's
+// 800 x 600 picture whole, scaled to the window (aspect ratio kept, the rest
+// of the window dark). "Save Picture As..." (PNG, BMP or SVG) on its context
+// menu saves the 800 x 600 canvas, as captures do.
 //
 // The canvas may be drawn on by a command's worker thread: the view repaints
 // from a snapshot of the pixels and is asked to repaint through the event
@@ -28,6 +31,12 @@ class GraphicsView : public QWidget {
   ~GraphicsView() override;
 
   QImageCanvas& canvas() { return *canvas_; }
+  // GUI thread. The redraw may be called on the GUI thread at any time.
+  void setRedraw(std::function<void(Canvas&)> redraw);
+  bool hasRedraw() const { return static_cast<bool>(redraw_); }
+  // Draws the picture at the view's size now and returns it (null without
+  // a redraw).
+  QImage drawAtOwnSize();
   // While false the context menu offers nothing (a command is running).
   void setSavingAllowed(std::function<bool()> allowed) { allowed_ = std::move(allowed); }
   // The folder "Save Picture As..." starts in, shared by the windows of one
@@ -48,6 +57,7 @@ class GraphicsView : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
@@ -61,6 +71,9 @@ class GraphicsView : public QWidget {
   std::atomic<std::uint64_t> version_{0};  // counts changes of the canvas
   std::vector<QImage> levels_;             // the picture, then halved copies made on demand
   std::uint64_t shownVersion_ = ~std::uint64_t{0};
+  std::function<void(Canvas&)> redraw_;
+  QImage drawn_;  // the last drawing at the view's size
+  QTimer redrawTimer_;
 };
 
 }  // namespace tavel::platform::qt

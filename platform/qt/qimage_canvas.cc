@@ -200,10 +200,13 @@ class QImageCanvas::Painters {
   }
 };
 
-QImageCanvas::QImageCanvas()
-    : image_(kWidth, kHeight, QImage::Format_RGB32),
+QImageCanvas::QImageCanvas(int width, int height)
+    : width_(std::max(1, width)),
+      height_(std::max(1, height)),
+      image_(width_, height_, QImage::Format_RGB32),
       painters_(std::make_unique<Painters>()),
-      viewport_(0, 0, kWidth, kHeight) {
+      viewport_(0, 0, width_, height_) {
+  mapping_.setViewport(0, 0, width_ - 1, height_ - 1);
   font_ = fittedFont(resolveFontFamily(QStringLiteral("Courier New")), 16, 8, false);
   fontInfo_ = FontInfo{16, 8, 1};
   clearWindow();
@@ -242,7 +245,7 @@ void QImageCanvas::setRecording(bool on) {
     // What was drawn before the recording began goes in as it looks.
     QPainter& p = painters_->recording();
     if (blank_) {
-      p.fillRect(QRect(0, 0, kWidth, kHeight), paletteColour(kBackground));
+      p.fillRect(QRect(0, 0, width_, height_), paletteColour(kBackground));
     } else {
       p.drawImage(0, 0, image());
     }
@@ -266,15 +269,15 @@ bool QImageCanvas::exportSvg(const QString& path) {
   if (!file.open(QIODevice::WriteOnly)) return false;
   QSvgGenerator generator;
   generator.setOutputDevice(&file);
-  generator.setSize(QSize(kWidth, kHeight));
-  generator.setViewBox(QRect(0, 0, kWidth, kHeight));
+  generator.setSize(QSize(width_, height_));
+  generator.setViewBox(QRect(0, 0, width_, height_));
   // Replaying a picture scales it by the ratio of the two resolutions; the
   // same resolution keeps one SVG unit per image pixel.
   generator.setResolution(painters_->picture.logicalDpiX());
   generator.setTitle(QStringLiteral("Tavel picture"));
   QPainter painter;
   if (!painter.begin(&generator)) return false;
-  painter.setClipRect(QRect(0, 0, kWidth, kHeight));
+  painter.setClipRect(QRect(0, 0, width_, height_));
   painter.drawPicture(0, 0, painters_->picture);
   if (!painter.end()) return false;
   std::string why;
@@ -330,8 +333,8 @@ void QImageCanvas::touched() {
 // ---- window
 
 bool QImageCanvas::getWindowConfig(WindowConfig& config) {
-  config.pixelsX = kWidth;
-  config.pixelsY = kHeight;
+  config.pixelsX = width_;
+  config.pixelsY = height_;
   return true;
 }
 
@@ -348,7 +351,7 @@ void QImageCanvas::clearWindow() {
   if (recording_) {
     painters_->restartRecording();
     QPainter& p = painters_->recording();
-    p.fillRect(QRect(0, 0, kWidth, kHeight), paletteColour(kBackground));
+    p.fillRect(QRect(0, 0, width_, height_), paletteColour(kBackground));
   }
   touched();
 }
@@ -357,7 +360,7 @@ int QImageCanvas::saveImage(const std::string& path, int x1, int y1, int x2, int
   status_ = 0;
   const QRect wanted =
       QRect(QPoint(std::min(x1, x2), std::min(y1, y2)), QPoint(std::max(x1, x2), std::max(y1, y2)))
-          .intersected(QRect(0, 0, kWidth, kHeight));
+          .intersected(QRect(0, 0, width_, height_));
   const QString name = QString::fromStdString(path);
   if (wanted.isEmpty() || name.isEmpty()) {
     status_ = -1;

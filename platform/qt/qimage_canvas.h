@@ -67,8 +67,12 @@ class QImageCanvas : public Canvas {
   static constexpr int kWidth = 800;
   static constexpr int kHeight = 600;
 
-  QImageCanvas();
+  // A picture of another size (a window's own): the graphs drawn on it
+  // keep their fonts' pixel sizes and spread their world space over it.
+  explicit QImageCanvas(int width = kWidth, int height = kHeight);
   ~QImageCanvas() override;
+  int width() const { return width_; }
+  int height() const { return height_; }
   QImageCanvas(const QImageCanvas&) = delete;
   QImageCanvas& operator=(const QImageCanvas&) = delete;
 
@@ -143,6 +147,8 @@ class QImageCanvas : public Canvas {
   void fillShape(int control, const QRect& box, bool ellipse);
   void touched();
 
+  int width_ = kWidth;
+  int height_ = kHeight;
   QImage image_;
   std::unique_ptr<Painters> painters_;
   std::mutex pixels_;  // guards image_ and its painter against snapshot()

@@ -27,9 +27,11 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QTextCursor>
 #include <QThread>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -268,7 +270,11 @@ bool QtRuntime::appendMenu(int menu, bool enabled, std::string_view text, MenuCa
     }
     if (item != nullptr) {
       item->setEnabled(enabled);
-      item->setCheckable(false);
+      item->setCheckable(action == BuiltinAction::TabbedView);
+      if (action == BuiltinAction::TabbedView) tabbedAction_ = item;
+      // Menu commands wait for each other: while one runs the others are
+      // greyed out rather than ignored when chosen.
+      if (action == BuiltinAction::None && callback) commandActions_.push_back(item);
       QObject::connect(item, &QAction::triggered, frame_.get(),
                        [this, callback = std::move(callback), action](bool checked) {
                          trigger(callback, action, checked);
@@ -283,7 +289,10 @@ bool QtRuntime::appendMenu(int menu, bool enabled, std::string_view text, MenuCa
 void QtRuntime::addWindowActions() {
   if (windowsMenu_ == nullptr || windowListStart_ != nullptr) return;
   windowsMenu_->addSeparator();
-  windowsMenu_->addAction(QStringLiteral("&Tile"), frame_.get(), [this] { tile(); });
+  windowsMenu_->addAction(QStringLiteral("&Tile"), frame_.get(), [this] {
+    userTabbed_ = false;
+    tile();
+  });
   windowListStart_ = windowsMenu_->addSeparator();
   QObject::connect(windowsMenu_, &QMenu::aboutToShow, frame_.get(), [this] { listWindows(); });
   listWindows();
@@ -323,6 +332,12 @@ void QtRuntime::trigger(const MenuCallback& callback, BuiltinAction action, bool
   frame_->menuBar()->setActiveAction(nullptr);
   switch (action) {
     case BuiltinAction::Cascade:
+      // Asked for by name: the windows overlap, even where tabs were shown.
+      if (tabbedView()) {
+        userTabbed_ = false;
+        if (tabbedAction_ != nullptr) tabbedAction_->setChecked(false);
+        mdi_->setViewMode(QMdiArea::SubWindowView);
+      }
       cascade();
       return;
     case BuiltinAction::FullScreen:
@@ -330,6 +345,12 @@ void QtRuntime::trigger(const MenuCallback& callback, BuiltinAction action, bool
       return;
     case BuiltinAction::About:
       showAbout();
+      return;
+    case BuiltinAction::TabbedView:
+      setTabbedView(checked, true);
+      return;
+    case BuiltinAction::Help:
+      showHelp();
       return;
     case BuiltinAction::None:
       break;
@@ -341,6 +362,11 @@ void QtRuntime::runCommand(const std::function<void()>& command) {
   if (busy_ || QThread::currentThread() != frame_->thread()) return;
   busy_ = true;
   windowsChanged_ = false;
+  for (QAction* a : commandActions_) a->setEnabled(false);
+  {
+    std::lock_guard lock(statusMutex_);
+    pendingStatus_.clear();
+  }
   progress_.start();
   showProgress(true);
   QString failure;
@@ -363,7 +389,13 @@ void QtRuntime::runCommand(const std::function<void()>& command) {
   loop.exec();
   worker.join();
   busy_ = false;
+  for (QAction* a : commandActions_) a->setEnabled(true);
   showProgress(false);
+  {
+    std::lock_guard lock(statusMutex_);
+    status_ = pendingStatus_;
+  }
+  stage_->setText(status_);
   flushOutput();
   tileTimer_->stop();
   if (windowsChanged_) tile();
@@ -427,6 +459,56 @@ void QtRuntime::setAboutText(std::string_view text) {
   onGui([&] { aboutText_ = toQt(text); });
 }
 
+void QtRuntime::setHelpText(std::string_view markdown) {
+  onGui([&] { helpText_ = toQt(markdown); });
+}
+
+void QtRuntime::showStatus(std::string_view line) {
+  const QString text = toQt(line);
+  {
+    std::lock_guard lock(statusMutex_);
+    pendingStatus_ = text;
+  }
+  // Outside a command the line shows at once.
+  if (!busy_) {
+    onGui([&] {
+      status_ = text;
+      stage_->setText(status_);
+    });
+  }
+}
+
+void QtRuntime::setDocumentName(std::string_view name) {
+  onGui([&] {
+    const QString file = toQt(name).trimmed();
+    frame_->setWindowTitle(file.isEmpty() ? QStringLiteral("Tavel")
+                                          : file + QStringLiteral(" - Tavel"));
+  });
+}
+
+void QtRuntime::showHelp() {
+  if (help_.isNull()) {
+    auto* window = new QWidget(frame_.get(), Qt::Window);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(QStringLiteral("Tavel Help"));
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* text = new QTextBrowser(window);
+    text->setObjectName(QStringLiteral("helpText"));
+    text->setOpenExternalLinks(false);
+    text->setMarkdown(helpText_);
+    layout->addWidget(text);
+    // Most of a small screen, a comfortable page on a large one.
+    const QRect screen = frame_->screen() != nullptr ? frame_->screen()->availableGeometry()
+                                                     : QRect(0, 0, 1024, 768);
+    window->resize(std::min(760, screen.width() * 9 / 10), std::min(820, screen.height() * 9 / 10));
+    help_ = window;
+  }
+  help_->show();
+  help_->raise();
+  help_->activateWindow();
+}
+
 void QtRuntime::showAbout() {
   QString text = aboutText_;
   text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -462,30 +544,60 @@ std::vector<QMdiSubWindow*> QtRuntime::plotWindows() const {
 // Arrangements place windows by hand; a maximised window would otherwise
 // make every new one maximised too, hiding the report.
 void QtRuntime::restoreMaximised() {
-  if (fullScreen_) return;
+  // Tabs show every window maximised, and so they stay.
+  if (fullScreen_ || tabbedView()) return;
   for (QMdiSubWindow* w : mdi_->subWindowList())
     if (w->isMaximized()) w->showNormal();
   mdi_->horizontalScrollBar()->setValue(0);
   mdi_->verticalScrollBar()->setValue(0);
 }
 
-void QtRuntime::tile() {
+bool QtRuntime::tabbedView() const { return mdi_->viewMode() == QMdiArea::TabbedView; }
+
+void QtRuntime::setTabbedView(bool on, bool byUser) {
   if (fullScreen_) return;
+  if (byUser) userTabbed_ = on;
+  if (tabbedAction_ != nullptr) tabbedAction_->setChecked(on);
+  if (on == tabbedView()) return;
+  if (on) {
+    mdi_->setViewMode(QMdiArea::TabbedView);
+    mdi_->setTabsMovable(true);
+    mdi_->setDocumentMode(true);
+    return;
+  }
+  mdi_->setViewMode(QMdiArea::SubWindowView);
+  // Side by side where every plot stays readable, else overlapping.
+  if (!tile(false)) cascade();
+}
+
+bool QtRuntime::tile(bool mayTab) {
+  if (fullScreen_) return true;
   forgetClosedWindows();
-  restoreMaximised();
-  const QRect area = mdi_->viewport()->rect();
-  const QSize extra = decorations();
+  const QSize extra = tabbedView() ? QSize(8, 30) : decorations();
   const int minOutput = output_->fontMetrics().lineSpacing() * 8 + extra.height();
   const std::vector<QMdiSubWindow*> plots = plotWindows();
+  const QRect area = mdi_->viewport()->rect();
   const TileLayout layout =
       tileLayout(area, static_cast<int>(plots.size()), kPicture, extra, minOutput);
+  // Tiles too small to read become tabs, each plot as large as the
+  // workspace; the Windows menu's "Tabbed View" turns them back.
+  if (!plotsReadable(layout, extra)) {
+    if (mayTab && !tabbedView()) setTabbedView(true, false);
+    return false;
+  }
+  if (tabbedView()) {
+    if (userTabbed_) return true;
+    setTabbedView(false, false);
+  }
+  restoreMaximised();
   if (outputWindow_->isMinimized()) outputWindow_->showNormal();
   outputWindow_->setGeometry(layout.output);
   for (std::size_t k = 0; k < plots.size(); ++k) plots[k]->setGeometry(layout.plots[k]);
+  return true;
 }
 
 void QtRuntime::cascade() {
-  if (fullScreen_) return;
+  if (fullScreen_ || tabbedView()) return;
   forgetClosedWindows();
   restoreMaximised();
   // In their stacking order, so the window on top stays on top.
@@ -907,6 +1019,14 @@ Canvas* QtRuntime::activeCanvas() {
     forgetClosedWindows();
     const int unit = activeGraphicsUnit();
     return unit == kScreenUnit ? nullptr : canvasOf(unit);
+  });
+}
+
+void QtRuntime::setActiveWindowRedraw(Redraw redraw) {
+  onGui([&] {
+    forgetClosedWindows();
+    const int unit = activeGraphicsUnit();
+    if (GraphicsView* view = viewOf(unit)) view->setRedraw(std::move(redraw));
   });
 }
 

@@ -19,6 +19,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -42,6 +43,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QShortcut;
 class QTimer;
+class QWidget;
 
 namespace tavel::platform::qt {
 
@@ -62,6 +64,11 @@ class QtRuntime : public Runtime {
   bool appendMenu(int menu, bool enabled, std::string_view text, MenuCallback callback,
                   BuiltinAction action = BuiltinAction::None) override;
   void setAboutText(std::string_view text) override;
+  void setHelpText(std::string_view markdown) override;
+  void showStatus(std::string_view line) override;
+  void setDocumentName(std::string_view name) override;
+  void reportStage(std::string_view stage) override { progress_.stageNamed(stage); }
+  void setActiveWindowRedraw(Redraw redraw) override;
   void stop(std::string_view message) override;
   bool getGeometry(int unit, Geometry& geometry) override;
   bool applyGeometry(int unit, const Geometry& geometry, GeometryRequest request) override;
@@ -109,9 +116,21 @@ class QtRuntime : public Runtime {
 
   // Built-in actions.
   void showAbout();
+  // The guide, in a window of its own beside the frame.
+  void showHelp();
+  QWidget* helpWindow() const { return help_; }
+  // Tabs instead of windows (on) or the windows side by side (off). byUser:
+  // the Windows menu's choice, which later arrangements keep.
+  void setTabbedView(bool on, bool byUser = true);
+  bool tabbedView() const;
+  QAction* tabbedViewAction() const { return tabbedAction_; }
+  // The line the status bar shows between commands.
+  QString statusLine() const { return status_; }
   void cascade();
   // The report across the bottom, every plot whole in a grid above it.
-  void tile();
+  // False when the workspace cannot give every plot kMinReadablePlot: the
+  // windows are then shown as tabs when mayTab, else left as they are.
+  bool tile(bool mayTab = true);
   void enterFullScreen();
   void leaveFullScreen();
 
@@ -171,6 +190,14 @@ class QtRuntime : public Runtime {
   QMenu* windowsMenu_ = nullptr;  // the menu holding the window actions
   QAction* windowListStart_ = nullptr;
   QString aboutText_;
+  QString helpText_;
+  QPointer<QWidget> help_;
+  QAction* tabbedAction_ = nullptr;
+  bool userTabbed_ = false;               // the user chose tabs: arrangements keep them
+  std::vector<QAction*> commandActions_;  // disabled while a command runs
+  QString status_;
+  std::mutex statusMutex_;
+  QString pendingStatus_;  // set by the command, shown when it is over
 
   std::mutex outputMutex_;
   QStringList pending_;  // output lines not yet shown (any thread appends)

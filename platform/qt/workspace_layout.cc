@@ -53,6 +53,14 @@ TileLayout tileLayout(const QRect& area, int plots, QSize picture, QSize decorat
   return layout;
 }
 
+bool plotsReadable(const TileLayout& layout, QSize decorations) {
+  for (const QRect& r : layout.plots)
+    if (r.width() - decorations.width() < kMinReadablePlot.width() ||
+        r.height() - decorations.height() < kMinReadablePlot.height())
+      return false;
+  return true;
+}
+
 std::vector<QRect> cascadeLayout(const QRect& area, int windows, int step) {
   std::vector<QRect> rects;
   if (windows <= 0 || area.isEmpty()) return rects;

@@ -9,6 +9,10 @@
 
 namespace tavel::platform::qt {
 
+// The least a plot window's inside may be for its tick labels and titles to
+// be read: below it the workspace shows the windows as tabs instead.
+inline constexpr QSize kMinReadablePlot(480, 360);
+
 struct TileLayout {
   QRect output;
   std::vector<QRect> plots;
@@ -20,6 +24,10 @@ struct TileLayout {
 // contents (frame and title bar). With no plots the report takes the area.
 TileLayout tileLayout(const QRect& area, int plots, QSize picture, QSize decorations,
                       int minOutputHeight);
+
+// Whether every plot of a tile layout gets at least kMinReadablePlot inside
+// its frame (decorations as for tileLayout). True without plots.
+bool plotsReadable(const TileLayout& layout, QSize decorations);
 
 // Cascade: n windows, the first at the back, each one title bar further
 // down and right. Windows stay at least about half the area in both

@@ -94,6 +94,21 @@ TEST_F(OptionsTest, CriteriaAndSwitchesReadBack) {
   EXPECT_EQ(state_.options.DelRsq, 0.005);
 }
 
+// A text that is not read keeps its setting, as documented, and the status
+// line names the field, the text and the value kept.
+TEST_F(OptionsTest, UnreadableTextsAreNamedWithTheValueKept) {
+  loadAndPrepare();
+  options({DialogAction::type(kNumTermBox, "abc"), DialogAction::type(kDelRsqBox, " letters "),
+           DialogAction::type(kCvFoldsBox, "-1"), DialogAction::close()});
+  EXPECT_EQ(state_.options.NumTerm, 2);
+  EXPECT_EQ(runtime_->statusLines().back(),
+            "Options done; NumTerm 'abc' is not a whole number of at least 1: 2 kept; DelRsq "
+            "'letters' is not a number: 1.0E-04 kept; CV folds '-1' is not a whole number of 0 or "
+            "more: 0 kept");
+  options({DialogAction::type(kNumTermBox, "3"), DialogAction::close()});
+  EXPECT_EQ(runtime_->statusLines().back(), "Options done");
+}
+
 TEST_F(OptionsTest, CvFoldsBoxAfterTheDocumentedControls) {
   loadAndPrepare();
   const platform::DialogResource r = optionsDialogResource();

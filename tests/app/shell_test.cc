@@ -39,9 +39,13 @@ TEST(ShellMenus, EntriesInTableOrderAndTheFailingAppend) {
       {5, "&Cascade", false, BuiltinAction::Cascade},
       {5, "&Full screen", false, BuiltinAction::FullScreen},
       {5, "&About...", false, BuiltinAction::About},
+      {5, "&Tabbed View", false, BuiltinAction::TabbedView},
+      {6, "&Help", false, BuiltinAction::None},
+      {6, "Tavel &Help", false, BuiltinAction::Help},
+      {6, "&About Tavel...", false, BuiltinAction::About},
   };
-  ASSERT_EQ(runtime.menus().size(), 14u);
-  for (std::size_t i = 0; i < 14; ++i) {
+  ASSERT_EQ(runtime.menus().size(), 18u);
+  for (std::size_t i = 0; i < 18; ++i) {
     const auto& m = runtime.menus()[i];
     EXPECT_EQ(m.menu, expected[i].menu);
     EXPECT_EQ(m.text, expected[i].text);

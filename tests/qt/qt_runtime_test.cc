@@ -91,7 +91,7 @@ TEST_F(RuntimeTest, ShellMenusAreFiveTitlesWithTheirItems) {
   ASSERT_TRUE(rt().createFrame([&] { return shell.buildMenus(); }));
   QStringList names;
   for (QAction* t : titles()) names << t->text();
-  EXPECT_EQ(names, QStringList({"&File", "&Prepare", "&Options", "&Run", "&Windows..."}));
+  EXPECT_EQ(names, QStringList({"&File", "&Prepare", "&Options", "&Run", "&Windows...", "&Help"}));
 
   // File and Windows drop down; the three commands sit on the bar itself.
   ASSERT_NE(title("&File")->menu(), nullptr);
@@ -105,8 +105,11 @@ TEST_F(RuntimeTest, ShellMenusAreFiveTitlesWithTheirItems) {
   EXPECT_EQ(file, QStringList({"&Input Dat File...", "E&xit", "Save &Model...", "&Open Model...",
                                "&Predict New Data...", "&Export Results..."}));
   // The runtime's own window entries follow the documented ones.
-  EXPECT_EQ(windows,
-            QStringList({"&Cascade", "&Full screen", "&About...", "", "&Tile", "", "&1 Output"}));
+  EXPECT_EQ(windows, QStringList({"&Cascade", "&Full screen", "&About...", "&Tabbed View", "",
+                                  "&Tile", "", "&1 Output"}));
+  QStringList help;
+  for (QAction* a : title("&Help")->menu()->actions()) help << a->text();
+  EXPECT_EQ(help, QStringList({"Tavel &Help", "&About Tavel..."}));
   for (QAction* a :
        title("&File")->menu()->actions() + title("&Windows...")->menu()->actions().mid(0, 3)) {
     EXPECT_TRUE(a->isEnabled());
@@ -303,14 +306,20 @@ TEST_F(RuntimeTest, ACommandOnTheWorkerKeepsTheOrderOfLinesAndWindows) {
 // window was maximised at start-up. Cascade then keeps every window large.
 TEST_F(RuntimeTest, TheWindowsOfARunAreArrangedSoEveryOneShows) {
   ASSERT_TRUE(rt().createFrame({}));
-  rt().frame()->resize(1000, 760);
+  rt().frame()->resize(1600, 1200);
   rt().outputWindow()->showMaximized();
   rt().runCommand([&] {
-    for (int unit = 11; unit <= 22; ++unit) rt().openGraphics(unit, "plot " + std::to_string(unit));
+    for (int unit = 11; unit <= 14; ++unit) rt().openGraphics(unit, "plot " + std::to_string(unit));
   });
+  EXPECT_FALSE(rt().tabbedView());
   const QRect area = rt().mdiArea()->viewport()->rect();
   std::vector<QMdiSubWindow*> windows{rt().outputWindow()};
-  for (int unit = 11; unit <= 22; ++unit) windows.push_back(rt().graphicsWindow(unit));
+  for (int unit = 11; unit <= 14; ++unit) {
+    windows.push_back(rt().graphicsWindow(unit));
+    // Large enough to read: about 480 x 360 inside the frame at least.
+    EXPECT_GE(rt().graphicsView(unit)->width(), 480);
+    EXPECT_GE(rt().graphicsView(unit)->height(), 360);
+  }
   for (std::size_t i = 0; i < windows.size(); ++i) {
     const QRect r = windows[i]->geometry();
     EXPECT_FALSE(windows[i]->isMaximized()) << i;
@@ -320,11 +329,31 @@ TEST_F(RuntimeTest, TheWindowsOfARunAreArrangedSoEveryOneShows) {
   EXPECT_EQ(rt().outputWindow()->width(), area.width());
   EXPECT_GE(rt().outputWindow()->height(), area.height() / 4);
 
+  // More plots than the workspace holds readably: tabs, each the whole
+  // workspace, until they are turned back.
+  rt().frame()->resize(1000, 760);
+  rt().runCommand([&] {
+    for (int unit = 15; unit <= 22; ++unit) rt().openGraphics(unit, "plot " + std::to_string(unit));
+  });
+  EXPECT_TRUE(rt().tabbedView());
+  for (int unit = 15; unit <= 22; ++unit) windows.push_back(rt().graphicsWindow(unit));
+  rt().mdiArea()->setActiveSubWindow(rt().graphicsWindow(15));
+  EXPECT_GE(rt().graphicsView(15)->width(), 480);
+  EXPECT_GE(rt().graphicsView(15)->height(), 360);
+
+  rt().setTabbedView(false);
+  EXPECT_FALSE(rt().tabbedView());
+  const QRect smaller = rt().mdiArea()->viewport()->rect();
+  for (QMdiSubWindow* w : windows) {
+    EXPECT_TRUE(smaller.contains(w->geometry()));
+    EXPECT_GE(w->width(), smaller.width() / 2);
+    EXPECT_GE(w->height(), smaller.height() / 2);
+  }
   rt().cascade();
   for (QMdiSubWindow* w : windows) {
-    EXPECT_TRUE(area.contains(w->geometry()));
-    EXPECT_GE(w->width(), area.width() / 2);
-    EXPECT_GE(w->height(), area.height() / 2);
+    EXPECT_TRUE(smaller.contains(w->geometry()));
+    EXPECT_GE(w->width(), smaller.width() / 2);
+    EXPECT_GE(w->height(), smaller.height() / 2);
   }
   // Every title bar stays in sight: the windows step down one after another.
   QList<int> tops;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -13,45 +14,49 @@ namespace tavel::run {
 namespace {
 
 // ---------------------------------------------------------------------------
-// Reduction of large plots.
+// The sample of large plots.
 
-TEST(DecimatePointsTest, GroupsAboveOneHundredThousandPoints) {
-  std::vector<float> out;
-  {
-    const int n = 250000;
-    std::vector<double> x(n), y(n);
-    for (int i = 0; i < n; ++i) {
-      x[i] = i + 1;
-      y[i] = 2.0 * (i + 1);
+// Observation i (0-based) of a file whose rows are all different and whose y
+// is a known function of x: a plotted pair is an observation exactly when
+// its y is that function of its x.
+double observedY(double x) { return 3.0 * x - 7.0; }
+
+TEST(SamplePointsTest, EveryPlottedPairIsAnObservationSpreadOverTheWholeFile) {
+  struct Case {
+    int n, step, shown, lastRow;  // lastRow: 1-based row of the last point shown
+  };
+  // K = (n - 1) div 100000 + 1; rows 1, 1 + K, ...; (n - 1) div K + 1 points.
+  for (const Case c : {Case{100000, 1, 100000, 100000}, Case{100001, 2, 50001, 100001},
+                       Case{250000, 3, 83334, 250000}, Case{300000, 3, 100000, 299998},
+                       Case{300001, 4, 75001, 300001}}) {
+    SCOPED_TRACE(c.n);
+    std::vector<double> x(c.n), y(c.n);
+    for (int i = 0; i < c.n; ++i) {
+      x[i] = i + 1;  // the row number, exact in a float below 2^24
+      y[i] = observedY(x[i]);
     }
-    // K = 3: each point is the mean of three observations; the last one is dropped.
-    ASSERT_EQ(decimatePoints(n, x.data(), y.data(), out), 83333);
-    ASSERT_EQ(out.size(), 2u * 83333);
-    EXPECT_EQ(out[0], 2.0f);
-    EXPECT_EQ(out[1], 4.0f);
-    EXPECT_EQ(out[2 * 83332], static_cast<float>((249997.0 + 249998.0 + 249999.0) / 3.0));
+    EXPECT_EQ(plotSampleStep(c.n), c.step);
+    std::vector<float> out;
+    ASSERT_EQ(samplePoints(c.n, x.data(), y.data(), out), c.shown);
+    ASSERT_EQ(out.size(), 2u * c.shown);
+    EXPECT_LE(c.shown, kMaxPlotPoints);
+    for (int i = 0; i < c.shown; ++i) {
+      ASSERT_EQ(out[2 * i], static_cast<float>(1 + i * c.step));
+      ASSERT_EQ(out[2 * i + 1], static_cast<float>(observedY(1 + i * c.step)));
+    }
+    EXPECT_EQ(out[2 * (c.shown - 1)], static_cast<float>(c.lastRow));
+    EXPECT_GT(c.lastRow, c.n - c.step);  // the end of the file is shown
   }
-  {
-    std::vector<double> x(100000, 1.5), y(100000, -2.0);
-    EXPECT_EQ(decimatePoints(100000, x.data(), y.data(), out), 100000);
-    EXPECT_EQ(out[2 * 99999 + 1], -2.0f);
-  }
-  {
-    std::vector<double> x(100001), y(100001, 0.0);
-    for (int i = 0; i < 100001; ++i) x[i] = i;
-    EXPECT_EQ(decimatePoints(100001, x.data(), y.data(), out), 50000);
-    EXPECT_EQ(out[2 * 49999], 99998.5f);  // the last observation is not plotted
-  }
+  std::vector<float> out{1.0f};
+  EXPECT_EQ(samplePoints(0, nullptr, nullptr, out), 0);
+  EXPECT_TRUE(out.empty());
 }
 
-TEST(DecimatePointsTest, MeansAreSummedInDoubleBeforeRounding) {
-  // 1e8 + 1 and 1e8 + 2 are not floats: summing them as floats would lose
-  // the digits the mean keeps.
-  std::vector<double> x(200002), y(200002, 0.0);
-  for (std::size_t i = 0; i < x.size(); ++i) x[i] = 1e8 + 1.0 + static_cast<double>(i % 2);
-  std::vector<float> out;
-  ASSERT_EQ(decimatePoints(200002, x.data(), y.data(), out), 66667);
-  EXPECT_EQ(out[0], static_cast<float>((3e8 + 4.0) / 3.0));
+TEST(SamplePointsTest, LegendSaysHowManyOfHowMany) {
+  EXPECT_EQ(sampleLegendText(100000, 100000), "");
+  EXPECT_EQ(sampleLegendText(100000, 300000), "shown 100000/300000");
+  EXPECT_EQ(sampleLegendText(100000, 1999999), "shown 100000/1999999");
+  EXPECT_EQ(sampleLegendText(100000, 20000000), "100000 of 20000000");
 }
 
 // ---------------------------------------------------------------------------
@@ -251,6 +256,62 @@ TEST_F(PlotResultTest, CapturesSaveTheWholeWindowAfterDrawing) {
   EXPECT_EQ(calls.back().name, "saveImage");
   EXPECT_EQ(calls.back().args, (std::vector<double>{0, 0, 799, 599}));
   EXPECT_NE(calls.back().text.find("pic_A.bmp"), std::string::npos);
+}
+
+// A sampled plot has one legend entry more, without a swatch, naming the
+// count; a plot of every observation has none.
+TEST_F(PlotResultTest, SampledPlotNamesItsCountInTheLegend) {
+  auto legendTexts = [this](int unit) {
+    std::vector<std::string> texts;
+    for (const auto& call : canvas(unit).calls()) {
+      const std::string text = call.text.substr(0, call.text.find_last_not_of(' ') + 1);
+      if (call.name == "outText" && text.rfind("shown", 0) == 0) texts.push_back(text);
+    }
+    return texts;
+  };
+  const int n = 250000;
+  std::vector<double> x(n), y(n);
+  for (int i = 0; i < n; ++i) {
+    x[i] = i;
+    y[i] = (i % 7) * 0.5;
+  }
+  ASSERT_TRUE(openPlotWindow(context_, 11, "w"));
+  ASSERT_TRUE(plotResult(context_, n, "t", "s", "x", "y", x.data(), y.data(), false, 1.0, 0.0));
+  EXPECT_EQ(context_.storage.series[0].pointCount, 83334);
+  EXPECT_EQ(legendTexts(11), (std::vector<std::string>{"shown 83334/250000"}));
+  EXPECT_EQ(context_.storage.graph.legendEntriesDrawn, 2);
+
+  ASSERT_TRUE(openPlotWindow(context_, 12, "w"));
+  ASSERT_TRUE(
+      plotResult(context_, 100000, "t", "s", "x", "y", x.data(), y.data(), false, 1.0, 0.0));
+  EXPECT_TRUE(legendTexts(12).empty());
+  EXPECT_EQ(context_.storage.graph.legendEntriesDrawn, 1);
+}
+
+// The window can draw the same plot at any size of its own: the viewport is
+// the whole canvas given, the fonts are the ones of the 800 x 600 picture.
+TEST_F(PlotResultTest, LeavesARedrawForTheWindowsOwnSize) {
+  ASSERT_TRUE(openPlotWindow(context_, 11, "w"));
+  const std::vector<double> x = {1, 2, 3}, y = {3, 1, 2};
+  ASSERT_TRUE(plotResult(context_, 3, "t", "s", "x", "y", x.data(), y.data(), true, 1.0, 0.0));
+  ASSERT_TRUE(static_cast<bool>(runtime_.activeWindowRedraw()));
+  auto fontsAndViewports = [](const platform::headless::RecordingCanvas& c) {
+    std::vector<std::string> seen;
+    for (const auto& call : c.calls())
+      if (call.name == "setFont" || call.name == "setViewport")
+        seen.push_back(platform::headless::RecordingCanvas::formatCall(call));
+    return seen;
+  };
+  platform::headless::RecordingCanvas own;
+  own.window = {500, 380};
+  runtime_.activeWindowRedraw()(own);
+  std::vector<std::string> expected = fontsAndViewports(canvas(11));
+  for (std::string& line : expected) {
+    const auto at = line.find("799 599");
+    if (at != std::string::npos) line.replace(at, 7, "499 379");
+  }
+  EXPECT_EQ(fontsAndViewports(own), expected);
+  EXPECT_NE(std::find(expected.begin(), expected.end(), "setViewport 0 0 499 379"), expected.end());
 }
 
 TEST_F(PlotResultTest, UnreadableWindowStopsTheProgram) {

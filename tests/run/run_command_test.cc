@@ -500,9 +500,10 @@ TEST(RunCommandGuardTest, TooFewObservationsSayItAndChangeNothing) {
   EXPECT_NE(line.find("Too few observations"), std::string::npos) << line;
   EXPECT_NE(line.find(" 4 "), std::string::npos) << line;
   EXPECT_EQ(fileLines(s.path("Tavel.log")).back(), line);
-  // The previous run's windows and spreadsheet stay as they were.
-  EXPECT_EQ(windowUnits(s), windowsBefore);
-  EXPECT_EQ(s.state.firstPlotUnit, 11);
+  // The previous run's spreadsheet stays as it was; its windows went when
+  // the other file was chosen, and the refused run opens none.
+  EXPECT_TRUE(windowUnits(s).empty());
+  EXPECT_EQ(s.state.firstPlotUnit, 0);
   EXPECT_EQ(testing::fileText(s.path("Taveltr.xls")), sheetBefore);
 }
 

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
@@ -27,11 +28,14 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/options_dialog.h"
@@ -223,13 +227,14 @@ class SmokeTest : public ::testing::Test {
 
   // File / Input with the example, then Prepare: the variables go into the
   // analysis, the dependent is chosen by its radio button.
-  void inputAndPrepare(const QStringList& chosen, const QString& dependent) {
+  void inputAndPrepare(const QStringList& chosen, const QString& dependent,
+                       const QString& file = QStringLiteral("reaction_rates.dat")) {
     whenDialogShown(QStringLiteral("Input Tavel Data File"), [&](QWidget* modal) {
       auto* name = modal->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
       ASSERT_NE(name, nullptr);
       click(name);
       name->clear();
-      QTest::keyClicks(name, QStringLiteral("reaction_rates.dat"));
+      QTest::keyClicks(name, file);
       QTest::keyClick(name, Qt::Key_Return);
     });
     whenDialogShown(QStringLiteral("Prepare"), [&](QWidget* modal) {
@@ -440,6 +445,19 @@ TEST_F(SmokeTest, AnEquilibratedRunShowsItsReportAndEveryPlot) {
   const QString text = outputText();
   EXPECT_TRUE(text.contains("EQUILIBRATION IS ENABLED"));
   EXPECT_EQ(plotTitles().size(), 9);
+  EXPECT_TRUE(runtime_->statusLine().startsWith(QStringLiteral("Run done in ")))
+      << runtime_->statusLine().toStdString();
+  EXPECT_EQ(runtime_->frame()->windowTitle(), QStringLiteral("reaction_rates.dat - Tavel"));
+  // Nine plots do not fit the screen readably: each is a tab, drawn at the
+  // size of the whole workspace.
+  EXPECT_TRUE(runtime_->tabbedView());
+  for (QMdiSubWindow* w : runtime_->mdiArea()->subWindowList()) {
+    if (w == runtime_->outputWindow()) continue;
+    runtime_->mdiArea()->setActiveSubWindow(w);
+    QCoreApplication::processEvents();
+    EXPECT_GE(w->widget()->width(), 480) << w->windowTitle().toStdString();
+    EXPECT_GE(w->widget()->height(), 360) << w->windowTitle().toStdString();
+  }
   shot(QStringLiteral("run-equilibrated"));
 
   auto expectEveryWindowInSight = [&](bool apart) {
@@ -455,15 +473,87 @@ TEST_F(SmokeTest, AnEquilibratedRunShowsItsReportAndEveryPlot) {
             << name.toStdString() << " / " << windows[j]->windowTitle().toStdString();
     }
   };
-  expectEveryWindowInSight(true);
 
   menuItem(QStringLiteral("&Windows..."), QStringLiteral("&Cascade"));
+  EXPECT_FALSE(runtime_->tabbedView());
   expectEveryWindowInSight(false);
   EXPECT_GE(runtime_->outputWindow()->width(), runtime_->mdiArea()->width() / 2);
   shot(QStringLiteral("cascade"));
 
+  // Tiles would be too small to read: tabs again.
   menuItem(QStringLiteral("&Windows..."), QStringLiteral("&Tile"));
-  expectEveryWindowInSight(true);
+  EXPECT_TRUE(runtime_->tabbedView());
+}
+
+// Before any data file, Run has nothing to do and says what to do first.
+TEST_F(SmokeTest, ARefusedRunSaysWhatToDoFirst) {
+  command(QStringLiteral("&Run"));
+  EXPECT_EQ(runtime_->statusLine(),
+            QStringLiteral("Run refused: load a data file first: File / Input Dat File..."));
+  EXPECT_EQ(runtime_->statusStage()->text(), runtime_->statusLine());
+  shot(QStringLiteral("refused-run"));
+}
+
+TEST_F(SmokeTest, HelpShowsTheGuide) {
+  menuItem(QStringLiteral("&Help"), QStringLiteral("Tavel &Help"));
+  QWidget* help = runtime_->helpWindow();
+  ASSERT_NE(help, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(help, 3000));
+  auto* text = help->findChild<QTextBrowser*>(QStringLiteral("helpText"));
+  ASSERT_NE(text, nullptr);
+  EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("Monotone Tr")));
+  EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("Taveltr.xls")));
+  shot(QStringLiteral("help"));
+  help->close();
+}
+
+// A file of 300000 rows and its every third row: the transformations have the
+// same shape, and the large one says in its legend that it shows a sample.
+void writeRows(const QString& path, int rows, int step) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  QByteArray text = "X1 X2 X3 Y\n";
+  std::uint32_t seed = 12345;
+  auto uniform = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) / 16777216.0;
+  };
+  for (int i = 0; i < rows; ++i) {
+    const double x1 = uniform(), x2 = uniform(), x3 = uniform(), e = uniform() - 0.5;
+    if (i % step != 0) continue;
+    const double y = x1 + x2 * x2 + 0.03 * x3 + 0.05 * e;
+    text += QByteArray::number(x1, 'f', 6) + ' ' + QByteArray::number(x2, 'f', 6) + ' ' +
+            QByteArray::number(x3, 'f', 6) + ' ' + QByteArray::number(y, 'f', 6) + '\n';
+  }
+  f.write(text);
+}
+
+class LargeFileTest : public SmokeTest {
+ protected:
+  void runAndShowX3(const QString& file, int rows, int step) {
+    writeRows(work_.filePath(file), 300000, step);
+    inputAndPrepare({"X1", "X2", "X3", "Y"}, QStringLiteral("Y"), file);
+    ASSERT_EQ(state_.data.nRows, rows);
+    command(QStringLiteral("&Run"));
+    EXPECT_TRUE(runtime_->statusLine().startsWith(QStringLiteral("Run done in ")));
+    QMdiSubWindow* x3 = nullptr;
+    for (QMdiSubWindow* w : runtime_->mdiArea()->subWindowList())
+      if (w->windowTitle().simplified() == QStringLiteral("X3 Optimal Transformation")) x3 = w;
+    ASSERT_NE(x3, nullptr);
+    runtime_->mdiArea()->setActiveSubWindow(x3);
+    shot(QStringLiteral("x3-%1").arg(rows));
+    const QString dir = qEnvironmentVariable("TAVEL_SHOTS_DIR");
+    if (!dir.isEmpty())
+      x3->widget()->grab().save(QStringLiteral("%1/x3-window-%2.png").arg(dir).arg(rows));
+  }
+};
+
+TEST_F(LargeFileTest, ThreeHundredThousandRowsArePlottedAsAnEvenSample) {
+  runAndShowX3(QStringLiteral("big.dat"), 300000, 1);
+}
+
+TEST_F(LargeFileTest, TheirEveryThirdRowPlotsTheSameShape) {
+  runAndShowX3(QStringLiteral("subset.dat"), 100000, 3);
 }
 
 }  // namespace
