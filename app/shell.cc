@@ -8,6 +8,7 @@
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
 #include "app/trace.h"
+#include "tavel_version.h"
 
 namespace tavel::app {
 namespace {
@@ -17,7 +18,7 @@ using platform::BuiltinAction;
 constexpr std::string_view kAboutText =
     "TAVEL\r\r"
     "ACE regression after L. Breiman and J. H. Friedman; program by the Tavel developers\r"
-    "Version 1.0 beta";
+    "Version " TAVEL_VERSION;
 constexpr std::string_view kExitMessage = "Program terminated. See output files...";
 
 }  // namespace
@@ -96,6 +97,14 @@ void Shell::startUp() {
 
 void Shell::onInputDataFile(bool) {
   inputDataFile(runtime_, state_);
+  finishCommand();
+}
+
+void Shell::openDataFile(std::string_view fileName) {
+  if (runtime_.pathKind(fileName) == platform::PathKind::Missing)
+    refuse(runtime_, state_, listLine({"error: cannot read ", fileName, ": no such file"}));
+  else
+    readDataFile(runtime_, state_, fileName);
   finishCommand();
 }
 

@@ -47,6 +47,10 @@ class Shell {
   void onPrepare(bool checked);
   void onOptions(bool checked);
   void onRun(bool checked);
+  // A data file named on the command line (tavel FILE): read as
+  // "Input Dat File..." reads a chosen file, so the Prepare dialog opens. A
+  // file that does not exist is refused (the scan would create it empty).
+  void openDataFile(std::string_view fileName);
 
   // The Run lives in run/, which builds on this shell; main installs it.
   void setRunCommand(std::function<void()> run) { run_ = std::move(run); }
