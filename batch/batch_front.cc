@@ -68,7 +68,7 @@ const std::string& usageText() {
       "  --predict DATAFILE  with --model: predict the rows of DATAFILE into " +
       std::string(app::kPredictionSheetName) +
       "\n"
-      "  --help, --version\n";
+      "  --help, -h, --version\n";
   return text;
 }
 
