@@ -41,7 +41,7 @@ install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tavel/examples
 if(TAVEL_SCREENSHOT_URL)
   set(TAVEL_SCREENSHOTS "  <screenshots>
     <screenshot type=\"default\">
-      <caption>The Prepare dialog after a data file was read</caption>
+      <caption>The report and the plots of a run</caption>
       <image>${TAVEL_SCREENSHOT_URL}</image>
     </screenshot>
   </screenshots>
