@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Sets up a Debian machine, builds Tavel and runs it or its tests.
-#   ./dev.sh run    set up, build and start the program (without a display:
-#                   run the bundled example through tavel-batch)
-#   ./dev.sh test   set up, build and run every test (the window test under Xvfb too)
+#   ./dev.sh run    set up, build the two programs (in build-run) and start the
+#                   program (without a display: run the bundled example
+#                   through tavel-batch)
+#   ./dev.sh test   set up, build everything (in build) and run every test
+#                   (the window test under Xvfb too)
 #   ./dev.sh sanitize  build the non-GUI tests with ASan+UBSan and run them
 # and the other builds CI makes:
-#   ./dev.sh release   Release build (-O3): every test, then the Debian package
-#                      made, unpacked and its programs run (tests/package)
+#   ./dev.sh release   Release build (-O3, with the hardening flags of
+#                      dpkg-buildflags): every test, then the Debian package
+#                      made, checked by lintian, unpacked and its programs run
+#                      (tests/package)
 #   ./dev.sh tsan      the engine's tests under ThreadSanitizer
 #   ./dev.sh arm64     cross-compile the non-GUI libraries and tests for ARM64,
 #                      and run their tests under qemu-aarch64
 # The developers' builds (test, sanitize and CI's) turn warnings into errors;
-# `run` and a user's own cmake build do not.
+# `run` and a user's own cmake build do not. So `run` builds in a folder of
+# its own: `test` after it does not rebuild it with other flags, and `run`
+# after `test` does not throw the tests' build away.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -39,9 +45,23 @@ need() {
   fi
 }
 
-build() {
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  ninja -C build
+# Configures the build folder $1 (RelWithDebInfo) with the cmake options after it.
+configure() {
+  local dir="$1"
+  shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+}
+
+# The flags Debian builds its packages with (fortify, stack protector, relro,
+# bind now), for the release build the package is made from. CMake reads no
+# CPPFLAGS, so they go with the compiler flags. -g goes: the package is
+# stripped, and Release's -O3 comes after their -O2.
+debian_flags() {
+  local get="DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get"
+  local cxx
+  cxx="$(env $get CPPFLAGS) $(env $get CXXFLAGS)"
+  echo "-DCMAKE_CXX_FLAGS=$(sed -E 's/(^| )-g( |$)/ /' <<<"$cxx")"
+  echo "-DCMAKE_EXE_LINKER_FLAGS=$(env $get LDFLAGS)"
 }
 
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d /tmp/tavel-xdg.XXXXXX)}"
@@ -50,14 +70,15 @@ chmod 700 "$XDG_RUNTIME_DIR" 2>/dev/null || true
 case "${1:-}" in
   run)
     setup
-    build
+    configure build-run
+    ninja -C build-run tavel tavel-batch
     mkdir -p out
     if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-      cd out && exec ../build/main/tavel
+      cd out && exec ../build-run/main/tavel
     fi
     echo "No display: running the bundled example through tavel-batch."
     mkdir -p out/example
-    ./build/main/tavel-batch --dep _ln_RATE --indep T --indep P --indep CATALYST \
+    ./build-run/main/tavel-batch --dep _ln_RATE --indep T --indep P --indep CATALYST \
       --flag T=monotone --flag P=monotone --flag CATALYST=unorderable \
       --captures --outdir out/example examples/reaction_rates.dat
     echo
@@ -65,7 +86,8 @@ case "${1:-}" in
     ;;
   test)
     setup
-    build -DTAVEL_WERROR=ON
+    configure build -DTAVEL_WERROR=ON
+    ninja -C build
     QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j2
     # The same program in a real window under a virtual X server.
     bash tests/smoke/run_smoke.sh build
@@ -80,8 +102,10 @@ case "${1:-}" in
     ;;
   release)
     setup
-    need dpkg-dev
-    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVEL_WERROR=ON >/dev/null
+    need dpkg-dev lintian appstream desktop-file-utils man-db
+    mapfile -t flags < <(debian_flags)
+    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVEL_WERROR=ON \
+      "${flags[@]}" >/dev/null
     ninja -C build-release
     QT_QPA_PLATFORM=offscreen ctest --test-dir build-release --output-on-failure -j2
     bash tests/package/run_package_test.sh build-release

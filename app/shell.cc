@@ -13,6 +13,7 @@
 #include "app/sheet_dialog.h"
 #include "app/trace.h"
 #include "app/user_guide.h"
+#include "tavel_version.h"
 
 namespace tavel::app {
 namespace {
@@ -22,7 +23,7 @@ using platform::BuiltinAction;
 constexpr std::string_view kAboutText =
     "TAVEL\r\r"
     "ACE regression after L. Breiman and J. H. Friedman; program by the Tavel developers\r"
-    "Version 1.0 beta";
+    "Version " TAVEL_VERSION;
 constexpr std::string_view kExitMessage = "Program terminated. See output files...";
 
 }  // namespace
@@ -136,21 +137,26 @@ void Shell::onInputDataFile(bool) {
       state_.status = "Input Dat File cancelled: nothing changed";
       return;
     }
-    runtime_.setDocumentName(dataFileBaseName(state_));
-    if (state_.problems.size() > problemsBefore) return;
-    const DataTable& d = state_.data;
-    if (d.nRows > 0) {
-      state_.status = "Read " + dataFileBaseName(state_) + ": " + std::to_string(d.nRows) +
-                      " rows, " + std::to_string(d.numCol) + " variables";
-    } else if (d.numCol1 == 0) {
-      state_.status = dataFileBaseName(state_) +
-                      " has no column names: choose another file (File / Input Dat File...)";
-    } else {
-      state_.status = dataFileBaseName(state_) +
-                      " has no usable data rows (the output window says why): choose another file "
-                      "(File / Input Dat File...)";
-    }
+    sayWhatWasRead(problemsBefore);
   });
+}
+
+// The frame's title and the status line after a data file was read.
+void Shell::sayWhatWasRead(std::size_t problemsBefore) {
+  runtime_.setDocumentName(dataFileBaseName(state_));
+  if (state_.problems.size() > problemsBefore) return;
+  const DataTable& d = state_.data;
+  if (d.nRows > 0) {
+    state_.status = "Read " + dataFileBaseName(state_) + ": " + std::to_string(d.nRows) +
+                    " rows, " + std::to_string(d.numCol) + " variables";
+  } else if (d.numCol1 == 0) {
+    state_.status = dataFileBaseName(state_) +
+                    " has no column names: choose another file (File / Input Dat File...)";
+  } else {
+    state_.status = dataFileBaseName(state_) +
+                    " has no usable data rows (the output window says why): choose another file "
+                    "(File / Input Dat File...)";
+  }
 }
 
 void Shell::closeEarlierPlots() {
@@ -158,6 +164,19 @@ void Shell::closeEarlierPlots() {
     for (int u = state_.firstPlotUnit; u <= state_.lastPlotUnit; ++u) runtime_.close(u);
   state_.firstPlotUnit = 0;
   state_.lastPlotUnit = 0;
+}
+
+void Shell::openDataFile(std::string_view fileName) {
+  command("Input Dat File", [this, fileName] {
+    const std::size_t problemsBefore = state_.problems.size();
+    const std::string name(fileName);
+    if (runtime_.pathKind(name) == platform::PathKind::Missing) {
+      refuse(runtime_, state_, listLine({"error: cannot read ", name, ": no such file"}));
+      return;
+    }
+    readChosenSheet(runtime_, state_, name, [&] { readDataFile(runtime_, state_, name); });
+    sayWhatWasRead(problemsBefore);
+  });
 }
 
 void Shell::onExit(bool) { runtime_.stop(kExitMessage); }

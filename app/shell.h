@@ -55,6 +55,10 @@ class Shell {
   void onPrepare(bool checked);
   void onOptions(bool checked);
   void onRun(bool checked);
+  // A data file named on the command line (tavel FILE): read as
+  // "Input Dat File..." reads a chosen file, so the Prepare dialog opens. A
+  // file that does not exist is refused (the scan would create it empty).
+  void openDataFile(std::string_view fileName);
 
   // The Run lives in run/, which builds on this shell; main installs it.
   void setRunCommand(std::function<void()> run) { run_ = std::move(run); }
@@ -75,6 +79,7 @@ class Shell {
   // The end of every menu command: the log is flushed, so what the command
   // wrote is on disk whatever happens next, and a lost line is reported.
   void finishCommand();
+  void sayWhatWasRead(std::size_t problemsBefore);
   // Runs a menu command and ends it with one status line: the one the
   // command set, else its first problem, else that it is done.
   void command(std::string_view name, const std::function<void()>& body);

@@ -28,6 +28,7 @@
 #include "platform/headless/scripted_dialog.h"
 #include "run/report.h"
 #include "run/run_command.h"
+#include "tavel_version.h"
 
 namespace tavel::batch {
 namespace {
@@ -89,7 +90,7 @@ const std::string& usageText() {
       "  --predict DATAFILE  with --model: predict the rows of DATAFILE into " +
       std::string(app::kPredictionSheetName) +
       "\n"
-      "  --help, --version\n";
+      "  --help, -h, --version\n";
   return text;
 }
 
@@ -217,7 +218,7 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       r.out(usageText());
       return kExitDone;
     } else if (a == "--version") {
-      r.out("tavel-batch 1.0\n");
+      r.out("tavel-batch " + std::string(kVersion) + "\n");
       return kExitDone;
     } else if (a == "--dep") {
       if (!value()) return r.usage("--dep needs a name");

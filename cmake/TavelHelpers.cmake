@@ -18,7 +18,8 @@ function(tavel_folder_library target)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
   list(FILTER sources EXCLUDE REGEX "_test\\.cc$")
   add_library(${target} STATIC ${sources})
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}
+                                               ${PROJECT_BINARY_DIR}/generated)
   tavel_warnings(${target})
 endfunction()
 

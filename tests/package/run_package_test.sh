@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Makes the Debian package from a build folder, unpacks it into a scratch root
-# and uses what was installed as a user would: the installed tavel-batch on the
-# installed example, the desktop program's start. Checks that the package
-# holds every file a user needs, that its dependencies name the package of
-# every shared library the programs load, and that the manual page knows every
-# option of --help.
+# Makes the Debian package from a build folder, checks it as Debian would
+# (lintian, desktop-file-validate, appstreamcli), unpacks it into a scratch
+# root and uses what was installed as a user would: the installed tavel-batch
+# on the installed example, the desktop program's start with and without a
+# file. Checks that the package holds every file a user needs, that its
+# dependencies name the package of every shared library the programs load,
+# that the manual pages and --help name the same options, and that the
+# programs, the package, the manual pages, the changelog and the metainfo say
+# one version.
 #   tests/package/run_package_test.sh [build dir, default: build-release]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -16,7 +19,9 @@ fail() {
   failures=$((failures + 1))
 }
 
-command -v dpkg-deb >/dev/null || { echo "package test: dpkg-deb is needed" >&2; exit 1; }
+for tool in dpkg-deb lintian desktop-file-validate appstreamcli; do
+  command -v "$tool" >/dev/null || { echo "package test: $tool is needed" >&2; exit 1; }
+done
 rm -f "$build"/tavel_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb="$(ls "$build"/tavel_*.deb)"
@@ -27,18 +32,56 @@ root="$(mktemp -d /tmp/tavel-pkg.XXXXXX)"
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"
 
+# --- lintian: nothing at the error and warning levels (the package's own
+# overrides apply), and none of the hardening or stripping notes of the
+# informational level either: the release build has dpkg-buildflags' flags.
+status=0
+lintian_out="$(lintian -I --fail-on error,warning "$deb" 2>&1)" || status=$?
+lintian_out="$(grep -v '^running with root privileges' <<<"$lintian_out" || true)"
+[ -z "$lintian_out" ] || echo "$lintian_out"
+[ "$status" -eq 0 ] || fail "lintian reports errors or warnings (above), or did not run"
+if grep -E 'hardening-|binary-has-unneeded-section|unstripped' <<<"$lintian_out" >/dev/null; then
+  fail "the programs lack a hardening flag or are not stripped (lintian notes above)"
+fi
+
 # --- contents
+metainfo=usr/share/metainfo/localhost.tavel.Tavel.metainfo.xml
 for f in usr/bin/tavel usr/bin/tavel-batch usr/share/applications/tavel.desktop \
          usr/share/icons/hicolor/scalable/apps/tavel.svg usr/share/man/man1/tavel-batch.1.gz \
+         usr/share/man/man1/tavel.1.gz usr/share/doc/tavel/copyright \
+         usr/share/doc/tavel/changelog.Debian.gz "$metainfo" \
          usr/share/tavel/examples/reaction_rates.dat usr/share/tavel/examples/reaction_rates.csv; do
   [ -s "$root/$f" ] || fail "the package has no $f"
 done
 desktop="$root/usr/share/applications/tavel.desktop"
-grep -qx 'Exec=tavel' "$desktop" || fail "the desktop entry does not start tavel"
+grep -qx 'Exec=tavel %f' "$desktop" || fail "the desktop entry does not start tavel with a file"
 grep -qx 'Icon=tavel' "$desktop" || fail "the desktop entry does not name the icon tavel"
-if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the desktop entry"
-fi
+for type in text/csv text/tab-separated-values \
+            application/vnd.openxmlformats-officedocument.spreadsheetml.sheet \
+            application/vnd.oasis.opendocument.spreadsheet; do
+  grep -Eq "^MimeType=(.*;)?$type;" "$desktop" || fail "the desktop entry does not open $type"
+done
+desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the desktop entry"
+appstreamcli validate --no-net "$root/$metainfo" >"$root/appstream.txt" 2>&1 ||
+  fail "appstreamcli rejects the metainfo: $(cat "$root/appstream.txt")"
+grep -q '<launchable type="desktop-id">tavel.desktop</launchable>' "$root/$metainfo" ||
+  fail "the metainfo does not launch tavel.desktop"
+
+# --- one version: the programs', the package's, the manual pages', the
+# changelog's and the metainfo's
+version="$(dpkg-deb -f "$deb" Version)"
+upstream="${version%-*}"
+for program in tavel tavel-batch; do
+  said="$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$root/usr/bin/$program" --version)" ||
+    fail "$program --version needs a display or fails"
+  [ "$said" = "$program $upstream" ] || fail "$program --version says '$said', the package $version"
+  zcat "$root/usr/share/man/man1/$program.1.gz" | grep -q "^\.TH .* \"Tavel $upstream\"" ||
+    fail "the manual page of $program does not say Tavel $upstream"
+done
+zcat "$root/usr/share/doc/tavel/changelog.Debian.gz" | head -n1 | grep -qF "tavel ($version) " ||
+  fail "the changelog's latest entry is not $version"
+grep -qF "<release version=\"$upstream\"" "$root/$metainfo" ||
+  fail "the metainfo's release is not $upstream"
 
 # --- dependencies: the package of every library the programs name directly
 depends="$(dpkg-deb -f "$deb" Depends)"
@@ -65,12 +108,10 @@ for pkg in fonts-liberation fonts-dejavu-core; do
   [[ "$listed" == *" $pkg "* ]] || fail "the package does not depend on $pkg (the graph fonts)"
 done
 
-# --- the manual page names every option of --help
-help="$("$root/usr/bin/tavel-batch" --help)"
-manual="$(zcat "$root/usr/share/man/man1/tavel-batch.1.gz" | sed 's/\\-/-/g')"
-for option in $(echo "$help" | grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u); do
-  grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" <<<"$manual" ||
-    fail "the manual page does not describe $option"
+# --- the manual pages and --help name the same options
+for program in tavel tavel-batch; do
+  bash tests/package/check_manual_options.sh "$root/usr/bin/$program" \
+    "$root/usr/share/man/man1/$program.1.gz" || fail "the manual page of $program and its --help differ"
 done
 
 # --- the installed tavel-batch on the installed example
@@ -97,6 +138,24 @@ status=0
 (cd "$root/gui" && QT_QPA_PLATFORM=offscreen timeout 5 "$root/usr/bin/tavel" >/dev/null 2>&1) ||
   status=$?
 [ "$status" -eq 124 ] || fail "the installed tavel ended on its own with status $status"
+
+# --- tavel FILE, as a file manager starts it: the file is read (the scan
+# keeps it open for the Run) and the program waits in the Prepare dialog
+mkdir -p "$root/open"
+(cd "$root/open" && exec env QT_QPA_PLATFORM=offscreen "$root/usr/bin/tavel" "$example" \
+   >/dev/null 2>&1) &
+gui=$!
+opened=0
+for _ in $(seq 50); do
+  if ls -l /proc/$gui/fd 2>/dev/null | grep -qF -- "-> $example"; then
+    opened=1
+    break
+  fi
+  sleep 0.2
+done
+kill "$gui" 2>/dev/null || true
+wait "$gui" 2>/dev/null || true
+[ "$opened" -eq 1 ] || fail "tavel FILE did not read the file it was given"
 
 if ((failures)); then
   echo "package test: $failures failed" >&2
