@@ -2,6 +2,7 @@
 // picture-saving routine the Run uses. All work runs in menu callbacks.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
