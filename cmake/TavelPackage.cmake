@@ -17,8 +17,8 @@ set(TAVEL_DEBIAN_REVISION 1)
 set(TAVEL_SCREENSHOT_URL "" CACHE STRING "https URL of a screenshot for the AppStream metadata")
 
 install(TARGETS tavel tavel-batch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# A package carries no build identification: strip removes symbols but keeps
-# the .comment section of compiler versions, which Debian drops.
+# Debian's programs have no .comment section (the versions of the compilers
+# that made them); strip keeps it, so it goes after the strip.
 string(CONFIGURE [[
   if(CMAKE_INSTALL_DO_STRIP)
     foreach(program tavel tavel-batch)
