@@ -58,6 +58,7 @@ void resetRunOptions(RunOptions& options) {
   options.Bass = defaults.Bass;
   options.Span = defaults.Span;
   options.Tune = defaults.Tune;
+  options.extrapolate = defaults.extrapolate;
 }
 
 // Names of the variable lists that occur more than once (each listed once).

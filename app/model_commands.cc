@@ -81,6 +81,11 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
                       "; the model was not saved.");
     return false;
   }
+  // A file that would be refused when read is not written.
+  if (const std::string problem = model::modelProblem(*state.model); !problem.empty()) {
+    refuseCommand(runtime, state, "The model cannot predict (" + problem + "); it was not saved.");
+    return false;
+  }
   std::string why;
   if (!platform::replaceFileWith(target, model::modelToJson(*state.model), why)) {
     refuseCommand(runtime, state, "The model file " + path + " " + why + "; it was not saved.");
@@ -278,9 +283,12 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
                       " could not be written; an earlier one is left unchanged.");
     return false;
   }
-  traceBoth(runtime, " Predicted " + std::to_string(pred.ok + pred.outOfRange) + " of " +
-                         std::to_string(read.size()) + " rows of " + path + ": " +
+  traceBoth(runtime, " Predicted " + std::to_string(pred.ok + pred.outOfRange + pred.held) +
+                         " of " + std::to_string(read.size()) + " rows of " + path + ": " +
                          std::to_string(pred.outOfRange) + " out of range, " +
+                         (pred.predictsResponse
+                              ? std::to_string(pred.held) + " response held at the fitted range, "
+                              : std::string()) +
                          std::to_string(pred.unknown) + " not predicted (unknown category), " +
                          std::to_string(missing) + " with a missing value, " +
                          std::to_string(notRead) + " unreadable.");

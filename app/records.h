@@ -117,6 +117,10 @@ struct RunOptions {
   double Bass = ace::AceSettings{}.bass;
   double Span = ace::AceSettings{}.fixed_span;
   bool Tune = false;
+  // How the Run's model and its cross-validation invert a score beyond the
+  // fitted range of the response's transformation (not the Run's own
+  // in-sample prediction, which always extends the end intervals).
+  model::Extrapolation extrapolate = model::Extrapolation::Hold;
 };
 
 // One instance per process; passed by reference, so tests start fresh.

@@ -68,6 +68,13 @@ const std::string& usageText() {
       "  --tune              with --cv: choose the smoothness by cross-validation (bass 0, 2, 5,\n"
       "                      8, 10 and every Orderable independent Linear Tr), then run with "
       "it\n"
+      "  --extrapolate RULE  a score beyond the fitted range of the dependent's "
+      "transformation, in\n"
+      "                      predictions and cross-validation: hold (default: the nearer "
+      "end of the\n"
+      "                      observed range) or linear (the end interval extended); with "
+      "--model it\n"
+      "                      replaces the model file's rule\n"
       "  --save-model FILE   write the fitted model as JSON\n"
       "  --model FILE        with --predict: the model file to apply\n"
       "  --predict DATAFILE  with --model: predict the rows of DATAFILE into " +
@@ -93,6 +100,7 @@ struct Options {
   std::optional<double> bass;
   std::optional<double> span;
   bool tune = false;
+  std::optional<model::Extrapolation> extrapolate;
   std::optional<std::string> saveModel;
   std::optional<std::string> model;
   std::optional<std::string> predict;
@@ -250,6 +258,12 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       target = x;
     } else if (a == "--tune") {
       o.tune = true;
+    } else if (a == "--extrapolate") {
+      if (!value()) return r.usage("--extrapolate needs hold or linear");
+      if (v != "hold" && v != "linear")
+        return r.usage("--extrapolate needs hold or linear, not " + inQuotes(v));
+      if (o.extrapolate) return r.usage("--extrapolate given twice");
+      o.extrapolate = v == "linear" ? model::Extrapolation::Linear : model::Extrapolation::Hold;
     } else if (a == "--save-model") {
       if (!value() || v.empty()) return r.usage("--save-model needs a file name");
       if (o.saveModel) return r.usage("--save-model given twice");
@@ -631,8 +645,9 @@ int predictWithModel(const Options& o, const BatchIo& io, app::AppState& state,
     return report.failed(*why + "; nothing was predicted");
   platform::headless::HeadlessRuntime runtime(outDir.string(), io.canvas);
   screenToOut(runtime, report);
-  if (!app::openModel(runtime, state, modelPath) ||
-      !app::predictDataFile(runtime, state, *state.model, dataPath)) {
+  const bool opened = app::openModel(runtime, state, modelPath);
+  if (opened && o.extrapolate) state.model->extrapolate = *o.extrapolate;
+  if (!opened || !app::predictDataFile(runtime, state, *state.model, dataPath)) {
     if (state.problems.empty()) return report.failed("nothing was predicted");
     return report.failed(state.problems);
   }
@@ -904,6 +919,9 @@ int fit(BatchRun& b) {
   if (Stop stop = startProgram(b, runtime, shell)) return *stop;
   if (Stop stop = inputAndPrepare(b, runtime)) return *stop;
   if (Stop stop = setOptions(b, runtime)) return *stop;
+  // No dialog control holds the rule: it goes straight into the options,
+  // after the scan has reset them.
+  if (b.o.extrapolate) b.state.options.extrapolate = *b.o.extrapolate;
   if (Stop stop = runAnalysis(b, runtime)) return *stop;
   if (Stop stop = saveModelIfAsked(b, runtime)) return *stop;
   return kExitDone;

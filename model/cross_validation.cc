@@ -112,12 +112,13 @@ struct HeldOutRows {
 // Predicts the fold's held-out rows with the fold's model and finds their
 // targets; when the response is inverted also their y on its own scale.
 void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>& descriptions,
-               bool inverse, HeldOutRows& rows) {
+               bool inverse, int yExponent, HeldOutRows& rows) {
   Model model = buildModel(FitArrays{fold.nt, in.p, fold.xt.data(), fold.yt.data(), fold.tx.data(),
                                      fold.ty.data(), fold.m.data()},
                            descriptions);
   // A linear transformation inverts through its table as a monotone one does.
   if (inverse) model.response.code = kCodeMonotone;
+  model.extrapolate = in.extrapolate;
   Predictions pred;
   predictRows(model, fold.held, fold.xh.data(), pred);
   // The held-out target: the fold's response table read forwards, its end
@@ -132,7 +133,14 @@ void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>&
     RowStatus ignored = RowStatus::Ok;
     rows.target[i] = transformValue(responseTable, in.y[i], ignored);
     // predictRows has already inverted the score through the response table.
-    if (inverse) rows.yPred[i] = pred.response[ih];
+    if (!inverse) continue;
+    rows.yPred[i] = pred.response[ih];
+    // The tables hold the logarithms (perhaps scaled); an extension whose
+    // exponential is no number is held as predictRows holds its own.
+    if (in.logResponse && !std::isfinite(std::exp(std::ldexp(rows.yPred[i], -yExponent)))) {
+      rows.yPred[i] = model.response.values.back();
+      rows.status[i] = RowStatus::Held;
+    }
   }
 }
 
@@ -182,6 +190,7 @@ void summarise(const CvInput& in, const HeldOutRows& rows, bool errors, bool inv
     }
     ++result.scored;
     if (rows.status[i] == RowStatus::OutOfRange) ++result.outOfRange;
+    if (rows.status[i] == RowStatus::Held) ++result.held;
     mean += rows.target[i];
   }
   if (result.scored == 0) {
@@ -302,7 +311,7 @@ CvResult crossValidate(const CvInput& input, const LineSink& progress) {
       progress(" Cross-validation fold " + text(f) + " of " + text(K) + ": fitted on " +
                text(fold.nt) + " rows, r**2 =" + ace::ace_rsq_field(fit.rsq));
     }
-    scoreFold(in, fold, descriptions, inverse, rows);
+    scoreFold(in, fold, descriptions, inverse, scaled.yExponent, rows);
   }
   summarise(in, rows, errors, inverse, scaled.yExponent, scaled.yOffset, result);
   return result;

@@ -12,7 +12,9 @@
 // that predicts worse than the mean. Rows with an unknown category are not
 // scored and are counted. When the response's code is 3 the held-out y is
 // also predicted on its own scale and its errors (measured minus predicted)
-// averaged over the scored rows.
+// averaged over the scored rows; a score beyond the fold's fitted range of
+// the response's transformation is inverted by the input's extrapolation
+// rule (held at the fold's observed response range by default).
 //
 // On the response's own scale (response code 3 or 4, both monotone and so
 // invertible), the pooled figures other tools print:
@@ -29,6 +31,7 @@
 #include "ace/ace.h"
 #include "ace/ace_settings.h"
 #include "model/inverse_table.h"
+#include "model/model.h"
 
 namespace tavel::model {
 
@@ -43,6 +46,7 @@ struct CvInput {
   ace::AceSettings settings;
   int folds = 0;             // K
   bool logResponse = false;  // y holds natural logarithms (a "_ln_" response)
+  Extrapolation extrapolate = Extrapolation::Hold;  // held-out scores beyond the fitted range
 };
 
 struct CvResult {
@@ -51,6 +55,7 @@ struct CvResult {
   double rsq = 0.0;             // the cross-validated squared correlation
   int scored = 0;               // held-out rows scored
   int outOfRange = 0;           // of those, scored with a held end value
+  int held = 0;                 // of those, the response held at the fold's observed range
   int unknown = 0;              // held-out rows left out: a category the fold never saw
   bool responseErrors = false;  // response code 3: the three below are set
   double Avedev = 0.0, Stdev = 0.0, Bias = 0.0;

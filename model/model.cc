@@ -20,6 +20,21 @@ void raise(RowStatus& status, RowStatus to) {
   if (static_cast<int>(to) > static_cast<int>(status)) status = to;
 }
 
+// Where score t lies against the fitted range of the response table's
+// transforms: -1 beyond the end of its smallest value, 1 beyond that of its
+// largest, 0 within. A table whose end transforms are equal has no
+// direction: its inversion is refused by interpolateTable.
+int beyondFittedRange(const Variable& r, double t) {
+  if (r.values.size() < 2 || r.transforms.size() != r.values.size()) return 0;
+  const double first = r.transforms.front();
+  const double last = r.transforms.back();
+  if (!(first != last)) return 0;
+  const bool asc = last > first;
+  if (asc ? t < first : t > first) return -1;
+  if (asc ? t > last : t < last) return 1;
+  return 0;
+}
+
 // The engine smooths a circular variable with period 1 only when all its
 // values lie in [0, 1]; otherwise it treats it as an ordinary one.
 bool isPeriodic(const Variable& v) {
@@ -143,6 +158,8 @@ std::string_view statusText(RowStatus status) {
       return "ok";
     case RowStatus::OutOfRange:
       return "out of range";
+    case RowStatus::Held:
+      return "response held at the fitted range";
     case RowStatus::Unknown:
       break;
   }
@@ -218,10 +235,22 @@ void predictRange(const Model& model, const std::vector<Locator>& locators, int 
   const LineSink once = [&told](std::string_view line) {
     if (told.empty()) told = std::string(line);
   };
+  const bool hold = model.extrapolate == Extrapolation::Hold;
   for (int i = begin; i < end; ++i) {
     if (out.status[i] == RowStatus::Unknown) continue;
     double y = 0.0;
-    interpolateTable(k, r.values.data(), r.transforms.data(), out.score[i], y, once, monotone);
+    const int side = beyondFittedRange(r, out.score[i]);
+    if (hold && side != 0) {
+      y = side < 0 ? r.values.front() : r.values.back();
+      raise(out.status[i], RowStatus::Held);
+    } else {
+      interpolateTable(k, r.values.data(), r.transforms.data(), out.score[i], y, once, monotone);
+      const double response = r.isLog ? std::exp(y) : y;
+      if (!std::isfinite(response) && k >= 2) {
+        y = y > r.values.back() ? r.values.back() : r.values.front();
+        raise(out.status[i], RowStatus::Held);
+      }
+    }
     out.response[i] = r.isLog ? std::exp(y) : y;
   }
 }
@@ -255,10 +284,11 @@ void predictRows(const Model& model, int n, const double* x, Predictions& out,
   // A degenerate response table would say so for every row: once is enough.
   const std::string& told = toldA.empty() ? toldB : toldA;
   if (!told.empty() && sink) sink(told);
-  out.ok = out.outOfRange = out.unknown = 0;
+  out.ok = out.outOfRange = out.held = out.unknown = 0;
   for (RowStatus s : out.status) {
     if (s == RowStatus::Ok) ++out.ok;
     if (s == RowStatus::OutOfRange) ++out.outOfRange;
+    if (s == RowStatus::Held) ++out.held;
     if (s == RowStatus::Unknown) ++out.unknown;
   }
 }

@@ -46,6 +46,14 @@ struct Variable {
   std::vector<std::string> labels;
 };
 
+// How a score beyond the fitted range of the response's transformation is
+// inverted. ACE often flattens the response's transformation at its ends,
+// and the end interval's slope is then tiny: extended along it, one such
+// score can be predicted at many times the largest response ever observed.
+// Hold inverts it to the nearer end of the observed response range instead;
+// Linear extends the end interval as the Run's own in-sample prediction does.
+enum class Extrapolation : std::uint8_t { Hold, Linear };
+
 // The cross-validation of the fit, when one was done: kept with the model
 // so that its file says how well it predicted rows it was not fitted on.
 struct CvSummary {
@@ -65,6 +73,7 @@ struct Model {
   double bass = 5.0;  // the supersmoother's bass and fixed span (0: adaptive)
   double span = 0.0;
   double rsq = 0.0;  // the fit's final squared correlation (in sample)
+  Extrapolation extrapolate = Extrapolation::Hold;  // of the response, for new rows
   std::vector<Variable> predictors;
   Variable response;
   std::optional<CvSummary> crossValidation;
@@ -93,31 +102,39 @@ struct FitArrays {
 };
 Model buildModel(const FitArrays& fit, const std::vector<Variable>& descriptions);
 
-// What became of one row.
-enum class RowStatus : std::uint8_t { Ok, OutOfRange, Unknown };
+// What became of one row: Held, its response was inverted to an end of the
+// observed range (its score lay beyond the fitted range of the response's
+// transformation, or the extended value was no number a double holds).
+enum class RowStatus : std::uint8_t { Ok, OutOfRange, Held, Unknown };
 
-std::string_view statusText(RowStatus status);  // "ok", "out of range", "unknown category"
+// "ok", "out of range", "response held at the fitted range", "unknown category"
+std::string_view statusText(RowStatus status);
 
 // tx of one value: linear interpolation between the neighbouring values of
 // the table; outside the fitted range the end value is held and status
 // becomes OutOfRange. Code 5 needs an exact match (else Unknown, result 0);
 // code 2 on a table within [0, 1] (the engine's periodic case) interpolates
 // with period 1 and is never out of range. A NaN value is Unknown. status is
-// only ever raised (Ok -> OutOfRange -> Unknown), so one variable can be
+// only ever raised (Ok -> OutOfRange -> Held -> Unknown), so one variable can be
 // applied after another to the same row.
 double transformValue(const Variable& variable, double value, RowStatus& status);
 
 // Predictions for n rows. x is column-major (n, p) in the model's predictor
 // order. tx (n, p), score (n) and status (n) are always filled; response
 // (n) only when the response's code is 3: the score inverted through the
-// response table exactly as the Run does (interpolateTable, extended along
-// the end intervals) and exponentiated for a log response. An unknown row
-// has score and response 0 and must not be used.
+// response table as the Run does (interpolateTable) and exponentiated for a
+// log response. A score beyond the table's fitted range is held at the
+// nearer end of the response's values under Extrapolation::Hold and extended
+// along the end interval under Linear; either way a response that is no
+// finite double (an extension past the range of doubles, or its exponential)
+// is held, and the row's status is Held. An unknown row has score and
+// response 0 and must not be used.
 struct Predictions {
   std::vector<double> tx, score, response;
   std::vector<RowStatus> status;
   int ok = 0;
   int outOfRange = 0;
+  int held = 0;
   int unknown = 0;
   bool predictsResponse = false;
 };

@@ -149,7 +149,45 @@ class Reader {
   std::string message_;
 };
 
+// A C0 control, DEL, or a C1 control in UTF-8 (U+0080 to U+009F): bytes a
+// terminal or a sheet may act on rather than show.
+bool holdsControl(std::string_view text) {
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    const auto c = static_cast<unsigned char>(text[k]);
+    if (c < 0x20 || c == 0x7f) return true;
+    if (c == 0xc2 && k + 1 < text.size()) {
+      const auto next = static_cast<unsigned char>(text[k + 1]);
+      if (next >= 0x80 && next <= 0x9f) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+std::string modelProblem(const Model& model) {
+  if (!(model.rsq >= 0.0 && model.rsq <= 1.0)) return "\"rsq\" is not a number from 0 to 1";
+  const Variable& r = model.response;
+  if (r.values.size() < 2)
+    return "the response's table holds one value: no score can be inverted through it";
+  if (std::all_of(r.transforms.begin(), r.transforms.end(),
+                  [&](double t) { return t == r.transforms.front(); }))
+    return "the response's transforms are all equal: no score can be inverted through them";
+  std::vector<const Variable*> all;
+  for (const Variable& v : model.predictors) all.push_back(&v);
+  all.push_back(&r);
+  for (std::size_t j = 0; j < all.size(); ++j) {
+    if (holdsControl(all[j]->name) || holdsControl(all[j]->source))
+      return std::string(j + 1 < all.size() ? "the name of predictor " + std::to_string(j + 1)
+                                            : std::string("the response's name")) +
+             " holds control characters";
+    for (std::size_t k = 0; k < j && j + 1 < all.size(); ++k)
+      if (all[k]->name == all[j]->name)
+        return "the predictor " + all[j]->name + " is listed twice (predictors " +
+               std::to_string(k + 1) + " and " + std::to_string(j + 1) + ")";
+  }
+  return {};
+}
 
 std::string modelToJson(const Model& model) {
   ordered_json predictors = ordered_json::array();
@@ -163,7 +201,8 @@ std::string modelToJson(const Model& model) {
        {{"NumTerm", model.NumTerm},
         {"DelRsq", doubleText(model.DelRsq)},
         {"bass", doubleText(model.bass)},
-        {"span", doubleText(model.span)}}},
+        {"span", doubleText(model.span)},
+        {"extrapolate", model.extrapolate == Extrapolation::Linear ? "linear" : "hold"}}},
       {"rsq", doubleText(model.rsq)},
       {"predictors", predictors},
       {"response", variableJson(model.response)},
@@ -221,6 +260,16 @@ bool modelFromJson(std::string_view text, Model& model, std::string& message) {
     if (o->is_object() && o->contains("span")) m.span = r.number(*o, "span", " of the options");
     if (r.ok() && !(m.bass >= 0.0 && m.bass <= 10.0 && m.span >= 0.0 && m.span <= 1.0))
       r.fail("the smoothness of the options (bass 0 to 10, span 0 to 1) is out of range");
+    // Files written before the choice existed have none. Their program
+    // extended the end intervals because it knew nothing better, not because
+    // anyone chose it; they are read with the rule every model now has.
+    if (r.ok() && o->is_object() && o->contains("extrapolate")) {
+      const std::string rule = r.text(*o, "extrapolate", " of the options");
+      if (rule == "linear")
+        m.extrapolate = Extrapolation::Linear;
+      else if (rule != "hold")
+        r.fail("\"extrapolate\" of the options is neither \"hold\" nor \"linear\"");
+    }
   }
   m.rsq = r.number(doc, "rsq", "");
   if (const json* ps = r.member(doc, "predictors", "")) {
@@ -245,6 +294,7 @@ bool modelFromJson(std::string_view text, Model& model, std::string& message) {
     }
     m.crossValidation = cv;
   }
+  if (r.ok()) r.fail(modelProblem(m));
   if (!r.ok()) {
     message = "not a usable Tavel model: " + r.message();
     return false;

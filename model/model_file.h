@@ -4,7 +4,8 @@
 //   {"format": "tavel-model", "version": 1,
 //    "data_file": "rates.dat", "observations": 40,
 //    "options": {"NumTerm": 2, "DelRsq": "9.999999747378752e-05",
-//                "bass": "5", "span": "0"},
+//                "bass": "5", "span": "0",
+//                "extrapolate": "hold"},
 //    "rsq": "0.9871",
 //    "predictors": [{"name": "T", "source": "T", "log": false, "code": 3,
 //                    "values": ["300", "310"], "transforms": ["-1.2", "-0.9"]}],
@@ -18,6 +19,8 @@
 //                        "response_rmse": "21.3", "response_scale": "as fitted"}
 // ("exponentiated" for a log response; the response_ keys only when the
 // response was inverted).
+// "extrapolate" ("hold" or "linear", Model::extrapolate) may be absent: such
+// a file predicts with the hold rule.
 // Every double is a string holding its shortest decimal form that reads back
 // to the same double (also "nan", "inf", "-inf"), so a model reads back bit
 // for bit and independently of any locale.
@@ -37,9 +40,16 @@ inline constexpr int kModelFormatVersion = 1;
 // The whole file text (one line per table entry keeps large models diffable).
 std::string modelToJson(const Model& model);
 
+// Why a model cannot predict, or an empty text: rsq not a number in [0, 1],
+// a response table of one value or of equal transforms (nothing can be
+// inverted through it), a predictor listed twice, or a name (of a variable
+// or of its column) holding control characters.
+std::string modelProblem(const Model& model);
+
 // Reads a model; false with one line for the user in message when the text
-// is not JSON, not a Tavel model, of an unknown version, or inconsistent
-// (tables of unequal lengths, values not ascending, codes out of range).
+// is not JSON, not a Tavel model, of an unknown version, inconsistent
+// (tables of unequal lengths, values not ascending, codes out of range) or
+// unable to predict (modelProblem).
 bool modelFromJson(std::string_view text, Model& model, std::string& message);
 
 // The largest model file read: a model of 10^7 distinct values, each written

@@ -1,6 +1,7 @@
 #include "run/inverse_stats.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <string>
@@ -92,25 +93,107 @@ PredictionStats predictResponse(const RunArrays& run, const double* sumTx, doubl
   InvTable table{tableRaw, tableTransformed, 0};
   const int k = buildInvTable(n, run.m + at(0, run.p, n), run.y, run.ty, table);
   const bool monotone = isMonotoneTable(k, table.transformed);
+  int failed = 0;
+  const LineSink counter = counting(failed);
+  for (int i = 0; i < n; ++i)
+    interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], counter, monotone);
+  sayCount(sink, failed, "hold 0.0");
+  return errorStats(n, run.y, yPred);
+}
+
+PredictionStats errorStats(int n, const double* y, const double* yPred) {
   double sum = 0.0;
   double sumAbs = 0.0;
   double sumSq = 0.0;
-  int failed = 0;
-  const LineSink counter = counting(failed);
   for (int i = 0; i < n; ++i) {
-    interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], counter, monotone);
-    const double d = run.y[i] - yPred[i];
+    const double d = y[i] - yPred[i];
     sum += d;
     sumAbs += std::fabs(d);
     sumSq += d * d;
   }
-  sayCount(sink, failed, "hold 0.0");
   PredictionStats stats;
   const double count = static_cast<double>(n);
   stats.Avedev = sumAbs / count;
   stats.Stdev = std::sqrt(sumSq / count);
   stats.Bias = sum / count;
   return stats;
+}
+
+namespace {
+
+bool squareIsFinite(double v) { return std::isfinite(v * v); }
+
+// Whether prediction p of measured y (both scaled by 2^e) gives every
+// statistic of its row a finite term.
+bool representable(double y, double p, int e, bool logResponse) {
+  if (!std::isfinite(std::ldexp(p, -e)) || !squareIsFinite(y - p)) return false;
+  if (!logResponse) return true;
+  const double measured = std::exp(std::ldexp(y, -e));
+  const double d = measured - std::exp(std::ldexp(p, -e));
+  return squareIsFinite(d) && squareIsFinite(d / measured);
+}
+
+// Four significant digits, as the range is read, not as it is stored.
+std::string shown(double v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 4);
+  return std::string(buf, r.ptr);
+}
+
+}  // namespace
+
+OutsideRange holdUnrepresentable(int n, const double* y, double* yPred, int yExponent,
+                                 bool logResponse) {
+  OutsideRange range;
+  if (n < 1) return range;
+  const auto [lo, hi] = std::minmax_element(y, y + n);
+  const double margin = kOutsideMargin * (*hi - *lo);
+  double farthest = 0.0;
+  double distance = -1.0;
+  for (int i = 0; i < n; ++i) {
+    const double p = yPred[i];
+    if (p >= *lo && p <= *hi) continue;
+    // A NaN is farther than any number.
+    const double beyond = p > *hi ? p - *hi : *lo - p;
+    const bool held = !representable(y[i], p, yExponent, logResponse);
+    if (held) {
+      yPred[i] = p > *hi ? *hi : *lo;
+      ++range.held;
+    }
+    if (!held && beyond <= margin) continue;
+    ++range.count;
+    if (!(beyond <= distance)) {
+      distance = beyond;
+      farthest = p;
+      range.farthestRow = i + 1;
+    }
+  }
+  range.lo = std::ldexp(*lo, -yExponent);
+  range.hi = std::ldexp(*hi, -yExponent);
+  range.farthest = std::ldexp(farthest, -yExponent);
+  return range;
+}
+
+std::string outsideRangeLine(const OutsideRange& range, std::string_view name) {
+  if (range.count == 0) return {};
+  const bool one = range.count == 1;
+  std::string line =
+      " " + std::to_string(range.count) + (one ? " prediction of " : " predictions of ");
+  line += name;
+  line += one ? " lies" : " lie";
+  line += " outside its observed range " + shown(range.lo) + " .. " + shown(range.hi) +
+          " by more than a tenth of it (";
+  if (!one) line += "the farthest ";
+  line += std::isfinite(range.farthest) ? shown(range.farthest) : "beyond the range of numbers";
+  line += ", row " + std::to_string(range.farthestRow) +
+          "): the inverse transformation was extended past its ends";
+  if (range.held > 0) {
+    line += "; " + std::to_string(range.held) +
+            (range.held == 1 ? " that could not be represented was"
+                             : " that could not be represented were") +
+            " held at the nearer end";
+  }
+  return line;
 }
 
 ExpStats backTransformedStats(int n, const double* y, const double* yPred, double* expPred) {

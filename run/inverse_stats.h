@@ -69,6 +69,43 @@ struct PredictionStats {
 PredictionStats predictResponse(const RunArrays& run, const double* sumTx, double* tableRaw,
                                 double* tableTransformed, double* yPred, const LineSink& sink);
 
+// The errors (measured minus predicted) of n predictions, averaged over n:
+// what predictResponse returns, summed in the same order.
+PredictionStats errorStats(int n, const double* y, const double* yPred);
+
+// The in-sample predictions that the inverse transformation, extended along
+// its end intervals, put far outside the observed range of the response.
+// An end interval extended a little is what the rule is for, and common (a
+// smooth fit's largest scores overshoot its largest response slightly); a
+// prediction beyond the range by more than this share of its width is one
+// the data cannot support, and is said.
+inline constexpr double kOutsideMargin = 0.1;
+
+struct OutsideRange {
+  int count = 0;              // predictions beyond lo .. hi by more than the margin, or held
+  int held = 0;               // of those, not representable and held at the nearer end
+  int farthestRow = 0;        // 1-based observation of the farthest one
+  double farthest = 0.0;      // its value as extended; not finite when beyond doubles
+  double lo = 0.0, hi = 0.0;  // the observed range of y
+};
+
+// Counts the predictions beyond the observed range of y by more than the
+// margin, and holds at the nearer end (counting them too) those that cannot
+// be represented: not a finite number, or an
+// error whose square is not, or for a log response an exponential (or its
+// error or relative error squared) that is not. y and yPred are scaled by
+// 2^yExponent (the engine's columns); the range and the farthest value are
+// reported on the response's own scale. Every other prediction is left as
+// the documented rule made it.
+OutsideRange holdUnrepresentable(int n, const double* y, double* yPred, int yExponent,
+                                 bool logResponse);
+
+// " 2 predictions of perm lie outside its observed range 6.3 .. 1300 by
+// more than a tenth of it (the farthest 2596, row 17): the inverse
+// transformation was extended past its ends", and what was held; empty when
+// no prediction is counted.
+std::string outsideRangeLine(const OutsideRange& range, std::string_view name);
+
 struct ExpStats {
   double Exp_Avedev = 0.0;
   double Exp_Stdev = 0.0;

@@ -39,6 +39,7 @@ void keepRunModel(app::AppState& state, const model::FitArrays& fit, double rsq)
   m.bass = state.aceSettings.bass;
   m.span = state.aceSettings.fixed_span;
   m.rsq = rsq;
+  m.extrapolate = state.options.extrapolate;
   state.model = std::move(m);
 }
 
@@ -81,6 +82,7 @@ bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, i
   in.settings = state.aceSettings;
   in.folds = folds;
   in.logResponse = state.selection.dep > state.data.numCol1;
+  in.extrapolate = state.options.extrapolate;
   const model::CvResult cv = model::crossValidate(
       in, [&runtime](std::string_view line) { runtime.writeLine(platform::kScreenUnit, line); });
   if (!cv.done) {
@@ -97,6 +99,10 @@ bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, i
     lines.insert(after,
                  model::responseScaleLine(folds, cv.responseRsq, cv.responseRmse, in.logResponse));
   }
+  if (cv.held > 0)
+    lines.push_back(" Cross-validation held " + std::to_string(cv.held) + " of " +
+                    std::to_string(cv.scored) +
+                    " held-out predictions at their fold's observed response range");
   for (const std::string& line : lines) app::traceBoth(runtime, line);
   if (state.model) {
     state.model->crossValidation = model::CvSummary{.folds = folds,

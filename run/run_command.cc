@@ -250,6 +250,7 @@ struct RunContext {
   double rsq = 0.0;
   int ierr = 0;
   PredictionStats stats;
+  OutsideRange outside;  // in-sample predictions beyond the observed response range
   ExpStats expStats;
 };
 
@@ -446,6 +447,7 @@ bool tuneIfAsked(RunContext& run) {
   in.settings = state.aceSettings;
   in.folds = folds;
   in.logResponse = run.logResponse;
+  in.extrapolate = state.options.extrapolate;
   for (const std::string& line : model::tuningHeading(folds, run.logResponse))
     app::traceBoth(run.runtime, line);
   const model::TuningResult tuned = model::tuneSmoothness(in, [&run](const model::TuningResult& r,
@@ -605,6 +607,13 @@ void computeResults(RunContext& run) {
   if (run.prediction) {
     run.stats = predictResponse(arrays, a.sumTx.data(), a.tableRaw.data(),
                                 a.tableTransformed.data(), a.yPred.data(), screenSink);
+    // A value no double holds, or whose exponential is none, would stop the
+    // run and lose a good fit: such rows are held at the observed range
+    // (and said in the report); every other row keeps its documented value.
+    run.outside =
+        holdUnrepresentable(n, a.y.data(), a.yPred.data(),
+                            run.exponents[static_cast<std::size_t>(run.p)], run.logResponse);
+    if (run.outside.held > 0) run.stats = errorStats(n, a.y.data(), a.yPred.data());
   }
   scaleColumns(run, -1);
   shiftColumns(run, -1, true);
@@ -689,6 +698,9 @@ bool reportPrediction(RunContext& run, PlotContext& plots) {
   WorkArrays& a = run.a;
   const int n = run.n;
   writePredictionStats(run.runtime, run.stats);
+  // Said only when it happens, so the report of every other run is as before.
+  const std::string outside = outsideRangeLine(run.outside, trimmedName(depName(run)));
+  if (!outside.empty()) app::traceBoth(run.runtime, outside);
   run.runtime.flush(app::kLogUnit);
   run.state.lastPlotUnit = app::predictionPlotUnit(run.p, run.equilibration);
   if (!plotPrediction(plots, run.state.lastPlotUnit, depName(run), run.stats.Avedev,

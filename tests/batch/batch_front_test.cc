@@ -154,6 +154,9 @@ TEST_F(BatchFront, HostileFilesAndArgumentsAreRefusedWithTheirReason) {
       {{"--save-model", "a.json", "--save-model", "b.json", good}, 2, "--save-model given twice"},
       {{"--model", "a.json", "--model", "b.json", "--predict", good}, 2, "--model given twice"},
       {{"--model", "a.json", "--predict", good, "--predict", good}, 2, "--predict given twice"},
+      {{"--extrapolate", "cubic", good}, 2, "--extrapolate needs hold or linear, not 'cubic'"},
+      {{"--extrapolate", "hold", "--extrapolate", "linear", good}, 2, "--extrapolate given twice"},
+      {{good, "--extrapolate"}, 2, "--extrapolate needs hold or linear"},
   };
   for (const Case& c : cases) {
     const Outcome r = run(c.args);
@@ -210,6 +213,13 @@ TEST_F(BatchFront, OptionsAreStoredAsGivenAndEquilibrationOnlyWhenItCanRun) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(fs::exists(out("Tavelcr.xls")));
+
+  // The rule goes into the kept model; the model holds by default.
+  EXPECT_EQ(r.state.model->extrapolate, tavel::model::Extrapolation::Hold);
+  r = run({"--extrapolate", "linear", good});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.state.options.extrapolate, tavel::model::Extrapolation::Linear);
+  EXPECT_EQ(r.state.model->extrapolate, tavel::model::Extrapolation::Linear);
 }
 
 TEST_F(BatchFront, OutputsThatAreNotRegularFilesStopTheRunBeforeAnythingIsWritten) {

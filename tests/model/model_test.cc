@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -154,13 +155,27 @@ TEST(ModelPredict, LinearModelPredictsNewPointsExactly) {
   const Model model =
       buildModel(FitArrays{n, 2, x.data(), y.data(), tx.data(), ty.data(), m.data()}, d);
 
+  // Extended along the end interval, a line stays the line beyond the data.
+  Model linear = model;
+  linear.extrapolate = Extrapolation::Linear;
   const std::vector<double> fresh = {3.3, 17.9, 0.01, 12.5, /* x2: */ 0.7, 4.9, 2.25, 0.0};
   Predictions out;
-  predictRows(model, 4, fresh.data(), out);
+  predictRows(linear, 4, fresh.data(), out);
   ASSERT_TRUE(out.predictsResponse);
   EXPECT_EQ(out.ok, 4);
   for (int i = 0; i < 4; ++i)
     EXPECT_NEAR(out.response[i], 2.0 * fresh[i] + 3.0 * fresh[4 + i], 1e-9) << i;
+
+  // Held (the default): 2 * 17.9 + 3 * 4.9 = 50.5 lies above every y the
+  // grid has, so it is the largest of them; the other rows are unchanged.
+  const double largest = *std::max_element(y.begin(), y.end());
+  ASSERT_LT(largest, 50.5);
+  predictRows(model, 4, fresh.data(), out);
+  EXPECT_EQ(out.status[1], RowStatus::Held);
+  EXPECT_EQ(out.response[1], largest);
+  EXPECT_EQ(out.held, 1);
+  EXPECT_EQ(out.ok, 3);
+  for (int i : {0, 2, 3}) EXPECT_NEAR(out.response[i], 2.0 * fresh[i] + 3.0 * fresh[4 + i], 1e-9);
 }
 
 // Many rows are looked up through an index of each table; one value alone by
@@ -288,6 +303,65 @@ TEST(ModelFile, RefusesWhatIsNotAKnownModel) {
   EXPECT_NE(refusal(noResponse).find("\"response\""), std::string::npos);
 }
 
+// Files that read as JSON of the right shape but could not predict: each is
+// refused with its own one-line reason, naming what is wrong.
+TEST(ModelFile, RefusesModelsThatCannotPredict) {
+  struct Case {
+    const char* what;
+    void (*spoil)(Model&);
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"one response value", [](Model& m) { m.response = table(kCodeMonotone, {2.0}, {0.0}); },
+       "response's table holds one value"},
+      {"equal response transforms",
+       [](Model& m) { m.response.transforms.assign(m.response.values.size(), 0.25); },
+       "response's transforms are all equal"},
+      {"rsq above 1", [](Model& m) { m.rsq = 1.0 + 1e-9; }, "\"rsq\" is not a number from 0 to 1"},
+      {"rsq below 0", [](Model& m) { m.rsq = -0.5; }, "\"rsq\" is not a number from 0 to 1"},
+      {"rsq NaN", [](Model& m) { m.rsq = std::nan(""); }, "\"rsq\" is not a number from 0 to 1"},
+      {"rsq infinite", [](Model& m) { m.rsq = HUGE_VAL; }, "\"rsq\" is not a number from 0 to 1"},
+      {"a predictor twice", [](Model& m) { m.predictors.push_back(m.predictors[0]); },
+       "the predictor X is listed twice (predictors 1 and 3)"},
+      {"an escape in a name", [](Model& m) { m.predictors[1].name = "P\x1b[2J"; },
+       "the name of predictor 2 holds control characters"},
+      {"a newline in a column", [](Model& m) { m.response.source = "RA\nTE"; },
+       "the response's name holds control characters"},
+      {"a C1 control in UTF-8", [](Model& m) { m.predictors[0].source = "T\xc2\x9b"; },
+       "the name of predictor 1 holds control characters"},
+  };
+  for (const Case& c : cases) {
+    Model m = sampleModel();
+    c.spoil(m);
+    Model back;
+    std::string message;
+    EXPECT_FALSE(modelFromJson(modelToJson(m), back, message)) << c.what;
+    EXPECT_NE(message.find(c.reason), std::string::npos) << c.what << ": " << message;
+    EXPECT_EQ(message.find('\n'), std::string::npos) << c.what;
+    EXPECT_EQ(modelProblem(m).empty(), false) << c.what;
+  }
+  // The edges that can predict: rsq exactly 0 and 1, two values, a name in
+  // other scripts (UTF-8 letters, not controls), a log twin beside its column.
+  Model edge = sampleModel();
+  edge.rsq = 1.0;
+  edge.response = table(kCodeMonotone, {1.0, 2.0}, {-1.0, 1.0});
+  edge.predictors[0].name =
+      "Temp\xc3\xa9"
+      "rature \xc2\xb0"
+      "C";
+  edge.predictors[1].name = "X";
+  edge.predictors[1].source = "X";
+  edge.predictors[1].isLog = false;
+  edge.predictors.push_back(edge.predictors[1]);
+  edge.predictors[2].name = "_ln_X";
+  edge.predictors[2].isLog = true;
+  Model back;
+  std::string message;
+  EXPECT_TRUE(modelFromJson(modelToJson(edge), back, message)) << message;
+  edge.rsq = 0.0;
+  EXPECT_TRUE(modelFromJson(modelToJson(edge), back, message)) << message;
+}
+
 // Fits for cross-validation: rows of y = f(x1, x2) plus noise.
 struct Data {
   int n = 0;
@@ -397,7 +471,10 @@ TEST(CrossValidation, ResponseScaleOfAnExactPlaneAndOfALogResponse) {
     d.y[i] = 2.0 * d.x[i] + 3.0 * d.x[d.n + i] + 5.0;
   }
   const int linear[] = {kCodeLinear, kCodeLinear, kCodeLinear};
-  const ResponseScaleCv plane = responseScaleCv(cvInput(d, linear, 5));
+  // Extended: a fold without the largest y still predicts it on the plane.
+  CvInput planeInput = cvInput(d, linear, 5);
+  planeInput.extrapolate = Extrapolation::Linear;
+  const ResponseScaleCv plane = responseScaleCv(planeInput);
   ASSERT_TRUE(plane.done) << plane.refusal;
   EXPECT_EQ(plane.scored, 50);
   EXPECT_NEAR(plane.rsq, 1.0, 1e-12);
@@ -410,6 +487,7 @@ TEST(CrossValidation, ResponseScaleOfAnExactPlaneAndOfALogResponse) {
   for (double& y : logged.y) y /= 10.0;
   CvInput in = cvInput(logged, linear, 5);
   in.logResponse = true;
+  in.extrapolate = Extrapolation::Linear;
   const CvResult cv = crossValidate(in);
   ASSERT_TRUE(cv.done && cv.responseScale) << cv.refusal;
   EXPECT_NEAR(cv.responseRsq, 1.0, 1e-12);

@@ -229,6 +229,61 @@ TEST(PredictionTest, BackTransformedStatistics) {
   EXPECT_FALSE(isLogVariableName("_ln"));
 }
 
+// Observed range 0 .. 10, margin 1: 10.5 is a small overshoot and not
+// counted, -3 is, and an infinite extension is held at 10 and counted.
+TEST(OutsideRangeTest, CountsFarPredictionsAndHoldsWhatNoDoubleHolds) {
+  const std::vector<double> y = {0.0, 10.0, 5.0, 2.0};
+  std::vector<double> yPred = {0.5, 10.5, -3.0, std::numeric_limits<double>::infinity()};
+  const OutsideRange r = holdUnrepresentable(4, y.data(), yPred.data(), 0, false);
+  EXPECT_EQ(r.count, 2);
+  EXPECT_EQ(r.held, 1);
+  EXPECT_EQ(r.farthestRow, 4);
+  EXPECT_EQ(yPred, (std::vector<double>{0.5, 10.5, -3.0, 10.0}));
+  EXPECT_EQ(outsideRangeLine(r, "Y"),
+            " 2 predictions of Y lie outside its observed range 0 .. 10 by more than a tenth of "
+            "it (the farthest beyond the range of numbers, row 4): the inverse transformation "
+            "was extended past its ends; 1 that could not be represented was held at the "
+            "nearer end");
+  // Without the infinite one: the farthest is -3, and nothing is held.
+  yPred = {0.5, 10.5, -3.0, 12.0};
+  const OutsideRange two = holdUnrepresentable(4, y.data(), yPred.data(), 0, false);
+  EXPECT_EQ(outsideRangeLine(two, "Y"),
+            " 2 predictions of Y lie outside its observed range 0 .. 10 by more than a tenth of "
+            "it (the farthest -3, row 3): the inverse transformation was extended past its ends");
+  // A prediction whose error squared overflows cannot enter the statistics.
+  yPred = {0.5, 10.5, 5.0, 1e200};
+  EXPECT_EQ(holdUnrepresentable(4, y.data(), yPred.data(), 0, false).held, 1);
+  EXPECT_EQ(yPred[3], 10.0);
+  // Every prediction inside: nothing to say.
+  yPred = {0.0, 10.0, 5.0, 10.9};
+  EXPECT_EQ(outsideRangeLine(holdUnrepresentable(4, y.data(), yPred.data(), 0, false), "Y"), "");
+}
+
+// A log response (ln y from 0 to 2): 800 overflows exp and is held at 2;
+// on columns scaled by 2^-8 the range and values are told on their own scale.
+TEST(OutsideRangeTest, LogOverflowAndScaledColumns) {
+  const std::vector<double> y = {0.0, 1.0, 2.0};
+  std::vector<double> yPred = {800.0, 1.0, -0.5};
+  const OutsideRange r = holdUnrepresentable(3, y.data(), yPred.data(), 0, true);
+  EXPECT_EQ(r.count, 2);
+  EXPECT_EQ(r.held, 1);
+  EXPECT_EQ(yPred[0], 2.0);
+  EXPECT_EQ(yPred[2], -0.5);  // exp(-0.5) is a number: the documented value stays
+  EXPECT_EQ(r.farthest, 800.0);
+  EXPECT_EQ(r.farthestRow, 1);
+
+  // y 256, 512, 1024 in the engine's units of 2^-8 (so 1, 2, 4).
+  const std::vector<double> scaled = {1.0, 2.0, 4.0};
+  std::vector<double> p = {1.0, 6.0, 2.0};
+  const OutsideRange s = holdUnrepresentable(3, scaled.data(), p.data(), -8, false);
+  EXPECT_EQ(s.count, 1);
+  EXPECT_EQ(s.lo, 256.0);
+  EXPECT_EQ(s.hi, 1024.0);
+  EXPECT_EQ(outsideRangeLine(s, "V"),
+            " 1 prediction of V lies outside its observed range 256 .. 1024 by more than a tenth "
+            "of it (1536, row 2): the inverse transformation was extended past its ends");
+}
+
 TEST(EquilibrationTest, LinearTransformsMoveToTheMidpoint) {
   // n = 5, p = 2, every transformation linear, so every inverse is exact:
   // tx1 = 2 x1, tx2 = x2 / 10, ty = y. The moved values of each observation

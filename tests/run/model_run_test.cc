@@ -19,6 +19,7 @@ namespace {
 
 using testing::fileLines;
 using testing::Session;
+using testing::sheetColumns;
 
 // Rates against temperature and pressure with a catalyst category:
 // ln RATE = 0.03 T + 0.4 P - 0.2 CAT, 30 rows with ties in P and CAT.
@@ -35,24 +36,18 @@ std::string ratesText() {
   return text;
 }
 
-// A tab-separated sheet as columns by title.
-std::map<std::string, std::vector<std::string>> sheetColumns(const std::vector<std::string>& lines,
-                                                             std::size_t titleLine) {
-  std::map<std::string, std::vector<std::string>> columns;
-  auto split = [](const std::string& line) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-      fields.push_back(line.substr(start, tab - start));
-    return fields;
-  };
-  const std::vector<std::string> titles = split(lines.at(titleLine));
-  for (std::size_t r = titleLine + 1; r < lines.size(); ++r) {
-    const std::vector<std::string> fields = split(lines[r]);
-    for (std::size_t c = 0; c < titles.size() && c < fields.size(); ++c)
-      columns[titles[c]].push_back(fields[c]);
-  }
-  return columns;
+double number(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  double v = 0.0;
+  std::from_chars(text.data(), text.data() + text.size(), v);
+  return v;
+}
+
+// The number after `key` in a line.
+double after(const std::string& line, std::string_view key) {
+  const std::size_t at = line.find(key);
+  EXPECT_NE(at, std::string::npos) << key << " in " << line;
+  return at == std::string::npos ? 0.0 : number(std::string_view(line).substr(at + key.size()));
 }
 
 class ModelRunTest : public ::testing::Test {
@@ -70,6 +65,8 @@ class ModelRunTest : public ::testing::Test {
 TEST_F(ModelRunTest, PredictingTheFittedRowsReproducesTheRunsPrediction) {
   fit();
   ASSERT_TRUE(s.state.model.has_value());
+  // The in-sample rule: end intervals extended, as the Run's own prediction.
+  s.state.model->extrapolate = model::Extrapolation::Linear;
   ASSERT_TRUE(app::predictDataFile(s.runtime, s.state, *s.state.model, "rates.dat"));
   auto tr = sheetColumns(fileLines(s.path("Taveltr.xls")), 1);
   auto pr = sheetColumns(fileLines(s.path("Tavelpr.xls")), 0);
@@ -82,6 +79,36 @@ TEST_F(ModelRunTest, PredictingTheFittedRowsReproducesTheRunsPrediction) {
   // A log response is predicted on its column's own scale.
   EXPECT_EQ(pr["RATE_Pred"], tr["RATE_Calc_Inv_Tr"]);
   EXPECT_TRUE(s.state.problems.empty());
+
+  // The model's own rule: a score beyond the fitted range of the response's
+  // transformation gives the nearer end of the observed RATE; every other
+  // row is predicted as before.
+  s.state.model->extrapolate = model::Extrapolation::Hold;
+  ASSERT_TRUE(app::predictDataFile(s.runtime, s.state, *s.state.model, "rates.dat"));
+  auto held = sheetColumns(fileLines(s.path("Tavelpr.xls")), 0);
+  double lo = 1e300, hi = -1e300;
+  for (const std::string& r : tr["RATE_Meas"]) {
+    lo = std::min(lo, number(r));
+    hi = std::max(hi, number(r));
+  }
+  int heldRows = 0;
+  for (std::size_t i = 0; i < 30; ++i) {
+    if (held["Status"][i] == "ok") {
+      EXPECT_EQ(held["RATE_Pred"][i], tr["RATE_Calc_Inv_Tr"][i]) << i;
+      continue;
+    }
+    ASSERT_EQ(held["Status"][i], "response held at the fitted range") << i;
+    ++heldRows;
+    const double extended = number(tr["RATE_Calc_Inv_Tr"][i]);
+    // Extended just past an end it may print as the end itself.
+    const double end = std::fabs(extended - hi) < std::fabs(extended - lo) ? hi : lo;
+    EXPECT_NEAR(number(held["RATE_Pred"][i]), end, 1e-5 * end) << i;
+  }
+  EXPECT_GT(heldRows, 0);  // this fit does flatten an end
+  EXPECT_NE(s.runtime.screen().end()[-2].find(" " + std::to_string(heldRows) +
+                                              " response held at the fitted range, "),
+            std::string::npos)
+      << s.runtime.screen().end()[-2];
 }
 
 TEST_F(ModelRunTest, SavedModelOpensAndAppliesToNewRows) {
@@ -148,20 +175,6 @@ TEST_F(ModelRunTest, CrossValidationFollowsTheClosingReport) {
   EXPECT_TRUE(s.state.problems.empty());
 }
 
-double number(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  double v = 0.0;
-  std::from_chars(text.data(), text.data() + text.size(), v);
-  return v;
-}
-
-// The number after `key` in a line.
-double after(const std::string& line, std::string_view key) {
-  const std::size_t at = line.find(key);
-  EXPECT_NE(at, std::string::npos) << key << " in " << line;
-  return at == std::string::npos ? 0.0 : number(std::string_view(line).substr(at + key.size()));
-}
-
 // The response-scale figures are recomputed here from the outside: each
 // fold's training rows are fitted by a Run of their own, its model predicts
 // the fold's held-out rows into Tavelpr.xls, and R^2 and RMSE are pooled over
@@ -226,6 +239,19 @@ TEST_F(ModelRunTest, ResponseScaleCvIsWhatHeldOutPredictionsGive) {
   EXPECT_NEAR(printedRmse, rmse, 6e-3 * rmse);
   EXPECT_LT(printedRsq, 1.0);
   EXPECT_GT(printedRsq, 0.5);  // a smooth truth of 30 rows
+}
+
+// A model that would be refused when read is not written either.
+TEST_F(ModelRunTest, AModelThatCouldNotBeReadBackIsNotSaved) {
+  fit();
+  ASSERT_TRUE(s.state.model.has_value());
+  s.state.model->predictors[0].name = "T\a";
+  EXPECT_FALSE(app::saveModel(s.runtime, s.state, "bell.json"));
+  EXPECT_FALSE(std::filesystem::exists(s.path("bell.json")));
+  ASSERT_EQ(s.state.problems.size(), 1u);
+  EXPECT_NE(s.state.problems[0].find("holds control characters); it was not saved"),
+            std::string::npos)
+      << s.state.problems[0];
 }
 
 TEST_F(ModelRunTest, RefusedCrossValidationAndUnfinishedRuns) {

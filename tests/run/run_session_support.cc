@@ -47,6 +47,26 @@ std::unique_ptr<platform::Canvas> makeCanvas() {
   return std::make_unique<platform::headless::RecordingCanvas>();
 }
 
+std::map<std::string, std::vector<std::string>> sheetColumns(const std::vector<std::string>& lines,
+                                                             std::size_t titleLine) {
+  std::map<std::string, std::vector<std::string>> columns;
+  auto split = [](const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+      fields.push_back(line.substr(start, tab - start));
+    return fields;
+  };
+  if (titleLine >= lines.size()) return columns;
+  const std::vector<std::string> titles = split(lines[titleLine]);
+  for (std::size_t r = titleLine + 1; r < lines.size(); ++r) {
+    const std::vector<std::string> fields = split(lines[r]);
+    for (std::size_t c = 0; c < titles.size() && c < fields.size(); ++c)
+      columns[titles[c]].push_back(fields[c]);
+  }
+  return columns;
+}
+
 std::vector<std::string> fileLines(const std::filesystem::path& path) {
   std::vector<std::string> lines;
   std::ifstream in(path, std::ios::binary);

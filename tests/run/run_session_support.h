@@ -33,6 +33,11 @@ std::unique_ptr<platform::Canvas> makeCanvas();
 std::vector<std::string> fileLines(const std::filesystem::path& path);
 std::string fileText(const std::filesystem::path& path);
 
+// A tab-separated sheet (each field followed by a tab) as columns by title;
+// titleLine: the index of the title line.
+std::map<std::string, std::vector<std::string>> sheetColumns(const std::vector<std::string>& lines,
+                                                             std::size_t titleLine);
+
 class Session {
  public:
   Session();
