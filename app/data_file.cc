@@ -65,10 +65,10 @@ void resetRunOptions(RunOptions& options) {
   options.Equilibration = defaults.Equilibration;
   options.ScreenCaptures = defaults.ScreenCaptures;
   options.CvFolds = defaults.CvFolds;
-  options.extrapolate = defaults.extrapolate;
   options.Bass = defaults.Bass;
   options.Span = defaults.Span;
   options.Tune = defaults.Tune;
+  options.extrapolate = defaults.extrapolate;
 }
 
 // Names of the variable lists that occur more than once (each listed once).

@@ -116,15 +116,15 @@ struct RunOptions {
   bool Equilibration = false;
   bool ScreenCaptures = false;
   int CvFolds = 0;  // K of the cross-validation after a Run; 0: none
-  // How the Run's model and its cross-validation invert a score beyond the
-  // fitted range of the response's transformation (not the Run's own
-  // in-sample prediction, which always extends the end intervals).
-  model::Extrapolation extrapolate = model::Extrapolation::Hold;
   // Smoothness of the supersmoother: the engine's own bass and adaptive span
   // (0) unless the user chooses; Tune lets the cross-validation choose.
   double Bass = ace::AceSettings{}.bass;
   double Span = ace::AceSettings{}.fixed_span;
   bool Tune = false;
+  // How the Run's model and its cross-validation invert a score beyond the
+  // fitted range of the response's transformation (not the Run's own
+  // in-sample prediction, which always extends the end intervals).
+  model::Extrapolation extrapolate = model::Extrapolation::Hold;
 };
 
 // One instance per process; passed by reference, so tests start fresh.

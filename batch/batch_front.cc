@@ -70,6 +70,11 @@ const std::string& usageText() {
       "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the "
       "current folder)\n"
       "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
+      "  --bass B            the supersmoother's bass, 0 to 10 (default 5; higher is smoother)\n"
+      "  --span S            a fixed span of the supersmoother, 0 to 1 (default 0: adaptive)\n"
+      "  --tune              with --cv: choose the smoothness by cross-validation (bass 0, 2, 5,\n"
+      "                      8, 10 and every Orderable independent Linear Tr), then run with "
+      "it\n"
       "  --extrapolate RULE  a score beyond the fitted range of the dependent's "
       "transformation, in\n"
       "                      predictions and cross-validation: hold (default: the nearer "
@@ -77,11 +82,6 @@ const std::string& usageText() {
       "                      observed range) or linear (the end interval extended); with "
       "--model it\n"
       "                      replaces the model file's rule\n"
-      "  --bass B            the supersmoother's bass, 0 to 10 (default 5; higher is smoother)\n"
-      "  --span S            a fixed span of the supersmoother, 0 to 1 (default 0: adaptive)\n"
-      "  --tune              with --cv: choose the smoothness by cross-validation (bass 0, 2, 5,\n"
-      "                      8, 10 and every Orderable independent Linear Tr), then run with "
-      "it\n"
       "  --save-model FILE   write the fitted model as JSON\n"
       "  --export FILE       write the results as a table: FILE.xlsx (sheets results and "
       "summary),\n"
@@ -108,10 +108,10 @@ struct Options {
   std::optional<std::string> sheet;
   std::optional<std::string> outDir;
   std::optional<int> cvFolds;
-  std::optional<model::Extrapolation> extrapolate;
   std::optional<double> bass;
   std::optional<double> span;
   bool tune = false;
+  std::optional<model::Extrapolation> extrapolate;
   std::optional<std::string> saveModel;
   std::optional<std::string> exportTo;
   std::optional<std::string> model;
@@ -260,12 +260,6 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       o.outDir = v;
     } else if (a == "--cv") {
       if (auto status = whole(o.cvFolds, 2, "a whole number of folds from 2 up")) return status;
-    } else if (a == "--extrapolate") {
-      if (!value()) return r.usage("--extrapolate needs hold or linear");
-      if (v != "hold" && v != "linear")
-        return r.usage("--extrapolate needs hold or linear, not " + inQuotes(v));
-      if (o.extrapolate) return r.usage("--extrapolate given twice");
-      o.extrapolate = v == "linear" ? model::Extrapolation::Linear : model::Extrapolation::Hold;
     } else if (a == "--bass" || a == "--span") {
       const bool bass = a == "--bass";
       const double most = bass ? app::kMaxBass : 1.0;
@@ -280,6 +274,12 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       target = x;
     } else if (a == "--tune") {
       o.tune = true;
+    } else if (a == "--extrapolate") {
+      if (!value()) return r.usage("--extrapolate needs hold or linear");
+      if (v != "hold" && v != "linear")
+        return r.usage("--extrapolate needs hold or linear, not " + inQuotes(v));
+      if (o.extrapolate) return r.usage("--extrapolate given twice");
+      o.extrapolate = v == "linear" ? model::Extrapolation::Linear : model::Extrapolation::Hold;
     } else if (a == "--save-model") {
       if (!value() || v.empty()) return r.usage("--save-model needs a file name");
       if (o.saveModel) return r.usage("--save-model given twice");

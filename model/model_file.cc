@@ -200,9 +200,9 @@ std::string modelToJson(const Model& model) {
       {"options",
        {{"NumTerm", model.NumTerm},
         {"DelRsq", doubleText(model.DelRsq)},
-        {"extrapolate", model.extrapolate == Extrapolation::Linear ? "linear" : "hold"},
         {"bass", doubleText(model.bass)},
-        {"span", doubleText(model.span)}}},
+        {"span", doubleText(model.span)},
+        {"extrapolate", model.extrapolate == Extrapolation::Linear ? "linear" : "hold"}}},
       {"rsq", doubleText(model.rsq)},
       {"predictors", predictors},
       {"response", variableJson(model.response)},
@@ -254,6 +254,12 @@ bool modelFromJson(std::string_view text, Model& model, std::string& message) {
     const long long numTerm = r.integer(*o, "NumTerm", " of the options");
     m.NumTerm = static_cast<int>(std::clamp(numTerm, -1000000LL, 1000000LL));
     m.DelRsq = r.number(*o, "DelRsq", " of the options");
+    // Files written before the smoothness could be chosen were fitted with
+    // the engine's own: bass 5 and the adaptive span.
+    if (o->is_object() && o->contains("bass")) m.bass = r.number(*o, "bass", " of the options");
+    if (o->is_object() && o->contains("span")) m.span = r.number(*o, "span", " of the options");
+    if (r.ok() && !(m.bass >= 0.0 && m.bass <= 10.0 && m.span >= 0.0 && m.span <= 1.0))
+      r.fail("the smoothness of the options (bass 0 to 10, span 0 to 1) is out of range");
     // Files written before the choice existed have none. Their program
     // extended the end intervals because it knew nothing better, not because
     // anyone chose it; they are read with the rule every model now has.
@@ -264,12 +270,6 @@ bool modelFromJson(std::string_view text, Model& model, std::string& message) {
       else if (rule != "hold")
         r.fail("\"extrapolate\" of the options is neither \"hold\" nor \"linear\"");
     }
-    // Files written before the smoothness could be chosen were fitted with
-    // the engine's own: bass 5 and the adaptive span.
-    if (o->is_object() && o->contains("bass")) m.bass = r.number(*o, "bass", " of the options");
-    if (o->is_object() && o->contains("span")) m.span = r.number(*o, "span", " of the options");
-    if (r.ok() && !(m.bass >= 0.0 && m.bass <= 10.0 && m.span >= 0.0 && m.span <= 1.0))
-      r.fail("the smoothness of the options (bass 0 to 10, span 0 to 1) is out of range");
   }
   m.rsq = r.number(doc, "rsq", "");
   if (const json* ps = r.member(doc, "predictors", "")) {

@@ -452,6 +452,7 @@ bool tuneIfAsked(RunContext& run) {
   in.settings = state.aceSettings;
   in.folds = folds;
   in.logResponse = run.logResponse;
+  in.extrapolate = state.options.extrapolate;
   for (const std::string& line : model::tuningHeading(folds, run.logResponse))
     app::traceBoth(run.runtime, line);
   const model::TuningResult tuned = model::tuneSmoothness(in, [&run](const model::TuningResult& r,
