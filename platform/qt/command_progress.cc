@@ -114,7 +114,7 @@ void CommandProgress::screenLine(std::string_view line) {
               std::to_string(folds),
           double(done) / folds);
     } else {
-      set("Cross-validation: " + collapsed(text.substr(0, text.find(':'))), -1);
+      set("Cross-validation: fold " + collapsed(rest), -1);
     }
     return;
   }
