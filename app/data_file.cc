@@ -344,9 +344,9 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
     // A worksheet is read as the CSV file of its cells.
     SheetRead sheet;
     std::string why;
-    if (runtime.pathKind(name) != platform::PathKind::RegularFile ||
-        !openWorkbookForReading(runtime, kDataUnit, runtime.resolvePath(name), state.sheetAsked,
-                                sheet, why)) {
+    if (runtime.pathKind(name) == platform::PathKind::Missing) why = "there is no such file";
+    if (!why.empty() || !openWorkbookForReading(runtime, kDataUnit, runtime.resolvePath(name),
+                                                state.sheetAsked, sheet, why)) {
       refuse(runtime, state,
              " error: cannot read " + name + (why.empty() ? std::string() : ": " + why));
       reopenPrevious(runtime, data, wasOpen);

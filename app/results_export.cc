@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "app/csv_reader.h"
+#include "app/data_file.h"
 #include "app/trace.h"
 #include "platform/file_units.h"
 #include "platform/termination_cleanup.h"
@@ -269,6 +270,8 @@ void onExportResults(platform::Runtime& runtime, AppState& state) {
           {{"Excel workbooks(*.XLSX)", "*.xlsx"}, {"CSV files(*.CSV)", "*.csv"}}, name) ||
       name.empty())
     return;
+  // A name typed without its kind gets the workbook's.
+  if (!isXlsxExportName(name) && !isCsvFileName(name)) name += ".xlsx";
   exportResults(runtime, state, name);
 }
 

@@ -14,9 +14,9 @@
 // CSV: comma separated, a field quoted (quotes doubled) when it holds a
 // comma, a quote, a line end or blanks at its ends; numbers in the
 // shortest digits that read back as the same double. The .xlsx file is
-// written with libxlsxwriter, numbers as numbers, in a private folder and
-// then put in place by the safe writer, so a failed export leaves an
-// earlier file as it was.
+// written with libxlsxwriter, numbers as numbers (in the 16 significant
+// digits that library writes), in a private folder and then put in place by
+// the safe writer, so a failed export leaves an earlier file as it was.
 //
 // Example: a run of T and P on y gives the header
 // T,P,y,T_Tr,P_Tr,y_Tr,Sum_Tr_Indep,y_Predicted,y_Residual

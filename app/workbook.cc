@@ -166,8 +166,9 @@ struct Cell {
   std::size_t span = 1;    // columns a merged cell covers
 };
 using Row = std::vector<Cell>;
-// Called for every row that holds a cell, in order; false stops the walk.
-using RowSink = std::function<bool(std::uint64_t row, const Row& cells)>;
+// Called for every row that holds a cell, in order, with the number of equal
+// rows it stands for (an ODS row repeated); false stops the walk.
+using RowSink = std::function<bool(std::uint64_t row, const Row& cells, std::uint64_t repeat)>;
 
 std::string quotedText(std::string_view text) {
   std::string q = "\"";
@@ -199,6 +200,7 @@ bool parseDouble(std::string_view text, double& value) {
 
 // A stored number as its CSV cell; text that is no number stays text.
 std::string numberCell(std::string_view stored) {
+  if (stored.empty()) return {};
   double v = 0;
   return parseDouble(stored, v) ? shortestDigits(v) : quotedText(stored);
 }
@@ -442,7 +444,7 @@ class XlsxBook {
         }
         ++column;
       });
-      if (ok && !cells.empty()) ok = sink(rowNumber, cells);
+      if (ok && !cells.empty()) ok = sink(rowNumber, cells, 1);
     });
     return ok;
   }
@@ -639,6 +641,8 @@ std::string odsCellText(pugi::xml_node c) {
     return quotedText(b == "true" || b == "1" ? "TRUE" : "FALSE");
   }
   // Strings, and cells without a value type that still show a text.
+  const std::string_view given = attributeNamed(c, "string-value", true).value();
+  if (!given.empty()) return quotedText(given);
   std::string text;
   bool first = true;
   forChildren(c, "p", [&](pugi::xml_node p) {
@@ -701,9 +705,8 @@ class OdsBook {
         row += repeat;
         continue;
       }
-      // A repeated row of cells is each of its rows; the sink bounds them.
-      for (std::uint64_t k = 0; k < repeat; ++k)
-        if (!sink(++row, cells)) return false;
+      if (!sink(row + 1, cells, repeat)) return false;
+      row += repeat;
     }
     return true;
   }
@@ -837,7 +840,7 @@ bool writeSheetAsCsv(const std::string& path, std::string_view asked,
   std::size_t firstColumn = kMaxColumns;
   if (!book.walk(
           sheet,
-          [&](std::uint64_t row, const Row& cells) {
+          [&](std::uint64_t row, const Row& cells, std::uint64_t) {
             if (read.namesRow == 0 && onlyMergedTitles(cells)) return true;
             if (read.namesRow == 0) read.namesRow = row;
             firstColumn = std::min(firstColumn, cells.front().column);
@@ -853,15 +856,15 @@ bool writeSheetAsCsv(const std::string& path, std::string_view asked,
   std::string line;
   const bool ok = book.walk(
       sheet,
-      [&](std::uint64_t row, const Row& cells) {
+      [&](std::uint64_t row, const Row& cells, std::uint64_t repeat) {
         if (row < read.namesRow) return true;
+        const std::uint64_t budget = limits.maxPartBytes - std::min(written, limits.maxPartBytes);
         const std::uint64_t gap = row - lastRow - 1;
-        if (gap > limits.maxPartBytes - std::min(written, limits.maxPartBytes)) {
+        if (gap > budget) {
           why = tooManyRows(read.sheetName, limits);
           return false;
         }
-        line.assign(static_cast<std::size_t>(gap), '\n');
-        lastRow = row;
+        line.clear();
         std::size_t commas = 0, last = 0;
         bool any = false;
         for (const Cell& c : cells) {
@@ -875,16 +878,18 @@ bool writeSheetAsCsv(const std::string& path, std::string_view asked,
           line += c.text;
         }
         line += '\n';
-        written += line.size();
-        if (written > limits.maxPartBytes) {
+        // Repeated rows are counted before any is written: a small file
+        // that repeats a row a billion times is refused at once.
+        if (repeat > (budget - gap) / line.size()) {
           why = tooManyRows(read.sheetName, limits);
           return false;
         }
-        if (!sink(line)) {
-          why = "its sheet could not be copied for reading";
-          return false;
-        }
-        return true;
+        written += gap + repeat * line.size();
+        lastRow = row + repeat - 1;
+        bool put = sink(std::string(static_cast<std::size_t>(gap), '\n'));
+        for (std::uint64_t k = 0; put && k < repeat; ++k) put = sink(line);
+        if (!put) why = "its sheet could not be copied for reading";
+        return put;
       },
       why);
   return ok;

@@ -390,6 +390,26 @@ TEST_F(Workbooks, ZipBombIsRefusedBeforeItIsUnpacked) {
             "its part xl/worksheets/sheet1.xml is larger than 1048576 bytes uncompressed, the most "
             "a sheet may hold");
   EXPECT_TRUE(copied.empty());
+
+  // A few bytes of XML that repeat a row three billion times: refused before a
+  // line of it is copied.
+  const std::string rows = R"(<table:table table:name="S"><table:table-row>)" + odsText("a") +
+                           "</table:table-row>" +
+                           R"(<table:table-row table:number-rows-repeated="3000000000">)" +
+                           odsFloat("1") + "</table:table-row></table:table>";
+  ASSERT_TRUE(
+      zipParts(path("rows.ods"), {{"mimetype", kOdsMime}, {"content.xml", odsDocument(rows)}}));
+  copied.clear();
+  EXPECT_FALSE(tavel::app::writeSheetAsCsv(
+      path("rows.ods"), "",
+      [&](std::string_view line) {
+        copied += line;
+        return true;
+      },
+      read, why));
+  EXPECT_EQ(why,
+            "its sheet 'S' makes more than 2147483648 bytes of rows, the most a sheet may hold");
+  EXPECT_EQ(copied, "\"a\"\n");  // the names only
 }
 
 TEST_F(Workbooks, CellsBecomeTheCsvTextASpreadsheetShows) {
