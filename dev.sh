@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up a Debian machine, builds Tavel and runs it or its tests.
 #   ./dev.sh run    set up, build the two programs (in build-run) and start the
 #                   program (without a display: run the bundled example

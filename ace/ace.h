@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ACE engine's entry point: optimal transformations of one response and
 // up to 30 predictors by alternating conditional expectations. Pure numerics
 // on caller-owned column-major arrays; progress and error lines go to a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's tuning record; the Run assigns it before every engine call.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's two ways to the same digits: the fast one (vector lanes, two
 // threads, linear-time pooling) that callers get, and the plain one that
 // follows the method step by step. Tests run both and compare every bit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ace/helper_thread.h"
 
 #include <system_error>

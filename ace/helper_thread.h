@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A second thread that runs one job at a time for its owner. It is started
 // once (outside any loop) and reused, so handing it a job allocates nothing.
 #pragma once

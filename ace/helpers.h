@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sorting with a carried index and the initial least-squares scaling of the
 // predictor transformations.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Linear-time form of the nondecreasing fit used by the monotone smoother.
 #pragma once
 

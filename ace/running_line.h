@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window arithmetic of the running-line smoother, shared by the plain
 // smoother and by the lane-parallel passes so that both perform exactly the
 // same floating-point operations.

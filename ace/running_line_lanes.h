@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Up to four running-line smooths over the same abscissa, weights and
 // periodicity, computed together in one sweep: the windows' divisions of the
 // different smooths then share vector instructions. Every lane performs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's smoothing entry: conditional expectation of an ordinate given
 // an ascending abscissa, shaped by the variable code.
 #pragma once

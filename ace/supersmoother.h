@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Variable-span smoothing with running straight lines.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pieces of the supersmoother shared by its plain and lane-parallel forms,
 // and the plain form itself (the reference the fast one must match bit for
 // bit).

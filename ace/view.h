@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tiny 1-based views over caller-owned arrays, so the numerics read like
 // their written description: v(j) is element j, a(j, i) is row j of column i
 // of a column-major matrix with row count ld.

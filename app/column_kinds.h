@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the columns of a data file hold, found by looking at their cells
 // before the rows are counted: numbers, text labels (a category such as a
 // site or a catalyst), ISO dates, or nothing the analysis can use (row names,

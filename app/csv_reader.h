@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a data file exported from a spreadsheet as CSV, shared by the data
 // file scan (single precision) and the Run's re-read (double precision), so
 // both passes take exactly the same rows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data file: choosing it (File / "&Input Dat File...") and scanning it
 // once to fill DataTable: the names of the header line, the number of
 // readable rows, and a "_ln_" log variable for every column whose values are

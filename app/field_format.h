@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fixed-width field formats for report lines, spreadsheet records and dialog
 // boxes, plus the free-form ("list-directed") trace line. Every writer appends
 // to a caller-owned std::string so a report can reuse one buffer per line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which reader a data file gets: free form, or CSV with its separator. The
 // scan, the Run's re-read (through DataTable::csvSeparator) and Predict New
 // Data choose alike, so a model predicts the file it was fitted on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Free-form reading of numbers, shared by the data file scan (single
 // precision), the Run's re-read of the same file (double precision) and the
 // OPTIONS edit boxes, so every reader accepts exactly the same texts.

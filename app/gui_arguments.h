@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop program's command line: `tavel [FILE]`, --help and --version.
 // Qt reads its own options (-platform, -style, ...) from the same command
 // line, and --help and --version must answer without a display, before Qt

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The column names of a data file's first line, for the scan and for Predict
 // New Data alike, so a model names its columns as the file it came from did.
 //

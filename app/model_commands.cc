@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/model_commands.h"
 
 #include <cmath>
@@ -15,8 +16,8 @@
 #include "app/free_form_reader.h"
 #include "app/sheet_dialog.h"
 #include "app/trace.h"
-#include "model/cross_validation.h"
 #include "app/workbook.h"
+#include "model/cross_validation.h"
 #include "model/model_file.h"
 #include "platform/file_units.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commands that use the current model: save it, open one, and predict
 // the rows of a new data file into Tavelpr.xls. Each writes what it did (or
 // why it could not) to the main output window and the log; a refusal is

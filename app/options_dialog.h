@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The OPTIONS dialog: the type flag of every selected variable (stored at
 // once when its radio button is clicked), the convergence criteria NumTerm
 // and DelRsq and the Equilibration and Screen Captures switches (taken when

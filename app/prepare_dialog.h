@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Prepare dialog: which variables take part in the analysis and which of
 // them is the dependent one. On closing it fills VarSelection and resets the
 // flags of RunOptions (independents Orderable, the dependent Monotone Tr).

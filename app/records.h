@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The records the shell and the Run share: the data file scan, the variable
 // selection and the run options, plus the application state that holds one
 // instance of each. Storage is 0-based; the 1-based numbers of the

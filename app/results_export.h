@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The results of the last Run as a table a spreadsheet, pandas or R opens
 // as it is (File / "Export Results...", tavel-batch --export): one row per
 // observation under a header of names, no counts line, no trailing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the last Run that reached its end found, kept for File / "Export
 // Results..." and tavel-batch --export: the values of every observation at
 // full precision, and the run's settings and figures.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The question which worksheet to read, asked when the file chosen in the
 // GUI is a workbook with several sheets: a list of the sheets in workbook
 // order, the first selected, and OK. Closing the box reads nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application shell: start-up, the menu bar and its commands, and the
 // picture-saving routine the Run uses. All work runs in menu callbacks.
 #pragma once

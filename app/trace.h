@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Trace lines of the shell: progress and problems go to the main output
 // window and then to the log file, as the user expects to find them in both.
 #pragma once

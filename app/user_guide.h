@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user's guide the Help menu shows: the README's "Using the program"
 // section, embedded by the build, so the program and the README say the same.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Worksheets of .xlsx (Office Open XML) and .ods (OpenDocument) workbooks as
 // the rows of a CSV file, so that the CSV reader's rules (names, missing
 // marks, text columns, ISO dates, row names) apply to a worksheet unchanged:

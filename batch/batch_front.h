@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavel-batch without its toolkit: the command line turned into the commands a
 // user gives in the GUI (Input Dat File, Prepare, Options, Run), played on the
 // headless runtime, with the checks that turn every refusal or failure into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A folder that only this process uses, for files nobody else should see or
 // replace (a copy of standard input). It is made with mkdtemp and removed,
 // with the files it was asked to hold, when the object goes or when SIGINT,

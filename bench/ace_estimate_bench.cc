@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wall time of a whole engine call with the Run's settings on
 // y = sum of smooth functions of the x plus noise.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Per-point cost of the running-line smoother and the supersmoother.
 #include <benchmark/benchmark.h>
 

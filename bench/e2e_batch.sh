@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End-to-end benchmark of tavel-batch: wall time and peak memory for generated
 # files of n = 1e5 and 1e6 rows with p = 10 predictors.
 #   bench/e2e_batch.sh [build-dir]      (default build-bench, built with -DTAVEL_BENCH=ON)

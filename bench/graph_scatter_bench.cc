@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A 100 000-point scatter with markers on the 800 x 600 canvas, drawn the way
 // the result plots draw it: frame, axes, then the data series.
 #include <benchmark/benchmark.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes a data file for the end-to-end benchmark: N rows, P predictors X1..XP
 and a response Y = sum of smooth functions of the X plus noise (seed 7).
 usage: make_big_data.py N P OUTFILE"""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The model's costs: prediction of new rows (one binary search per value and
 // predictor) and cross-validation (K fits of the engine).
 //   ./build/bench/model_bench --benchmark_filter=Predict

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long the window goes unserved while a long analysis runs: the whole
 // desktop program (Qt runtime, offscreen) scans and runs 10^6 rows with
 // p = 10, while a timer on the GUI thread ticks every 10 ms and records the

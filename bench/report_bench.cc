@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text output of a large run: the log (input echo and closing report)
 // and both spreadsheets for n = 10^6 observations and p = 10 predictors,
 // and the field writers alone.

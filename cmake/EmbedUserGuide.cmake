@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes OUTPUT, a C++ source that holds the README's user section (from its
 # "## Using the program" heading to the next "## " heading) as the text of
 # the program's Help window, so the two cannot say different things.

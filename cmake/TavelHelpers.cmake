@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Warnings on our own targets only; as errors when asked (TAVEL_WERROR: the
 # developers' and CI's builds), never on a user's or a packager's build, whose
 # compiler may know warnings ours does not.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What `cmake --install` puts where, and the Debian package `cpack -G DEB`
 # makes of it: the two programs, a desktop entry with the icon, AppStream
 # metadata, both manual pages, the copyright and changelog Debian asks for

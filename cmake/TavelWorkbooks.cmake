@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The workbook libraries: libzip (the archive) and pugixml (its XML) read
 # .xlsx and .ods sheets, libxlsxwriter writes the results workbook. Each
 # becomes one target to link: tavel::zip, tavel::pugixml, tavel::xlsxwriter.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross build for 64-bit ARM Linux with Debian's g++-aarch64-linux-gnu, so
 # that CI keeps the libraries and their tests buildable on ARM64 machines:
 #   cmake -S . -B build-arm64 -G Ninja -DTAVEL_WITH_QT=OFF \

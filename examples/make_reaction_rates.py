@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Makes examples/reaction_rates.dat and the same numbers as reaction_rates.csv
 (quoted names with their units): 200 simulated reaction-rate measurements.
 

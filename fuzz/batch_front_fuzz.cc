@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavel-batch's front end on an arbitrary command line and data file, in
 // process. The first byte gives the number of options, each option takes two
 // bytes (which option, which value), one more byte chooses between the file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data file scan and the Run's re-read on the same bytes, read as in.dat
 // (free form, or CSV when the content says so) and as in.csv in turn. The scan reads
 // single-precision rows, the re-read double-precision rows with the same

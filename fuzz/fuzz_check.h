@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A property check for the fuzz targets: a failed property prints what was
 // expected and aborts, so libFuzzer keeps the input that broke it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The header line to column names, against a literal transcription of the
 // steps: every blank and tab becomes "~" on the whole line and a "~" ends
 // it, runs of "~" shrink to one, a leading "~" goes, and every text before a

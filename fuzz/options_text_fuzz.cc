@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The free-form reading of the OPTIONS edit boxes. The input is split at its
 // first NUL byte into the NumTerm text and the DelRsq text (no NUL: the same
 // text in both). Each text is read on its own and through the dialog's read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole analysis on arbitrary data: the first four bytes choose the
 // variables (a mask over the first eight rows of the Prepare list), the
 // dependent variable's include row, the flag codes and the Equilibration and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the fuzz targets with clang and runs each for a short while (60 s by
 # default, FUZZ_SECONDS to change) from the seed corpus under tests/, so every
 # CI run tries new inputs on the data file reader, the header names, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // drawGraph: everything of a graph except its data (frame, titles and the
 // Cartesian, category or polar axes), and the announcement of the number of
 // series that will be plotted on it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Defaults of the graph, series and axis records: colours, markers and fills
 // cycled per series, data ranges of the series, and rounded axis ranges with
 // their tick spacing. A failing operation leaves its records unchanged

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The graphing library in one include: records, defaults, axes and series.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The marks that series are drawn with: markers, error bars, filled boxes
 // and legend entries. World coordinates, y downwards.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The graphing library's plain records, owned by the caller and passed by
 // reference: one GraphRecord per graph, one AxisRecord per axis and one
 // SeriesRecord per data series, plus the result codes every operation returns.

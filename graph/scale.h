@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How an axis maps values onto its length: linear over low..high, or
 // logarithmic over the whole decades kLow..kHigh nearest to low and high.
 // Shared by the axes and the series so that data and ticks agree.

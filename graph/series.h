@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plotting of data series onto a graph that drawGraph has drawn: joining
 // lines, markers, error bars, bars, category names and the legend.
 #pragma once

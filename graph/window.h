@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The thin drawing layer of the graphing library: a graph's viewport and its
 // world space of 10240 x 7680 units (y downwards), line-type, fill and font
 // codes, styled lines and circles, and text placement.

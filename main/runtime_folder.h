@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The private folder Qt wants in XDG_RUNTIME_DIR, for sessions without one
 // (bare X servers, containers, ssh, cron). /tmp is shared: a name there may
 // already be taken by someone else's folder or link, so an existing folder is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavel-batch: the commands a user gives in the GUI (Input Dat File, Prepare,
 // Options, Run), performed without a display. The lines of the main output
 // window go to standard output; the log, spreadsheets and pictures are the

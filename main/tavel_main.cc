@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tavel on the desktop: the Qt runtime, the application shell and the Run.
 #include <QApplication>
 #include <QDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Magnitudes the engine can work with. Its sums of squares overflow for
 // values near 1e160 and underflow for values near 1e-160, which turns a good
 // column into zeros or NaN; so a column whose largest magnitude lies outside

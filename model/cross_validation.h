@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // K-fold cross-validation of a fit: an honest, out-of-sample score.
 //
 // Row i (1-based) goes to fold ((i - 1) mod K) + 1, so the folds are the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Inversion tables: the distinct raw values of a variable (ascending) beside
 // their transformed values, read backwards by piecewise-linear interpolation.
 // The Run inverts the response's transformation with them, equilibration

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fitted model of a Run: every variable's transformation kept as a table
 // of its distinct values (ascending) beside their transformed values, so the
 // transformations can be applied to observations the Run never saw.

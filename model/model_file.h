@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The model file: a Model as JSON, so it can be applied later or elsewhere.
 //
 // Layout (format version 1):

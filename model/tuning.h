@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A smoothness the data choose: each candidate setting is cross-validated
 // with the same folds and scored by its error on the response's own scale
 // (responseScaleCv); the smallest error wins, the earliest candidate on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The graphics primitives of one graphics window, as the graphing library and
 // the result plots see them. Realised on a QImage (platform/qt) and by a
 // recorder that logs every call (platform/headless).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Modal dialogs addressed by control id, built from dialog resource tables
 // that the application owns. Realised with Qt widgets and, without a display,
 // by a dialog that plays a script of user actions.

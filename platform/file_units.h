@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Numbered text units backed by files, shared by both runtimes, and the one
 // way every output file of the program is written. A unit opened with status
 // "unknown" is created when missing and positioned at its start; an existing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The items of a list box as the program sees them, shared by both dialog
 // realisations so they keep the same contract: while the program changes a
 // list, positions and selection flags stay where they were; refresh() then

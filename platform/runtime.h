@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The windowing runtime as the program sees it: the frame and its menus,
 // numbered text units (the main output window, files, graphics windows),
 // dialogs by resource number, the open-file dialog and file housekeeping.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Paths removed when SIGINT, SIGTERM or SIGHUP ends the process before the
 // program could remove them itself: temporary output files, and the private
 // folders tavel-batch keeps copies of its input in. On such a signal every

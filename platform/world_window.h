@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mapping between a canvas's world coordinates and its device pixels,
 // written once so that every canvas (the image one the user sees, the
 // recording one the graph tests read) puts a world point on the same pixel.

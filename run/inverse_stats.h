@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The numeric stages of a run outside the engine: the sum of the transformed
 // predictors, equilibration, prediction of the response on its raw scale
 // through the inverse of its transformation, and the error statistics.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a Run leaves behind for later use: the model of the fit (kept in the
 // application state) and, when asked for, its cross-validated score, written
 // after the closing report.

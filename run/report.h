@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a run reports in text: the echo of its input, the equilibration
 // notice, the prediction statistics, the closing report (squared correlation
 // and the tables of the variables), and the two tab-separated spreadsheets

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Result plots: the sample of large plots, axis defaults on comfortable ranges, the
 // 45-degree line and the table of a run's plot windows.
 #include "run/result_plots.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The result plots of a run: one scatter plot per graphics window, drawn
 // through the graphing library with an optional straight line, then handed to
 // the shell's picture saving. Also the table of a run's plot windows: their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Run command as a sequence of named stages, called in order by onRun.
 // The order is what users see (screen, log, windows, files), so it is kept
 // exactly; the work arrays live only for the length of the command and are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Run command: from the chosen variables to every number, line, file and
 // plot of one analysis. Re-reads the data file, echoes the input, calls the
 // ACE engine once, equilibrates, predicts through the inverse transformation,

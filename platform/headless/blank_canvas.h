@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A canvas that draws nothing and reports an 800 x 600 window: enough for
 // runs whose pictures nobody looks at, and for timing the graphing library
 // without any painting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The windowing runtime without a display: files in a folder of the caller's
 // choosing, the main output window as a list of lines (optionally echoed to a
 // sink such as standard output), graphics windows on canvases made by a

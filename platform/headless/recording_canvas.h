@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Canvas that draws nothing: it logs every primitive call with its
 // arguments and answers the configuration, font and extent queries with
 // values a test can set. Fonts take the pixel height and width written in

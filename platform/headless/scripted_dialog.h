@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A dialog without a display: it keeps the state of every control of its
 // resource and, when run, plays a script of user actions, calling the same
 // callbacks a real dialog would.

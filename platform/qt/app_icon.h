@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application's icon (a scatter with its fitted curve), for the frame and
 // every window of the program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a running command is doing, pieced together from what it asks of the
 // runtime: reading a file (with the fraction read), the engine's iteration
 // lines, plot windows opening, spreadsheet lines being written. The command

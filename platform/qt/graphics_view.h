@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The inside of a graphics window. Given a redraw (a plot's), it draws the
 // picture again at the window's own size, so text keeps its pixel size and
 // the graph fills the window; a short pause after a resize, and meanwhile it

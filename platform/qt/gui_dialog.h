@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A dialog as a command on the worker thread sees it: every call is carried
 // to the GUI thread, where the widgets live and the modal loop runs. The
 // dialog's callbacks run on the GUI thread while the command waits in

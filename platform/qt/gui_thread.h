@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Carrying a call over to the thread that owns the widgets. Commands run on a
 // worker thread so the window stays live; whatever they do to a widget goes
 // through onThreadOf, which runs it on the widgets' thread and waits for it,

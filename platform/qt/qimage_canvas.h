@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A graphics window's drawing surface: an 800 x 600 QImage painted with the
 // primitives of platform::Canvas. Works without any window (the offscreen
 // platform is enough), so the batch program draws its pictures with it too.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A modal Qt dialog built from a dialog resource table. Positions and sizes
 // in dialog units are converted from the dialog's font the way desktop
 // dialogs do it (x: average character width / 4, y: character height / 8).

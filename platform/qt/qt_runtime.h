@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The windowing runtime on Qt Widgets: a QMainWindow frame with a QMdiArea,
 // the main output window (read-only text), graphics windows showing their
 // QImageCanvas scaled to the window, menus with callbacks, dialogs from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the windows of the workspace go: the output window (the report) and
 // the plot windows, each showing a whole 4:3 picture scaled to its window.
 // Plain geometry, so the rules can be checked without widgets.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared set-up of the shell tests: a headless runtime working in a fresh
 // temporary folder, a fresh application state and the shell on top.
 #pragma once

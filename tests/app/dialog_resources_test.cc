@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Prepare and OPTIONS dialog resources, control by control, against the
 // rows of their published layout, written out here by hand. The layout is a
 // user-visible contract (people follow screenshots and talk about "the

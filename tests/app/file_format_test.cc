@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which reader a data file gets, from its name and its content, and what
 // the scan makes of tab-separated files and of CSV that is not named so.
 #include "app/file_format.h"

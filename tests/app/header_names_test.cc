@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The names of a header line: free-form splitting of a whole line, the
 // UTF-8 check and the Latin-1 conversion, and the names of CSV cells.
 #include "app/header_names.h"

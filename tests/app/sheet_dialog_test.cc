@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Input Dat File on a workbook of several sheets asks which one to read;
 // closing the question reads nothing.
 #include "app/sheet_dialog.h"

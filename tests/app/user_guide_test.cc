@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Help window's guide is the README's user section, and it covers what a
 // first-time user needs: every flag, every setting, the model commands and
 // every file the program writes.

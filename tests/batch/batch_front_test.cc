@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavel-batch's front end in process, over hostile files and arguments: the
 // exit status, the reason on standard error and the files left behind. The
 // analysis asked for is the one run, or nothing is run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavel-batch --export: the results read back by this test's own CSV parser
 // (and the workbook's sheet XML read with libzip and pugixml) hold the data
 // to the last digit, the run's transformations as Taveltr.xls shows them,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # tavel-batch itself, Qt and all, built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, run over the hostile cases of its end-to-end
 # tests and over every file of tests/fuzz_corpus as a data file. Any sanitizer

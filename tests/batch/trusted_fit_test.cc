@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fits that can be trusted: the dependent never among its own predictors, a
 // word when a Circular variable cannot be periodic, large offsets that fit
 // as well as the same data without them, and a smoothness the user or the

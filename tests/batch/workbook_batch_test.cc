@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Workbooks as data files: an .xlsx made here with libxlsxwriter and an .ods
 // written here as its XML and zipped with libzip give the analysis of the
 // same cells saved as CSV, byte for byte; damaged, hostile and empty

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for reading back what the graphing library drew on a recording
 // canvas: line segments and placed texts with the colour and style in force.
 #pragma once

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Everything Tavel writes (log, spreadsheets, pictures, screen) must be the
 # same for a user whose locale writes decimal commas as under the C locale.
 # The program's toolkit takes the C library locale from the environment, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The offset a column is analysed from: only a column of values that differ
 // far behind a large common part gets one, and taking it off and putting it
 // back gives every value back bit for bit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The smoothness a model was fitted with is kept in its file; files written
 // before it could be chosen mean the engine's own (bass 5, adaptive span).
 #include <gtest/gtest.h>

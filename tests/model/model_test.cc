@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fitted model: its tables, the rules that apply it to new values, the
 // JSON file and cross-validation. Expected values are worked by hand or come
 // from a plain formula the data were made from.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A manual page and --help name the same options: every option that --help
 # lists (the lines "  --name ..." of its option column) is described under
 # OPTIONS in the manual page, and every option described there is listed by

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the Debian package from a build folder, checks it as Debian would
 # (lintian, desktop-file-validate, appstreamcli), unpacks it into a scratch
 # root and uses what was installed as a user would: the installed tavel-batch

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the status bar says while a command runs: the cross-validation's
 // fold, from its progress lines, instead of the last file written.
 #include "platform/qt/command_progress.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One picture per graph type drawn by the graphing library on the image
 // canvas, saved as PNG (into $TAVEL_GRAPH_PICTURES when set, so a person can
 // look at them), with pixels checked where the layout fixes them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A plot window draws its graph at its own size: text keeps the pixel height
 // it has in the 800 x 600 picture that captures and "Save Picture As" write.
 #include <gtest/gtest.h>

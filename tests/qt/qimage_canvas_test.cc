@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image canvas: pixels where the primitives promise them.
 #include "platform/qt/qimage_canvas.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dialogs built from resource tables: ids, geometry, lists, radio groups,
 // check boxes, edit boxes, buttons and the way a modal run ends.
 #include "platform/qt/qt_dialog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt runtime: menus, the about box, the output window, graphics windows,
 // commands, stop, files, geometry and the open-file dialog; and the shell's
 // Prepare dialog played on real widgets.

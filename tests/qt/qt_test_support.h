@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One QApplication for the whole test executable, on the offscreen platform
 // so the tests run without a display (and when ctest lists them at build time).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavel-batch with models: --cv and --save-model after a fit, --model with
 // --predict on its own, and the exit status of each refusal.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavel-batch end to end: exit codes, messages, and files byte for byte equal
 // to those of the same choices made through the dialogs.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files and choices people really make: exported, hand-edited, half-written
 // or odd data files, degenerate data, extreme settings, a data file changed
 // behind the program's back and output that cannot be written. Every case

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one line every menu command leaves in the status bar, and the plot
 // windows of earlier data closed when another file is chosen.
 #include <gtest/gtest.h>

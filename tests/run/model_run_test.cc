@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Run's model used as a user would: predicting the Run's own rows, saving
 // and opening it through the File menu, applying it to new rows, and the
 // cross-validation that follows a Run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole analyses, driven through the menus (Input, Prepare, Options, Run),
 // whose answers are known without the program: exact models whose optimal
 // transformations are straight lines, a five-row case worked out by hand,

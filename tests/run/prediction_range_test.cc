@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Predictions near the ends of the response's transformation: a constructed
 // data set whose transformation is flat at its top end, a new row beyond it
 // (held at the observed range, or extended when asked), the in-sample report

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole analyses driven through the menus as a user would, checked against
 // the texts the report layouts give for the values that the engine and the
 // numeric stages produce when called directly (see run_session_support.h):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/run/run_session_support.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole analyses on the headless runtime, driven as a user would (Input,
 // Prepare, Options, Run), and the texts a run must produce, laid out here
 // from the report layouts.

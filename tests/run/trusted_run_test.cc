@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Run's guards for a fit that can be trusted, as the GUI meets them:
 // a dependent among its own predictors on another scale, and a Circular
 // variable whose values cannot be periodic.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs Tavel in a real window under a virtual X server (Xvfb, xcb platform),
 # drives it from the data file to the plots and keeps a screenshot in
 # <build dir>/smoke-artifacts/.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tavel in a real window: the program is put together as the desktop main
 // does it and driven by mouse and key events on its own widgets, from the
 // data file to the plot windows, the way a user would do it. Meant for a real
