@@ -182,6 +182,8 @@ std::vector<SummaryRow> summaryRows(const RunResults& r) {
     number(e + 1 == r.names.size() ? "flag (dependent)" : "flag", r.names[e], r.codes[e]);
   number("NumTerm", "", r.NumTerm);
   number("DelRsq", "", r.DelRsq);
+  number("bass", "", r.bass);
+  number("span (0: adaptive)", "", r.span);
   text("equilibration", "", r.equilibrated ? "done" : "not done");
   for (const auto& [name, value] : r.figures) number(name, "", value);
   return rows;

@@ -21,6 +21,8 @@ struct RunResults {
   std::vector<int> codes;
   int NumTerm = 0;
   double DelRsq = 0.0;
+  double bass = 0.0;          // the smoothness the engine used
+  double span = 0.0;          // 0: adaptive
   bool prediction = false;    // the response is monotone: sumTx and yPred hold the prediction
   bool logResponse = false;   // the response is a "_ln_" variable
   bool equilibrated = false;  // xEq and yEq hold the equilibrated data

@@ -759,6 +759,8 @@ void keepResults(RunContext& run) {
   k.codes.assign(run.l, run.l + run.p + 1);
   k.NumTerm = state.options.NumTerm;
   k.DelRsq = state.options.DelRsq;
+  k.bass = state.aceSettings.bass;
+  k.span = state.aceSettings.fixed_span;
   k.prediction = run.prediction;
   k.logResponse = run.logResponse;
   k.equilibrated = run.equilibration;
