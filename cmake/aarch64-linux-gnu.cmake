@@ -24,5 +24,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 find_program(TAVEL_QEMU_AARCH64 qemu-aarch64)
 if(TAVEL_QEMU_AARCH64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${TAVEL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu)
+  # The cross toolchain's own C and C++ libraries first: the multiarch ones
+  # (/lib/aarch64-linux-gnu, which the workbook libraries bring in) choose
+  # code paths that the emulator runs many times slower. The multiarch folder
+  # after them, for the workbook libraries only it holds.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TAVEL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu -E
+      LD_LIBRARY_PATH=/usr/aarch64-linux-gnu/lib:/usr/lib/aarch64-linux-gnu)
 endif()
