@@ -290,7 +290,7 @@ void sayWhatNamesBecame(platform::Runtime& runtime, const HeaderNames& h) {
 }
 
 void finishScan(platform::Runtime& runtime, AppState& state);
-void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen,
+bool scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen,
              char separator, const SheetRead* sheet = nullptr);
 
 }  // namespace
@@ -325,7 +325,7 @@ ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparat
   return survey;
 }
 
-void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view fileName) {
+bool readDataFile(platform::Runtime& runtime, AppState& state, std::string_view fileName) {
   DataTable& data = state.data;
   state.warnings.clear();
   const std::string name(fileName);
@@ -337,7 +337,7 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   if (runtime.pathKind(name) == platform::PathKind::Other) {
     refuse(runtime, state,
            " error: cannot read " + name + ": it is not a regular file (a folder, pipe or device)");
-    return;
+    return false;
   }
   const bool wasOpen = runtime.isOpen(kDataUnit);
   runtime.close(kDataUnit);
@@ -351,21 +351,19 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
       refuse(runtime, state,
              " error: cannot read " + name + (why.empty() ? std::string() : ": " + why));
       reopenPrevious(runtime, data, wasOpen);
-      return;
+      return false;
     }
-    scanCsv(runtime, state, name, wasOpen, ',', &sheet);
-    return;
+    return scanCsv(runtime, state, name, wasOpen, ',', &sheet);
   }
   if (!runtime.openFileForReading(kDataUnit, name)) {
     refuse(runtime, state, " error: cannot read " + name);
     reopenPrevious(runtime, data, wasOpen);
-    return;
+    return false;
   }
 
   const char separator = chooseFileReading(runtime, kDataUnit, name, readingAsked(state));
   if (separator != 0) {
-    scanCsv(runtime, state, name, wasOpen, separator);
-    return;
+    return scanCsv(runtime, state, name, wasOpen, separator);
   }
 
   HeaderNames h;
@@ -373,21 +371,21 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   if (headerRead == platform::ReadResult::Error) {
     refuse(runtime, state, " error: cannot read " + name);
     reopenPrevious(runtime, data, wasOpen);
-    return;
+    return false;
   }
   data.dataFileName = name;
   if (headerRead == platform::ReadResult::EndOfFile) {
     traceBoth(runtime, listLine({"empty file"}));
     // Nothing of the earlier file may be offered for a file without data.
     clearTable(data);
-    return;
+    return false;
   }
   sayWhatNamesBecame(runtime, h);
 
   if (h.names.empty()) {
     clearTable(data);
     refuse(runtime, state, " no column names in the first line of " + name);
-    return;
+    return false;
   }
 
   // The columns' kinds, from every line that has a field per name. A header
@@ -403,13 +401,13 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   }
   if (refusedForLineShapes(runtime, state, name, survey, cellNames.size(), rowNames,
                            h.complete > static_cast<int>(h.names.size())))
-    return;
+    return false;
   // Past the header again for the rows.
   skipHeaderLine(runtime, kDataUnit);
   const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
   CellPlan plan(kinds, {}, CellPlan::NewLabels::Collect);
   takeColumns(data, cellNames, kinds);
-  if (refusedWithoutColumns(runtime, state, name)) return;
+  if (refusedWithoutColumns(runtime, state, name)) return false;
   data.allPositive.assign(kMaxNames, true);
   // Values left out of the first row are zero, in this scan and in the Run's
   // re-read alike, whatever file was read before.
@@ -442,12 +440,13 @@ void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
 
   data.csvSeparator = 0;
   finishScan(runtime, state);
+  return true;
 }
 
 namespace {
 
 // The scan's end for both kinds of file: the log variables, the rewind for
-// the Run, the options' defaults and the Prepare dialog.
+// the Run and the options' defaults.
 void finishScan(platform::Runtime& runtime, AppState& state) {
   DataTable& data = state.data;
   data.numCol = data.numCol1;
@@ -467,10 +466,9 @@ void finishScan(platform::Runtime& runtime, AppState& state) {
 
   runtime.rewind(kDataUnit);
   resetRunOptions(state.options);
-  if (data.nRows != 0) prepareDialog(runtime, state);
 }
 
-void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen,
+bool scanCsv(platform::Runtime& runtime, AppState& state, const std::string& name, bool wasOpen,
              char separator, const SheetRead* sheet) {
   DataTable& data = state.data;
   CsvReader reader(runtime, kDataUnit, separator);
@@ -479,13 +477,13 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
   if (reader.inputFailed()) {
     refuse(runtime, state, " error: cannot read " + name);
     reopenPrevious(runtime, data, wasOpen);
-    return;
+    return false;
   }
   data.dataFileName = name;
   if (!haveHeader) {
     traceBoth(runtime, listLine({"empty file"}));
     clearTable(data);
-    return;
+    return false;
   }
   traceBoth(runtime, sheet != nullptr ? sheetReadingLine(*sheet) : csvReadingLine(separator));
   HeaderNames h = namesFromCells(std::move(cells));
@@ -493,7 +491,7 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
   if (h.names.empty()) {
     clearTable(data);
     refuse(runtime, state, " no column names in the first line of " + name);
-    return;
+    return false;
   }
 
   // The columns' kinds from every row's cells, then the rows by them. An
@@ -508,7 +506,7 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
   const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
   CellPlan plan(kinds, {}, CellPlan::NewLabels::Collect);
   takeColumns(data, cellNames, kinds);
-  if (refusedWithoutColumns(runtime, state, name)) return;
+  if (refusedWithoutColumns(runtime, state, name)) return false;
   data.allPositive.assign(kMaxNames, true);
   data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
   data.csvSeparator = separator;
@@ -530,6 +528,7 @@ void scanCsv(platform::Runtime& runtime, AppState& state, const std::string& nam
               unreadableLine(rows.unreadableRows(), rows.firstUnreadableLine(),
                              rows.firstUnreadableCell(), rows.firstUnreadableText(), cellNames));
   finishScan(runtime, state);
+  return true;
 }
 
 }  // namespace
@@ -543,7 +542,9 @@ bool inputDataFile(platform::Runtime& runtime, AppState& state,
   std::string name = state.data.dataFileName;
   if (!runtime.openFileDialog(kDataFileDialogTitle, filters, name) || name.empty()) return false;
   if (chosen) chosen();
-  readChosenSheet(runtime, state, name, [&] { readDataFile(runtime, state, name); });
+  bool scanned = false;
+  readChosenSheet(runtime, state, name, [&] { scanned = readDataFile(runtime, state, name); });
+  if (scanned && state.data.nRows != 0) prepareDialog(runtime, state);
   return true;
 }
 

@@ -32,8 +32,9 @@ ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparat
 
 // The scan of a chosen file: trace "open " + name, open it read-only on the
 // data unit (created empty when missing), read the header and count the
-// rows, add the log variables, rewind, reset RunOptions to its defaults and,
-// when rows were found, run the Prepare dialog. The reader is chosen by
+// rows, add the log variables, rewind and reset RunOptions to its defaults.
+// It opens no dialog: the menu command runs Prepare after a scan that
+// reached its end with rows (the result says whether it did). The reader is chosen by
 // app/file_format.h (free form, or CSV by the rules of app/csv_reader.h)
 // and the table remembers a CSV separator for the Run. Every scan starts its
 // row buffer from zeros. What the reading rules did to the file (rows skipped or
@@ -44,11 +45,11 @@ ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparat
 // opened or read, leaves DataTable as it was (the previous data file stays
 // open); a first line without names clears DataTable as an empty file does.
 // Each says so on the screen and in the log and is added to state.problems.
-void readDataFile(platform::Runtime& runtime, AppState& state, std::string_view fileName);
+bool readDataFile(platform::Runtime& runtime, AppState& state, std::string_view fileName);
 
 // Menu command: the open-file dialog (the previous name offered again), then
-// the scan of the chosen file. Cancelling changes nothing. chosen runs
-// between the dialog and the scan; the result says whether a file was chosen.
+// the scan of the chosen file and, when it found rows, the Prepare dialog. Cancelling changes
+// nothing. chosen runs between the dialog and the scan; the result says whether a file was chosen.
 bool inputDataFile(platform::Runtime& runtime, AppState& state,
                    const std::function<void()>& chosen = {});
 

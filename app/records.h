@@ -14,6 +14,7 @@
 #include "ace/ace_settings.h"
 #include "app/column_kinds.h"
 #include "app/run_results.h"
+#include "app/stage_timings.h"
 #include "model/model.h"
 
 namespace tavel::app {
@@ -164,6 +165,8 @@ struct AppState {
   // The worksheet of a workbook to read, by name or 1-based number
   // (tavel-batch --sheet, the GUI's question); empty: the first.
   std::string sheetAsked;
+  // Time per stage of the commands (tavel-batch --timings).
+  StageTimings timings;
 };
 
 }  // namespace tavel::app

@@ -175,7 +175,11 @@ void Shell::openDataFile(std::string_view fileName) {
       refuse(runtime_, state_, listLine({"error: cannot read ", name, ": no such file"}));
       return;
     }
-    readChosenSheet(runtime_, state_, name, [&] { readDataFile(runtime_, state_, name); });
+    bool scanned = false;
+    readChosenSheet(runtime_, state_, name,
+                    [&] { scanned = readDataFile(runtime_, state_, name); });
+    // The user chooses the variables of a file that has rows.
+    if (scanned && state_.data.nRows != 0) prepareDialog(runtime_, state_);
     sayWhatWasRead(problemsBefore);
   });
 }

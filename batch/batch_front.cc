@@ -91,6 +91,7 @@ const std::string& usageText() {
       "  --predict DATAFILE  with --model: predict the rows of DATAFILE into " +
       std::string(app::kPredictionSheetName) +
       "\n"
+      "  --timings           say on standard error how long each stage took\n"
       "  --help, -h, --version\n";
   return text;
 }
@@ -117,6 +118,7 @@ struct Options {
   std::optional<std::string> exportTo;
   std::optional<std::string> model;
   std::optional<std::string> predict;
+  bool timings = false;
 };
 
 class Reporter {
@@ -275,6 +277,8 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       target = x;
     } else if (a == "--tune") {
       o.tune = true;
+    } else if (a == "--timings") {
+      o.timings = true;
     } else if (a == "--extrapolate") {
       if (!value()) return r.usage("--extrapolate needs hold or linear");
       if (v != "hold" && v != "linear")
@@ -999,6 +1003,7 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
   state.readAsCsv = o.csv;
   state.readAsTsv = o.tsv;
   state.sheetAsked = o.sheet.value_or(std::string());
+  state.timings.enabled = o.timings;
   int status = kExitFailed;
   bool written = false;
   // Failed allocations end the command here: the files being written are
@@ -1020,6 +1025,7 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
         o.model ? std::string(app::kPredictionSheetName) : o.saveModel.value_or(std::string());
     if (!asked.empty() && !report.mentioned(asked)) report.failed(asked + " was not written");
   }
+  if (o.timings && io.err) io.err(state.timings.report());
   return status;
 }
 
