@@ -8,15 +8,15 @@
 #include <span>
 #include <vector>
 
-#include "app/column_kinds.h"
-#include "app/csv_reader.h"
 #include "app/data_file.h"
-#include "app/field_format.h"
-#include "app/file_format.h"
-#include "app/free_form_reader.h"
 #include "app/sheet_dialog.h"
-#include "app/trace.h"
-#include "app/workbook.h"
+#include "io/column_kinds.h"
+#include "io/csv_reader.h"
+#include "io/field_format.h"
+#include "io/file_format.h"
+#include "io/free_form_reader.h"
+#include "io/trace.h"
+#include "io/workbook.h"
 #include "model/cross_validation.h"
 #include "model/model_file.h"
 #include "platform/file_units.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/field_format.h"
-#include "app/free_form_reader.h"
-#include "app/trace.h"
+#include "io/field_format.h"
+#include "io/free_form_reader.h"
+#include "io/trace.h"
 
 namespace tavel::app {
 namespace {

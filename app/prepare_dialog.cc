@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "app/field_format.h"
-#include "app/trace.h"
+#include "io/field_format.h"
+#include "io/trace.h"
 
 namespace tavel::app {
 namespace {

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <limits>
 
-#include "app/csv_reader.h"
 #include "app/data_file.h"
-#include "app/trace.h"
+#include "io/csv_reader.h"
+#include "io/trace.h"
 #include "platform/file_units.h"
 #include "platform/termination_cleanup.h"
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/prepare_dialog.h"
-#include "app/workbook.h"
+#include "io/workbook.h"
 
 namespace tavel::app {
 

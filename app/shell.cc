@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "app/data_file.h"
-#include "app/field_format.h"
 #include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
 #include "app/results_export.h"
 #include "app/sheet_dialog.h"
-#include "app/trace.h"
 #include "app/user_guide.h"
+#include "io/field_format.h"
+#include "io/trace.h"
 #include "tavel_version.h"
 
 namespace tavel::app {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/field_format.h"
 #include "app/records.h"
+#include "io/field_format.h"
 #include "platform/headless/headless_runtime.h"
 #include "run/report.h"
 

@@ -26,12 +26,12 @@
 #include <string>
 #include <vector>
 
-#include "app/csv_reader.h"
 #include "app/data_file.h"
-#include "app/file_format.h"
-#include "app/free_form_reader.h"
 #include "app/records.h"
 #include "fuzz/fuzz_check.h"
+#include "io/csv_reader.h"
+#include "io/file_format.h"
+#include "io/free_form_reader.h"
 #include "platform/headless/headless_runtime.h"
 
 namespace {

@@ -17,10 +17,10 @@
 #include <string>
 #include <string_view>
 
-#include "app/free_form_reader.h"
 #include "app/options_dialog.h"
 #include "app/records.h"
 #include "fuzz/fuzz_check.h"
+#include "io/free_form_reader.h"
 #include "platform/headless/scripted_dialog.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "run/model_hooks.h"
 
-#include "app/field_format.h"
-#include "app/trace.h"
+#include "io/field_format.h"
+#include "io/trace.h"
 #include "model/cross_validation.h"
 #include "run/report.h"
 

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/field_format.h"
-#include "app/trace.h"
+#include "io/field_format.h"
+#include "io/trace.h"
 
 namespace tavel::run {
 namespace {

@@ -9,10 +9,10 @@
 #include <memory>
 #include <span>
 
-#include "app/field_format.h"
 #include "graph/axes.h"
 #include "graph/defaults.h"
 #include "graph/series.h"
+#include "io/field_format.h"
 
 namespace tavel::run {
 namespace {

@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "ace/ace.h"
-#include "app/csv_reader.h"
-#include "app/field_format.h"
-#include "app/free_form_reader.h"
-#include "app/trace.h"
+#include "io/csv_reader.h"
+#include "io/field_format.h"
+#include "io/free_form_reader.h"
+#include "io/trace.h"
 #include "model/column_scale.h"
 #include "model/cross_validation.h"
 #include "model/tuning.h"

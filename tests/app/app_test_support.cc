@@ -8,7 +8,7 @@
 
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
-#include "app/trace.h"
+#include "io/trace.h"
 
 namespace tavel::app::testing {
 

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/csv_reader.h"
-#include "app/free_form_reader.h"
-#include "app/trace.h"
 #include "app_test_support.h"
+#include "io/csv_reader.h"
+#include "io/free_form_reader.h"
+#include "io/trace.h"
 
 namespace tavel::app::testing {
 namespace {

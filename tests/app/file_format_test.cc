@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Which reader a data file gets, from its name and its content, and what
 // the scan makes of tab-separated files and of CSV that is not named so.
-#include "app/file_format.h"
+#include "io/file_format.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/trace.h"
 #include "app_test_support.h"
+#include "io/trace.h"
 
 namespace tavel::app::testing {
 namespace {

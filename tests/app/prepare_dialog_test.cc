@@ -5,9 +5,9 @@
 #include <random>
 #include <set>
 
-#include "app/field_format.h"
-#include "app/trace.h"
 #include "app_test_support.h"
+#include "io/field_format.h"
+#include "io/trace.h"
 
 namespace tavel::app::testing {
 namespace {

@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/workbook.h"
 #include "batch/batch_front.h"
+#include "io/workbook.h"
 
 namespace {
 

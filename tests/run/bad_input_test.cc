@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/free_form_reader.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
+#include "io/free_form_reader.h"
 #include "run/run_command.h"
 #include "tests/run/run_session_support.h"
 

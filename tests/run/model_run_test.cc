@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/field_format.h"
 #include "app/model_commands.h"
+#include "io/field_format.h"
 #include "tests/run/run_session_support.h"
 
 namespace tavel::run {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/field_format.h"
+#include "io/field_format.h"
 #include "tests/run/run_session_support.h"
 
 namespace tavel::run {

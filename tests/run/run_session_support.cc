@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "ace/ace.h"
-#include "app/field_format.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
+#include "io/field_format.h"
 #include "platform/headless/recording_canvas.h"
 #include "run/inverse_stats.h"
 #include "run/run_command.h"

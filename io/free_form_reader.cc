@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/free_form_reader.h"
+#include "io/free_form_reader.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,9 +8,9 @@
 #include <limits>
 #include <system_error>
 
-#include "app/column_kinds.h"
+#include "io/column_kinds.h"
 
-namespace tavel::app {
+namespace tavel::io {
 namespace {
 
 using platform::ReadResult;
@@ -447,4 +447,4 @@ bool readFreeFormNumber(std::string_view text, double& value) { return readOne(t
 bool readRealValue(std::string_view token, float& value) { return toReal(token, value); }
 bool readRealValue(std::string_view token, double& value) { return toReal(token, value); }
 
-}  // namespace tavel::app
+}  // namespace tavel::io

@@ -32,7 +32,7 @@
 
 #include "platform/runtime.h"
 
-namespace tavel::app {
+namespace tavel::io {
 
 inline constexpr std::uint64_t kMaxWorkbookPartBytes = std::uint64_t{2} << 30;
 
@@ -71,4 +71,4 @@ bool openWorkbookForReading(platform::Runtime& runtime, int unit, const std::str
 // The line the scan says for the sheet it read.
 std::string sheetReadingLine(const SheetRead& read);
 
-}  // namespace tavel::app
+}  // namespace tavel::io

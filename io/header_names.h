@@ -22,10 +22,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/records.h"
+#include "io/data_table.h"
 #include "platform/runtime.h"
 
-namespace tavel::app {
+namespace tavel::io {
 
 // A text blank padded or cut to width bytes; a cut never splits a UTF-8
 // character (the name then ends before it, and cutInsideCharacter is set).
@@ -87,4 +87,4 @@ HeaderNames namesFromCells(std::vector<std::string> cells, std::size_t maxNames 
 // convert and cut a name and to see whether the cut splits a character.
 inline constexpr std::size_t kNameKeepBytes = kNameLength + 4;
 
-}  // namespace tavel::app
+}  // namespace tavel::io

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/field_format.h"
+#include "io/field_format.h"
 
 #include <array>
 #include <bit>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace tavel::app {
+namespace tavel::io {
 namespace {
 
 // A finite value as decimal digits: |value| = 0.d1 d2 ... dn * 10^exp, with
@@ -454,4 +454,4 @@ std::string listLine(std::initializer_list<ListItem> items) {
   return s;
 }
 
-}  // namespace tavel::app
+}  // namespace tavel::io

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/csv_reader.h"
+#include "io/csv_reader.h"
 
 #include <algorithm>
 #include <string_view>
 
-#include "app/column_kinds.h"
-#include "app/free_form_reader.h"
+#include "io/column_kinds.h"
+#include "io/free_form_reader.h"
 
-namespace tavel::app {
+namespace tavel::io {
 namespace {
 
 using platform::ReadResult;
@@ -258,4 +258,4 @@ CsvReader::RowRead CsvReader::readRowImpl(std::span<T> values) {
 bool CsvReader::nextRow(std::span<float> values) { return nextRowImpl(values); }
 bool CsvReader::nextRow(std::span<double> values) { return nextRowImpl(values); }
 
-}  // namespace tavel::app
+}  // namespace tavel::io

@@ -32,10 +32,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/column_kinds.h"
+#include "io/column_kinds.h"
 #include "platform/runtime.h"
 
-namespace tavel::app {
+namespace tavel::io {
 
 // Reads rows from one text unit of the runtime. One reader per pass over the
 // file; it holds its buffers so that reading allocates nothing per value
@@ -148,4 +148,4 @@ bool readFreeFormNumber(std::string_view text, double& value);
 bool readRealValue(std::string_view token, float& value);
 bool readRealValue(std::string_view token, double& value);
 
-}  // namespace tavel::app
+}  // namespace tavel::io

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/file_format.h"
+#include "io/file_format.h"
 
 #include <array>
 #include <cstddef>
 #include <string>
 
-#include "app/csv_reader.h"
-#include "app/data_file.h"
+#include "io/csv_reader.h"
+#include "io/data_file.h"
 
-namespace tavel::app {
+namespace tavel::io {
 namespace {
 
 using platform::ReadResult;
@@ -120,10 +120,6 @@ bool isTabFileName(std::string_view name) {
   return endsWith(name, ".tsv") || endsWith(name, ".tab");
 }
 
-ReadingAsked readingAsked(const AppState& state) {
-  return ReadingAsked{.csv = state.readAsCsv, .tsv = state.readAsTsv};
-}
-
 char chooseFileReading(platform::Runtime& runtime, int unit, std::string_view fileName,
                        ReadingAsked asked) {
   // A tab file's name fixes its separator; CSV asked for is CSV already.
@@ -184,4 +180,4 @@ std::string csvReadingLine(char separator) {
   return " read as CSV: cells separated by commas";
 }
 
-}  // namespace tavel::app
+}  // namespace tavel::io

@@ -21,10 +21,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/records.h"
 #include "platform/runtime.h"
 
-namespace tavel::app {
+namespace tavel::io {
 
 // Data lines the look at a file's content takes into account.
 inline constexpr int kSniffDataLines = 20;
@@ -38,7 +37,6 @@ struct ReadingAsked {
   bool csv = false;
   bool tsv = false;
 };
-ReadingAsked readingAsked(const AppState& state);
 
 // The separator for the file open on unit, read from its start (the unit is
 // rewound afterwards): 0 for free form, else ',', ';' or '\t'.
@@ -52,4 +50,4 @@ char sniffCsvSeparator(platform::Runtime& runtime, int unit);
 // The line the scan says once for a file read as CSV.
 std::string csvReadingLine(char separator);
 
-}  // namespace tavel::app
+}  // namespace tavel::io

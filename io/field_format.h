@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-namespace tavel::app {
+namespace tavel::io {
 
 // Iw: a whole number right-aligned in w characters.
 void appendI(std::string& out, std::int64_t value, int w);
@@ -92,4 +92,4 @@ class ListItem {
 std::string listLine(std::initializer_list<ListItem> items);
 void appendListLine(std::string& out, std::initializer_list<ListItem> items);
 
-}  // namespace tavel::app
+}  // namespace tavel::io

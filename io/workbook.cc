@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/workbook.h"
+#include "io/workbook.h"
 
 #include <unistd.h>
 #include <zip.h>
@@ -14,11 +14,11 @@
 #include <pugixml.hpp>
 #include <utility>
 
-#include "app/csv_reader.h"
+#include "io/csv_reader.h"
 #include "platform/file_units.h"
 #include "platform/termination_cleanup.h"
 
-namespace tavel::app {
+namespace tavel::io {
 namespace {
 
 constexpr std::string_view kOdsMimeType = "application/vnd.oasis.opendocument.spreadsheet";
@@ -953,4 +953,4 @@ std::string sheetReadingLine(const SheetRead& read) {
   return line;
 }
 
-}  // namespace tavel::app
+}  // namespace tavel::io

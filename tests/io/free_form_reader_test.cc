@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/free_form_reader.h"
+#include "io/free_form_reader.h"
 
 #include <cmath>
 #include <limits>
 
-#include "app_test_support.h"
+#include "io_test_support.h"
 
-namespace tavel::app::testing {
+namespace tavel::io::testing {
 namespace {
 
 using Rows = std::vector<std::vector<double>>;
 
-class FreeFormReaderTest : public AppTest {
+class FreeFormReaderTest : public IoTest {
  protected:
   // Every row nextRow gives for this file content, n values each from zeros.
   template <typename T = double>
@@ -140,4 +140,4 @@ TEST(FreeFormNumber, EditBoxTexts) {
 }
 
 }  // namespace
-}  // namespace tavel::app::testing
+}  // namespace tavel::io::testing

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/header_names.h"
+#include "io/header_names.h"
 
 #include <algorithm>
 
-#include "app/csv_reader.h"
+#include "io/csv_reader.h"
 
-namespace tavel::app {
+namespace tavel::io {
 namespace {
 
 // The rest of a header line is read in pieces of this size.
@@ -185,4 +185,4 @@ HeaderNames namesFromCells(std::vector<std::string> cells, std::size_t maxNames)
   return h;
 }
 
-}  // namespace tavel::app
+}  // namespace tavel::io

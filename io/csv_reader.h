@@ -28,10 +28,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/column_kinds.h"
+#include "io/column_kinds.h"
 #include "platform/runtime.h"
 
-namespace tavel::app {
+namespace tavel::io {
 
 // The UTF-8 byte order mark some programs write before the first name.
 inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -115,4 +115,4 @@ class CsvReader {
   CellPlan* plan_ = nullptr;
 };
 
-}  // namespace tavel::app
+}  // namespace tavel::io

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/field_format.h"
+#include "io/field_format.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <limits>
 #include <random>
 
-namespace tavel::app {
+namespace tavel::io {
 namespace {
 
 TEST(FieldFormatTest, GeneralFormChoosesFixedOrExponentByRoundedMagnitude) {
@@ -189,4 +189,4 @@ TEST(FieldFormatTest, FreeFormLine) {
 }
 
 }  // namespace
-}  // namespace tavel::app
+}  // namespace tavel::io

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The names of a header line: free-form splitting of a whole line, the
 // UTF-8 check and the Latin-1 conversion, and the names of CSV cells.
-#include "app/header_names.h"
+#include "io/header_names.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace tavel::app {
+namespace tavel::io {
 namespace {
 
 using Names = std::vector<std::string>;
@@ -83,4 +83,4 @@ TEST(HeaderToNames, Latin1NamesAreConvertedAndUtf8NamesKept) {
 }
 
 }  // namespace
-}  // namespace tavel::app
+}  // namespace tavel::io

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tavel::app {
+namespace tavel::io {
 
 enum class ColumnKind : std::uint8_t {
   Number,    // numbers, as the reading rules have always read them
@@ -133,4 +133,4 @@ class CellPlan {
   NewLabels newLabels_ = NewLabels::Unreadable;
 };
 
-}  // namespace tavel::app
+}  // namespace tavel::io

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/column_kinds.h"
+#include "io/column_kinds.h"
 
 #include <algorithm>
 #include <charconv>
 #include <limits>
 
-#include "app/csv_reader.h"
-#include "app/free_form_reader.h"
-#include "app/records.h"
+#include "io/csv_reader.h"
+#include "io/data_table.h"
+#include "io/free_form_reader.h"
 
-namespace tavel::app {
+namespace tavel::io {
 namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -260,4 +260,4 @@ CellPlan readingPlan(const DataTable& data) {
   return CellPlan(data.cellKind, data.cellLabels, CellPlan::NewLabels::Unreadable);
 }
 
-}  // namespace tavel::app
+}  // namespace tavel::io

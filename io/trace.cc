@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/trace.h"
+#include "io/trace.h"
 
 #include <string>
 
-#include "app/records.h"
+#include "io/data_table.h"
 
-namespace tavel::app {
+namespace tavel::io {
 
 void traceScreen(platform::Runtime& runtime, std::string_view line) {
   runtime.writeLine(platform::kScreenUnit, line);
@@ -21,10 +21,10 @@ void traceBoth(platform::Runtime& runtime, std::string_view screenLine, std::str
   if (runtime.isOpen(kLogUnit)) runtime.writeLine(kLogUnit, logLine);
 }
 
-void refuse(platform::Runtime& runtime, AppState& state, std::string_view line) {
+void refuse(platform::Runtime& runtime, std::vector<std::string>& problems, std::string_view line) {
   traceBoth(runtime, line);
   const std::size_t text = line.find_first_not_of(' ');
-  state.problems.emplace_back(text == std::string_view::npos ? line : line.substr(text));
+  problems.emplace_back(text == std::string_view::npos ? line : line.substr(text));
 }
 
 std::string_view trimName(std::string_view name) {
@@ -39,4 +39,4 @@ std::string padded(std::string_view text, std::size_t width) {
   return s;
 }
 
-}  // namespace tavel::app
+}  // namespace tavel::io

@@ -1,0 +1,537 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "io/data_file.h"
+
+#include <algorithm>
+#include <span>
+
+#include "io/column_kinds.h"
+#include "io/csv_reader.h"
+#include "io/field_format.h"
+#include "io/file_format.h"
+#include "io/free_form_reader.h"
+#include "io/trace.h"
+#include "io/workbook.h"
+
+namespace tavel::io {
+namespace {
+
+// What one scan fills: the table, and the lines of what it could not do and
+// of what the user should know of.
+struct ScanState {
+  const ReadingRequest& request;
+  DataTable& data;
+  std::vector<std::string>& problems;
+  std::vector<std::string>& warnings;
+};
+
+void refuse(platform::Runtime& runtime, ScanState& state, std::string_view line) {
+  io::refuse(runtime, state.problems, line);
+}
+
+std::string plural(int count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+std::string nameList(const std::vector<std::string>& names) {
+  std::string list;
+  for (const std::string& n : names) {
+    if (!list.empty()) list += ", ";
+    list += trimName(n);
+  }
+  return list;
+}
+
+// Puts the earlier data file back on the data unit after a failed choice, so
+// the table that is kept still describes the open file.
+void reopenPrevious(platform::Runtime& runtime, const DataTable& data, bool wasOpen) {
+  runtime.close(kDataUnit);
+  if (!wasOpen || data.dataFileName.empty()) return;
+  if (data.sheetName.empty()) {
+    runtime.openFileForReading(kDataUnit, data.dataFileName);
+    return;
+  }
+  SheetRead read;
+  std::string why;
+  openWorkbookForReading(runtime, kDataUnit, runtime.resolvePath(data.dataFileName), data.sheetName,
+                         read, why);
+}
+
+void clearTable(DataTable& data) {
+  data.numCol1 = 0;
+  data.numCol = 0;
+  data.nRows = 0;
+  data.colName.clear();
+  data.lnSource.clear();
+  data.allPositive.assign(kMaxNames, true);
+  data.rowCarryIn.clear();
+  data.csvSeparator = 0;
+  data.sheetName.clear();
+  data.cellKind.clear();
+  data.cellLabels.clear();
+}
+
+// Names of the variable lists that occur more than once (each listed once).
+std::vector<std::string> namesAlike(const std::vector<std::string>& names) {
+  std::vector<std::string> alike;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    bool earlier = false;
+    for (std::size_t k = 0; k < i && !earlier; ++k) earlier = names[k] == names[i];
+    if (earlier) continue;
+    for (std::size_t k = i + 1; k < names.size(); ++k) {
+      if (names[k] == names[i]) {
+        alike.push_back(names[i]);
+        break;
+      }
+    }
+  }
+  return alike;
+}
+
+// Fields of a whitespace data line as the free-form rules separate them
+// (blanks, tabs, commas; a slash ends the line's values), in bounded pieces.
+template <typename OnLine>
+void forEachWordLine(platform::Runtime& runtime, int unit, OnLine&& onLine) {
+  constexpr std::size_t kPiece = std::size_t{1} << 16;
+  std::vector<std::string> words;
+  std::string piece;
+  std::string word;
+  bool ended = false;
+  bool slash = false;
+  bool comma = false;  // a comma since the last field: a second one is an empty field
+  bool anyComma = false;
+  int line = 1;
+  while (runtime.readPiece(unit, piece, kPiece, ended) == platform::ReadResult::Success) {
+    for (char c : piece) {
+      if (slash) break;
+      if (c == ' ' || c == '\t' || c == ',' || c == '/') {
+        if (!word.empty()) {
+          words.push_back(std::move(word));
+          comma = false;
+        }
+        word.clear();
+        if (c == ',') {
+          if (comma || words.empty()) words.emplace_back();
+          comma = true;
+          anyComma = true;
+        }
+        slash = c == '/';
+      } else if (word.size() < FreeFormReader::kMaxFieldChars) {
+        word += c;
+      }
+    }
+    if (!ended) continue;
+    if (!word.empty()) words.push_back(std::move(word));
+    word.clear();
+    onLine(words, ++line, slash, anyComma);
+    words.clear();
+    slash = comma = anyComma = false;
+  }
+}
+
+// Reads the first line from the start of the unit; true when it begins
+// with a separator (after a byte-order mark): no name over the first column.
+bool skipHeaderLine(platform::Runtime& runtime, int unit) {
+  constexpr std::size_t kPiece = 4096;
+  runtime.rewind(unit);
+  std::string piece;
+  bool ended = false;
+  if (runtime.readPiece(unit, piece, kPiece, ended) != platform::ReadResult::Success) return false;
+  std::string_view first(piece);
+  if (first.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    first.remove_prefix(kByteOrderMark.size());
+  const bool leading =
+      !first.empty() && (first.front() == ' ' || first.front() == '\t' || first.front() == '~');
+  while (!ended && runtime.readPiece(unit, piece, kPiece, ended) == platform::ReadResult::Success) {
+  }
+  return leading;
+}
+
+std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+// The kinds of a file's columns from their survey; rowNames marks a first
+// column without a name. Says once what was found, column by column.
+std::vector<ColumnKind> kindsFromSurvey(platform::Runtime& runtime, const ColumnSurvey& survey,
+                                        const std::vector<std::string>& cellNames, bool rowNames) {
+  std::vector<ColumnKind> kinds;
+  for (std::size_t c = 0; c < survey.cells.size(); ++c) {
+    const ColumnCells& cells = survey.cells[c];
+    if (c == 0 && rowNames) {
+      kinds.push_back(ColumnKind::Skipped);
+      traceBoth(runtime, " the first column has no name: read as row names, not used");
+      continue;
+    }
+    const ColumnKind kind = columnKindOf(cells);
+    kinds.push_back(kind);
+    const std::string column = "column " + quoted(trimName(cellNames[c]));
+    if (kind == ColumnKind::Date)
+      traceBoth(runtime, " " + column + " holds ISO dates: read as the decimal year");
+    else if (kind == ColumnKind::Skipped)
+      traceBoth(runtime, " " + column + " holds text (line " + std::to_string(cells.firstTextLine) +
+                             ": " + quoted(cells.firstText) + "), a label for every row: not used");
+  }
+  return kinds;
+}
+
+// The labels of each category column in their order, numbered from 1, and
+// said once on the screen and in the log.
+void keepLabels(platform::Runtime& runtime, DataTable& data, const CellPlan& plan,
+                const std::vector<std::string>& cellNames, const ColumnSurvey& survey) {
+  data.cellLabels.assign(plan.cells(), {});
+  for (std::size_t c = 0; c < plan.cells(); ++c) {
+    if (plan.kind(c) != ColumnKind::Category) continue;
+    std::vector<std::string> labels = plan.labels()[c];
+    std::sort(labels.begin(), labels.end());
+    std::string line = " column " + quoted(trimName(cellNames[c])) + " holds text (line " +
+                       std::to_string(survey.cells[c].firstTextLine) + ": " +
+                       quoted(survey.cells[c].firstText) + "): offered as a category:";
+    for (std::size_t k = 0; k < labels.size(); ++k)
+      line += (k == 0 ? " " : ", ") + labels[k] + " = " + std::to_string(k + 1);
+    traceBoth(runtime, line);
+    data.cellLabels[c] = std::move(labels);
+  }
+}
+
+// The table's names and kinds from the file's cells: skipped cells are no
+// variables.
+void takeColumns(DataTable& data, const std::vector<std::string>& cellNames,
+                 const std::vector<ColumnKind>& kinds) {
+  data.cellLabels.clear();
+  data.cellKind = kinds;
+  data.colName.clear();
+  for (std::size_t c = 0; c < kinds.size(); ++c)
+    if (kinds[c] != ColumnKind::Skipped) data.colName.push_back(cellNames[c]);
+  data.numCol1 = static_cast<int>(data.colName.size());
+}
+
+// A whitespace file whose every line disagrees with its names the same way
+// would be read wrong throughout: rows made of two lines (a name with a
+// blank), or values cut apart (decimal commas, digit grouping). Refused with
+// the likely cause. Lines that disagree here and there are said once.
+bool refusedForLineShapes(platform::Runtime& runtime, ScanState& state, const std::string& name,
+                          const ColumnSurvey& survey, std::size_t names, bool rowNames,
+                          bool namesDropped) {
+  // Names beyond those kept leave values on every line, as they always did.
+  if (rowNames || namesDropped) return false;
+  const std::string first = "the first line has " + std::to_string(names) + " names but line ";
+  std::string why;
+  if (survey.agreeing == 0 && survey.more == 0 && survey.fewer > 0 && !survey.linesMakeRows)
+    why = first + std::to_string(survey.firstFewerLine) + " has " +
+          std::to_string(survey.firstFewerFields) +
+          " values: a name with a blank? Quote the names or use a CSV file";
+  if (survey.agreeing == 0 && survey.fewer == 0 && survey.more > 0)
+    why = first + std::to_string(survey.firstMoreLine) + " has " +
+          std::to_string(survey.firstMoreFields) + " values: " +
+          (survey.commaInFirstMore
+               ? "this looks like decimal commas or digit grouping (1,5 or 1,234.5); save the "
+                 "file as CSV with semicolons, or write numbers with a point and no grouping"
+               : "a name missing from the first line?");
+  if (!why.empty()) {
+    clearTable(state.data);
+    refuse(runtime, state, " error: " + name + " cannot be read as a table: " + why);
+    return true;
+  }
+  const auto warn = [&](const std::string& line) {
+    traceBoth(runtime, line);
+    state.warnings.push_back(line.substr(1));
+  };
+  if (survey.agreeing > 0 && survey.fewer > 0)
+    warn(" " + plural(survey.fewer, "line has", "lines have") +
+         " fewer values than names (the first at line " + std::to_string(survey.firstFewerLine) +
+         "): the row goes on over the next line");
+  if (survey.agreeing > 0 && survey.more > 0)
+    warn(" " + plural(survey.more, "line has", "lines have") +
+         " more values than names (the first at line " + std::to_string(survey.firstMoreLine) +
+         "): the values beyond the names are not read");
+  return false;
+}
+
+// A file whose every column was set aside has nothing to analyse.
+bool refusedWithoutColumns(platform::Runtime& runtime, ScanState& state, const std::string& name) {
+  if (state.data.numCol1 > 0) return false;
+  clearTable(state.data);
+  refuse(runtime, state,
+         " no column of " + name + " can be analysed: each holds a label of its own in every row");
+  return true;
+}
+
+std::string unreadableLine(int rows, int line, int cell, const std::string& text,
+                           const std::vector<std::string>& cellNames) {
+  std::string where = "the first at line " + std::to_string(line);
+  if (cell >= 0 && static_cast<std::size_t>(cell) < cellNames.size())
+    where += ": " + quoted(text) + " in column " + quoted(trimName(cellNames[cell]));
+  return " " + plural(rows, "unreadable row", "unreadable rows") +
+         " skipped: a cell that is not a number (" + where + ")";
+}
+
+std::string incompleteLine(int rows, int line) {
+  return " " + plural(rows, "incomplete row", "incomplete rows") +
+         " skipped for a missing value (a cell empty, NA, NaN, N/A or .; the first at line " +
+         std::to_string(line) + ")";
+}
+
+// What the reading did to the names of either kind of header, said once.
+void sayWhatNamesBecame(platform::Runtime& runtime, const HeaderNames& h) {
+  if (!h.readAsLatin1.empty())
+    traceBoth(runtime,
+              " names read as Latin-1 and converted to UTF-8: " + nameList(h.readAsLatin1));
+  const int beyondMax = h.complete - static_cast<int>(h.names.size());
+  if (beyondMax > 0)
+    traceBoth(runtime, " " + plural(beyondMax, "name", "names") + " beyond the " +
+                           std::to_string(kMaxNames) + "th dropped: only " +
+                           std::to_string(kMaxNames) + " columns are read");
+  if (!h.cutInsideCharacter.empty())
+    traceBoth(
+        runtime,
+        " " + plural(static_cast<int>(h.cutInsideCharacter.size()), "name", "names") +
+            " longer than " + std::to_string(kNameLength) +
+            " bytes cut before a character that did not fit: " + nameList(h.cutInsideCharacter));
+}
+
+void finishScan(platform::Runtime& runtime, ScanState& state);
+bool scanCsv(platform::Runtime& runtime, ScanState& state, const std::string& name, bool wasOpen,
+             char separator, const SheetRead* sheet = nullptr);
+
+}  // namespace
+
+bool isCsvFileName(std::string_view name) {
+  constexpr std::string_view kCsv = ".csv";
+  return name.size() >= kCsv.size() && sameLetters(name.substr(name.size() - kCsv.size()), kCsv);
+}
+
+ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparator,
+                           std::size_t columns) {
+  ColumnSurvey survey;
+  survey.cells.resize(columns);
+  survey.decimalComma = csvSeparator == ';';
+  runtime.rewind(unit);
+  if (csvSeparator != 0) {
+    CsvReader finder(runtime, unit, csvSeparator);
+    std::vector<std::string> cells;
+    int line = 0;
+    finder.readHeader(cells, 0);
+    while (finder.nextCells(cells, line)) survey.addLine(cells, line);
+  } else {
+    FreeFormReader(runtime, unit).discardRecord();
+    // A slash ends a row early: the values it leaves out are no fewer values.
+    forEachWordLine(runtime, unit,
+                    [&](std::vector<std::string>& words, int line, bool slash, bool comma) {
+                      if (slash && words.size() < columns) words.resize(columns);
+                      survey.addLine(words, line, comma);
+                    });
+  }
+  runtime.rewind(unit);
+  return survey;
+}
+
+bool scanDataFile(platform::Runtime& runtime, const ReadingRequest& request,
+                  std::string_view fileName, DataTable& table, std::vector<std::string>& problems,
+                  std::vector<std::string>& warnings) {
+  ScanState state{request, table, problems, warnings};
+  DataTable& data = state.data;
+  state.warnings.clear();
+  const std::string name(fileName);
+  // A path shorter than the old fixed field is padded to it, so logs read as before.
+  traceBoth(runtime, listLine({"open ", name.size() < static_cast<std::size_t>(kFileNameLength)
+                                            ? padded(name, kFileNameLength)
+                                            : name}));
+
+  if (runtime.pathKind(name) == platform::PathKind::Other) {
+    refuse(runtime, state,
+           " error: cannot read " + name + ": it is not a regular file (a folder, pipe or device)");
+    return false;
+  }
+  const bool wasOpen = runtime.isOpen(kDataUnit);
+  runtime.close(kDataUnit);
+  if (isWorkbookFileName(name)) {
+    // A worksheet is read as the CSV file of its cells.
+    SheetRead sheet;
+    std::string why;
+    if (runtime.pathKind(name) == platform::PathKind::Missing) why = "there is no such file";
+    if (!why.empty() || !openWorkbookForReading(runtime, kDataUnit, runtime.resolvePath(name),
+                                                state.request.sheetAsked, sheet, why)) {
+      refuse(runtime, state,
+             " error: cannot read " + name + (why.empty() ? std::string() : ": " + why));
+      reopenPrevious(runtime, data, wasOpen);
+      return false;
+    }
+    return scanCsv(runtime, state, name, wasOpen, ',', &sheet);
+  }
+  if (!runtime.openFileForReading(kDataUnit, name)) {
+    refuse(runtime, state, " error: cannot read " + name);
+    reopenPrevious(runtime, data, wasOpen);
+    return false;
+  }
+
+  const char separator = chooseFileReading(
+      runtime, kDataUnit, name, ReadingAsked{.csv = request.readAsCsv, .tsv = request.readAsTsv});
+  if (separator != 0) {
+    return scanCsv(runtime, state, name, wasOpen, separator);
+  }
+
+  HeaderNames h;
+  const platform::ReadResult headerRead = readFreeFormHeader(runtime, kDataUnit, h);
+  if (headerRead == platform::ReadResult::Error) {
+    refuse(runtime, state, " error: cannot read " + name);
+    reopenPrevious(runtime, data, wasOpen);
+    return false;
+  }
+  data.dataFileName = name;
+  if (headerRead == platform::ReadResult::EndOfFile) {
+    traceBoth(runtime, listLine({"empty file"}));
+    // Nothing of the earlier file may be offered for a file without data.
+    clearTable(data);
+    return false;
+  }
+  sayWhatNamesBecame(runtime, h);
+
+  if (h.names.empty()) {
+    clearTable(data);
+    refuse(runtime, state, " no column names in the first line of " + name);
+    return false;
+  }
+
+  // The columns' kinds, from every line that has a field per name. A header
+  // that begins with a blank over lines with one field more is the layout of
+  // a table with row names (pandas' to_csv with sep=" ").
+  std::vector<std::string> cellNames = h.names;
+  ColumnSurvey survey = surveyColumns(runtime, kDataUnit, 0, cellNames.size());
+  const bool rowNames = survey.more > 0 && survey.oneMore == survey.more && survey.agreeing == 0 &&
+                        survey.fewer == 0 && skipHeaderLine(runtime, kDataUnit);
+  if (rowNames) {
+    cellNames.insert(cellNames.begin(), cutToWidth("", kNameLength));
+    survey = surveyColumns(runtime, kDataUnit, 0, cellNames.size());
+  }
+  if (refusedForLineShapes(runtime, state, name, survey, cellNames.size(), rowNames,
+                           h.complete > static_cast<int>(h.names.size())))
+    return false;
+  // Past the header again for the rows.
+  skipHeaderLine(runtime, kDataUnit);
+  const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
+  CellPlan plan(kinds, {}, CellPlan::NewLabels::Collect);
+  takeColumns(data, cellNames, kinds);
+  if (refusedWithoutColumns(runtime, state, name)) return false;
+  data.allPositive.assign(kMaxNames, true);
+  // Values left out of the first row are zero, in this scan and in the Run's
+  // re-read alike, whatever file was read before.
+  data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
+
+  data.nRows = 0;
+  FreeFormReader reader(runtime, kDataUnit, 1);
+  reader.setPlan(&plan);
+  std::vector<float> rowBuffer(static_cast<std::size_t>(data.numCol1), 0.0f);
+  const std::span<float> row(rowBuffer);
+  while (reader.nextRow(row)) {
+    for (int j = 0; j < data.numCol1; ++j)
+      data.allPositive[j] = data.allPositive[j] && row[static_cast<std::size_t>(j)] > 0.0f;
+    ++data.nRows;
+  }
+  if (reader.inputFailed()) refuse(runtime, state, " error: cannot read " + name);
+  keepLabels(runtime, data, plan, cellNames, survey);
+  if (reader.incompleteRows() > 0)
+    traceBoth(runtime, incompleteLine(reader.incompleteRows(), reader.firstIncompleteLine()));
+  if (reader.unreadableRows() > 0)
+    traceBoth(runtime, unreadableLine(reader.unreadableRows(), reader.firstUnreadableLine(),
+                                      reader.firstUnreadableCell(), reader.firstUnreadableText(),
+                                      cellNames));
+  if (reader.rowsKeepingValues() > 0)
+    traceBoth(runtime,
+              " " + plural(reader.rowsKeepingValues(), "row", "rows") +
+                  " with empty fields or a slash took the values left out from the row before "
+                  "(zero in the first row; the first at line " +
+                  std::to_string(reader.firstKeepingLine()) + ")");
+
+  data.csvSeparator = 0;
+  finishScan(runtime, state);
+  return true;
+}
+
+namespace {
+
+// The scan's end for both kinds of file: the log variables and the rewind
+// for the Run.
+void finishScan(platform::Runtime& runtime, ScanState& state) {
+  DataTable& data = state.data;
+  data.numCol = data.numCol1;
+  data.lnSource.assign(static_cast<std::size_t>(data.numCol1), 0);
+  for (int j = 1; j <= data.numCol1; ++j) {
+    // The logarithm of a category's number means nothing.
+    if (!data.allPositive[j - 1] || columnKind(data, j) == ColumnKind::Category) continue;
+    ++data.numCol;
+    data.lnSource.push_back(j);
+    data.colName.push_back("_ln_" + cutToWidth(data.colName[j - 1], kLnNameChars));
+  }
+  const std::vector<std::string> alike = namesAlike(data.colName);
+  if (!alike.empty())
+    traceBoth(runtime, " names that cannot be told apart (equal in their first " +
+                           std::to_string(kNameLength) +
+                           " characters, or equal to a log variable's name): " + nameList(alike));
+
+  runtime.rewind(kDataUnit);
+}
+
+bool scanCsv(platform::Runtime& runtime, ScanState& state, const std::string& name, bool wasOpen,
+             char separator, const SheetRead* sheet) {
+  DataTable& data = state.data;
+  CsvReader reader(runtime, kDataUnit, separator);
+  std::vector<std::string> cells;
+  const bool haveHeader = reader.readHeader(cells, kNameKeepBytes);
+  if (reader.inputFailed()) {
+    refuse(runtime, state, " error: cannot read " + name);
+    reopenPrevious(runtime, data, wasOpen);
+    return false;
+  }
+  data.dataFileName = name;
+  if (!haveHeader) {
+    traceBoth(runtime, listLine({"empty file"}));
+    clearTable(data);
+    return false;
+  }
+  traceBoth(runtime, sheet != nullptr ? sheetReadingLine(*sheet) : csvReadingLine(separator));
+  HeaderNames h = namesFromCells(std::move(cells));
+  sayWhatNamesBecame(runtime, h);
+  if (h.names.empty()) {
+    clearTable(data);
+    refuse(runtime, state, " no column names in the first line of " + name);
+    return false;
+  }
+
+  // The columns' kinds from every row's cells, then the rows by them. An
+  // empty first name over the first column is R's and pandas' row names.
+  const std::vector<std::string> cellNames = h.names;
+  const ColumnSurvey survey = surveyColumns(runtime, kDataUnit, separator, cellNames.size());
+  // The rows from the start again, by a reader of their own (its lines
+  // count from the header).
+  CsvReader rows(runtime, kDataUnit, separator);
+  rows.readHeader(cells, kNameLength + 4);
+  const bool rowNames = cellNames.size() > 1 && !cells.empty() && cells[0].empty();
+  const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
+  CellPlan plan(kinds, {}, CellPlan::NewLabels::Collect);
+  takeColumns(data, cellNames, kinds);
+  if (refusedWithoutColumns(runtime, state, name)) return false;
+  data.allPositive.assign(kMaxNames, true);
+  data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
+  data.csvSeparator = separator;
+  data.sheetName = sheet != nullptr ? sheet->sheetName : std::string();
+  data.nRows = 0;
+  rows.setPlan(&plan);
+  std::vector<float> row(static_cast<std::size_t>(data.numCol1), 0.0f);
+  while (rows.nextRow(std::span<float>(row))) {
+    for (int j = 0; j < data.numCol1; ++j)
+      data.allPositive[j] = data.allPositive[j] && row[static_cast<std::size_t>(j)] > 0.0f;
+    ++data.nRows;
+  }
+  if (rows.inputFailed()) refuse(runtime, state, " error: cannot read " + name);
+  keepLabels(runtime, data, plan, cellNames, survey);
+  if (rows.incompleteRows() > 0)
+    traceBoth(runtime, incompleteLine(rows.incompleteRows(), rows.firstIncompleteLine()));
+  if (rows.unreadableRows() > 0)
+    traceBoth(runtime,
+              unreadableLine(rows.unreadableRows(), rows.firstUnreadableLine(),
+                             rows.firstUnreadableCell(), rows.firstUnreadableText(), cellNames));
+  finishScan(runtime, state);
+  return true;
+}
+
+}  // namespace
+
+}  // namespace tavel::io
