@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "io/field_format.h"
 #include "io/free_form_reader.h"
 #include "io/trace.h"
@@ -162,61 +163,60 @@ void setUpOptionsDialog(platform::Runtime& runtime, Dialog& dialog, AppState& st
 }
 
 void readBackOptions(Dialog& dialog, RunOptions& options, std::vector<std::string>* kept) {
-  // A text that is not read keeps the setting; the user is told which.
+  // A text that is not read, or a value the rules refuse, keeps the setting;
+  // the user is told which.
   auto keptLine = [kept](std::string_view field, const std::string& text, std::string_view rule,
                          const std::string& value) {
     if (kept == nullptr) return;
     kept->push_back(std::string(field) + " '" + stripped(text) + "' " + std::string(rule) + ": " +
                     stripped(value) + " kept");
   };
-  options.Equilibration = dialog.getLogical(kEquilibrationBox);
-  options.ScreenCaptures = dialog.getLogical(kScreenCapturesBox);
-  // The engine divides by NumTerm: a count below 1 is refused like text
-  // that is not a number, and the setting keeps its value.
-  int numTerm = options.NumTerm;
-  const std::string numTermBox = dialog.getText(kNumTermBox);
-  if (readFreeFormNumber(numTermBox, numTerm) && numTerm >= 1) {
-    options.NumTerm = numTerm;
-  } else {
-    keptLine("NumTerm", numTermBox, "is not a whole number of at least 1",
-             numTermText(options.NumTerm));
-  }
-  const std::string delRsq = dialog.getText(kDelRsqBox);
-  if (!readFreeFormNumber(std::string_view(delRsq).substr(0, kDelRsqTextLength), options.DelRsq))
-    keptLine("DelRsq", delRsq, "is not a number", delRsqText(options.DelRsq));
-  // K below 0 means nothing: refused like text that is not a number. Too many
-  // folds for the data are refused by the Run, which knows the rows.
-  int cvFolds = options.CvFolds;
-  const std::string cvBox = dialog.getText(kCvFoldsBox);
-  if (readFreeFormNumber(cvBox, cvFolds) && cvFolds >= 0) {
-    options.CvFolds = cvFolds;
-  } else {
-    char digits[16];
-    keptLine(
-        "CV folds", cvBox, "is not a whole number of 0 or more",
-        std::string(digits, std::to_chars(digits, digits + sizeof digits, options.CvFolds).ptr));
-  }
-  // A bass outside 0..10 or a span outside 0..1 is refused like text that is
-  // not a number; an empty span box (or 0) is the adaptive span.
   auto numberText = [](double x) {
     char digits[32];
     return std::string(digits, std::to_chars(digits, digits + sizeof digits, x).ptr);
   };
-  double bass = options.Bass;
-  const std::string bassText = dialog.getText(kBassBox);
-  if (readFreeFormNumber(bassText, bass) && bass >= 0.0 && bass <= kMaxBass)
-    options.Bass = bass;
+  AnalysisOptions asked;
+  asked.equilibration = dialog.getLogical(kEquilibrationBox);
+  asked.screenCaptures = dialog.getLogical(kScreenCapturesBox);
+  asked.tune = dialog.getLogical(kTuneBox);
+  // The engine divides by NumTerm: a count below 1 is refused like text
+  // that is not a number.
+  int numTerm = 0;
+  const std::string numTermBox = dialog.getText(kNumTermBox);
+  if (readFreeFormNumber(numTermBox, numTerm) && numTermAllowed(numTerm))
+    asked.numTerm = numTerm;
   else
-    keptLine("Bass", bassText, "is not a number from 0 to 10", numberText(options.Bass));
-  const std::string spanText = dialog.getText(kSpanBox);
-  double span = options.Span;
-  if (spanText.find_first_not_of(' ') == std::string::npos)
-    options.Span = 0.0;
-  else if (readFreeFormNumber(spanText, span) && span >= 0.0 && span <= 1.0)
-    options.Span = span;
+    keptLine("NumTerm", numTermBox, kNumTermRule, numTermText(options.NumTerm));
+  double delRsq = 0.0;
+  const std::string delRsqBox = dialog.getText(kDelRsqBox);
+  if (readFreeFormNumber(std::string_view(delRsqBox).substr(0, kDelRsqTextLength), delRsq) &&
+      delRsqAllowed(delRsq))
+    asked.delRsq = delRsq;
   else
-    keptLine("Span", spanText, "is not a number from 0 to 1", numberText(options.Span));
-  options.Tune = dialog.getLogical(kTuneBox);
+    keptLine("DelRsq", delRsqBox, kDelRsqRule, delRsqText(options.DelRsq));
+  // Too many folds for the data are refused by the Run, which knows the rows.
+  int cvFolds = 0;
+  const std::string cvBox = dialog.getText(kCvFoldsBox);
+  if (readFreeFormNumber(cvBox, cvFolds) && cvFoldsAllowed(cvFolds))
+    asked.cvFolds = cvFolds;
+  else
+    keptLine("CV folds", cvBox, kCvFoldsRule, std::to_string(options.CvFolds));
+  double bass = 0.0;
+  const std::string bassBox = dialog.getText(kBassBox);
+  if (readFreeFormNumber(bassBox, bass) && bassAllowed(bass))
+    asked.bass = bass;
+  else
+    keptLine("Bass", bassBox, kBassRule, numberText(options.Bass));
+  // An empty span box (or 0) is the adaptive span.
+  double span = 0.0;
+  const std::string spanBox = dialog.getText(kSpanBox);
+  if (spanBox.find_first_not_of(' ') == std::string::npos)
+    asked.span = 0.0;
+  else if (readFreeFormNumber(spanBox, span) && spanAllowed(span))
+    asked.span = span;
+  else
+    keptLine("Span", spanBox, kSpanRule, numberText(options.Span));
+  storeOptions(asked, options);
 }
 
 std::vector<std::string> optionsDialog(platform::Runtime& runtime, AppState& state) {

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/prepare_dialog.h"
 
-#include <cassert>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/session.h"
 #include "io/field_format.h"
 #include "io/trace.h"
 
@@ -20,14 +21,6 @@ constexpr int kListStyle = platform::kStyleSorted | platform::kStyleMultiSelect 
 constexpr int kDepRadioGroup = 1;
 
 int radioId(int row) { return kFirstDepRadio + row - 1; }
-
-// Number of the first variable whose 50-character name is the item's text.
-int findVariable(const DataTable& data, std::string_view itemText) {
-  const std::string name = padded(itemText, kNameLength);
-  for (int v = 1; v <= data.numCol; ++v)
-    if (data.colName[v - 1] == name) return v;
-  return 0;
-}
 
 void onArrowButton(Dialog& dialog, int id, VarSelection& selection) {
   if (id == kPrepareMoveIn)
@@ -96,6 +89,13 @@ void moveSelected(Dialog& dialog, int from, int to, VarSelection& selection) {
   updateDepRadios(dialog, selection);
 }
 
+void tracePrepareVariables(platform::Runtime& runtime, const DataTable& data) {
+  traceBoth(runtime, listLine({"numCol1=", data.numCol1, "   numCol=", data.numCol}),
+            listLine({" numCol1=", data.numCol1, " numCol=", data.numCol}));
+  for (int v = 1; v <= data.numCol; ++v)
+    traceBoth(runtime, listLine({v, " ", data.colName[v - 1]}));
+}
+
 void prepareDialog(platform::Runtime& runtime, AppState& state) {
   const DataTable& data = state.data;
   VarSelection& sel = state.selection;
@@ -113,10 +113,7 @@ void prepareDialog(platform::Runtime& runtime, AppState& state) {
   dialog->setCallback(kPrepareMoveIn, arrows);
   dialog->setCallback(kPrepareMoveOut, arrows);
 
-  traceBoth(runtime, listLine({"numCol1=", data.numCol1, "   numCol=", data.numCol}),
-            listLine({" numCol1=", data.numCol1, " numCol=", data.numCol}));
-  for (int v = 1; v <= data.numCol; ++v)
-    traceBoth(runtime, listLine({v, " ", data.colName[v - 1]}));
+  tracePrepareVariables(runtime, data);
 
   sel.depChoice = 1;
   sel.p = 0;
@@ -127,46 +124,12 @@ void prepareDialog(platform::Runtime& runtime, AppState& state) {
 
   dialog->runModal();
 
-  const int n = dialog->getInt(kPrepareIncludeList);
-  sel.p = n - 1;
-  if (sel.p < 1) return;
-  const int p = sel.p;
-  traceBoth(runtime, listLine({"num of indep p:", p}));
-
-  // The chosen row always exists (updateDepRadios resets a vanished one).
-  if (sel.depChoice < 1 || sel.depChoice > n) sel.depChoice = 1;
-  sel.indep.clear();
-  for (int i = 1; i <= n; ++i) {
-    int v = findVariable(data, dialog->getText(kPrepareIncludeList, i));
-    assert(v != 0 && "every item of the include list is a variable name");
-    if (v == 0) v = 1;
-    if (i == sel.depChoice) {
-      sel.dep = v;
-      sel.fromltoreg[i - 1] = p + 1;
-    } else {
-      sel.indep.push_back(v);
-      sel.fromltoreg[i - 1] = static_cast<int>(sel.indep.size());
-    }
-  }
-
-  RunOptions& options = state.options;
-  for (int e = 1; e <= kMaxIncluded + 1; ++e) options.l[e - 1] = kOrderable;
-  options.l[p] = kMonotone;
-  // A category's numbers only name its labels: they have no order.
-  for (int e = 1; e <= p + 1; ++e) {
-    const int v = e <= p ? sel.indep[e - 1] : sel.dep;
-    if (columnKind(data, v) == ColumnKind::Category) options.l[e - 1] = kUnorderable;
-  }
-
-  traceBoth(runtime, listLine({"indep var:"}));
-  for (int i = 1; i <= p; ++i) {
-    const int v = sel.indep[i - 1];
-    traceBoth(runtime, listLine({i, v, " ", data.colName[v - 1]}));
-  }
-  traceBoth(runtime, listLine({"dep var:"}));
-  traceBoth(runtime, listLine({p + 1, sel.dep, " ", data.colName[sel.dep - 1]}));
+  std::vector<std::string> rows;
+  for (int i = 1; i <= dialog->getInt(kPrepareIncludeList); ++i)
+    rows.push_back(dialog->getText(kPrepareIncludeList, i));
   dialog.reset();
-  traceBoth(runtime, listLine({"Prepare done:"}));
+  // Fewer than two rows leave no analysis chosen; the shell says so.
+  Session(runtime, state).chooseIncluded(rows, sel.depChoice);
 }
 
 }  // namespace tavel::app

@@ -20,6 +20,9 @@ inline constexpr int kOkButton = 1;
 
 platform::DialogResource prepareDialogResource();
 
+// The dialog's first trace lines: the table's size and every variable.
+void tracePrepareVariables(platform::Runtime& runtime, const DataTable& data);
+
 // Runs the dialog (nothing but a trace line when its resource is missing).
 void prepareDialog(platform::Runtime& runtime, AppState& state);
 

@@ -74,13 +74,15 @@ class Shell {
   // menu command ends with it; a long command may call it earlier.
   void reportLogFailure();
 
+  // The end of every menu command: the log is flushed, so what the command
+  // wrote is on disk whatever happens next, and a lost line is reported.
+  // Commands given without the menus (tavel-batch's session) end with it too.
+  void finishCommand();
+
   platform::Runtime& runtime() { return runtime_; }
   AppState& state() { return state_; }
 
  private:
-  // The end of every menu command: the log is flushed, so what the command
-  // wrote is on disk whatever happens next, and a lost line is reported.
-  void finishCommand();
   void sayWhatWasRead(std::size_t problemsBefore);
   // Runs a menu command and ends it with one status line: the one the
   // command set, else its first problem, else that it is done.

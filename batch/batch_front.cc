@@ -17,16 +17,17 @@
 #include <optional>
 
 #include "app/data_file.h"
+#include "app/field_format.h"
+#include "app/free_form_reader.h"
 #include "app/model_commands.h"
 #include "app/options_dialog.h"
-#include "app/prepare_dialog.h"
 #include "app/results_export.h"
+#include "app/session.h"
 #include "app/sheet_dialog.h"
 #include "batch/private_folder.h"
 #include "io/workbook.h"
 #include "model/cross_validation.h"
 #include "platform/file_units.h"
-#include "platform/headless/scripted_dialog.h"
 #include "run/report.h"
 #include "run/run_command.h"
 #include "tavel_version.h"
@@ -35,9 +36,6 @@ namespace tavel::batch {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::headless::DialogAction;
-using platform::headless::DialogScript;
-using platform::headless::ScriptedDialog;
 
 // The help text; the defaults and file names it gives are the program's own.
 const std::string& usageText() {
@@ -100,7 +98,7 @@ struct Options {
   std::string dataFile;
   std::optional<std::string> dep;
   std::vector<std::string> indep;
-  std::vector<std::pair<std::string, int>> flags;
+  std::vector<std::pair<std::string, model::VarFlag>> flags;
   std::optional<int> numTerm;
   std::optional<double> delRsq;
   bool equilibration = false;
@@ -153,22 +151,6 @@ class Reporter {
   const BatchIo& io_;
   mutable std::vector<std::string> said_;
 };
-
-std::optional<int> flagCode(const std::string& text) {
-  static const std::map<std::string, int> names = {{"orderable", app::kOrderable},
-                                                   {"circular", app::kCircular},
-                                                   {"monotone", app::kMonotone},
-                                                   {"linear", app::kLinear},
-                                                   {"unorderable", app::kUnorderable},
-                                                   {"1", app::kOrderable},
-                                                   {"2", app::kCircular},
-                                                   {"3", app::kMonotone},
-                                                   {"4", app::kLinear},
-                                                   {"5", app::kUnorderable}};
-  auto it = names.find(text);
-  if (it == names.end()) return std::nullopt;
-  return it->second;
-}
 
 // The whole text must be the number: "2.5", "3x" and "" are not whole numbers.
 std::optional<int> wholeNumber(std::string_view text) {
@@ -234,7 +216,7 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       if (!value()) return r.usage("--flag needs NAME=CODE");
       const auto eq = v.rfind('=');
       if (eq == std::string::npos || eq == 0) return r.usage("--flag needs NAME=CODE");
-      const auto code = flagCode(v.substr(eq + 1));
+      const auto code = model::parseFlag(v.substr(eq + 1));
       if (!code) return r.usage("--flag: unknown flag code " + inQuotes(v.substr(eq + 1)));
       o.flags.emplace_back(v.substr(0, eq), *code);
     } else if (a == "--numterm") {
@@ -566,76 +548,7 @@ std::string resolveRequest(const app::DataTable& t, const Options& o, const std:
            std::to_string(kMaxChosen - 1) +
            " independents, can be chosen; name them with --dep and --indep";
 
-  std::vector<std::string> all = request.indep;
-  all.push_back(request.dep);
-  for (const std::string& wanted : all) {
-    int matches = 0;
-    for (int v = 1; v <= t.numCol && v <= static_cast<int>(t.colName.size()); ++v)
-      matches += name(v) == wanted;
-    if (matches == 0) return "unknown variable " + inQuotes(wanted);
-    if (matches > 1)
-      return "the name " + inQuotes(wanted) + " belongs to " + std::to_string(matches) +
-             " variables of the file, which cannot be told apart";
-  }
-  if (std::find(request.indep.begin(), request.indep.end(), request.dep) != request.indep.end())
-    return "the dependent variable " + inQuotes(request.dep) +
-           " was also named as an independent variable";
-  if (!twin.empty() &&
-      std::find(request.indep.begin(), request.indep.end(), twin) != request.indep.end())
-    return "the dependent variable " + inQuotes(request.dep) +
-           " was also named as an independent variable, as " + inQuotes(twin) +
-           " on its other scale";
-  std::vector<std::string> sorted = request.indep;
-  std::sort(sorted.begin(), sorted.end());
-  const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
-  if (twice != sorted.end())
-    return inQuotes(*twice) + " was named twice as an independent variable";
-  return {};
-}
-
-std::string variableName(const app::DataTable& t, int v) {
-  if (v < 1 || v > t.numCol || v > static_cast<int>(t.colName.size())) return "?";
-  return std::string(run::trimmedName(t.colName[static_cast<std::size_t>(v - 1)]));
-}
-
-// The selection the Run will analyse must be the one asked for, whatever the
-// dialog did with it (a full include list, a radio button on the wrong row).
-bool selectionIsRequest(const app::AppState& state, const Request& request) {
-  const app::VarSelection& sel = state.selection;
-  if (sel.p != static_cast<int>(request.indep.size()) || sel.p < 1 ||
-      static_cast<int>(sel.indep.size()) < sel.p)
-    return false;
-  if (variableName(state.data, sel.dep) != request.dep) return false;
-  std::vector<std::string> got;
-  for (int j = 0; j < sel.p; ++j) got.push_back(variableName(state.data, sel.indep[j]));
-  std::vector<std::string> want = request.indep;
-  std::sort(got.begin(), got.end());
-  std::sort(want.begin(), want.end());
-  return got == want;
-}
-
-std::string describe(const app::AppState& state) {
-  const app::VarSelection& sel = state.selection;
-  std::string text = "dependent " + inQuotes(variableName(state.data, sel.dep)) + ", independents";
-  for (int j = 0; j < sel.p && j < static_cast<int>(sel.indep.size()); ++j)
-    text += " " + inQuotes(variableName(state.data, sel.indep[j]));
-  return text;
-}
-
-// The engine position (0-based entry of l) of a chosen variable, or -1.
-int enginePosition(const app::AppState& state, const std::string& name) {
-  const app::VarSelection& sel = state.selection;
-  if (variableName(state.data, sel.dep) == name) return sel.p;
-  for (int j = 0; j < sel.p && j < static_cast<int>(sel.indep.size()); ++j)
-    if (variableName(state.data, sel.indep[j]) == name) return j;
-  return -1;
-}
-
-// The shortest text that reads back as the same double.
-std::string shortestText(double x) {
-  std::array<char, 32> buf;
-  const auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), x);
-  return ec == std::errc() ? std::string(buf.data(), end) : std::string();
+  return app::selectionRefusal(t, request.dep, request.indep);
 }
 
 // The folder the results go to, made when missing; empty when it cannot be used.
@@ -677,9 +590,11 @@ int predictWithModel(const Options& o, const BatchIo& io, app::AppState& state,
     return report.failed(*why + "; nothing was predicted");
   platform::headless::HeadlessRuntime runtime(outDir.string(), io.canvas);
   screenToOut(runtime, report);
-  const bool opened = app::openModel(runtime, state, modelPath);
-  if (opened && o.extrapolate) state.model->extrapolate = *o.extrapolate;
-  if (!opened || !app::predictDataFile(runtime, state, *state.model, dataPath)) {
+  app::Session session(runtime, state);
+  const app::Outcome opened = session.openModel(modelPath);
+  if (opened.ok && o.extrapolate) state.model->extrapolate = *o.extrapolate;
+  const app::Outcome predicted = opened.ok ? session.predict(dataPath) : opened;
+  if (!predicted.ok) {
     if (state.problems.empty()) return report.failed("nothing was predicted");
     return report.failed(state.problems);
   }
@@ -794,11 +709,14 @@ Stop checkAgainstData(BatchRun& b) {
   return std::nullopt;
 }
 
-// The program as the GUI starts it: menus, the Run command, the log.
-Stop startProgram(BatchRun& b, platform::headless::HeadlessRuntime& runtime, app::Shell& shell) {
-  if (!shell.buildMenus()) return b.report.failed("the menus could not be built");
+// The program as the GUI starts it: the Run command, old pictures deleted,
+// the log opened.
+Stop startProgram(BatchRun& b, platform::headless::HeadlessRuntime& runtime, app::Shell& shell,
+                  app::Session& session) {
   const RunCommand run = b.io.run ? b.io.run : RunCommand(run::onRun);
   shell.setRunCommand([run, &runtime, &state = b.state, &shell] { run(runtime, state, shell); });
+  session.setRunCommand([&shell] { shell.onRun(false); });
+  session.setCommandEnd([&shell] { shell.finishCommand(); });
   shell.startUp();
   if (!runtime.isOpen(app::kLogUnit))
     return b.report.failed(std::string(app::kLogFileName) + " cannot be written in " +
@@ -806,36 +724,17 @@ Stop startProgram(BatchRun& b, platform::headless::HeadlessRuntime& runtime, app
   return std::nullopt;
 }
 
-// Input Dat File, with the Prepare dialog that follows a scan with rows:
-// the variables asked for go into the include list and the dependent's
-// radio button is clicked.
-Stop inputAndPrepare(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
-  app::AppState& state = b.state;
-  std::string selectionProblem;
-  runtime.queueFileChoice(b.dataPath);
-  runtime.queueDialogScript(
-      app::kPrepareResource, {DialogAction::run([&](ScriptedDialog& d) {
-        selectionProblem = resolveRequest(state.data, b.o, b.input.display(), b.request);
-        if (!selectionProblem.empty()) return;
-        std::vector<std::string> chosen = b.request.indep;
-        chosen.push_back(b.request.dep);
-        d.play(DialogAction::select(app::kPrepareVariableList, chosen));
-        d.play(DialogAction::press(app::kPrepareMoveIn));
-        const std::vector<std::string> rows = d.items(app::kPrepareIncludeList);
-        for (std::size_t r = 0; r < rows.size(); ++r)
-          if (run::trimmedName(rows[r]) == b.request.dep)
-            d.play(DialogAction::clickRadio(app::kFirstDepRadio + static_cast<int>(r)));
-      })});
-  // A workbook of several sheets without --sheet: the first, as OK takes it.
-  runtime.queueDialogScript(app::kSheetResource, {DialogAction::press(app::kOkButton)});
-  runtime.invokeMenu("&Input Dat File...");
-  for (const std::string& w : state.warnings) b.report.warn(w);
-  if (!state.problems.empty()) return b.report.failed(state.problems);
-  if (!selectionProblem.empty()) return b.report.failed(selectionProblem);
-  if (Stop stop = noDataStop(b, state.data)) return stop;
-  if (!selectionIsRequest(state, b.request))
-    return b.report.failed("the Prepare step chose " + describe(state) +
-                           ", not the variables asked for; nothing was run");
+// The scan of the data file and the variables asked for.
+Stop loadAndChoose(BatchRun& b, app::Session& session) {
+  const app::ScanOutcome scan = session.load(
+      b.dataPath, {.csv = b.o.csv, .tsv = b.o.tsv, .sheet = b.o.sheet.value_or(std::string())});
+  for (const std::string& w : scan.warnings) b.report.warn(w);
+  if (!scan.lines.empty()) return b.report.failed(scan.lines);
+  if (Stop stop = noDataStop(b, b.state.data)) return stop;
+  const std::string problem = resolveRequest(b.state.data, b.o, b.input.display(), b.request);
+  if (!problem.empty()) return b.report.failed(problem);
+  const app::Outcome chosen = session.choose(b.request.dep, b.request.indep);
+  if (!chosen.ok) return b.report.failed(chosen.lines);
   return std::nullopt;
 }
 
@@ -844,61 +743,30 @@ bool optionsAskedFor(const Options& o) {
          o.bass || o.span || o.tune;
 }
 
-// What the OPTIONS dialog stored must be what was asked for.
-Stop checkStoredOptions(const BatchRun& b) {
-  const Options& o = b.o;
-  const app::RunOptions& stored = b.state.options;
-  for (const auto& [name, code] : o.flags) {
-    const int e = enginePosition(b.state, name);
-    int last = code;
-    for (const auto& [n2, c2] : o.flags)
-      if (n2 == name) last = c2;
-    if (stored.l[static_cast<std::size_t>(e)] != last)
-      return b.report.failed("the flag of " + inQuotes(name) +
-                             " could not be set; nothing was run");
-  }
-  if (o.numTerm && stored.NumTerm != *o.numTerm)
-    return b.report.failed("NumTerm could not be set to " + std::to_string(*o.numTerm) +
-                           "; nothing was run");
-  if (o.delRsq && stored.DelRsq != *o.delRsq)
-    return b.report.failed("DelRsq could not be set to " + shortestText(*o.delRsq) +
-                           " (the OPTIONS box keeps " + std::to_string(app::kDelRsqTextLength) +
-                           " characters); nothing was run");
-  if (stored.Equilibration != o.equilibration || stored.ScreenCaptures != o.captures)
-    return b.report.failed("the OPTIONS switches could not be set; nothing was run");
-  if ((o.bass && stored.Bass != *o.bass) || (o.span && stored.Span != *o.span) ||
-      stored.Tune != o.tune)
-    return b.report.failed("the smoothness could not be set; nothing was run");
-  if (o.cvFolds && stored.CvFolds != *o.cvFolds)
-    return b.report.failed("CV folds could not be set to " + std::to_string(*o.cvFolds) +
-                           "; nothing was run");
-  return std::nullopt;
-}
-
-// The OPTIONS dialog, only when an option was given.
-Stop setOptions(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
+// The flags and the settings, only when one was given: set as the OPTIONS
+// dialog sets them when it is closed, so a DelRsq not given takes the value
+// that dialog shows (the scan's default in the digits of its box).
+Stop setOptions(BatchRun& b, app::Session& session) {
   const Options& o = b.o;
   if (!optionsAskedFor(o)) return std::nullopt;
-  DialogScript script;
-  for (const auto& [name, code] : o.flags) {
-    if (enginePosition(b.state, name) < 0)
+  for (const auto& [name, flag] : o.flags)
+    if (!session.setFlag(name, flag).ok)
       return b.report.failed("--flag names " + inQuotes(name) + ", which is not a chosen variable");
-    script.push_back(DialogAction::select(app::kOptionsVariableList, {name}));
-    script.push_back(DialogAction::clickRadio(app::flagRadio(code)));
-  }
-  script.push_back(DialogAction::check(app::kEquilibrationBox, o.equilibration));
-  script.push_back(DialogAction::check(app::kScreenCapturesBox, o.captures));
-  if (o.numTerm) script.push_back(DialogAction::type(app::kNumTermBox, std::to_string(*o.numTerm)));
-  if (o.delRsq) script.push_back(DialogAction::type(app::kDelRsqBox, shortestText(*o.delRsq)));
-  if (o.cvFolds) script.push_back(DialogAction::type(app::kCvFoldsBox, std::to_string(*o.cvFolds)));
-  if (o.bass) script.push_back(DialogAction::type(app::kBassBox, shortestText(*o.bass)));
-  if (o.span) script.push_back(DialogAction::type(app::kSpanBox, shortestText(*o.span)));
-  script.push_back(DialogAction::check(app::kTuneBox, o.tune));
-  script.push_back(DialogAction::press(app::kOkButton));
-  runtime.queueDialogScript(app::kOptionsResource, std::move(script));
-  runtime.invokeMenu("&Options");
-  if (!b.state.problems.empty()) return b.report.failed(b.state.problems);
-  return checkStoredOptions(b);
+  app::AnalysisOptions asked{.numTerm = o.numTerm,
+                             .delRsq = o.delRsq,
+                             .equilibration = o.equilibration,
+                             .screenCaptures = o.captures,
+                             .cvFolds = o.cvFolds,
+                             .bass = o.bass,
+                             .span = o.span,
+                             .tune = o.tune,
+                             .extrapolate = std::nullopt};
+  double shown = 0.0;
+  if (!asked.delRsq && app::readFreeFormNumber(app::delRsqText(b.state.options.DelRsq), shown))
+    asked.delRsq = shown;
+  const app::Outcome set = session.setOptions(asked);
+  if (!set.ok) return b.report.failed(set.lines);
+  return std::nullopt;
 }
 
 // Whether the Run will equilibrate: asked for, and every chosen variable
@@ -915,17 +783,18 @@ bool willEquilibrate(const BatchRun& b) {
 // The Run, and the files it was to write. Every failure should have been
 // reported by the Run itself; a file it was to write and did not is a
 // failure all the same.
-Stop runAnalysis(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
+Stop runAnalysis(BatchRun& b, app::Session& session) {
   const bool equilibrates = willEquilibrate(b);
   const fs::path transformSheet = b.outDir / run::kTransformSheetName;
   const fs::path correctionSheet = b.outDir / run::kCorrectionSheetName;
   const FileStamp transformBefore = FileStamp::of(transformSheet);
   const FileStamp correctionBefore = FileStamp::of(correctionSheet);
   const std::size_t warned = b.state.warnings.size();
-  runtime.invokeMenu("&Run");
+  const app::Outcome ran = session.run();
   for (std::size_t k = warned; k < b.state.warnings.size(); ++k) b.report.warn(b.state.warnings[k]);
 
   if (!b.state.problems.empty()) return b.report.failed(b.state.problems);
+  if (!ran.ok) return b.report.failed(ran.lines);
   std::vector<std::string> missing;
   if (FileStamp::of(transformSheet).sameAs(transformBefore))
     missing.push_back(std::string(run::kTransformSheetName) + " was not written");
@@ -940,25 +809,24 @@ Stop runAnalysis(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
 }
 
 // --save-model FILE.
-Stop saveModelIfAsked(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
+Stop saveModelIfAsked(BatchRun& b, app::Session& session) {
   if (!b.o.saveModel) return std::nullopt;
   if (!b.state.model) return b.report.failed("the analysis did not finish: no model to save");
   std::error_code ec;
-  if (!app::saveModel(runtime, b.state, fs::absolute(*b.o.saveModel, ec).string())) {
-    if (b.state.problems.empty()) return b.report.failed("the model could not be saved");
-    return b.report.failed(b.state.problems);
-  }
+  const app::Outcome saved = session.saveModel(fs::absolute(*b.o.saveModel, ec).string());
+  if (!saved.ok) return b.report.failed(saved.lines);
   b.modelWritten = true;
   return std::nullopt;
 }
 
 // --export FILE.
-Stop exportIfAsked(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
+Stop exportIfAsked(BatchRun& b, app::Session& session) {
   if (!b.o.exportTo) return std::nullopt;
   std::error_code ec;
-  if (!app::exportResults(runtime, b.state, fs::absolute(*b.o.exportTo, ec).string())) {
-    if (b.state.problems.empty()) return b.report.failed(*b.o.exportTo + " was not written");
-    return b.report.failed(b.state.problems);
+  const app::Outcome exported = session.exportResults(fs::absolute(*b.o.exportTo, ec).string());
+  if (!exported.ok) {
+    if (exported.lines.empty()) return b.report.failed(*b.o.exportTo + " was not written");
+    return b.report.failed(exported.lines);
   }
   return std::nullopt;
 }
@@ -969,16 +837,16 @@ int fit(BatchRun& b) {
   if (Stop stop = checkAgainstData(b)) return *stop;
   platform::headless::HeadlessRuntime runtime(b.outDir.string(), b.io.canvas);
   screenToOut(runtime, b.report);
+  // The Run draws its plots and saves its pictures through the shell.
   app::Shell shell(runtime, b.state);
-  if (Stop stop = startProgram(b, runtime, shell)) return *stop;
-  if (Stop stop = inputAndPrepare(b, runtime)) return *stop;
-  if (Stop stop = setOptions(b, runtime)) return *stop;
-  // No dialog control holds the rule: it goes straight into the options,
-  // after the scan has reset them.
-  if (b.o.extrapolate) b.state.options.extrapolate = *b.o.extrapolate;
-  if (Stop stop = runAnalysis(b, runtime)) return *stop;
-  if (Stop stop = saveModelIfAsked(b, runtime)) return *stop;
-  if (Stop stop = exportIfAsked(b, runtime)) return *stop;
+  app::Session session(runtime, b.state);
+  if (Stop stop = startProgram(b, runtime, shell, session)) return *stop;
+  if (Stop stop = loadAndChoose(b, session)) return *stop;
+  if (Stop stop = setOptions(b, session)) return *stop;
+  if (b.o.extrapolate) session.setExtrapolation(*b.o.extrapolate);
+  if (Stop stop = runAnalysis(b, session)) return *stop;
+  if (Stop stop = saveModelIfAsked(b, session)) return *stop;
+  if (Stop stop = exportIfAsked(b, session)) return *stop;
   return kExitDone;
 }
 
