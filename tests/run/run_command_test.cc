@@ -110,7 +110,7 @@ void expectSameLines(const std::vector<std::string>& actual,
 // Every code "Monotone Tr", equilibration on, a logarithmic dependent variable.
 
 // A whole analysis of the rates file: every variable Monotone, the dependent
-// _ln_RATE; in a fresh session unless one is given.
+// _ln_RATE.
 void runMonotoneLog(Session& s, bool equilibration) {
   s.writeFile("rates.dat", rates().text);
   s.input("rates.dat", {"T", "P", "_ln_RATE"}, "_ln_RATE");
