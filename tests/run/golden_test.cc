@@ -29,19 +29,31 @@ namespace fs = std::filesystem;
 const fs::path kGoldenDir = TAVEL_GOLDEN_DIR;
 const fs::path kExamplesDir = TAVEL_EXAMPLES_DIR;
 
-// What a run may leave that is compared. The screen is tavel-batch's
-// standard output; pictures are named in the log, their pixels are the
-// business of the Qt canvas tests.
-const char* const kCompared[] = {"screen.txt", "Tavel.log", "Taveltr.xls", "Tavelcr.xls"};
+// What a run may leave that is compared. The screens are tavel-batch's
+// standard output of the analysis and of the prediction with its model;
+// pictures are named in the log, their pixels are the business of the Qt
+// canvas tests; the model file's layout is free, the predictions it gives
+// are not.
+const char* const kCompared[] = {"screen.txt",  "Tavel.log",   "Taveltr.xls",
+                                 "Tavelcr.xls", "Tavelpr.xls", "predict_screen.txt"};
 
 struct Analysis {
   std::string name;               // the folder of its golden files
   fs::path input;                 // the data file
   std::vector<std::string> args;  // before the data file
+  // New rows for the analysis's model (saved with --save-model), predicted
+  // by a second tavel-batch --model --predict; empty: none.
+  fs::path predict;
   // Lines the screen or standard error must hold whatever the golden files
   // say: answers known from how the data were made, and warnings (standard
   // error is not kept), so a regenerated file cannot quietly lose them.
   std::vector<std::string> known;
+};
+
+// Standard output and error of one tavel-batch command line.
+struct Said {
+  int status = -1;
+  std::string out, err;
 };
 
 void PrintTo(const Analysis& a, std::ostream* os) { *os << a.name; }
@@ -49,34 +61,39 @@ void PrintTo(const Analysis& a, std::ostream* os) { *os << a.name; }
 std::vector<Analysis> analyses() {
   const fs::path in = kGoldenDir / "inputs";
   return {
-      {"plain", kExamplesDir / "reaction_rates.dat", {}, {}},
+      {"plain", kExamplesDir / "reaction_rates.dat", {}, {}, {}},
       {"ln_dependent",
        in / "arrhenius.dat",
        {"--dep", "_ln_K", "--indep", "T", "--indep", "C", "--flag", "T=monotone", "--flag",
         "C=monotone", "--equilibration", "--cv", "4"},
-       {}},
+       in / "arrhenius_new.dat",
+       {" Tavelpr.xls is done"}},
       {"equilibration",
        in / "viscosity.dat",
        {"--flag", "TEMP=monotone", "--flag", "PRESS=monotone", "--equilibration"},
+       {},
        {"  EQUILIBRATION IS ENABLED", " Tavelcr.xls is done"}},
       {"csv_category",
        in / "yield.csv",
        {"--dep", "yield"},
+       {},
        {" the first column has no name: read as row names, not used",
         " column 'site' holds text (line 2: 'S1'): offered as a category: S1 = 1, S2 = 2, S3 = 3"}},
       {"mixed_flags",
        in / "mixed.dat",
        {"--flag", "HOUR=circular", "--flag", "CAT=unorderable", "--flag", "DOSE=linear",
         "--equilibration"},
+       {},
        {" Flag:            5          4          2          1          3",
         "tavel-batch: warning: --equilibration was not done: it needs every chosen variable "
         "monotone (flag 3); the run goes on without it"}},
-      {"cv_tune", in / "smooth.dat", {"--cv", "5", "--tune"}, {}},
+      {"cv_tune", in / "smooth.dat", {"--cv", "5", "--tune"}, {}, {}},
       // Y = 1.5 + 2 A - 0.5 B exactly: with every transformation linear the
       // fit is exact.
       {"linear_captures",
        in / "linear.dat",
        {"--flag", "A=linear", "--flag", "B=linear", "--flag", "Y=linear", "--captures"},
+       {},
        {" FINAL SQUARED CORRELATION = 1.0000"}},
   };
 }
@@ -171,20 +188,37 @@ TEST_P(GoldenRun, OutputsMatchTheReviewedFiles) {
   const fs::path out = dir_ / "out";
   fs::create_directory(out);
 
-  std::string screen, err;
-  tavel::batch::BatchIo io;
-  io.out = [&screen](std::string_view t) { screen += t; };
-  io.err = [&err](std::string_view t) { err += t; };
-  io.canvas = [] { return std::make_unique<PlaceholderPictureCanvas>(); };
+  auto tavelBatch = [&out](std::vector<std::string> args) {
+    Said said;
+    tavel::batch::BatchIo io;
+    io.out = [&said](std::string_view t) { said.out += t; };
+    io.err = [&said](std::string_view t) { said.err += t; };
+    io.canvas = [] { return std::make_unique<PlaceholderPictureCanvas>(); };
+    args.insert(args.begin(), {"--outdir", out.string()});
+    tavel::app::AppState state;
+    said.status = tavel::batch::runBatch(args, io, state);
+    return said;
+  };
+  std::vector<Said> runs;
   std::vector<std::string> args = a.args;
-  args.insert(args.begin(), {"--outdir", out.string()});
+  const fs::path model = dir_ / "model.json";
+  if (!a.predict.empty()) args.insert(args.end(), {"--save-model", model.string()});
   args.push_back(data.string());
-  tavel::app::AppState state;
-  ASSERT_EQ(tavel::batch::runBatch(args, io, state), tavel::batch::kExitDone) << err;
-  writeFile(out / "screen.txt", screen);
+  runs.push_back(tavelBatch(args));
+  ASSERT_EQ(runs.back().status, tavel::batch::kExitDone) << runs.back().err;
+  writeFile(out / "screen.txt", runs.back().out);
+  if (!a.predict.empty()) {
+    const fs::path rows = dir_ / a.predict.filename();
+    fs::copy_file(a.predict, rows);
+    runs.push_back(tavelBatch({"--model", model.string(), "--predict", rows.string()}));
+    ASSERT_EQ(runs.back().status, tavel::batch::kExitDone) << runs.back().err;
+    writeFile(out / "predict_screen.txt", runs.back().out);
+  }
 
-  std::vector<std::string> said = splitLines(screen);
-  for (const std::string& line : splitLines(err)) said.push_back(line);
+  std::vector<std::string> said;
+  for (const Said& run : runs)
+    for (const std::string* text : {&run.out, &run.err})
+      for (const std::string& line : splitLines(*text)) said.push_back(line);
   for (const std::string& line : a.known)
     EXPECT_NE(std::ranges::find(said, line), said.end())
         << "neither the screen nor standard error holds the known line\n"

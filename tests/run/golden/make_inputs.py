@@ -7,6 +7,8 @@ again gives the same files byte for byte. The values are rounded to a few
 digits when written: the analyses read the files, not these floats.
 
   arrhenius.dat  40 rows: K = 5e7 * exp(-6000 / T) * C**0.8 * exp(noise 3 %)
+  arrhenius_new.dat  new rows for its model: inside the fitted ranges,
+                 beyond them, and one with a missing value
   viscosity.dat  36 rows: ETA = 0.02 * exp(1800 / T) * (1 + 0.004 * P) * exp(noise 1 %)
   yield.csv      30 rows in R's write.csv layout (a nameless first column of
                  row names), a site label S1..S3, an ISO date and a dose
@@ -34,6 +36,8 @@ def arrhenius(rng):
         k = 5e7 * math.exp(-6000.0 / t) * c**0.8 * math.exp(rng.gauss(0.0, 0.03))
         lines.append(f"{t:.1f} {c:.3f} {k:.5g}")
     write("arrhenius.dat", lines)
+    write("arrhenius_new.dat",
+          ["T C", "310 0.5", "350 1.0", "400 1.5", "290 1.0", "430 2.5", "360 NA"])
 
 
 def viscosity(rng):
