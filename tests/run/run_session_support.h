@@ -1,17 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Whole analyses on the headless runtime, driven as a user would (Input,
-// Prepare, Options, Run), and the texts a run must produce, laid out here
-// from the report layouts.
-//
-// The numbers in those texts are NOT independent answers: Reference gets
-// them by calling the same engine and numeric stages the Run calls, and the
-// expected texts format them with the program's own field formatters. So a
-// comparison against them checks the wiring (the Run hands the right arrays
-// and settings to the right stages, in the right order), the layout (which
-// line, which field, which destination, what is left out) and that the Run
-// changes nothing on the way; it cannot catch a wrong number that the
-// engine, a stage or a formatter computes. Answers from outside the program
-// are in outside_answers_test.cc and in the tests of each stage.
+// Prepare, Options, Run), and small readers of the files they leave. What the
+// runs must produce is written in each test, or kept as reviewed files in
+// tests/run/golden/.
 #pragma once
 
 #include <filesystem>
@@ -68,41 +59,5 @@ class Session {
  private:
   std::filesystem::path dir_;
 };
-
-// The values a run computes, obtained by calling the engine and the numeric
-// stages directly on the same data: the program's own results, for checking
-// the Run's wiring and layout, not a second opinion on them.
-struct Reference {
-  int n = 0;
-  int p = 0;
-  std::vector<std::string> names;  // 50 characters, by engine position
-  std::vector<int> codes;          // l(1..p+1)
-  std::vector<double> x, y, tx, ty, xEq, yEq, sumTx, yPred, expPred;
-  std::vector<int> m;
-  double rsq = 0.0;
-  bool equilibration = false;
-  bool prediction = false;
-  bool logResponse = false;
-  double Avedev = 0, Stdev = 0, Bias = 0;
-  double ExpAvedev = 0, ExpStdev = 0, ExpBias = 0, ExpAvedevPct = 0, ExpStdevPct = 0,
-         ExpBiasPct = 0;
-  std::vector<std::string> engineLines;   // the iteration lines
-  std::vector<std::string> numericLines;  // messages of equilibration and prediction
-};
-
-// columns: the file's values by column name (as the scan reads them: each
-// text parsed to double), names: the engine's variables (a "_ln_" name takes
-// the logarithm of its column).
-Reference computeReference(const std::map<std::string, std::vector<double>>& columns,
-                           const std::vector<std::string>& names, const std::vector<int>& codes,
-                           bool equilibrationSwitch, double delRsq, int numTerm);
-
-// Texts from the layouts, with the numbers of a Reference formatted by the
-// program's field formatters (whose own tests hold their known answers).
-std::vector<std::string> expectedEchoLines(const Reference& r, int rows, bool screen);
-std::vector<std::string> expectedRunLog(const Reference& r);
-std::vector<std::string> expectedRunScreen(const Reference& r);
-std::vector<std::string> expectedTransformSheet(const Reference& r);
-std::vector<std::string> expectedCorrectionSheet(const Reference& r);
 
 }  // namespace tavel::run::testing
