@@ -17,8 +17,8 @@
 #include <optional>
 
 #include "app/data_file.h"
-#include "app/field_format.h"
-#include "app/free_form_reader.h"
+#include "io/field_format.h"
+#include "io/free_form_reader.h"
 #include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/results_export.h"
