@@ -15,6 +15,7 @@
 #include "io/field_format.h"
 #include "io/file_format.h"
 #include "io/free_form_reader.h"
+#include "io/row_reader.h"
 #include "io/trace.h"
 #include "io/workbook.h"
 #include "model/cross_validation.h"
@@ -195,7 +196,11 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
                                                                    : ColumnKind::Number;
     if (!v.labels.empty()) labels[c] = v.labels;
   }
-  CellPlan plan(kinds, labels, CellPlan::NewLabels::NotANumber);
+  io::RowFormat format;
+  format.csvSeparator = separator;
+  format.plan = CellPlan(kinds, labels, CellPlan::NewLabels::NotANumber);
+  io::RowReader rows(runtime, kPredictDataUnit, std::move(format));
+  const CellPlan& plan = rows.plan();
 
   // Every row of the file in order: the readable ones column by column as
   // the model takes them, the others only by what became of them.
@@ -210,33 +215,14 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
       columns[j].push_back(model.predictors[static_cast<std::size_t>(j)].isLog ? std::log(v) : v);
     }
   };
-  bool unreadable = false;
-  if (csvReader) {
-    CsvReader rows(runtime, kPredictDataUnit, separator);
-    std::vector<std::string> cells;
-    rows.readHeader(cells, kNameKeepBytes);
-    rows.setPlan(&plan);
-    for (CsvReader::RowRead r;
-         !row.empty() && (r = rows.readRow(std::span<double>(row))) != CsvReader::RowRead::End;) {
-      if (r == CsvReader::RowRead::Row)
-        keep();
-      else
-        read.push_back(r == CsvReader::RowRead::Incomplete ? Read::Missing : Read::Unreadable);
-    }
-    unreadable = rows.inputFailed();
-  } else {
-    FreeFormReader reader(runtime, kPredictDataUnit);
-    reader.discardRecord();
-    reader.setPlan(&plan);
-    for (platform::ReadResult r; !row.empty() && (r = reader.readRow(std::span<double>(row))) !=
-                                                     platform::ReadResult::EndOfFile;) {
-      if (r == platform::ReadResult::Success)
-        keep();
-      else
-        read.push_back(reader.lastRowMissing() ? Read::Missing : Read::Unreadable);
-    }
-    unreadable = reader.inputFailed();
+  for (io::RowRead r;
+       !row.empty() && (r = rows.readRow(std::span<double>(row))) != io::RowRead::End;) {
+    if (r == io::RowRead::Row)
+      keep();
+    else
+      read.push_back(r == io::RowRead::Incomplete ? Read::Missing : Read::Unreadable);
   }
+  const bool unreadable = rows.inputFailed();
   runtime.close(kPredictDataUnit);
   if (unreadable) {
     refuseCommand(runtime, state, "The data file " + path + " cannot be read; nothing predicted.");

@@ -9,6 +9,7 @@
 #include "io/field_format.h"
 #include "io/file_format.h"
 #include "io/free_form_reader.h"
+#include "io/row_reader.h"
 #include "io/trace.h"
 #include "io/workbook.h"
 
@@ -404,10 +405,7 @@ bool scanDataFile(platform::Runtime& runtime, const ReadingRequest& request,
   if (refusedForLineShapes(runtime, state, name, survey, cellNames.size(), rowNames,
                            h.complete > static_cast<int>(h.names.size())))
     return false;
-  // Past the header again for the rows.
-  skipHeaderLine(runtime, kDataUnit);
   const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
-  CellPlan plan(kinds, {}, CellPlan::NewLabels::Collect);
   takeColumns(data, cellNames, kinds);
   if (refusedWithoutColumns(runtime, state, name)) return false;
   data.allPositive.assign(kMaxNames, true);
@@ -416,8 +414,11 @@ bool scanDataFile(platform::Runtime& runtime, const ReadingRequest& request,
   data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
 
   data.nRows = 0;
-  FreeFormReader reader(runtime, kDataUnit, 1);
-  reader.setPlan(&plan);
+  // Past the header again for the rows.
+  RowFormat format;
+  format.plan = CellPlan(kinds, {}, CellPlan::NewLabels::Collect);
+  format.carryIn = data.rowCarryIn;
+  RowReader reader(runtime, kDataUnit, std::move(format));
   std::vector<float> rowBuffer(static_cast<std::size_t>(data.numCol1), 0.0f);
   const std::span<float> row(rowBuffer);
   while (reader.nextRow(row)) {
@@ -426,7 +427,7 @@ bool scanDataFile(platform::Runtime& runtime, const ReadingRequest& request,
     ++data.nRows;
   }
   if (reader.inputFailed()) refuse(runtime, state, " error: cannot read " + name);
-  keepLabels(runtime, data, plan, cellNames, survey);
+  keepLabels(runtime, data, reader.plan(), cellNames, survey);
   if (reader.incompleteRows() > 0)
     traceBoth(runtime, incompleteLine(reader.incompleteRows(), reader.firstIncompleteLine()));
   if (reader.unreadableRows() > 0)
@@ -501,11 +502,13 @@ bool scanCsv(platform::Runtime& runtime, ScanState& state, const std::string& na
   const ColumnSurvey survey = surveyColumns(runtime, kDataUnit, separator, cellNames.size());
   // The rows from the start again, by a reader of their own (its lines
   // count from the header).
-  CsvReader rows(runtime, kDataUnit, separator);
-  rows.readHeader(cells, kNameLength + 4);
-  const bool rowNames = cellNames.size() > 1 && !cells.empty() && cells[0].empty();
+  RowFormat format;
+  format.csvSeparator = separator;
+  format.headerKeepChars = kNameLength + 4;
+  RowReader rows(runtime, kDataUnit, std::move(format));
+  const std::vector<std::string>& first = rows.headerCells();
+  const bool rowNames = cellNames.size() > 1 && !first.empty() && first[0].empty();
   const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
-  CellPlan plan(kinds, {}, CellPlan::NewLabels::Collect);
   takeColumns(data, cellNames, kinds);
   if (refusedWithoutColumns(runtime, state, name)) return false;
   data.allPositive.assign(kMaxNames, true);
@@ -513,7 +516,7 @@ bool scanCsv(platform::Runtime& runtime, ScanState& state, const std::string& na
   data.csvSeparator = separator;
   data.sheetName = sheet != nullptr ? sheet->sheetName : std::string();
   data.nRows = 0;
-  rows.setPlan(&plan);
+  rows.setPlan(CellPlan(kinds, {}, CellPlan::NewLabels::Collect));
   std::vector<float> row(static_cast<std::size_t>(data.numCol1), 0.0f);
   while (rows.nextRow(std::span<float>(row))) {
     for (int j = 0; j < data.numCol1; ++j)
@@ -521,7 +524,7 @@ bool scanCsv(platform::Runtime& runtime, ScanState& state, const std::string& na
     ++data.nRows;
   }
   if (rows.inputFailed()) refuse(runtime, state, " error: cannot read " + name);
-  keepLabels(runtime, data, plan, cellNames, survey);
+  keepLabels(runtime, data, rows.plan(), cellNames, survey);
   if (rows.incompleteRows() > 0)
     traceBoth(runtime, incompleteLine(rows.incompleteRows(), rows.firstIncompleteLine()));
   if (rows.unreadableRows() > 0)

@@ -20,9 +20,8 @@
 #include <vector>
 
 #include "ace/ace.h"
-#include "io/csv_reader.h"
 #include "io/field_format.h"
-#include "io/free_form_reader.h"
+#include "io/row_reader.h"
 #include "io/trace.h"
 #include "model/column_scale.h"
 #include "model/cross_validation.h"
@@ -111,11 +110,6 @@ int rereadData(platform::Runtime& runtime, const app::AppState& state, WorkArray
                int p) {
   const app::DataTable& data = state.data;
   const app::VarSelection& sel = state.selection;
-  // The row buffer starts as the scan's did, so an empty field in the first
-  // row keeps the same value in both passes.
-  for (int j = 0; j < data.numCol1 && j < static_cast<int>(data.rowCarryIn.size()); ++j)
-    a.rowBuf[j] = data.rowCarryIn[j];
-
   int count = 0;
   const auto keep = [&] {
     if (count < n) {
@@ -125,22 +119,11 @@ int rereadData(platform::Runtime& runtime, const app::AppState& state, WorkArray
     }
     ++count;
   };
-  runtime.rewind(app::kDataUnit);
-  // The scan's plan of the columns: labels and dates read as it read them.
-  app::CellPlan plan = app::readingPlan(data);
-  app::CellPlan* const byPlan = plan.empty() ? nullptr : &plan;
-  if (data.csvSeparator != 0) {
-    app::CsvReader reader(runtime, app::kDataUnit, data.csvSeparator);
-    reader.setPlan(byPlan);
-    std::vector<std::string> names;
-    if (reader.readHeader(names, 0))
-      while (reader.nextRow(std::span<double>(a.rowBuf))) keep();
-    return count;
-  }
-  app::FreeFormReader reader(runtime, app::kDataUnit);
-  reader.setPlan(byPlan);
-  if (reader.discardRecord() == platform::ReadResult::Success)
-    while (reader.nextRow(std::span<double>(a.rowBuf))) keep();
+  // The scan's reading rules, plan of the columns and first row buffer:
+  // labels and dates read as it read them, and an empty field in the first
+  // row keeps the same value in both passes.
+  io::RowReader reader(runtime, io::kDataUnit, io::rowFormat(data));
+  while (reader.nextRow(std::span<double>(a.rowBuf))) keep();
   return count;
 }
 
