@@ -41,6 +41,9 @@ struct BatchIo {
   platform::headless::CanvasFactory canvas;  // pictures ({}: drawn nowhere)
   int inputFd = 0;                           // read for the data file "-"
   RunCommand run;                            // {}: the Run command of run/
+  // The progress line ({}: none; main gives it when standard error is a
+  // terminal). Pieces begin with '\r' and hold no line end.
+  TextSink progress;
 };
 
 // Runs one command line (arguments after the program name) and returns the
