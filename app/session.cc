@@ -229,12 +229,12 @@ Outcome Session::chooseIncluded(const std::vector<std::string>& rows, int depend
   }
 
   RunOptions& options = state_.options;
-  for (int e = 1; e <= kMaxIncluded + 1; ++e) options.l[e - 1] = kOrderable;
-  options.l[p] = kMonotone;
+  for (int e = 1; e <= kMaxIncluded + 1; ++e) options.l[e - 1] = model::VarFlag::Orderable;
+  options.l[p] = model::VarFlag::Monotone;
   // A category's numbers only name its labels: they have no order.
   for (int e = 1; e <= p + 1; ++e) {
     const int v = e <= p ? sel.indep[e - 1] : sel.dep;
-    if (columnKind(data, v) == ColumnKind::Category) options.l[e - 1] = kUnorderable;
+    if (columnKind(data, v) == ColumnKind::Category) options.l[e - 1] = model::VarFlag::Unorderable;
   }
 
   traceBoth(runtime_, listLine({"indep var:"}));
@@ -260,7 +260,7 @@ Outcome Session::setFlag(const std::string& name, model::VarFlag flag) {
   int row = 0;
   for (int r = 1; r <= sel.p + 1 && row == 0; ++r)
     if (sel.fromltoreg[static_cast<std::size_t>(r - 1)] == e) row = r;
-  state_.options.l[static_cast<std::size_t>(e - 1)] = model::engineCode(flag);
+  state_.options.l[static_cast<std::size_t>(e - 1)] = flag;
   traceScreen(runtime_, listLine({"Selected, l(fromltoreg(sel)):", row, model::engineCode(flag)}));
   return {};
 }

@@ -788,7 +788,8 @@ Stop setOptions(BatchRun& b, app::Session& session) {
 // Whether the Run will equilibrate: asked for, and every chosen variable
 // monotone; asked for in vain is warned about, and the run goes on.
 bool willEquilibrate(const BatchRun& b) {
-  const bool allMonotone = run::allCodesMonotone(b.state.options.l.data(), b.state.selection.p);
+  const std::vector<int> codes = app::engineCodes(b.state.options.l);
+  const bool allMonotone = run::allCodesMonotone(codes.data(), b.state.selection.p);
   if (b.o.equilibration && !allMonotone)
     b.report.warn(
         "--equilibration was not done: it needs every chosen variable monotone (flag 3); the "

@@ -195,7 +195,7 @@ TEST_F(BatchFront, ThirtyVariablesNamedExplicitlyAnalyseExactlyThose) {
     const std::string& n = r.state.data.colName[r.state.selection.indep[j] - 1];
     EXPECT_NE(n.substr(0, 3), "x30");
     if (n.substr(0, 3) == "x29") {
-      EXPECT_EQ(r.state.options.l[j], 4);
+      EXPECT_EQ(r.state.options.l[j], tavel::model::VarFlag::Linear);
     }
   }
   EXPECT_TRUE(fs::exists(out("Taveltr.xls")));

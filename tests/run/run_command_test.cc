@@ -68,7 +68,8 @@ DataSet rates(int rowCount = 12) {
 Reference referenceFor(const Session& s, const Columns& columns,
                        const std::vector<std::string>& names) {
   const int p = s.state.selection.p;
-  std::vector<int> codes(s.state.options.l.begin(), s.state.options.l.begin() + p + 1);
+  const std::vector<int> all = app::engineCodes(s.state.options.l);
+  std::vector<int> codes(all.begin(), all.begin() + p + 1);
   return computeReference(columns, names, codes, s.state.options.Equilibration,
                           s.state.options.DelRsq, s.state.options.NumTerm);
 }
