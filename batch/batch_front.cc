@@ -24,7 +24,6 @@
 #include "app/options_dialog.h"
 #include "app/results_export.h"
 #include "app/session.h"
-#include "app/sheet_dialog.h"
 #include "app/workbook.h"
 #include "batch/batch_options.h"
 #include "batch/private_folder.h"
