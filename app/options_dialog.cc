@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -109,7 +110,7 @@ void onVariableSelect(Dialog& dialog, AppState& state) {
   const int selected = dialog.getInt(kOptionsVariableList, 1);
   const int row = selected != 0 ? selected : 1;
   const int e = enginePosition(state.selection, row);
-  const int f = e != 0 ? state.options.l[e - 1] : 0;
+  const int f = e != 0 ? model::engineCode(state.options.l[e - 1]) : 0;
   auto showFlag = [&] {
     if (f >= 1 && f <= kFlagCount) dialog.setLogical(kFirstFlagRadio + f - 1, true);
   };
@@ -127,8 +128,10 @@ void onFlagRadio(platform::Runtime& runtime, Dialog& dialog, AppState& state, in
   const int row = dialog.getInt(kOptionsVariableList, 1);
   const int e = enginePosition(state.selection, row);
   if (row == 0 || e == 0) return;
-  state.options.l[e - 1] = id - (kFirstFlagRadio - 1);
-  traceScreen(runtime, listLine({"Selected, l(fromltoreg(sel)):", row, state.options.l[e - 1]}));
+  const std::optional<model::VarFlag> flag = model::flagFromCode(id - (kFirstFlagRadio - 1));
+  if (!flag) return;
+  state.options.l[e - 1] = *flag;
+  traceScreen(runtime, listLine({"Selected, l(fromltoreg(sel)):", row, model::engineCode(*flag)}));
 }
 
 void setUpOptionsDialog(platform::Runtime& runtime, Dialog& dialog, AppState& state) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/records.h"
+#include "model/variable_flag.h"
 #include "platform/dialog.h"
 #include "platform/runtime.h"
 
@@ -17,8 +18,10 @@ namespace tavel::app {
 inline constexpr int kOptionsResource = 107;
 inline constexpr int kOptionsVariableList = 1016;
 inline constexpr int kFirstFlagRadio = 1173;  // "Orderable"; 1177 "Unorderable"
-// The radio button of a flag code (kOrderable .. kUnorderable).
-constexpr int flagRadio(int code) { return kFirstFlagRadio - kOrderable + code; }
+// The radio button of a flag.
+constexpr int flagRadio(model::VarFlag flag) {
+  return kFirstFlagRadio - model::engineCode(model::VarFlag::Orderable) + model::engineCode(flag);
+}
 inline constexpr int kNumTermBox = 1178;
 inline constexpr int kDelRsqBox = 1179;
 inline constexpr int kEquilibrationBox = 1180;

@@ -17,6 +17,7 @@
 #include "app/stage_timings.h"
 #include "io/data_table.h"
 #include "model/model.h"
+#include "model/variable_flag.h"
 
 namespace tavel::app {
 
@@ -56,9 +57,6 @@ static_assert(kTransformSheetUnit > kLastPossiblePlotUnit &&
 // Characters of AppState::plotSubtitle, the second title line of a plot.
 inline constexpr int kPlotSubtitleLength = 40;
 
-// Flag codes of RunOptions::l.
-enum VarFlag { kOrderable = 1, kCircular = 2, kMonotone = 3, kLinear = 4, kUnorderable = 5 };
-
 // The scan's table and its helpers are io's; the shell and the Run name
 // them as their own.
 using io::categoryLabels;
@@ -76,7 +74,9 @@ struct VarSelection {
 };
 
 struct RunOptions {
-  std::vector<int> l = std::vector<int>(kMaxIncluded + 1, 0);  // l[e-1]: flag of engine position e
+  // l[e-1]: the flag of engine position e.
+  std::vector<model::VarFlag> l =
+      std::vector<model::VarFlag>(kMaxIncluded + 1, model::VarFlag::Orderable);
   // The engine's defaults: NumTerm 2, DelRsq 1.0e-4 in single precision
   // (9.999999747378752e-05).
   int NumTerm = ace::AceOptions{}.NumTerm;
@@ -94,6 +94,14 @@ struct RunOptions {
   // in-sample prediction, which always extends the end intervals).
   model::Extrapolation extrapolate = model::Extrapolation::Hold;
 };
+
+// The flags as the engine's codes (l(1..) of its interface), one per entry.
+inline std::vector<int> engineCodes(const std::vector<model::VarFlag>& flags) {
+  std::vector<int> codes;
+  codes.reserve(flags.size());
+  for (model::VarFlag f : flags) codes.push_back(model::engineCode(f));
+  return codes;
+}
 
 // One instance per process; passed by reference, so tests start fresh.
 struct AppState {

@@ -185,6 +185,7 @@ Outcome Session::choose(const std::string& dependent,
   if (state_.data.nRows == 0) return refused(loadDataFirst(state_));
   const std::string why = selectionRefusal(state_.data, dependent, independents);
   if (!why.empty()) return refused(why);
+  const std::size_t before = state_.problems.size();
   tracePrepareVariables(runtime_, state_.data);
   // The include list is sorted: its rows, and so the engine positions, are
   // in the list's order whatever order the names were given in.
@@ -194,7 +195,9 @@ Outcome Session::choose(const std::string& dependent,
     return platform::listItemLess(a, b);
   });
   const auto depRow = std::find(rows.begin(), rows.end(), dependent) - rows.begin() + 1;
-  return chooseIncluded(rows, static_cast<int>(depRow));
+  Outcome outcome = chooseIncluded(rows, static_cast<int>(depRow));
+  endCommand();
+  return withProblemsSince(before, std::move(outcome));
 }
 
 Outcome Session::chooseIncluded(const std::vector<std::string>& rows, int dependentRow) {
@@ -229,12 +232,12 @@ Outcome Session::chooseIncluded(const std::vector<std::string>& rows, int depend
   }
 
   RunOptions& options = state_.options;
-  for (int e = 1; e <= kMaxIncluded + 1; ++e) options.l[e - 1] = kOrderable;
-  options.l[p] = kMonotone;
+  for (int e = 1; e <= kMaxIncluded + 1; ++e) options.l[e - 1] = model::VarFlag::Orderable;
+  options.l[p] = model::VarFlag::Monotone;
   // A category's numbers only name its labels: they have no order.
   for (int e = 1; e <= p + 1; ++e) {
     const int v = e <= p ? sel.indep[e - 1] : sel.dep;
-    if (columnKind(data, v) == ColumnKind::Category) options.l[e - 1] = kUnorderable;
+    if (columnKind(data, v) == ColumnKind::Category) options.l[e - 1] = model::VarFlag::Unorderable;
   }
 
   traceBoth(runtime_, listLine({"indep var:"}));
@@ -260,7 +263,7 @@ Outcome Session::setFlag(const std::string& name, model::VarFlag flag) {
   int row = 0;
   for (int r = 1; r <= sel.p + 1 && row == 0; ++r)
     if (sel.fromltoreg[static_cast<std::size_t>(r - 1)] == e) row = r;
-  state_.options.l[static_cast<std::size_t>(e - 1)] = model::engineCode(flag);
+  state_.options.l[static_cast<std::size_t>(e - 1)] = flag;
   traceScreen(runtime_, listLine({"Selected, l(fromltoreg(sel)):", row, model::engineCode(flag)}));
   return {};
 }
@@ -273,9 +276,18 @@ Outcome Session::setOptions(const AnalysisOptions& asked) {
     if (!why.empty()) lines.push_back("CV folds " + std::to_string(*asked.cvFolds) + ": " + why);
   }
   if (!lines.empty()) return Outcome{false, lines};
+  const std::size_t before = state_.problems.size();
   storeOptions(asked, state_.options);
   traceBoth(runtime_, listLine({"Options done:"}));
-  return {};
+  endCommand();
+  return withProblemsSince(before, {});
+}
+
+Outcome Session::withProblemsSince(std::size_t before, Outcome outcome) const {
+  // A log that could not be written, said at the end of the command.
+  for (std::string& line : problemsSince(before)) outcome.lines.push_back(std::move(line));
+  outcome.ok = outcome.ok && outcome.lines.empty();
+  return outcome;
 }
 
 Outcome Session::run() {

@@ -139,6 +139,7 @@ class Session {
 
  private:
   std::vector<std::string> problemsSince(std::size_t before) const;
+  Outcome withProblemsSince(std::size_t before, Outcome outcome) const;
   void endCommand() {
     if (end_) end_();
   }

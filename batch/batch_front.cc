@@ -2,6 +2,7 @@
 #include "batch/batch_front.h"
 
 #include <fcntl.h>
+#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,8 +24,9 @@
 #include "app/options_dialog.h"
 #include "app/results_export.h"
 #include "app/session.h"
-#include "app/sheet_dialog.h"
+#include "batch/batch_options.h"
 #include "batch/private_folder.h"
+#include "batch/progress.h"
 #include "io/workbook.h"
 #include "model/cross_validation.h"
 #include "platform/file_units.h"
@@ -36,63 +38,6 @@ namespace tavel::batch {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The help text; the defaults and file names it gives are the program's own.
-const std::string& usageText() {
-  static const std::string text =
-      "usage: tavel-batch [options] DATAFILE     (DATAFILE - reads standard input)\n"
-      "       tavel-batch --model FILE --predict DATAFILE [--outdir DIR]\n"
-      "  --dep NAME          dependent variable (a column name, or _ln_NAME); default: the last "
-      "file column\n"
-      "  --indep NAME        an independent variable; repeat it; default: every other file "
-      "column\n"
-      "                      but the dependent's own (Y for --dep _ln_Y); neither may be named\n"
-      "  --flag NAME=CODE    type flag of a chosen variable: 1-5 or orderable, circular, "
-      "monotone, linear,\n"
-      "                      unorderable; default " +
-      std::to_string(app::kOrderable) + " for independents and " + std::to_string(app::kMonotone) +
-      " for the dependent\n"
-      "  --numterm N         NumTerm, a whole number of at least 1 (default " +
-      std::to_string(app::RunOptions{}.NumTerm) +
-      ")\n"
-      "  --delrsq X          DelRsq, a finite number (default: the value the scan sets)\n"
-      "  --equilibration     run the equilibration stage (every variable must be monotone)\n"
-      "  --captures          save every plot as pic_?.bmp\n"
-      "  --csv               read the data file as CSV whatever its name (a .csv file always "
-      "is)\n"
-      "  --tsv               read the data file as CSV with tabs whatever its name (a .tsv or "
-      ".tab file\n"
-      "                      always is)\n"
-      "  --sheet NAME|N      the worksheet of an .xlsx or .ods data file (or --predict file) to "
-      "read,\n"
-      "                      by name or 1-based number (default: the first)\n"
-      "  --outdir DIR        folder for the log, spreadsheets and pictures (default: the "
-      "current folder)\n"
-      "  --cv K              cross-validate the fit in K folds (2 to the number of rows)\n"
-      "  --bass B            the supersmoother's bass, 0 to 10 (default 5; higher is smoother)\n"
-      "  --span S            a fixed span of the supersmoother, 0 to 1 (default 0: adaptive)\n"
-      "  --tune              with --cv: choose the smoothness by cross-validation (bass 0, 2, 5,\n"
-      "                      8, 10 and every Orderable independent Linear Tr), then run with "
-      "it\n"
-      "  --extrapolate RULE  a score beyond the fitted range of the dependent's "
-      "transformation, in\n"
-      "                      predictions and cross-validation: hold (default: the nearer "
-      "end of the\n"
-      "                      observed range) or linear (the end interval extended); with "
-      "--model it\n"
-      "                      replaces the model file's rule\n"
-      "  --save-model FILE   write the fitted model as JSON\n"
-      "  --export FILE       write the results as a table: FILE.xlsx (sheets results and "
-      "summary),\n"
-      "                      or FILE.csv and FILE.summary.csv\n"
-      "  --model FILE        with --predict: the model file to apply\n"
-      "  --predict DATAFILE  with --model: predict the rows of DATAFILE into " +
-      std::string(app::kPredictionSheetName) +
-      "\n"
-      "  --timings           say on standard error how long each stage took\n"
-      "  --help, -h, --version\n";
-  return text;
-}
 
 struct Options {
   std::string dataFile;
@@ -117,16 +62,20 @@ struct Options {
   std::optional<std::string> model;
   std::optional<std::string> predict;
   bool timings = false;
+  bool quiet = false;
 };
 
 class Reporter {
  public:
-  explicit Reporter(const BatchIo& io) : io_(io) {}
+  Reporter(const BatchIo& io, Progress& progress) : io_(io), progress_(&progress) {}
   void out(std::string_view text) const {
+    progress_->clear();
     if (io_.out) io_.out(text);
   }
+  Progress& progress() const { return *progress_; }
+  // One line: what is wrong, and where the options are told.
   int usage(const std::string& message) const {
-    err("tavel-batch: " + message + "\n" + usageText());
+    err("tavel-batch: " + message + "; see tavel-batch --help\n");
     return kExitUsage;
   }
   int failed(const std::string& message) const { return failed(std::vector{message}); }
@@ -146,9 +95,11 @@ class Reporter {
 
  private:
   void err(const std::string& text) const {
+    progress_->clear();
     if (io_.err) io_.err(text);
   }
   const BatchIo& io_;
+  Progress* progress_;
   mutable std::vector<std::string> said_;
 };
 
@@ -171,18 +122,78 @@ std::optional<double> finiteNumber(std::string_view text) {
 
 std::string inQuotes(std::string_view text) { return "'" + std::string(text) + "'"; }
 
+// What is wrong with an option getopt_long did not take: unknown, a prefix
+// of several, or a value given to a switch.
+std::string refusedOption(const std::string& arg) {
+  if (arg.rfind("--", 0) != 0) return "unknown option " + inQuotes(arg);
+  const std::size_t eq = arg.find('=');
+  const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+  std::vector<std::string> matches;
+  for (const OptionSpec& spec : batchOptions()) {
+    if (spec.name == name && eq != std::string::npos && spec.argument.empty())
+      return "--" + name + " takes no value";
+    if (spec.name.substr(0, name.size()) == name) matches.push_back("--" + std::string(spec.name));
+  }
+  if (matches.size() < 2 || name.empty()) return "unknown option " + inQuotes(arg.substr(0, eq));
+  std::string list;
+  for (const std::string& m : matches) list += (list.empty() ? "" : ", ") + m;
+  return "option " + inQuotes("--" + name) + " is ambiguous (" + list + ")";
+}
+
 // Reads the command line; an exit status when the program should stop.
 std::optional<int> parse(const std::vector<std::string>& args, Options& o, const Reporter& r) {
-  bool optionsEnded = false;
+  const std::vector<OptionSpec>& specs = batchOptions();
+  std::vector<struct option> longOptions;
+  std::string shortOptions = "-:";  // operands in order; ':' for a missing value
+  for (std::size_t k = 0; k < specs.size(); ++k) {
+    longOptions.push_back({specs[k].name.data(),
+                           specs[k].argument.empty() ? no_argument : required_argument, nullptr,
+                           static_cast<int>(k) + 256});
+    if (specs[k].shortName != 0) shortOptions += specs[k].shortName;
+  }
+  longOptions.push_back({nullptr, 0, nullptr, 0});
+  std::vector<std::string> storage = args;
+  storage.insert(storage.begin(), "tavel-batch");
+  std::vector<char*> argv;
+  for (std::string& a : storage) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(storage.size());
+
   bool haveFile = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    std::string v;
-    auto value = [&]() -> bool {
-      if (i + 1 >= args.size()) return false;
-      v = args[++i];
-      return true;
-    };
+  auto operand = [&](const std::string& a) -> std::optional<int> {
+    if (haveFile) return r.usage("more than one data file given");
+    o.dataFile = a;
+    haveFile = true;
+    return std::nullopt;
+  };
+  optind = 0;  // a fresh scan of a new argument vector
+  opterr = 0;
+  for (;;) {
+    const int c = getopt_long(argc, argv.data(), shortOptions.c_str(), longOptions.data(), nullptr);
+    if (c == -1) break;
+    if (c == 1) {
+      if (auto status = operand(optarg)) return status;
+      continue;
+    }
+    if (c == '?') {
+      if (optopt > 0 && optopt < 256)
+        return r.usage("unknown option " + inQuotes(std::string("-") + static_cast<char>(optopt)));
+      return r.usage(refusedOption(storage[static_cast<std::size_t>(optind - 1)]));
+    }
+    const bool missing = c == ':';
+    const int id = missing ? optopt : c;
+    std::string name;
+    if (id == 'h') {
+      name = "help";
+    } else if (id >= 256 && id - 256 < static_cast<int>(specs.size())) {
+      name = specs[static_cast<std::size_t>(id - 256)].name;
+    } else {
+      return r.usage("unknown option " + inQuotes(storage[static_cast<std::size_t>(optind - 1)]));
+    }
+    const std::string a = "--" + name;
+    const bool hasValue = !missing && optarg != nullptr;
+    const std::string v = hasValue ? std::string(optarg) : std::string();
+    auto value = [&]() -> bool { return hasValue; };
     // An option taking a whole number of at least `least`, given once.
     auto whole = [&](std::optional<int>& target, int least,
                      const std::string& what) -> std::optional<int> {
@@ -193,14 +204,8 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       target = n;
       return std::nullopt;
     };
-    if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
-      if (haveFile) return r.usage("more than one data file given");
-      o.dataFile = a;
-      haveFile = true;
-    } else if (a == "--") {
-      optionsEnded = true;
-    } else if (a == "--help" || a == "-h") {
-      r.out(usageText());
+    if (a == "--help") {
+      r.out(batchHelpText());
       return kExitDone;
     } else if (a == "--version") {
       r.out("tavel-batch " + std::string(kVersion) + "\n");
@@ -284,10 +289,14 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
       if (!value() || v.empty()) return r.usage("--predict needs a data file");
       if (o.predict) return r.usage("--predict given twice");
       o.predict = v;
+    } else if (a == "--quiet") {
+      o.quiet = true;
     } else {
       return r.usage("unknown option " + inQuotes(a));
     }
   }
+  for (int k = optind; k < argc; ++k)
+    if (auto status = operand(storage[static_cast<std::size_t>(k)])) return status;
   if (o.csv && o.tsv)
     return r.usage("--csv and --tsv go against each other: a file has one separator");
   if (o.tune && !o.cvFolds) return r.usage("--tune needs --cv K: the folds score the candidates");
@@ -560,12 +569,17 @@ fs::path outputFolder(const Options& o) {
   return fs::absolute(outArg, ec);
 }
 
-// The lines of the main output window go to standard output.
-void screenToOut(platform::headless::HeadlessRuntime& runtime, const Reporter& report) {
-  runtime.setScreenSink([&report](std::string_view line) {
-    std::string text(line);
-    text += '\n';
-    report.out(text);
+// The lines of the main output window go to standard output (none with
+// --quiet); the progress line reads them.
+void screenToOut(platform::headless::HeadlessRuntime& runtime, const Reporter& report, bool quiet) {
+  runtime.setScreenSink([&report, quiet](std::string_view line) {
+    if (!quiet) {
+      std::string text(line);
+      text += '\n';
+      report.out(text);
+    }
+    report.progress().screenLine(line);
+    report.progress().redraw();
   });
 }
 
@@ -589,7 +603,8 @@ int predictWithModel(const Options& o, const BatchIo& io, app::AppState& state,
   if (auto why = clashingFiles(inputs, {{std::string(app::kPredictionSheetName), sheet}}))
     return report.failed(*why + "; nothing was predicted");
   platform::headless::HeadlessRuntime runtime(outDir.string(), io.canvas);
-  screenToOut(runtime, report);
+  screenToOut(runtime, report, o.quiet);
+  report.progress().stage("predicting " + input.display());
   app::Session session(runtime, state);
   const app::Outcome opened = session.openModel(modelPath);
   if (opened.ok && o.extrapolate) state.model->extrapolate = *o.extrapolate;
@@ -772,7 +787,8 @@ Stop setOptions(BatchRun& b, app::Session& session) {
 // Whether the Run will equilibrate: asked for, and every chosen variable
 // monotone; asked for in vain is warned about, and the run goes on.
 bool willEquilibrate(const BatchRun& b) {
-  const bool allMonotone = run::allCodesMonotone(b.state.options.l.data(), b.state.selection.p);
+  const std::vector<int> codes = app::engineCodes(b.state.options.l);
+  const bool allMonotone = run::allCodesMonotone(codes.data(), b.state.selection.p);
   if (b.o.equilibration && !allMonotone)
     b.report.warn(
         "--equilibration was not done: it needs every chosen variable monotone (flag 3); the "
@@ -834,18 +850,23 @@ Stop exportIfAsked(BatchRun& b, app::Session& session) {
 // One fitting command line, step by step.
 int fit(BatchRun& b) {
   if (Stop stop = prepareFiles(b)) return *stop;
+  b.report.progress().stage("checking " + b.input.display());
   if (Stop stop = checkAgainstData(b)) return *stop;
   platform::headless::HeadlessRuntime runtime(b.outDir.string(), b.io.canvas);
-  screenToOut(runtime, b.report);
+  screenToOut(runtime, b.report, b.o.quiet);
   // The Run draws its plots and saves its pictures through the shell.
   app::Shell shell(runtime, b.state);
   app::Session session(runtime, b.state);
   if (Stop stop = startProgram(b, runtime, shell, session)) return *stop;
+  b.report.progress().stage("reading " + b.input.display());
   if (Stop stop = loadAndChoose(b, session)) return *stop;
   if (Stop stop = setOptions(b, session)) return *stop;
   if (b.o.extrapolate) session.setExtrapolation(*b.o.extrapolate);
+  b.report.progress().stage("fitting");
   if (Stop stop = runAnalysis(b, session)) return *stop;
+  if (b.o.saveModel) b.report.progress().stage("saving the model");
   if (Stop stop = saveModelIfAsked(b, session)) return *stop;
+  if (b.o.exportTo) b.report.progress().stage("exporting the results");
   if (Stop stop = exportIfAsked(b, session)) return *stop;
   return kExitDone;
 }
@@ -865,7 +886,8 @@ std::string notEnoughMemory(const app::AppState& state, const Options& o) {
 }  // namespace
 
 int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppState& state) {
-  const Reporter report(io);
+  Progress progress(io.progress);
+  const Reporter report(io, progress);
   Options o;
   if (auto status = parse(args, o, report)) return *status;
   state.readAsCsv = o.csv;
@@ -893,6 +915,7 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
         o.model ? std::string(app::kPredictionSheetName) : o.saveModel.value_or(std::string());
     if (!asked.empty() && !report.mentioned(asked)) report.failed(asked + " was not written");
   }
+  progress.clear();
   if (o.timings && io.err) io.err(state.timings.report());
   return status;
 }

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// tavel-batch without its toolkit: the command line turned into the commands a
-// user gives in the GUI (Input Dat File, Prepare, Options, Run), played on the
-// headless runtime, with the checks that turn every refusal or failure into
-// exit status 1 and a reason. main/tavel_batch_main.cc adds the QImage canvas
-// for pictures; the tests and the fuzz target call it in process.
+// tavel-batch without its toolkit: the command line turned into the
+// operations of an analysis session (load, choose, flags and options, run,
+// save, export, predict) on the headless runtime, with the checks that turn
+// every refusal or failure into exit status 1 and a reason.
+// main/tavel_batch_main.cc adds the QImage canvas for pictures; the tests and
+// the fuzz target call it in process.
 //
 //   BatchIo io{.out = toStdout, .err = toStderr};
 //   app::AppState state;
@@ -41,11 +42,15 @@ struct BatchIo {
   platform::headless::CanvasFactory canvas;  // pictures ({}: drawn nowhere)
   int inputFd = 0;                           // read for the data file "-"
   RunCommand run;                            // {}: the Run command of run/
+  // The progress line ({}: none; main gives it when standard error is a
+  // terminal). Pieces begin with '\r' and hold no line end.
+  TextSink progress;
 };
 
 // Runs one command line (arguments after the program name) and returns the
 // exit status. `state` is left as the commands left it, for callers that
-// check what was analysed.
+// check what was analysed. The command line is read with getopt_long, whose
+// state is the process's: one call at a time.
 int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppState& state);
 
 }  // namespace tavel::batch

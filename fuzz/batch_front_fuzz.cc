@@ -172,7 +172,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (nameOf(t, sel.dep) == flagName) position = sel.p;
     for (int j = 0; j < sel.p; ++j)
       if (nameOf(t, sel.indep[static_cast<std::size_t>(j)]) == flagName) position = j;
-    FUZZ_CHECK(position >= 0 && state.options.l[static_cast<std::size_t>(position)] == last,
+    FUZZ_CHECK(position >= 0 && tavel::model::engineCode(
+                                    state.options.l[static_cast<std::size_t>(position)]) == last,
                "the flag of '%s' is not %d", flagName.c_str(), last);
   }
   return 0;

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The OPTIONS choices, stored as the dialog stores them.
   const int p = state.selection.p;
   for (int e = 0; e <= p && e <= tavel::app::kMaxIncluded; ++e)
-    state.options.l[e] = 1 + (flags >> (e % 4)) % 5;
+    state.options.l[e] = *tavel::model::flagFromCode(1 + (flags >> (e % 4)) % 5);
   state.options.Equilibration = switches & 1;
   state.options.ScreenCaptures = switches & 2;
   runtime.invokeMenu("&Run");

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// tavel-batch: the commands a user gives in the GUI (Input Dat File, Prepare,
-// Options, Run), performed without a display. The lines of the main output
-// window go to standard output; the log, spreadsheets and pictures are the
-// files the GUI writes for the same choices. Everything but the pictures'
-// canvas lives in batch/, which knows nothing of Qt.
+// tavel-batch: the commands a user gives in the GUI (Input Dat File,
+// Prepare, Options, Run), performed without a display through the analysis
+// session. The lines of the main output window go to standard output; the
+// log, spreadsheets and pictures are the files the GUI writes for the same
+// choices. Everything but the pictures' canvas lives in batch/, which knows
+// nothing of Qt.
+#include <unistd.h>
+
 #include <QGuiApplication>
 #include <csignal>
 #include <cstdio>
@@ -44,6 +47,12 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     write(stderr, text);
   };
+  // The progress line is for a person watching: a pipe or file sees none.
+  if (::isatty(STDERR_FILENO) == 1)
+    io.progress = [](std::string_view text) {
+      write(stderr, text);
+      std::fflush(stderr);
+    };
   io.canvas = [&]() -> std::unique_ptr<tavel::platform::Canvas> {
     if (!qapp) qapp = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
     return std::make_unique<tavel::platform::qt::QImageCanvas>();

@@ -27,8 +27,8 @@ std::vector<model::Variable> modelVariables(const app::AppState& state) {
   const app::VarSelection& sel = state.selection;
   std::vector<model::Variable> out;
   for (int j = 0; j < sel.p; ++j)
-    out.push_back(describe(state.data, sel.indep[j], state.options.l[j]));
-  out.push_back(describe(state.data, sel.dep, state.options.l[sel.p]));
+    out.push_back(describe(state.data, sel.indep[j], model::engineCode(state.options.l[j])));
+  out.push_back(describe(state.data, sel.dep, model::engineCode(state.options.l[sel.p])));
   return out;
 }
 
@@ -77,7 +77,8 @@ bool crossValidateRun(platform::Runtime& runtime, app::AppState& state, int n, i
   in.p = p;
   in.x = x;
   in.y = y;
-  in.codes = state.options.l.data();
+  const std::vector<int> codes = app::engineCodes(state.options.l);
+  in.codes = codes.data();
   in.DelRsq = state.options.DelRsq;
   in.NumTerm = state.options.NumTerm;
   in.settings = state.aceSettings;

@@ -41,6 +41,11 @@ using model::shiftColumn;
 
 namespace {
 
+// The engine's codes of the flags the Run asks about.
+constexpr int kCircularCode = model::engineCode(model::VarFlag::Circular);
+constexpr int kMonotoneCode = model::engineCode(model::VarFlag::Monotone);
+constexpr int kLinearCode = model::engineCode(model::VarFlag::Linear);
+
 std::string logLostLine() {
   return " " + std::string(app::kLogFileName) +
          " cannot be opened for writing: this run is not logged.";
@@ -177,7 +182,7 @@ std::string columnRefusal(const std::vector<std::string>& names, const int* code
   exponents.assign(static_cast<std::size_t>(p) + 1, 0);
   for (int j = 0; j <= p; ++j) {
     const double* column = j < p ? a.x.data() + static_cast<std::size_t>(j) * n : a.y.data();
-    const bool circular = codes[j] == app::kCircular || codes[j] == -app::kCircular;
+    const bool circular = codes[j] == kCircularCode || codes[j] == -kCircularCode;
     const ColumnCheck check = checkColumn(column, n, circular);
     const std::string name(trimmedName(names[static_cast<std::size_t>(j)]));
     switch (check.state) {
@@ -209,11 +214,12 @@ struct RunContext {
         p(state_.selection.p),
         allocated(state_.data.nRows),
         a(allocated, p, state_.data.numCol1),
-        l(state_.options.l.data()),
+        codes(app::engineCodes(state_.options.l)),
+        l(codes.data()),
         names(engineNames(state_.data, state_.selection)),
         equilibration(state_.options.Equilibration && allCodesMonotone(l, p)),
-        prediction(l[p] == app::kMonotone),
-        monotoneDependent(l[p] == app::kMonotone),
+        prediction(l[p] == kMonotoneCode),
+        monotoneDependent(l[p] == kMonotoneCode),
         logResponse(isLogVariableName(names[static_cast<std::size_t>(p)])) {}
 
   platform::Runtime& runtime;
@@ -222,7 +228,10 @@ struct RunContext {
   const int p;
   const int allocated;  // rows the arrays hold: the scan's count
   WorkArrays a;
-  const int* const l;                    // codes by engine position
+  // The flags as the engine's codes, by engine position; a tuning puts its
+  // winner's codes here and in the options.
+  std::vector<int> codes;
+  const int* const l;
   const std::vector<std::string> names;  // by engine position; names[p] the dependent
   const bool equilibration;              // asked for, and every code is "Monotone Tr"
   // The dependent's code is "Monotone Tr" (or was, before a tuning made it
@@ -357,7 +366,7 @@ void findOffsets(RunContext& run) {
   for (int j = 0; j <= run.p; ++j) {
     const double* v =
         j < run.p ? run.a.x.data() + static_cast<std::size_t>(j) * run.n : run.a.y.data();
-    const bool circular = run.l[j] == app::kCircular || run.l[j] == -app::kCircular;
+    const bool circular = run.l[j] == kCircularCode || run.l[j] == -kCircularCode;
     run.offsets[static_cast<std::size_t>(j)] = columnOffset(v, run.n, circular);
   }
 }
@@ -414,7 +423,7 @@ bool tuneIfAsked(RunContext& run) {
   std::string why;
   if (folds < 2) {
     why = "it needs a cross-validation of 2 or more folds";
-  } else if (run.l[run.p] != app::kMonotone && run.l[run.p] != app::kLinear) {
+  } else if (run.l[run.p] != kMonotoneCode && run.l[run.p] != kLinearCode) {
     why =
         "the dependent must be Monotone Tr or Linear Tr, so that its errors are measured on "
         "its own scale";
@@ -450,7 +459,10 @@ bool tuneIfAsked(RunContext& run) {
   }
   const model::TuningCandidate& best = tuned.candidates[static_cast<std::size_t>(tuned.best)];
   state.aceSettings = best.settings;
-  std::copy(best.codes.begin(), best.codes.end(), state.options.l.begin());
+  for (std::size_t k = 0; k < best.codes.size() && k < run.codes.size(); ++k) {
+    run.codes[k] = best.codes[k];
+    state.options.l[k] = model::flagFromCode(best.codes[k]).value_or(state.options.l[k]);
+  }
   run.prediction = run.monotoneDependent;
   app::traceBoth(run.runtime, model::tuningWinnerLine(tuned));
   run.runtime.flush(app::kLogUnit);
@@ -468,7 +480,7 @@ class KeepCodes {
 
  private:
   app::RunOptions& options_;
-  std::vector<int> codes_;
+  std::vector<model::VarFlag> codes_;
 };
 
 // The log is opened again, so the echo follows what is on disk.
@@ -483,7 +495,7 @@ void echoInput(RunContext& run) {
 // would not otherwise learn. Said once per variable, only when it happens.
 void warnCircular(RunContext& run) {
   for (int j = 0; j <= run.p; ++j) {
-    if (run.l[j] != app::kCircular && run.l[j] != -app::kCircular) continue;
+    if (run.l[j] != kCircularCode && run.l[j] != -kCircularCode) continue;
     const double* v =
         j < run.p ? run.a.x.data() + static_cast<std::size_t>(j) * run.n : run.a.y.data();
     bool outside = false;
@@ -794,7 +806,7 @@ void keepModel(RunContext& run) {
 std::string notMonotoneNames(const RunContext& run) {
   std::string names;
   for (int e = 0; e <= run.p; ++e) {
-    if (run.l[e] == app::kMonotone) continue;
+    if (run.l[e] == kMonotoneCode) continue;
     if (!names.empty()) names += ", ";
     names += app::trimName(run.names[static_cast<std::size_t>(e)]);
   }
@@ -856,7 +868,7 @@ std::string dependentTwinRefusal(const app::DataTable& data, const app::VarSelec
 
 bool allCodesMonotone(const int* l, int p) {
   bool allMonotone = true;
-  for (int i = 0; i < p + 1; ++i) allMonotone = allMonotone && l[i] == app::kMonotone;
+  for (int i = 0; i < p + 1; ++i) allMonotone = allMonotone && l[i] == kMonotoneCode;
   return allMonotone;
 }
 

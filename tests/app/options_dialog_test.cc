@@ -52,15 +52,15 @@ TEST_F(OptionsTest, ShowsTheSettingsAndEachVariablesFlag) {
 TEST_F(OptionsTest, FlagClickIsStoredAtOnceAndShownAgain) {
   loadAndPrepare();
   options({DialogAction::select(kOptionsVariableList, {"C"}),
-           DialogAction::clickRadio(kFirstFlagRadio + kLinear - 1), DialogAction::close()});
-  EXPECT_EQ(state_.options.l[1], kLinear);  // C: row 3, engine position 2
+           DialogAction::clickRadio(flagRadio(model::VarFlag::Linear)), DialogAction::close()});
+  EXPECT_EQ(state_.options.l[1], model::VarFlag::Linear);  // C: row 3, engine position 2
   EXPECT_EQ(runtime_->screen(),
             (std::vector<std::string>{" Selected, l(fromltoreg(sel)):           3           4",
                                       " Options done:"}));
   const std::string log = logText();
   EXPECT_EQ(log.find("Selected"), std::string::npos);  // screen only
   EXPECT_EQ(log.substr(log.size() - 15), " Options done:\n");
-  EXPECT_EQ(shownFlag(*show({DialogAction::select(kOptionsVariableList, {"C"})})).first, kLinear);
+  EXPECT_EQ(shownFlag(*show({DialogAction::select(kOptionsVariableList, {"C"})})).first, 4);
 }
 
 TEST_F(OptionsTest, CriteriaAndSwitchesReadBack) {

@@ -43,8 +43,9 @@ TEST_F(PrepareTest, DependentByRadioRow) {
   EXPECT_EQ(depName(), "B");
   EXPECT_EQ(indepNames(), (Names{"A", "C"}));
   EXPECT_EQ(fromltoreg(3), (Ints{1, 3, 2}));
-  EXPECT_EQ(Ints(state_.options.l.begin(), state_.options.l.begin() + 4), (Ints{1, 1, 3, 1}));
-  EXPECT_EQ(state_.options.l[30], 1);
+  const Ints codes = engineCodes(state_.options.l);
+  EXPECT_EQ(Ints(codes.begin(), codes.begin() + 4), (Ints{1, 1, 3, 1}));
+  EXPECT_EQ(codes[30], 1);
 
   // Without a click the first row of the sorted list is the dependent; a
   // log variable ("_" sorts before letters) goes with its source column.
@@ -89,7 +90,7 @@ TEST_F(PrepareTest, IncludeListHoldsThirtyRows) {
   EXPECT_EQ(depName(), "v01");
   const Names thirty = numbered(30);
   EXPECT_EQ(indepNames(), Names(thirty.begin() + 1, thirty.end()));
-  EXPECT_EQ(state_.options.l[29], kMonotone);
+  EXPECT_EQ(state_.options.l[29], model::VarFlag::Monotone);
 }
 
 TEST_F(PrepareTest, MovingOutOfTheMiddleAndArrowsWithNothingToMove) {
@@ -136,13 +137,13 @@ TEST_F(PrepareTest, RandomMovesKeepEveryVariableExactlyOnce) {
 TEST_F(PrepareTest, FewerThanTwoIncludedKeepsTheEarlierSelection) {
   load({"A", "B", "C"});
   prepare({selectVars({"A", "B", "C"}), pressIn(), clickDepRow(3), DialogAction::close()});
-  state_.options.l[0] = kLinear;
+  state_.options.l[0] = model::VarFlag::Linear;
   runtime_->clearFocusedWindow();
   prepare({selectVars({"B"}), pressIn(), DialogAction::close()});
   EXPECT_EQ(state_.selection.p, 0);
   EXPECT_EQ(state_.selection.dep, 3);
   EXPECT_EQ(state_.selection.indep, (Ints{1, 2}));
-  EXPECT_EQ(state_.options.l[0], kLinear);
+  EXPECT_EQ(state_.options.l[0], model::VarFlag::Linear);
   EXPECT_EQ(runtime_->screen().back(), listLine({3, " ", state_.data.colName[2]}));
   prepare({DialogAction::close()});
   EXPECT_EQ(state_.selection.p, -1);

@@ -26,7 +26,7 @@ class SessionTest : public AppTest {
 TEST_F(SessionTest, ChoiceTakesTheSortedIncludeListsOrderAndResetsTheFlags) {
   ASSERT_TRUE(session_.load("d.dat").ok);
   EXPECT_EQ(state_.data.numCol, 6);
-  state_.options.l[0] = 4;  // an earlier choice's flag must not survive
+  state_.options.l[0] = VarFlag::Linear;  // an earlier choice's flag must not survive
   const std::size_t linesBefore = runtime_->screenHistory().size();
   ASSERT_TRUE(session_.choose("y", {"b", "A"}).ok);
   // The list sorts without regard to case: A, b, y; y is row 3.
@@ -36,8 +36,9 @@ TEST_F(SessionTest, ChoiceTakesTheSortedIncludeListsOrderAndResetsTheFlags) {
   EXPECT_EQ(std::vector<int>(state_.selection.fromltoreg.begin(),
                              state_.selection.fromltoreg.begin() + 3),
             (std::vector<int>{1, 2, 3}));
-  EXPECT_EQ(std::vector<int>(state_.options.l.begin(), state_.options.l.begin() + 4),
-            (std::vector<int>{1, 1, 3, 1}));
+  EXPECT_EQ(std::vector<VarFlag>(state_.options.l.begin(), state_.options.l.begin() + 4),
+            (std::vector<VarFlag>{VarFlag::Orderable, VarFlag::Orderable, VarFlag::Monotone,
+                                  VarFlag::Orderable}));
   const std::vector<std::string> lines(runtime_->screenHistory().begin() + linesBefore,
                                        runtime_->screenHistory().end());
   ASSERT_FALSE(lines.empty());
@@ -46,7 +47,7 @@ TEST_F(SessionTest, ChoiceTakesTheSortedIncludeListsOrderAndResetsTheFlags) {
 
   // The flag of b (row 2) is traced as a click on its radio button.
   ASSERT_TRUE(session_.setFlag("b", VarFlag::Linear).ok);
-  EXPECT_EQ(state_.options.l[1], 4);
+  EXPECT_EQ(state_.options.l[1], VarFlag::Linear);
   EXPECT_EQ(runtime_->screenHistory().back(),
             " Selected, l(fromltoreg(sel)):           2           4");
 }

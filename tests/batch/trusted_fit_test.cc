@@ -366,7 +366,8 @@ TEST_F(TrustedFit, TuningPicksTheSmoothestFitForANoisyLineAndARougherOneForACurv
   // The run goes on with it, flags and all, and still predicts.
   EXPECT_NE(r.out.find(" Flag:            4          4"), std::string::npos);
   EXPECT_NE(r.out.find(" Avedev="), std::string::npos);
-  EXPECT_EQ(r.state.options.l[0], 1) << "the Options keep their own flags";
+  EXPECT_EQ(r.state.options.l[0], tavel::model::VarFlag::Orderable)
+      << "the Options keep their own flags";
   EXPECT_NE(fileText(dir_ / "m.json").find("\"code\": 4"), std::string::npos);
   // The table and the choice are in the log too.
   const std::string log = fileText(out("Tavel.log"));

@@ -614,7 +614,7 @@ TEST_F(RuntimeTest, PrepareDialogPlaysOnQtWidgets) {
   EXPECT_EQ(state.selection.p, 2);
   EXPECT_EQ(state.selection.dep, 3);                           // B
   EXPECT_EQ(state.selection.indep, (std::vector<int>{2, 1}));  // A, C
-  EXPECT_EQ(state.options.l[2], 3);
+  EXPECT_EQ(state.options.l[2], tavel::model::VarFlag::Monotone);
   EXPECT_TRUE(outputText().contains("Prepare done:"));
 }
 

@@ -111,13 +111,15 @@ TEST(TavelBatch, ExampleRunWritesTheFilesAUserWouldGetThroughTheDialogs) {
   }
 }
 
-TEST(TavelBatch, UsageErrorsExitTwoWithTheUsage) {
+TEST(TavelBatch, UsageErrorsExitTwoWithOneLine) {
   for (const std::string args : {"", "--numterm", "--flag T", "--flag T=sideways x.dat",
                                  "--nonsense x.dat", "a.dat b.dat"}) {
     const Result r = runBatch(args);
     EXPECT_EQ(r.status, 2) << args;
-    EXPECT_NE(r.out.find("usage: tavel-batch"), std::string::npos) << args;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << args << "\n" << r.out;
+    EXPECT_NE(r.out.find("; see tavel-batch --help"), std::string::npos) << args;
   }
+  EXPECT_NE(runBatch("--help").out.find("usage: tavel-batch"), std::string::npos);
   EXPECT_EQ(runBatch("--help").status, 0);
   EXPECT_NE(runBatch("--version").out.find("tavel-batch"), std::string::npos);
 }

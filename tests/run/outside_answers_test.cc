@@ -208,7 +208,8 @@ TEST(OutsideAnswersTest, ExponentialModelPredictsItsResponseBackExactly) {
   Session session;
   session.writeFile("exp.dat", text);
   session.input("exp.dat", {"X1", "X2", "_ln_Y"}, "_ln_Y");
-  ASSERT_EQ(session.state.options.l[2], 3);  // Prepare's default for the dependent
+  ASSERT_EQ(session.state.options.l[2],
+            model::VarFlag::Monotone);  // Prepare's default for the dependent
   session.run();
 
   const std::vector<std::string> log = session.runLog();

@@ -61,8 +61,8 @@ DataSet rates(int rowCount = 12) {
 
 // The flag codes of the run's variables, by engine position.
 std::vector<int> codesOf(const Session& s) {
-  const auto& l = s.state.options.l;
-  return {l.begin(), l.begin() + s.state.selection.p + 1};
+  const std::vector<int> all = app::engineCodes(s.state.options.l);
+  return {all.begin(), all.begin() + s.state.selection.p + 1};
 }
 
 std::vector<std::string> engineNamesOf(const Session& s) {

@@ -50,6 +50,7 @@ namespace {
 
 using tavel::platform::qt::QtRuntime;
 namespace app = tavel::app;
+namespace model = tavel::model;
 
 // The control of a dialog with the given id (null when there is none).
 template <typename T>
@@ -322,8 +323,8 @@ TEST_F(SmokeTest, InputPrepareOptionsRunOnTheExampleData) {
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->count(), 3);
     pickRow(list, QStringLiteral("T"));
-    auto* orderable = control<QRadioButton>(modal, app::flagRadio(app::kOrderable));
-    auto* monotone = control<QRadioButton>(modal, app::flagRadio(app::kMonotone));
+    auto* orderable = control<QRadioButton>(modal, app::flagRadio(model::VarFlag::Orderable));
+    auto* monotone = control<QRadioButton>(modal, app::flagRadio(model::VarFlag::Monotone));
     ASSERT_TRUE(orderable != nullptr && monotone != nullptr);
     flagShown = {orderable->isEnabled(), orderable->isChecked()};
     click(monotone);
@@ -339,8 +340,8 @@ TEST_F(SmokeTest, InputPrepareOptionsRunOnTheExampleData) {
   EXPECT_TRUE(state_.options.Equilibration);
   ASSERT_EQ(state_.selection.indep.size(), 2u);
   for (int j = 0; j < 2; ++j)  // T (variable 1) monotone, P still orderable
-    EXPECT_EQ(state_.options.l[j], state_.selection.indep[j] == 1 ? 3 : 1) << j;
-  EXPECT_EQ(state_.options.l[2], 3);
+    EXPECT_EQ(model::engineCode(state_.options.l[j]), state_.selection.indep[j] == 1 ? 3 : 1) << j;
+  EXPECT_EQ(state_.options.l[2], model::VarFlag::Monotone);
   EXPECT_TRUE(outputText().contains("Options done:"));
 
   // Run. P is still orderable, so there is no equilibration, but the
@@ -427,7 +428,7 @@ TEST_F(SmokeTest, AnEquilibratedRunShowsItsReportAndEveryPlot) {
 
   whenDialogShown(QStringLiteral("OPTIONS"), [&](QWidget* modal) {
     auto* list = control<QListWidget>(modal, app::kPrepareVariableList);
-    auto* monotone = control<QRadioButton>(modal, app::flagRadio(app::kMonotone));
+    auto* monotone = control<QRadioButton>(modal, app::flagRadio(model::VarFlag::Monotone));
     ASSERT_TRUE(list != nullptr && monotone != nullptr);
     for (const char* v : {"T", "P"}) {
       pickRow(list, QString::fromLatin1(v));
