@@ -326,6 +326,7 @@ ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparat
 }
 
 bool readDataFile(platform::Runtime& runtime, AppState& state, std::string_view fileName) {
+  const StageTimer timer(state.timings, "scan");
   DataTable& data = state.data;
   state.warnings.clear();
   const std::string name(fileName);

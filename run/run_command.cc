@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,6 +24,7 @@
 #include "app/csv_reader.h"
 #include "app/field_format.h"
 #include "app/free_form_reader.h"
+#include "app/stage_timings.h"
 #include "app/trace.h"
 #include "model/column_scale.h"
 #include "model/cross_validation.h"
@@ -427,6 +429,7 @@ bool checkColumns(RunContext& run) {
 bool tuneIfAsked(RunContext& run) {
   app::AppState& state = run.state;
   if (!state.options.Tune) return true;
+  const app::StageTimer timer(state.timings, "tuning");
   const int folds = state.options.CvFolds;
   std::string why;
   if (folds < 2) {
@@ -605,10 +608,12 @@ void computeResults(RunContext& run) {
   const LineSink screenSink = screenLines(run.runtime);
   const RunArrays arrays{n, run.p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()};
   if (run.equilibration) {
+    const app::StageTimer timer(run.state.timings, "equilibration");
     writeEquilibrationNotice(run.runtime);
     equilibrate(arrays, a.tableRaw.data(), a.tableTransformed.data(), a.eqTarget.data(),
                 a.xEq.data(), a.yEq.data(), screenSink);
   }
+  const app::StageTimer timer(run.state.timings, "prediction");
   sumTransforms(n, run.p, a.tx.data(), a.sumTx.data());
   if (run.prediction) {
     run.stats = predictResponse(arrays, a.sumTx.data(), a.tableRaw.data(),
@@ -797,6 +802,7 @@ void keepResults(RunContext& run) {
 // the run at checkEstimate.
 void keepModel(RunContext& run) {
   WorkArrays& a = run.a;
+  std::optional<app::StageTimer> timer(std::in_place, run.state.timings, "model");
   keepRunModel(
       run.state,
       model::FitArrays{run.n, run.p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()},
@@ -804,6 +810,8 @@ void keepModel(RunContext& run) {
   // A dependent the tuning made Linear Tr is inverted through its table as
   // the Monotone Tr it was asked to be: a linear transformation is monotone.
   if (run.prediction && run.state.model) run.state.model->response.code = model::kCodeMonotone;
+  timer.reset();
+  if (run.state.options.CvFolds != 0) timer.emplace(run.state.timings, "cross-validation");
   crossValidateRun(run.runtime, run.state, run.n, run.p, a.x.data(), a.y.data());
 }
 
@@ -844,6 +852,13 @@ std::string runDoneLine(const RunContext& run, double seconds) {
             (names.find(',') == std::string::npos ? " is not" : " are not");
   }
   return line;
+}
+
+// Runs one stage under its timer (tavel-batch --timings).
+template <typename Stage>
+auto timed(app::AppState& state, std::string_view name, Stage&& stage) {
+  const app::StageTimer timer(state.timings, name);
+  return stage();
 }
 
 }  // namespace
@@ -892,25 +907,27 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   state.results.reset();
   if (!checkScannedRows(runtime, state) || !checkTwins(runtime, state)) return;
 
+  std::optional<app::StageTimer> allocating(std::in_place, state.timings, "allocate");
   RunContext run(runtime, state, shell);  // the work arrays, zero-filled
+  allocating.reset();
   assignEngineSettings(state);
   closePreviousPlots(run);
-  rereadRows(run);
+  timed(state, "re-read", [&] { rereadRows(run); });
   clearOutputWindow(run);
-  if (!checkRereadRows(run) || !checkColumns(run)) return;
+  if (!checkRereadRows(run) || !timed(state, "checks", [&] { return checkColumns(run); })) return;
   const KeepCodes keepCodes(state.options);
   if (!tuneIfAsked(run)) return;
-  echoInput(run);
+  timed(state, "echo", [&] { echoInput(run); });
   warnCircular(run);
-  estimate(run);
+  timed(state, "engine", [&] { estimate(run); });
   if (!checkEstimate(run)) return;
   computeResults(run);
   if (!checkResults(run)) return;
   startCaptures(run);
-  if (!drawPlots(run)) return;
-  writeFinalReport(run);
-  writeSheets(run);
-  keepResults(run);
+  if (!timed(state, "plots", [&] { return drawPlots(run); })) return;
+  timed(state, "report", [&] { writeFinalReport(run); });
+  timed(state, "sheets", [&] { writeSheets(run); });
+  timed(state, "results", [&] { keepResults(run); });
   keepModel(run);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   state.status = runDoneLine(run, took.count());
