@@ -967,7 +967,10 @@ Stop exportIfAsked(BatchRun& b, platform::headless::HeadlessRuntime& runtime) {
 int fit(BatchRun& b) {
   if (Stop stop = prepareFiles(b)) return *stop;
   if (Stop stop = checkAgainstData(b)) return *stop;
-  platform::headless::HeadlessRuntime runtime(b.outDir.string(), b.io.canvas);
+  // Without --captures nobody sees the plots: they are drawn on blank
+  // canvases, which spares painting every observation and starting Qt.
+  platform::headless::HeadlessRuntime runtime(
+      b.outDir.string(), b.o.captures ? b.io.canvas : platform::headless::CanvasFactory{});
   screenToOut(runtime, b.report);
   app::Shell shell(runtime, b.state);
   if (Stop stop = startProgram(b, runtime, shell)) return *stop;
@@ -1004,6 +1007,8 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
   state.readAsTsv = o.tsv;
   state.sheetAsked = o.sheet.value_or(std::string());
   state.timings.enabled = o.timings;
+  state.keepModel = o.saveModel.has_value();
+  state.keepResults = o.exportTo.has_value();
   int status = kExitFailed;
   bool written = false;
   // Failed allocations end the command here: the files being written are

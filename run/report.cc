@@ -179,20 +179,30 @@ void writeShortIndependentRows(Runtime& runtime, int unit, const ReportArrays& a
       }
       spacedE(line, a.x[at(i, j, n)]);
       spacedE(line, a.tx[at(i, j, n)]);
-      spacedE(line, a.xEq[at(i, j, n)]);
+      spacedE(line, a.xEq != nullptr ? a.xEq[at(i, j, n)] : 0.0);
       writeLine(runtime, unit, line);
     }
   }
 }
 
-// p >= 3: one matrix (tx or xEq), six values per line.
+// p >= 3: one matrix (tx or xEq), six values per line. No matrix (xEq of
+// a run that did not equilibrate) prints 0.0 everywhere, formatted once.
 void writeMatrixRows(Runtime& runtime, int unit, const ReportArrays& a, const double* matrix,
                      int rows, Line& line) {
   const int n = a.n;
+  char zero[11];
+  app::putE(zero, 0.0, 11, 3);
+  const std::string_view zeroField(zero, sizeof zero);
   for (int i = 0; i < rows; ++i) {
     line.assign(" ");
     line.count(i + 1, 4);
-    auto field = [matrix, i, n](int k, Line& out) { out.e(matrix[at(i, k, n)], 11, 3); };
+    auto field = [matrix, i, n, zeroField](int k, Line& out) {
+      if (matrix == nullptr) {
+        out.append(zeroField);
+      } else {
+        out.e(matrix[at(i, k, n)], 11, 3);
+      }
+    };
     writeWrapped(runtime, unit, line, a.p, 6, "     ", 6, field, noLeadingField);
   }
 }
