@@ -15,6 +15,7 @@
 #pragma once
 
 #include <algorithm>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -82,6 +83,20 @@ void writeRowLines(int rows, int streams, bool* ok, Format&& format, Put&& put) 
     helper.emplace();
     if (!helper->started()) helper.reset();
   }
+  // A block being formatted is waited for however this call ends (a
+  // failed allocation while writing), before what it uses goes; what the
+  // helper failed with is thrown here.
+  std::exception_ptr failed;
+  bool inFlight = false;
+  const auto finish = [&] {
+    if (!inFlight) return;
+    inFlight = false;
+    helper->wait();
+  };
+  struct Finish {
+    const decltype(finish)& f;
+    ~Finish() { f(); }
+  } const waitOnExit{finish};
   if (blocks == 0 || !anyWanted()) return;
   prepare(slots[0]);
   formatBlock(0, slots[0]);
@@ -89,18 +104,28 @@ void writeRowLines(int rows, int streams, bool* ok, Format&& format, Put&& put) 
     LineBlock& current = slots[b % 2];
     LineBlock& next = slots[(b + 1) % 2];
     const bool more = b + 1 < blocks;
-    auto job = [&] { formatBlock(b + 1, next); };
+    auto job = [&] {
+      try {
+        formatBlock(b + 1, next);
+      } catch (...) {
+        failed = std::current_exception();
+      }
+    };
     if (more) {
       prepare(next);
-      if (helper) helper->start(job);
+      if (helper) {
+        helper->start(job);
+        inFlight = true;
+      }
     }
     writeBlock(current);
     if (more) {
       if (helper) {
-        helper->wait();
+        finish();
       } else {
         job();
       }
+      if (failed) std::rethrow_exception(failed);
     }
     if (!anyWanted()) return;
   }

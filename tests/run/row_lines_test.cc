@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,21 @@ TEST(RowLines, NothingIsFormattedForOutputsNotWrittenOrWithoutRows) {
   w = writeTwo(5 * kLineBlockRows, ok, first, &formatted);
   EXPECT_FALSE(ok[0] || ok[1]);
   EXPECT_LE(formatted.size(), 2u);
+}
+
+TEST(RowLines, AFormatThatFailsOnTheHelperFailsTheCallAfterTheLinesBeforeIt) {
+  std::vector<std::string> lines;
+  bool ok[1] = {true};
+  const auto failing = [&](int first, int last, LineBlock& block) {
+    if (first == 2 * kLineBlockRows) throw std::runtime_error("no memory");
+    for (int i = first; i < last; ++i) block.add(0, lineOf(0, i));
+  };
+  const auto put = [&](int, std::string_view line) {
+    lines.emplace_back(line);
+    return true;
+  };
+  EXPECT_THROW(writeRowLines(4 * kLineBlockRows, 1, ok, failing, put), std::runtime_error);
+  EXPECT_EQ(static_cast<int>(lines.size()), 2 * kLineBlockRows);
 }
 
 }  // namespace
