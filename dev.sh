@@ -24,7 +24,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(qt6-base-dev qt6-svg-dev cmake g++ ninja-build libgtest-dev libbenchmark-dev
           nlohmann-json3-dev libzip-dev libpugixml-dev libxlsxwriter-dev locales
-          fonts-liberation fonts-dejavu-core xvfb xauth)
+          fonts-liberation fonts-dejavu-core xvfb xauth time)
 
 setup() {
   need "${PACKAGES[@]}"

@@ -36,6 +36,7 @@ ReadingAsked readingAsked(const AppState& state) {
 }
 
 bool readDataFile(platform::Runtime& runtime, AppState& state, std::string_view fileName) {
+  const StageTimer timer(state.timings, "scan");
   const io::ReadingRequest request{
       .readAsCsv = state.readAsCsv, .readAsTsv = state.readAsTsv, .sheetAsked = state.sheetAsked};
   if (!io::scanDataFile(runtime, request, fileName, state.data, state.problems, state.warnings))

@@ -91,6 +91,7 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
     return false;
   }
   std::string why;
+  const StageTimer timer(state.timings, "model save");
   if (!platform::replaceFileWith(target, model::modelToJson(*state.model), why)) {
     refuseCommand(runtime, state, "The model file " + path + " " + why + "; it was not saved.");
     return false;
@@ -101,6 +102,7 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
 }
 
 bool openModel(platform::Runtime& runtime, AppState& state, const std::string& path) {
+  const StageTimer timer(state.timings, "model open");
   model::Model m;
   std::string text, message;
   if (!platform::readRegularFile(runtime.resolvePath(path), model::kMaxModelFileBytes, text,
@@ -129,6 +131,7 @@ bool openModel(platform::Runtime& runtime, AppState& state, const std::string& p
 
 bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::Model& model,
                      const std::string& path) {
+  std::optional<StageTimer> timer(std::in_place, state.timings, "predict: read");
   // Opening a missing file would create it: a prediction only reads.
   SheetRead sheet;
   std::string why;
@@ -238,11 +241,13 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
   x.reserve(static_cast<std::size_t>(n) * p);
   for (const auto& c : columns) x.insert(x.end(), c.begin(), c.end());
 
+  timer.emplace(state.timings, "predict: rows");
   model::Predictions pred;
   model::predictRows(model, n, x.data(), pred,
                      [&runtime](std::string_view line) { traceScreen(runtime, line); });
 
   // One record per row of the file, numbered as the file's rows are.
+  timer.emplace(state.timings, "predict: sheet");
   bool ok = runtime.openFileReplacing(kPredictionSheetUnit, kPredictionSheetName);
   Record r;
   if (ok) {

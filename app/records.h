@@ -132,6 +132,12 @@ struct AppState {
   // The values and figures of the last Run that reached its end, for the
   // results export; empty after a Run that did not finish.
   std::optional<RunResults> results;
+  // Whether a Run keeps its model and its results for later commands. The
+  // GUI keeps both (Save Model, Export Results may follow); tavel-batch
+  // knows beforehand and keeps only what its options ask for, since each
+  // costs as much memory as the fit's own columns.
+  bool keepModel = true;
+  bool keepResults = true;
   // Every data file is read as CSV, whatever its name (tavel-batch --csv).
   bool readAsCsv = false;
   // Every data file is read as CSV with tabs, whatever its name (--tsv).

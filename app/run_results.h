@@ -26,7 +26,8 @@ struct RunResults {
   bool prediction = false;    // the response is monotone: sumTx and yPred hold the prediction
   bool logResponse = false;   // the response is a "_ln_" variable
   bool equilibrated = false;  // xEq and yEq hold the equilibrated data
-  // Column-major (n, p) and (n) arrays as the Run printed them.
+  // Column-major (n, p) and (n) arrays as the Run printed them; xEq and yEq
+  // only when equilibrated (else empty: the Run printed 0.0).
   std::vector<double> x, tx, xEq;
   std::vector<double> y, ty, yEq, sumTx, yPred;
   // The run's figures in the order it reported them ("r**2", "Avedev", ...,

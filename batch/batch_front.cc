@@ -852,7 +852,10 @@ int fit(BatchRun& b) {
   if (Stop stop = prepareFiles(b)) return *stop;
   b.report.progress().stage("checking " + b.input.display());
   if (Stop stop = checkAgainstData(b)) return *stop;
-  platform::headless::HeadlessRuntime runtime(b.outDir.string(), b.io.canvas);
+  // Without --captures nobody sees the plots: they are drawn on blank
+  // canvases, which spares painting every observation and starting Qt.
+  platform::headless::HeadlessRuntime runtime(
+      b.outDir.string(), b.o.captures ? b.io.canvas : platform::headless::CanvasFactory{});
   screenToOut(runtime, b.report, b.o.quiet);
   // The Run draws its plots and saves its pictures through the shell.
   app::Shell shell(runtime, b.state);
@@ -894,6 +897,8 @@ int runBatch(const std::vector<std::string>& args, const BatchIo& io, app::AppSt
   state.readAsTsv = o.tsv;
   state.sheetAsked = o.sheet.value_or(std::string());
   state.timings.enabled = o.timings;
+  state.keepModel = o.saveModel.has_value();
+  state.keepResults = o.exportTo.has_value();
   int status = kExitFailed;
   bool written = false;
   // Failed allocations end the command here: the files being written are

@@ -11,6 +11,7 @@
 
 #include "io/field_format.h"
 #include "io/trace.h"
+#include "run/row_lines.h"
 
 namespace tavel::run {
 namespace {
@@ -80,8 +81,9 @@ class Line {
   std::string scratch_;
 };
 
-void writeLine(Runtime& runtime, int unit, const Line& line) {
-  runtime.writeLine(unit, line.view());
+// Where finished lines go: a callable taking each line.
+auto toUnit(Runtime& runtime, int unit) {
+  return [&runtime, unit](std::string_view text) { runtime.writeLine(unit, text); };
 }
 
 // Lines of `count` fields: the first line starts with what `line` holds and
@@ -89,23 +91,42 @@ void writeLine(Runtime& runtime, int unit, const Line& line) {
 // furtherPrefix and takes up to furtherCount. field(k, line) appends field k
 // (0-based); leading(k, line) may open a further line with a field of its
 // own and returns how many fields it took.
-template <typename Field, typename Leading>
-void writeWrapped(Runtime& runtime, int unit, Line& line, int count, int firstCount,
+template <typename Out, typename Field, typename Leading>
+void writeWrapped(const Out& out, Line& line, int count, int firstCount,
                   std::string_view furtherPrefix, int furtherCount, Field field, Leading leading) {
   int k = 0;
   const int first = std::min(count, firstCount);
   for (; k < first; ++k) field(k, line);
-  writeLine(runtime, unit, line);
+  out(line.view());
   while (k < count) {
     line.assign(furtherPrefix);
     k += leading(k, line);
     const int end = std::min(count, k + furtherCount);
     for (; k < end; ++k) field(k, line);
-    writeLine(runtime, unit, line);
+    out(line.view());
   }
 }
 
 int noLeadingField(int, Line&) { return 0; }
+
+// The rows [0, rows) of a table to a unit. rowsOf(out, first, last, line)
+// gives the lines of rows [first, last) to out; for many rows it runs on a
+// helper thread a block ahead of the writing.
+template <typename Rows>
+void writeTable(Runtime& runtime, int unit, int rows, Rows rowsOf) {
+  bool ok[1] = {true};
+  writeRowLines(
+      rows, 1, ok,
+      [&rowsOf](int first, int last, LineBlock& block) {
+        Line line;
+        rowsOf([&block](std::string_view text) { block.add(0, text); }, first, last, line);
+      },
+      // The log goes on after a line it could not write, as it always has.
+      [&runtime, unit](int, std::string_view text) {
+        runtime.writeLine(unit, text);
+        return true;
+      });
+}
 
 void writeColumnLine(Runtime& runtime, int unit, const std::vector<std::string>& names) {
   Line line;
@@ -118,7 +139,7 @@ void writeColumnLine(Runtime& runtime, int unit, const std::vector<std::string>&
     out.field([&](std::string& s) { app::appendA(s, name, 10); });
     out.push_back(' ');
   };
-  writeWrapped(runtime, unit, line, static_cast<int>(names.size()), 6, " ", 7, field,
+  writeWrapped(toUnit(runtime, unit), line, static_cast<int>(names.size()), 6, " ", 7, field,
                noLeadingField);
 }
 
@@ -134,18 +155,19 @@ void writeFlagLine(Runtime& runtime, int unit, const int* codes, int count) {
     out.field([&](std::string& s) { app::appendI(s, codes[k], 7); });
     return 1;
   };
-  writeWrapped(runtime, unit, line, count, 6, " ", 6, field, leading);
+  writeWrapped(toUnit(runtime, unit), line, count, 6, " ", 6, field, leading);
 }
 
-void writeEchoRows(Runtime& runtime, int unit, const ReportArrays& a, int rows, Line& line) {
+template <typename Out>
+void echoRows(const Out& out, const ReportArrays& a, int first, int last, Line& line) {
   const int n = a.n;
-  for (int i = 0; i < rows; ++i) {
+  for (int i = first; i < last; ++i) {
     line.assign(" ");
     line.count(i + 1, 11);
     auto field = [&a, i, n](int k, Line& out) {
       out.g(k < a.p ? a.x[at(i, k, n)] : a.y[i], 11, 3);
     };
-    writeWrapped(runtime, unit, line, a.p + 1, 6, " ", 7, field, noLeadingField);
+    writeWrapped(out, line, a.p + 1, 6, " ", 7, field, noLeadingField);
   }
 }
 
@@ -154,23 +176,24 @@ void spacedE(Line& line, double value) {
   line.e(value, 11, 3);
 }
 
-void writeDependentRows(Runtime& runtime, int unit, const ReportArrays& a, int rows, Line& line) {
-  for (int i = 0; i < rows; ++i) {
+template <typename Out>
+void dependentRows(const Out& out, const ReportArrays& a, int first, int last, Line& line) {
+  for (int i = first; i < last; ++i) {
     line.assign(" ");
     line.count(i + 1, 4);
     spacedE(line, a.y[i]);
     spacedE(line, a.ty[i]);
     spacedE(line, a.yEq[i]);
-    writeLine(runtime, unit, line);
+    out(line.view());
   }
 }
 
 // p < 3: raw, transformed and equilibrated value of each predictor, one
 // predictor per line.
-void writeShortIndependentRows(Runtime& runtime, int unit, const ReportArrays& a, int rows,
-                               Line& line) {
+template <typename Out>
+void shortIndependentRows(const Out& out, const ReportArrays& a, int first, int last, Line& line) {
   const int n = a.n;
-  for (int i = 0; i < rows; ++i) {
+  for (int i = first; i < last; ++i) {
     for (int j = 0; j < a.p; ++j) {
       line.clear();
       if (j == 0) {
@@ -179,21 +202,32 @@ void writeShortIndependentRows(Runtime& runtime, int unit, const ReportArrays& a
       }
       spacedE(line, a.x[at(i, j, n)]);
       spacedE(line, a.tx[at(i, j, n)]);
-      spacedE(line, a.xEq[at(i, j, n)]);
-      writeLine(runtime, unit, line);
+      spacedE(line, a.xEq != nullptr ? a.xEq[at(i, j, n)] : 0.0);
+      out(line.view());
     }
   }
 }
 
-// p >= 3: one matrix (tx or xEq), six values per line.
-void writeMatrixRows(Runtime& runtime, int unit, const ReportArrays& a, const double* matrix,
-                     int rows, Line& line) {
+// p >= 3: one matrix (tx or xEq), six values per line. No matrix (xEq of
+// a run that did not equilibrate) prints 0.0 everywhere, formatted once.
+template <typename Out>
+void matrixRows(const Out& out, const ReportArrays& a, const double* matrix, int first, int last,
+                Line& line) {
   const int n = a.n;
-  for (int i = 0; i < rows; ++i) {
+  char zero[11];
+  app::putE(zero, 0.0, 11, 3);
+  const std::string_view zeroField(zero, sizeof zero);
+  for (int i = first; i < last; ++i) {
     line.assign(" ");
     line.count(i + 1, 4);
-    auto field = [matrix, i, n](int k, Line& out) { out.e(matrix[at(i, k, n)], 11, 3); };
-    writeWrapped(runtime, unit, line, a.p, 6, "     ", 6, field, noLeadingField);
+    auto field = [matrix, i, n, zeroField](int k, Line& out) {
+      if (matrix == nullptr) {
+        out.append(zeroField);
+      } else {
+        out.e(matrix[at(i, k, n)], 11, 3);
+      }
+    };
+    writeWrapped(out, line, a.p, 6, "     ", 6, field, noLeadingField);
   }
 }
 
@@ -298,10 +332,12 @@ void writeInputEcho(Runtime& runtime, const std::vector<std::string>& names, con
   }
   for (int unit : {kScreenUnit, kLogUnit}) writeColumnLine(runtime, unit, names);
   for (int unit : {kScreenUnit, kLogUnit}) writeFlagLine(runtime, unit, codes, arrays.p + 1);
-  Line line;
-  writeEchoRows(runtime, kScreenUnit, arrays, std::min(arrays.n, kScreenRows), line);
+  const auto rows = [&arrays](const auto& out, int first, int last, Line& line) {
+    echoRows(out, arrays, first, last, line);
+  };
+  writeTable(runtime, kScreenUnit, std::min(arrays.n, kScreenRows), rows);
   runtime.writeLine(kScreenUnit, app::listLine({" ..."}));
-  writeEchoRows(runtime, kLogUnit, arrays, arrays.n, line);
+  writeTable(runtime, kLogUnit, arrays.n, rows);
 }
 
 void writeEquilibrationNotice(Runtime& runtime) {
@@ -344,22 +380,27 @@ void writeClosingReport(Runtime& runtime, double rsq, const ReportArrays& arrays
   app::appendF(correlation, rsq, 7, 4);
   app::traceBoth(runtime, correlation);
 
-  Line line;
   const int screenRows = std::min(arrays.n, kScreenRows);
   constexpr std::string_view kDependentHeading =
       " ORIGINAL, TRANSFORMED AND EQUILIBRATED DEPENDENT VARIABLE";
+  const auto dependent = [&arrays](const auto& out, int first, int last, Line& line) {
+    dependentRows(out, arrays, first, last, line);
+  };
   writeHeading(runtime, kScreenUnit, kDependentHeading);
-  writeDependentRows(runtime, kScreenUnit, arrays, screenRows, line);
+  writeTable(runtime, kScreenUnit, screenRows, dependent);
   writeHeading(runtime, kLogUnit, kDependentHeading);
-  writeDependentRows(runtime, kLogUnit, arrays, arrays.n, line);
+  writeTable(runtime, kLogUnit, arrays.n, dependent);
 
   if (arrays.p < 3) {
     constexpr std::string_view kHeading =
         " ORIGINAL, TRANSFORMED AND EQUILIBRATED INDEPENDENT VARIABLES";
+    const auto independent = [&arrays](const auto& out, int first, int last, Line& line) {
+      shortIndependentRows(out, arrays, first, last, line);
+    };
     writeHeading(runtime, kScreenUnit, kHeading);
     writeHeading(runtime, kLogUnit, kHeading);
-    writeShortIndependentRows(runtime, kScreenUnit, arrays, screenRows, line);
-    writeShortIndependentRows(runtime, kLogUnit, arrays, arrays.n, line);
+    writeTable(runtime, kScreenUnit, screenRows, independent);
+    writeTable(runtime, kLogUnit, arrays.n, independent);
     return;
   }
   struct Table {
@@ -368,10 +409,13 @@ void writeClosingReport(Runtime& runtime, double rsq, const ReportArrays& arrays
   };
   for (const Table& table : {Table{" TRANSFORMED INDEPENDENT VARIABLES ", arrays.tx},
                              Table{" EQUILIBRATED INDEPENDENT VARIABLES ", arrays.xEq}}) {
+    const auto rows = [&arrays, &table](const auto& out, int first, int last, Line& line) {
+      matrixRows(out, arrays, table.matrix, first, last, line);
+    };
     writeHeading(runtime, kScreenUnit, table.heading);
     writeHeading(runtime, kLogUnit, table.heading);
-    writeMatrixRows(runtime, kScreenUnit, arrays, table.matrix, screenRows, line);
-    writeMatrixRows(runtime, kLogUnit, arrays, table.matrix, arrays.n, line);
+    writeTable(runtime, kScreenUnit, screenRows, rows);
+    writeTable(runtime, kLogUnit, arrays.n, rows);
   }
 }
 
@@ -439,48 +483,59 @@ void writeSheets(Runtime& runtime, const std::vector<std::string>& names, const 
     cr = cr && runtime.writeLine(kCr, crLine.view());
   }
   constexpr std::size_t kCell = 16;  // E15.5 and its tab
-  for (int i = 0; (tr || cr) && i < n; ++i) {
-    const bool trBuilt = tr;
-    if (tr) {
-      trLine.clear();
-      for (int j = 0; j < p; ++j) {
-        cell(trLine, a.x[at(i, j, n)]);
-        cell(trLine, a.tx[at(i, j, n)]);
-      }
-      const std::size_t yAt = 2 * kCell * static_cast<std::size_t>(p);
-      cell(trLine, a.y[i]);
-      cell(trLine, a.ty[i]);
-      const double s = prediction ? a.sumTx[i] : 0.0;
-      const double q = prediction ? a.yPred[i] : 0.0;
-      cell(trLine, s);
-      trLine.appendOwn(yAt, kCell);  // the measured value again
-      cell(trLine, q);
-      if (logResponse) {
-        cell(trLine, std::exp(a.y[i]));
-        cell(trLine, std::exp(q));
-      }
-      tr = runtime.writeLine(kTr, trLine.view());
-    }
-    if (cr) {
-      crLine.clear();
-      const bool reuse = trBuilt;  // this row's raw values are in trLine
-      for (int j = 0; j < p; ++j) {
-        if (reuse) {
-          crLine.append(trLine.view().substr(2 * kCell * j, kCell));
-        } else {
-          cell(crLine, a.x[at(i, j, n)]);
+  // Row i's record of each wanted file; Taveltr.xls's raw values are
+  // formatted once and copied into Tavelcr.xls's record.
+  const auto records = [&](int first, int last, LineBlock& block) {
+    Line trLine;
+    Line crLine;
+    for (int i = first; i < last; ++i) {
+      if (block.wanted[0]) {
+        trLine.clear();
+        for (int j = 0; j < p; ++j) {
+          cell(trLine, a.x[at(i, j, n)]);
+          cell(trLine, a.tx[at(i, j, n)]);
         }
-        cell(crLine, a.xEq[at(i, j, n)]);
+        const std::size_t yAt = 2 * kCell * static_cast<std::size_t>(p);
+        cell(trLine, a.y[i]);
+        cell(trLine, a.ty[i]);
+        const double s = prediction ? a.sumTx[i] : 0.0;
+        const double q = prediction ? a.yPred[i] : 0.0;
+        cell(trLine, s);
+        trLine.appendOwn(yAt, kCell);  // the measured value again
+        cell(trLine, q);
+        if (logResponse) {
+          cell(trLine, std::exp(a.y[i]));
+          cell(trLine, std::exp(q));
+        }
+        block.add(0, trLine.view());
       }
-      if (reuse) {
-        crLine.append(trLine.view().substr(2 * kCell * p, kCell));
-      } else {
-        cell(crLine, a.y[i]);
+      if (block.wanted[1]) {
+        crLine.clear();
+        const bool reuse = block.wanted[0];  // this row's raw values are in trLine
+        for (int j = 0; j < p; ++j) {
+          if (reuse) {
+            crLine.append(trLine.view().substr(2 * kCell * j, kCell));
+          } else {
+            cell(crLine, a.x[at(i, j, n)]);
+          }
+          cell(crLine, a.xEq[at(i, j, n)]);
+        }
+        if (reuse) {
+          crLine.append(trLine.view().substr(2 * kCell * p, kCell));
+        } else {
+          cell(crLine, a.y[i]);
+        }
+        cell(crLine, a.yEq[i]);
+        block.add(1, crLine.view());
       }
-      cell(crLine, a.yEq[i]);
-      cr = runtime.writeLine(kCr, crLine.view());
     }
-  }
+  };
+  bool ok[2] = {tr, cr};
+  writeRowLines(n, 2, ok, records, [&runtime](int stream, std::string_view record) {
+    return runtime.writeLine(stream == 0 ? kTr : kCr, record);
+  });
+  tr = ok[0];
+  cr = ok[1];
   transformOk = trOpened && finishSheet(runtime, kTr, kTransformSheetName, tr, trEarlier, problems);
   correctionOk =
       crOpened && finishSheet(runtime, kCr, kCorrectionSheetName, cr, crEarlier, problems);

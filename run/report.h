@@ -34,7 +34,7 @@ struct ReportArrays {
   const double* y = nullptr;      // (n)
   const double* tx = nullptr;     // (n, p)
   const double* ty = nullptr;     // (n)
-  const double* xEq = nullptr;    // (n, p): 0.0 when equilibration did not run
+  const double* xEq = nullptr;    // (n, p); none (0.0 printed) when equilibration did not run
   const double* yEq = nullptr;    // (n): 0.0 when equilibration did not run
   const double* sumTx = nullptr;  // (n)
   const double* yPred = nullptr;  // (n)

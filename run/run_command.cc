@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,7 +21,10 @@
 #include <vector>
 
 #include "ace/ace.h"
+#include "app/stage_timings.h"
+#include "io/csv_reader.h"
 #include "io/field_format.h"
+#include "io/free_form_reader.h"
 #include "io/row_reader.h"
 #include "io/trace.h"
 #include "model/column_scale.h"
@@ -51,7 +55,12 @@ std::string logLostLine() {
          " cannot be opened for writing: this run is not logged.";
 }
 
-// Every array of one run, zero-filled, column-major with n rows.
+// The arrays of one run, column-major with n rows. The engine's own are
+// allocated zero-filled before the re-read. What the stages after the
+// engine compute lives in the engine's scratch z, which is free by then
+// (ResultColumns), so a run needs little more memory than its engine; only
+// the equilibrated predictors take an array of their own, and only when the
+// run equilibrates.
 struct WorkArrays {
   WorkArrays(int n, int p, int numCol1)
       : y(n),
@@ -61,21 +70,28 @@ struct WorkArrays {
         tx(static_cast<std::size_t>(n) * p),
         m(static_cast<std::size_t>(n) * (p + 1)),
         z(static_cast<std::size_t>(n) * ace::kWorkColumns),
-        rowBuf(numCol1),
-        tableRaw(n),
-        tableTransformed(n),
-        xEq(static_cast<std::size_t>(n) * p),
-        yEq(n),
-        eqTarget(n),
-        sumTx(n),
-        yPred(n),
-        expPred(n) {}
+        rowBuf(numCol1) {}
 
   std::vector<double> y, x, w, ty, tx;
   std::vector<int> m;
-  std::vector<double> z, rowBuf, tableRaw, tableTransformed, xEq, yEq, eqTarget, sumTx, yPred,
-      expPred;
+  std::vector<double> z, rowBuf;
+  std::vector<double> xEq;  // (n, p) when the run equilibrates, else empty
 };
+
+// The columns of z that the stages after the engine fill, n rows each,
+// zeroed before use as fresh arrays would be.
+struct ResultColumns {
+  double* expY = nullptr;  // the measured values on their own scale, for a plot
+  double* sumTx = nullptr;
+  double* yPred = nullptr;
+  double* expPred = nullptr;  // only for a "_ln_" dependent
+  double* tableRaw = nullptr;
+  double* tableTransformed = nullptr;
+  double* eqTarget = nullptr;
+  double* yEq = nullptr;
+};
+constexpr int kResultColumns = 8;
+static_assert(kResultColumns <= ace::kWorkColumns, "the results live in the engine's scratch");
 
 // Lines for the main output window, from the engine and the numeric stages.
 LineSink screenLines(platform::Runtime& runtime) {
@@ -240,6 +256,7 @@ struct RunContext {
   const bool monotoneDependent;
   const bool logResponse;  // the dependent is a "_ln_" variable
 
+  ResultColumns r;              // set once the engine is done
   int found = 0;                // rows the re-read found
   int n = 0;                    // rows analysed: found, at most allocated
   std::vector<int> exponents;   // power-of-two scaling of each column
@@ -257,10 +274,9 @@ const std::string& depName(const RunContext& run) {
 }
 
 // Column e of a run's (n, p) matrix, or the dependent's vector for e = p.
-double* column(RunContext& run, std::vector<double>& matrix, std::vector<double>& dependent,
-               int e) {
-  if (e == run.p) return dependent.data();
-  return matrix.data() + static_cast<std::size_t>(e) * run.n;
+double* column(RunContext& run, double* matrix, double* dependent, int e) {
+  if (e == run.p) return dependent;
+  return matrix + static_cast<std::size_t>(e) * run.n;
 }
 
 ReportArrays reportArrays(RunContext& run) {
@@ -271,10 +287,10 @@ ReportArrays reportArrays(RunContext& run) {
                       .y = a.y.data(),
                       .tx = a.tx.data(),
                       .ty = a.ty.data(),
-                      .xEq = a.xEq.data(),
-                      .yEq = a.yEq.data(),
-                      .sumTx = a.sumTx.data(),
-                      .yPred = a.yPred.data()};
+                      .xEq = a.xEq.empty() ? nullptr : a.xEq.data(),
+                      .yEq = run.r.yEq,
+                      .sumTx = run.r.sumTx,
+                      .yPred = run.r.yPred};
 }
 
 // A run that stops after the previous plots were closed has no windows to
@@ -386,8 +402,8 @@ void shiftColumns(RunContext& run, int sign, bool results = false) {
   }
   const double offset = run.offsets[static_cast<std::size_t>(run.p)];
   shiftColumn(a.y.data(), n, offset, sign);
-  if (results && run.equilibration) shiftColumn(a.yEq.data(), n, offset, sign);
-  if (results && run.prediction) shiftColumn(a.yPred.data(), n, offset, sign);
+  if (results && run.equilibration) shiftColumn(run.r.yEq, n, offset, sign);
+  if (results && run.prediction) shiftColumn(run.r.yPred, n, offset, sign);
 }
 
 // Columns were filled with the allocated row count as their stride; with a
@@ -419,6 +435,7 @@ bool checkColumns(RunContext& run) {
 bool tuneIfAsked(RunContext& run) {
   app::AppState& state = run.state;
   if (!state.options.Tune) return true;
+  const app::StageTimer timer(state.timings, "tuning");
   const int folds = state.options.CvFolds;
   std::string why;
   if (folds < 2) {
@@ -520,14 +537,14 @@ void scaleColumns(RunContext& run, int sign) {
     const int e = sign * run.exponents[static_cast<std::size_t>(j)];
     const std::size_t col = static_cast<std::size_t>(j) * n;
     scaleColumn(a.x.data() + col, n, e);
-    if (sign < 0) scaleColumn(a.xEq.data() + col, n, e);
+    if (sign < 0 && !a.xEq.empty()) scaleColumn(a.xEq.data() + col, n, e);
   }
   const int e = sign * run.exponents[static_cast<std::size_t>(run.p)];
   scaleColumn(a.y.data(), n, e);
   // The results exist only after the engine: they go back, never in.
   if (sign < 0) {
-    scaleColumn(a.yEq.data(), n, e);
-    scaleColumn(a.yPred.data(), n, e);
+    scaleColumn(run.r.yEq, n, e);
+    scaleColumn(run.r.yPred, n, e);
   }
 }
 
@@ -589,32 +606,53 @@ bool checkEstimate(RunContext& run) {
   return true;
 }
 
+// The engine is done with its scratch: the result columns take it, zeroed.
+void claimScratch(RunContext& run) {
+  const auto n = static_cast<std::size_t>(run.n);
+  double* const z = run.a.z.data();
+  std::fill(z, z + kResultColumns * n, 0.0);
+  double* const columns[kResultColumns] = {z,         z + n,     z + 2 * n, z + 3 * n,
+                                           z + 4 * n, z + 5 * n, z + 6 * n, z + 7 * n};
+  run.r = ResultColumns{.expY = columns[0],
+                        .sumTx = columns[1],
+                        .yPred = columns[2],
+                        .expPred = columns[3],
+                        .tableRaw = columns[4],
+                        .tableTransformed = columns[5],
+                        .eqTarget = columns[6],
+                        .yEq = columns[7]};
+  if (run.equilibration) run.a.xEq.assign(n * static_cast<std::size_t>(run.p), 0.0);
+}
+
 // Equilibration, the sum of the transformed independents and the
 // prediction with its statistics, all before any window opens, so that a
 // result that is not a number stops the run (checkResults) instead of being
 // drawn and written. The plots write nothing on the screen, so the screen
 // keeps the order of the stages.
 void computeResults(RunContext& run) {
+  claimScratch(run);
   WorkArrays& a = run.a;
+  ResultColumns& r = run.r;
   const int n = run.n;
   const LineSink screenSink = screenLines(run.runtime);
   const RunArrays arrays{n, run.p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()};
   if (run.equilibration) {
+    const app::StageTimer timer(run.state.timings, "equilibration");
     writeEquilibrationNotice(run.runtime);
-    equilibrate(arrays, a.tableRaw.data(), a.tableTransformed.data(), a.eqTarget.data(),
-                a.xEq.data(), a.yEq.data(), screenSink);
+    equilibrate(arrays, r.tableRaw, r.tableTransformed, r.eqTarget, a.xEq.data(), r.yEq,
+                screenSink);
   }
-  sumTransforms(n, run.p, a.tx.data(), a.sumTx.data());
+  const app::StageTimer timer(run.state.timings, "prediction");
+  sumTransforms(n, run.p, a.tx.data(), r.sumTx);
   if (run.prediction) {
-    run.stats = predictResponse(arrays, a.sumTx.data(), a.tableRaw.data(),
-                                a.tableTransformed.data(), a.yPred.data(), screenSink);
+    run.stats =
+        predictResponse(arrays, r.sumTx, r.tableRaw, r.tableTransformed, r.yPred, screenSink);
     // A value no double holds, or whose exponential is none, would stop the
     // run and lose a good fit: such rows are held at the observed range
     // (and said in the report); every other row keeps its documented value.
-    run.outside =
-        holdUnrepresentable(n, a.y.data(), a.yPred.data(),
-                            run.exponents[static_cast<std::size_t>(run.p)], run.logResponse);
-    if (run.outside.held > 0) run.stats = errorStats(n, a.y.data(), a.yPred.data());
+    run.outside = holdUnrepresentable(
+        n, a.y.data(), r.yPred, run.exponents[static_cast<std::size_t>(run.p)], run.logResponse);
+    if (run.outside.held > 0) run.stats = errorStats(n, a.y.data(), r.yPred);
   }
   scaleColumns(run, -1);
   shiftColumns(run, -1, true);
@@ -623,13 +661,15 @@ void computeResults(RunContext& run) {
   run.stats.Stdev = std::ldexp(run.stats.Stdev, yExponent);
   run.stats.Bias = std::ldexp(run.stats.Bias, yExponent);
   if (run.prediction && run.logResponse)
-    run.expStats = backTransformedStats(n, a.y.data(), a.yPred.data(), a.expPred.data());
+    run.expStats = backTransformedStats(n, a.y.data(), r.yPred, r.expPred);
 }
 
 bool checkResults(RunContext& run) {
   const PredictionStats& stats = run.stats;
   const ExpStats& expStats = run.expStats;
   const WorkArrays& a = run.a;
+  const ResultColumns& r = run.r;
+  const auto n = static_cast<std::size_t>(run.n);
   const double values[] = {stats.Avedev,
                            stats.Stdev,
                            stats.Bias,
@@ -639,10 +679,9 @@ bool checkResults(RunContext& run) {
                            expStats.Exp_AvedevPercent,
                            expStats.Exp_StdevPercent,
                            expStats.Exp_BiasPercent};
-  const bool finite =
-      allFinite(values, std::size(values)) && allFinite(a.xEq.data(), a.xEq.size()) &&
-      allFinite(a.yEq.data(), a.yEq.size()) && allFinite(a.yPred.data(), a.yPred.size()) &&
-      allFinite(a.expPred.data(), a.expPred.size());
+  const bool finite = allFinite(values, std::size(values)) &&
+                      allFinite(a.xEq.data(), a.xEq.size()) && allFinite(r.yEq, n) &&
+                      allFinite(r.yPred, n) && allFinite(r.expPred, n);
   if (finite) return true;
   stopRun(run,
           " The equilibrated or predicted values or their statistics are beyond the range of "
@@ -664,7 +703,8 @@ bool drawTransformationPlots(RunContext& run, PlotContext& plots) {
   for (int e = 0; e <= run.p; ++e) {
     if (!plotTransformation(plots, app::transformationPlotUnit(e),
                             run.names[static_cast<std::size_t>(e)], e == run.p, run.n,
-                            column(run, a.x, a.y, e), column(run, a.tx, a.ty, e)))
+                            column(run, a.x.data(), a.y.data(), e),
+                            column(run, a.tx.data(), a.ty.data(), e)))
       return false;
   }
   run.state.firstPlotUnit = app::kFirstPlotUnitNumber;
@@ -673,8 +713,7 @@ bool drawTransformationPlots(RunContext& run, PlotContext& plots) {
 
 bool drawCorrelationPlot(RunContext& run, PlotContext& plots) {
   const int unit = app::correlationPlotUnit(run.p);
-  if (!plotCorrelation(plots, unit, depName(run), run.rsq, run.n, run.a.sumTx.data(),
-                       run.a.ty.data()))
+  if (!plotCorrelation(plots, unit, depName(run), run.rsq, run.n, run.r.sumTx, run.a.ty.data()))
     return false;
   run.state.lastPlotUnit = unit;
   return true;
@@ -684,9 +723,9 @@ bool drawCorrectionPlots(RunContext& run, PlotContext& plots) {
   if (!run.equilibration) return true;
   WorkArrays& a = run.a;
   for (int e = 0; e <= run.p; ++e) {
-    if (!plotCorrection(plots, app::correctionPlotUnit(run.p, e),
-                        run.names[static_cast<std::size_t>(e)], run.n, column(run, a.x, a.y, e),
-                        column(run, a.xEq, a.yEq, e)))
+    if (!plotCorrection(
+            plots, app::correctionPlotUnit(run.p, e), run.names[static_cast<std::size_t>(e)], run.n,
+            column(run, a.x.data(), a.y.data(), e), column(run, a.xEq.data(), run.r.yEq, e)))
       return false;
   }
   run.state.lastPlotUnit = app::correctionPlotUnit(run.p, run.p);
@@ -705,17 +744,16 @@ bool reportPrediction(RunContext& run, PlotContext& plots) {
   run.runtime.flush(app::kLogUnit);
   run.state.lastPlotUnit = app::predictionPlotUnit(run.p, run.equilibration);
   if (!plotPrediction(plots, run.state.lastPlotUnit, depName(run), run.stats.Avedev,
-                      run.stats.Stdev, n, a.y.data(), a.yPred.data()))
+                      run.stats.Stdev, n, a.y.data(), run.r.yPred))
     return false;
   if (!run.logResponse) return true;
   writeBackTransformedStats(run.runtime, run.expStats);
   run.runtime.flush(app::kLogUnit);
   run.state.lastPlotUnit = app::backTransformedPlotUnit(run.p, run.equilibration);
-  // The measured values on their own scale; the engine's scratch is free now.
-  double* expY = a.z.data();
+  double* expY = run.r.expY;
   for (int i = 0; i < n; ++i) expY[i] = std::exp(a.y[i]);
   return plotExpPrediction(plots, run.state.lastPlotUnit, run.expStats.Exp_AvedevPercent,
-                           run.expStats.Exp_StdevPercent, n, expY, a.expPred.data());
+                           run.expStats.Exp_StdevPercent, n, expY, run.r.expPred);
 }
 
 bool drawPlots(RunContext& run) {
@@ -741,8 +779,13 @@ void writeSheets(RunContext& run) {
   for (std::string& line : sheets.problems) run.state.problems.push_back(std::move(line));
 }
 
-// The values and figures of the run, as printed, for the results export.
+// The values and figures of the run, as printed, for the results export,
+// when they are wanted (the GUI's Export Results, tavel-batch --export).
+// The run's own arrays end here, so they move into the results; the
+// columns in the engine's scratch are copied. Moved arrays keep their
+// storage: what points into them stays valid.
 void keepResults(RunContext& run) {
+  if (!run.state.keepResults) return;
   const ReportArrays r = reportArrays(run);
   const app::AppState& state = run.state;
   app::RunResults k;
@@ -761,12 +804,22 @@ void keepResults(RunContext& run) {
   k.equilibrated = run.equilibration;
   const std::size_t np = static_cast<std::size_t>(r.n) * static_cast<std::size_t>(r.p);
   const std::size_t n = static_cast<std::size_t>(r.n);
-  k.x.assign(r.x, r.x + np);
-  k.tx.assign(r.tx, r.tx + np);
-  k.xEq.assign(r.xEq, r.xEq + np);
-  k.y.assign(r.y, r.y + n);
-  k.ty.assign(r.ty, r.ty + n);
-  k.yEq.assign(r.yEq, r.yEq + n);
+  // Shrinking keeps the storage: the arrays hold the allocated rows, of
+  // which the run used n.
+  const auto take = [](std::vector<double>& from, std::size_t size) {
+    std::vector<double> taken = std::move(from);
+    taken.resize(size);
+    return taken;
+  };
+  WorkArrays& a = run.a;
+  k.x = take(a.x, np);
+  k.tx = take(a.tx, np);
+  k.y = take(a.y, n);
+  k.ty = take(a.ty, n);
+  if (run.equilibration) {
+    k.xEq = take(a.xEq, np);
+    k.yEq.assign(r.yEq, r.yEq + n);
+  }
   k.sumTx.assign(r.sumTx, r.sumTx + n);
   k.yPred.assign(r.yPred, r.yPred + n);
   k.figures.emplace_back("r**2", run.rsq);
@@ -787,19 +840,32 @@ void keepResults(RunContext& run) {
   run.state.results = std::move(k);
 }
 
-// The fit is kept as a model for new data, and scored out of sample when
-// asked for. Only a run that got this far has one: an engine error stopped
-// the run at checkEstimate.
-void keepModel(RunContext& run) {
+// The fit's columns as the engine left them; taken before keepResults,
+// which may move their storage elsewhere but keeps it.
+model::FitArrays fitArrays(RunContext& run) {
   WorkArrays& a = run.a;
-  keepRunModel(
-      run.state,
-      model::FitArrays{run.n, run.p, a.x.data(), a.y.data(), a.tx.data(), a.ty.data(), a.m.data()},
-      run.rsq);
-  // A dependent the tuning made Linear Tr is inverted through its table as
-  // the Monotone Tr it was asked to be: a linear transformation is monotone.
-  if (run.prediction && run.state.model) run.state.model->response.code = model::kCodeMonotone;
-  crossValidateRun(run.runtime, run.state, run.n, run.p, a.x.data(), a.y.data());
+  return model::FitArrays{run.n,       run.p,       a.x.data(), a.y.data(),
+                          a.tx.data(), a.ty.data(), a.m.data()};
+}
+
+// The fit is kept as a model for new data when it is wanted (the GUI's
+// Save Model, tavel-batch --save-model; its tables cost as much memory as
+// the fit's own columns), and scored out of sample when asked for. Only a
+// run that got this far has one: an engine error stopped the run at
+// checkEstimate.
+void keepModel(RunContext& run, const model::FitArrays& fit) {
+  std::optional<app::StageTimer> timer;
+  if (run.state.keepModel) {
+    timer.emplace(run.state.timings, "model");
+    keepRunModel(run.state, fit, run.rsq);
+    // A dependent the tuning made Linear Tr is inverted through its table
+    // as the Monotone Tr it was asked to be: a linear transformation is
+    // monotone.
+    if (run.prediction && run.state.model) run.state.model->response.code = model::kCodeMonotone;
+    timer.reset();
+  }
+  if (run.state.options.CvFolds != 0) timer.emplace(run.state.timings, "cross-validation");
+  crossValidateRun(run.runtime, run.state, run.n, run.p, fit.x, fit.y);
 }
 
 // The variables that keep equilibration from being done, by name.
@@ -839,6 +905,13 @@ std::string runDoneLine(const RunContext& run, double seconds) {
             (names.find(',') == std::string::npos ? " is not" : " are not");
   }
   return line;
+}
+
+// Runs one stage under its timer (tavel-batch --timings).
+template <typename Stage>
+auto timed(app::AppState& state, std::string_view name, Stage&& stage) {
+  const app::StageTimer timer(state.timings, name);
+  return stage();
 }
 
 }  // namespace
@@ -887,26 +960,32 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   state.results.reset();
   if (!checkScannedRows(runtime, state) || !checkTwins(runtime, state)) return;
 
+  std::optional<app::StageTimer> allocating(std::in_place, state.timings, "allocate");
   RunContext run(runtime, state, shell);  // the work arrays, zero-filled
+  allocating.reset();
   assignEngineSettings(state);
   closePreviousPlots(run);
-  rereadRows(run);
+  timed(state, "re-read", [&] { rereadRows(run); });
   clearOutputWindow(run);
-  if (!checkRereadRows(run) || !checkColumns(run)) return;
+  if (!checkRereadRows(run) || !timed(state, "checks", [&] { return checkColumns(run); })) return;
   const KeepCodes keepCodes(state.options);
   if (!tuneIfAsked(run)) return;
-  echoInput(run);
+  timed(state, "echo", [&] { echoInput(run); });
   warnCircular(run);
-  estimate(run);
+  timed(state, "engine", [&] { estimate(run); });
   if (!checkEstimate(run)) return;
   computeResults(run);
   if (!checkResults(run)) return;
   startCaptures(run);
-  if (!drawPlots(run)) return;
-  writeFinalReport(run);
-  writeSheets(run);
-  keepResults(run);
-  keepModel(run);
+  if (!timed(state, "plots", [&] { return drawPlots(run); })) return;
+  timed(state, "report", [&] { writeFinalReport(run); });
+  timed(state, "sheets", [&] { writeSheets(run); });
+  const model::FitArrays fit = fitArrays(run);
+  timed(state, "results", [&] { keepResults(run); });
+  // Nothing reads the scratch any more: the model and the folds get its memory.
+  run.a.z = std::vector<double>();
+  run.r = ResultColumns{};
+  keepModel(run, fit);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   state.status = runDoneLine(run, took.count());
   // A file or step asked for and not done is said after the rest.

@@ -216,12 +216,19 @@ TEST_F(BatchFront, OptionsAreStoredAsGivenAndEquilibrationOnlyWhenItCanRun) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(fs::exists(out("Tavelcr.xls")));
+  // Nothing asked for the model or the results: the run keeps neither.
+  EXPECT_FALSE(r.state.model.has_value());
+  EXPECT_FALSE(r.state.results.has_value());
 
   // The rule goes into the kept model; the model holds by default.
+  r = run({"--save-model", out("m.json").string(), good});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_TRUE(r.state.model.has_value());
   EXPECT_EQ(r.state.model->extrapolate, tavel::model::Extrapolation::Hold);
-  r = run({"--extrapolate", "linear", good});
+  r = run({"--extrapolate", "linear", "--save-model", out("m.json").string(), good});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.state.options.extrapolate, tavel::model::Extrapolation::Linear);
+  ASSERT_TRUE(r.state.model.has_value());
   EXPECT_EQ(r.state.model->extrapolate, tavel::model::Extrapolation::Linear);
 }
 
