@@ -90,7 +90,9 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
     return false;
   }
   std::string why;
-  if (!platform::replaceFileWith(target, model::modelToJson(*state.model), why)) {
+  if (!platform::replaceFileWithPieces(
+          target, [&](const auto& write) { return model::writeModelJson(*state.model, write); },
+          why)) {
     refuseCommand(runtime, state, "The model file " + path + " " + why + "; it was not saved.");
     return false;
   }
