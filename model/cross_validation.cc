@@ -5,12 +5,14 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "ace/ace.h"
 #include "model/column_scale.h"
 #include "model/model.h"
+#include "model/parallel_for.h"
 
 namespace tavel::model {
 namespace {
@@ -300,20 +302,41 @@ CvResult crossValidate(const CvInput& input, const LineSink& progress) {
   const bool inverse = errors || responseCode == kCodeLinear;
   std::vector<Variable> descriptions(in.p + 1);
   for (int j = 0; j <= in.p; ++j) descriptions[j].code = in.codes[j];
-  for (int f = 1; f <= K; ++f) {
-    Fold fold = splitFold(in, f);
-    const ace::AceSummary fit = fitFold(in, fold);
-    if (fit.error != ace::AceError::kNone) {
+  // The folds are fitted side by side, each with its own arrays, and each
+  // scores only its own held-out rows; what they found is reported and
+  // summed in fold order once they are done, so the lines and figures are
+  // those of one fold after another.
+  struct Outcome {
+    ace::AceSummary fit;
+    int nt = 0;
+  };
+  std::vector<Outcome> outcomes(static_cast<std::size_t>(K));
+  const auto fitAndScore = [&](int k) {
+    Fold fold = splitFold(in, k + 1);
+    Outcome& o = outcomes[static_cast<std::size_t>(k)];
+    o.fit = fitFold(in, fold);
+    o.nt = fold.nt;
+    if (o.fit.error == ace::AceError::kNone)
+      scoreFold(in, fold, descriptions, inverse, scaled.yExponent, rows);
+  };
+  bool failed = false;
+  const auto report = [&](int k) {
+    const Outcome& o = outcomes[static_cast<std::size_t>(k)];
+    const int f = k + 1;
+    if (o.fit.error != ace::AceError::kNone) {
       result.refusal = "cross-validation stopped: the fit of fold " + text(f) + " of " + text(K) +
-                       " failed (engine error " + text(static_cast<int>(fit.error)) + ")";
-      return result;
+                       " failed (engine error " + text(static_cast<int>(o.fit.error)) + ")";
+      failed = true;
+      return false;
     }
     if (progress) {
       progress(" Cross-validation fold " + text(f) + " of " + text(K) + ": fitted on " +
-               text(fold.nt) + " rows, r**2 =" + ace::ace_rsq_field(fit.rsq));
+               text(o.nt) + " rows, r**2 =" + ace::ace_rsq_field(o.fit.rsq));
     }
-    scoreFold(in, fold, descriptions, inverse, scaled.yExponent, rows);
-  }
+    return true;
+  };
+  parallelFor(K, in.threads, fitAndScore, report);
+  if (failed) return result;
   summarise(in, rows, errors, inverse, scaled.yExponent, scaled.yOffset, result);
   return result;
 }

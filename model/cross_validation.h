@@ -48,6 +48,9 @@ struct CvInput {
   int folds = 0;             // K
   bool logResponse = false;  // y holds natural logarithms (a "_ln_" response)
   Extrapolation extrapolate = Extrapolation::Hold;  // held-out scores beyond the fitted range
+  // Folds fitted at the same time (0: defaultThreadCount()); the results are
+  // the same for any number.
+  int threads = 0;
 };
 
 struct CvResult {
@@ -75,8 +78,10 @@ std::string crossValidationRefusal(int n, int p, int folds);
 
 // Refuses before any fit (K outside 2..n, a training part below
 // kMinFoldTraining rows or below p rows); an engine error in a fold refuses
-// the whole cross-validation, naming the fold. progress receives one line
-// per fold; the engine's own lines are not passed on.
+// the whole cross-validation, naming the fold (the first failed one). The
+// folds are fitted in parallel (CvInput::threads); progress receives one
+// line per fold, in fold order and on the calling thread, as soon as the
+// folds before it are done; the engine's own lines are not passed on.
 CvResult crossValidate(const CvInput& input, const LineSink& progress = {});
 
 // The response-scale score of one setting (codes, engine settings, folds):
