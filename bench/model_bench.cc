@@ -54,13 +54,13 @@ Model makeModel(int entries) {
   for (int j = 0; j < kPredictors; ++j) {
     Variable v;
     v.name = v.source = "X" + std::to_string(j + 1);
-    v.code = 1;
+    v.flag = tavel::model::VarFlag::Orderable;
     for (int k = 0; k < entries; ++k) v.values.push_back((k + u(gen) * 0.5) / entries);
     for (double value : v.values) v.transforms.push_back(std::sin(3.0 * value + j));
     m.predictors.push_back(std::move(v));
   }
   m.response.name = m.response.source = "Y";
-  m.response.code = 3;
+  m.response.flag = tavel::model::VarFlag::Monotone;
   for (int k = 0; k < entries; ++k) {
     m.response.values.push_back(-10.0 + 20.0 * k / entries);
     m.response.transforms.push_back(-3.0 + 6.0 * k / entries);

@@ -120,14 +120,14 @@ void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>&
                                      fold.ty.data(), fold.m.data()},
                            descriptions);
   // A linear transformation inverts through its table as a monotone one does.
-  if (inverse) model.response.code = kCodeMonotone;
+  if (inverse) model.response.flag = VarFlag::Monotone;
   model.extrapolate = in.extrapolate;
   Predictions pred;
   predictRows(model, fold.held, fold.xh.data(), pred);
   // The held-out target: the fold's response table read forwards, its end
   // values held, whatever the response's code.
   Variable responseTable = model.response;
-  responseTable.code = kCodeOrderable;
+  responseTable.flag = VarFlag::Orderable;
   for (int ih = 0; ih < fold.held; ++ih) {
     const int i = fold.heldRows[ih];
     rows.status[i] = pred.status[ih];
@@ -250,7 +250,7 @@ bool scaleInput(CvInput& in, ScaledInput& scaled) {
   std::vector<double> shifted;
   for (int j = 0; j <= in.p; ++j) {
     const double* column = j < in.p ? in.x + at(0, j, in.n) : in.y;
-    const bool circular = in.codes[j] == kCodeCircular || in.codes[j] == -kCodeCircular;
+    const bool circular = std::abs(in.codes[j]) == engineCode(VarFlag::Circular);
     const double offset = columnOffset(column, in.n, circular);
     if (offset != 0.0) {
       shifted.assign(column, column + in.n);
@@ -298,10 +298,13 @@ CvResult crossValidate(const CvInput& input, const LineSink& progress) {
 
   HeldOutRows rows(in.n);
   const int responseCode = in.codes[in.p];
-  const bool errors = responseCode == kCodeMonotone;
-  const bool inverse = errors || responseCode == kCodeLinear;
+  const bool errors = responseCode == engineCode(VarFlag::Monotone);
+  const bool inverse = errors || responseCode == engineCode(VarFlag::Linear);
   std::vector<Variable> descriptions(in.p + 1);
-  for (int j = 0; j <= in.p; ++j) descriptions[j].code = in.codes[j];
+  // The engine smooths a variable by the size of its code (a negative one
+  // only says where the first pass starts), and so the folds' tables apply it.
+  for (int j = 0; j <= in.p; ++j)
+    descriptions[j].flag = flagFromCode(std::abs(in.codes[j])).value_or(VarFlag::Orderable);
   // The folds are fitted side by side, each with its own arrays, and each
   // scores only its own held-out rows; what they found is reported and
   // summed in fold order once they are done, so the lines and figures are
@@ -361,7 +364,7 @@ std::string responseScaleLine(int folds, double rsq, double rmse, bool exponenti
 ResponseScaleCv responseScaleCv(const CvInput& input) {
   ResponseScaleCv out;
   const int code = input.p >= 0 && input.codes ? input.codes[input.p] : 0;
-  if (code != kCodeMonotone && code != kCodeLinear) {
+  if (code != engineCode(VarFlag::Monotone) && code != engineCode(VarFlag::Linear)) {
     out.refusal =
         "the response is scored on its own scale only when its flag is Monotone Tr or Linear Tr";
     return out;

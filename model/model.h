@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "model/inverse_table.h"
+#include "model/variable_flag.h"
 
 namespace tavel::model {
 
@@ -29,20 +30,13 @@ inline std::size_t at(int i, int j, int n) {
 
 }  // namespace detail
 
-// Variable codes as the engine knows them.
-inline constexpr int kCodeOrderable = 1;
-inline constexpr int kCodeCircular = 2;
-inline constexpr int kCodeMonotone = 3;
-inline constexpr int kCodeLinear = 4;
-inline constexpr int kCodeUnorderable = 5;
-
 struct Variable {
   std::string name;    // as the data file's header names it, without trailing blanks
   std::string source;  // the file column read: name itself, or for a log variable its column
   bool isLog = false;  // the variable is ln(source)
-  int code = kCodeOrderable;
-  std::vector<double> values;      // distinct, strictly ascending
-  std::vector<double> transforms;  // transforms[k] belongs to values[k]
+  VarFlag flag = VarFlag::Orderable;  // the engine's code is engineCode(flag)
+  std::vector<double> values;         // distinct, strictly ascending
+  std::vector<double> transforms;     // transforms[k] belongs to values[k]
   // A category of text labels: label k (0-based) was read as the value k + 1.
   std::vector<std::string> labels;
 };
@@ -143,6 +137,8 @@ void predictRows(const Model& model, int n, const double* x, Predictions& out,
                  const LineSink& sink = {});
 
 // True when the response is inverted (its code is 3).
-inline bool predictsResponse(const Model& model) { return model.response.code == kCodeMonotone; }
+inline bool predictsResponse(const Model& model) {
+  return model.response.flag == VarFlag::Monotone;
+}
 
 }  // namespace tavel::model

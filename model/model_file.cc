@@ -135,7 +135,7 @@ void writeVariable(Writer& w, const Variable& v) {
   w.key("log");
   w.logical(v.isLog);
   w.key("code");
-  w.integer(v.code);
+  w.integer(engineCode(v.flag));
   w.key("values");
   writeNumbers(w, v.values);
   w.key("transforms");
@@ -374,7 +374,7 @@ class Reader {
     }
     if (!ok()) return v;
     if (code < 1 || code > 5) fail("the code" + where + " is not 1 to 5");
-    v.code = static_cast<int>(code);
+    if (ok()) v.flag = *flagFromCode(static_cast<int>(code));
     if (v.name.empty() || v.source.empty()) fail("a name" + where + " is empty");
     if (v.values.empty()) fail("the table" + where + " is empty");
     if (v.values.size() != v.transforms.size())

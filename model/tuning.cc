@@ -2,6 +2,7 @@
 #include "model/tuning.h"
 
 #include <charconv>
+#include <cstdlib>
 
 #include "model/model.h"
 
@@ -45,13 +46,13 @@ std::vector<TuningCandidate> tuningCandidates(const int* codes, int p,
   linear.codes = given;
   bool any = false;
   for (int j = 0; j < p; ++j) {
-    if (linear.codes[j] == kCodeOrderable || linear.codes[j] == -kCodeOrderable) {
-      linear.codes[j] = kCodeLinear;
+    if (std::abs(linear.codes[j]) == engineCode(VarFlag::Orderable)) {
+      linear.codes[j] = engineCode(VarFlag::Linear);
       any = true;
     }
   }
   int& dependent = linear.codes[static_cast<std::size_t>(p)];
-  if (dependent == kCodeMonotone || dependent == -kCodeMonotone) dependent = kCodeLinear;
+  if (std::abs(dependent) == engineCode(VarFlag::Monotone)) dependent = engineCode(VarFlag::Linear);
   if (any) out.push_back(std::move(linear));
   return out;
 }

@@ -803,7 +803,7 @@ void keepModel(RunContext& run) {
       run.rsq);
   // A dependent the tuning made Linear Tr is inverted through its table as
   // the Monotone Tr it was asked to be: a linear transformation is monotone.
-  if (run.prediction && run.state.model) run.state.model->response.code = model::kCodeMonotone;
+  if (run.prediction && run.state.model) run.state.model->response.flag = model::VarFlag::Monotone;
   crossValidateRun(run.runtime, run.state, run.n, run.p, a.x.data(), a.y.data());
 }
 

@@ -31,13 +31,13 @@ Model handModel() {
   Variable t;
   t.name = "T [K] \"q\"";
   t.source = "T";
-  t.code = kCodeMonotone;
+  t.flag = VarFlag::Monotone;
   t.values = {-0.0, 5e-324, 1.0 / 3.0};
   t.transforms = {-1.5, 2.2250738585072014e-308, 1e300};
   Variable site;
   site.name = "site \xc3\xa9";
   site.source = "site";
-  site.code = kCodeUnorderable;
+  site.flag = VarFlag::Unorderable;
   site.values = {1.0, 2.0};
   site.transforms = {0.5, -0.5};
   site.labels = {"a\"b", "back\\slash\x01"};
@@ -45,7 +45,7 @@ Model handModel() {
   m.response.name = "_ln_RATE";
   m.response.source = "RATE";
   m.response.isLog = true;
-  m.response.code = kCodeMonotone;
+  m.response.flag = VarFlag::Monotone;
   m.response.values = {-1.0, 0.5};
   m.response.transforms = {-2.0, 2.0};
   m.crossValidation = CvSummary{5, 0.64, true, -59.7, 21.3, true};
@@ -150,7 +150,7 @@ TEST(ModelFileStream, WritesTheHandWrittenFileAndReadsItBackBitForBit) {
   EXPECT_EQ(std::bit_cast<std::uint64_t>(back.rsq), std::bit_cast<std::uint64_t>(m.rsq));
   ASSERT_EQ(back.predictors.size(), 2u);
   EXPECT_EQ(back.predictors[0].name, m.predictors[0].name);
-  EXPECT_EQ(back.predictors[0].code, kCodeMonotone);
+  EXPECT_EQ(back.predictors[0].flag, VarFlag::Monotone);
   EXPECT_TRUE(sameBits(back.predictors[0].values, m.predictors[0].values));  // -0 keeps its sign
   EXPECT_TRUE(sameBits(back.predictors[0].transforms, m.predictors[0].transforms));
   EXPECT_EQ(back.predictors[1].name, m.predictors[1].name);
@@ -175,8 +175,12 @@ std::string documentText(const Model& model) {
     return a;
   };
   auto variable = [&](const Variable& v) {
-    J j{{"name", v.name}, {"source", v.source},          {"log", v.isLog},
-        {"code", v.code}, {"values", numbers(v.values)}, {"transforms", numbers(v.transforms)}};
+    J j{{"name", v.name},
+        {"source", v.source},
+        {"log", v.isLog},
+        {"code", engineCode(v.flag)},
+        {"values", numbers(v.values)},
+        {"transforms", numbers(v.transforms)}};
     if (!v.labels.empty()) j["labels"] = v.labels;
     return j;
   };
@@ -219,7 +223,7 @@ TEST(ModelFileStream, MatchesTheSerializersTextForAnyNamesAndNumbers) {
       Variable v;
       v.name = trial % 2 ? anyText(8) : "plain name";
       v.source = anyText(3);
-      v.code = 1 + trial % 5;
+      v.flag = *flagFromCode(1 + trial % 5);
       for (int k = 0; k < 50; ++k) {
         v.values.push_back(anyDouble());
         v.transforms.push_back(anyDouble());
