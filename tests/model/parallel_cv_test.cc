@@ -190,10 +190,33 @@ TEST(ParallelCrossValidation, TuningPicksTheSameWinnerWithTheSameScores) {
   ASSERT_TRUE(one.done) << one.refusal;
   EXPECT_EQ(one.best, three.best);
   ASSERT_EQ(one.candidates.size(), three.candidates.size());
+  std::vector<int> told;
+  in.threads = 2;
+  const TuningResult two =
+      tuneSmoothness(in, [&](const TuningResult&, int k) { told.push_back(k); });
+  EXPECT_EQ(told, (std::vector<int>{0, 1, 2, 3, 4, 5}));
   for (std::size_t k = 0; k < one.candidates.size(); ++k) {
-    EXPECT_EQ(bits(one.candidates[k].score.rmse), bits(three.candidates[k].score.rmse)) << k;
-    EXPECT_EQ(bits(one.candidates[k].score.rsq), bits(three.candidates[k].score.rsq)) << k;
+    // Each candidate alone, its folds one after another.
+    CvInput alone = in;
+    alone.threads = 1;
+    alone.codes = one.candidates[k].codes.data();
+    alone.settings = one.candidates[k].settings;
+    const ResponseScaleCv own = responseScaleCv(alone);
+    for (const TuningResult* t : {&one, &two, &three}) {
+      EXPECT_EQ(bits(t->candidates[k].score.rmse), bits(own.rmse)) << k;
+      EXPECT_EQ(bits(t->candidates[k].score.rsq), bits(own.rsq)) << k;
+      EXPECT_EQ(t->candidates[k].score.scored, own.scored) << k;
+    }
   }
+  // A response that cannot be scored on its own scale: no candidate is.
+  const int orderable[] = {1, 1, 5, 1};
+  in.codes = orderable;
+  told.clear();
+  const TuningResult none =
+      tuneSmoothness(in, [&](const TuningResult&, int k) { told.push_back(k); });
+  EXPECT_FALSE(none.done);
+  EXPECT_NE(none.refusal.find("only when its flag is Monotone Tr or Linear Tr"), std::string::npos);
+  EXPECT_EQ(told, (std::vector<int>{0, 1, 2, 3, 4, 5}));
 }
 
 }  // namespace
