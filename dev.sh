@@ -12,7 +12,7 @@
 #                      dpkg-buildflags): every test, then the Debian package
 #                      made, checked by lintian, unpacked and its programs run
 #                      (tests/package)
-#   ./dev.sh tsan      the engine's tests under ThreadSanitizer
+#   ./dev.sh tsan      the engine's and the model's tests under ThreadSanitizer
 #   ./dev.sh arm64     cross-compile the non-GUI libraries and tests for ARM64,
 #                      and run their tests under qemu-aarch64
 # The developers' builds (test, sanitize and CI's) turn warnings into errors;
@@ -115,9 +115,9 @@ case "${1:-}" in
     setup
     cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVEL_TSAN=ON \
       -DTAVEL_WITH_QT=OFF -DTAVEL_WERROR=ON >/dev/null
-    ninja -C build-tsan tavel_ace_tests
+    ninja -C build-tsan tavel_ace_tests tavel_model_tests
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-      ctest --test-dir build-tsan --output-on-failure -j2 -L tavel_ace_tests
+      ctest --test-dir build-tsan --output-on-failure -j2 -L 'tavel_ace_tests|tavel_model_tests'
     ;;
   arm64)
     setup

@@ -92,7 +92,9 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
   }
   std::string why;
   const StageTimer timer(state.timings, "model save");
-  if (!platform::replaceFileWith(target, model::modelToJson(*state.model), why)) {
+  if (!platform::replaceFileWithPieces(
+          target, [&](const auto& write) { return model::writeModelJson(*state.model, write); },
+          why)) {
     refuseCommand(runtime, state, "The model file " + path + " " + why + "; it was not saved.");
     return false;
   }

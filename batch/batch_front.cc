@@ -18,8 +18,6 @@
 #include <optional>
 
 #include "app/data_file.h"
-#include "io/field_format.h"
-#include "io/free_form_reader.h"
 #include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/results_export.h"
@@ -27,6 +25,8 @@
 #include "batch/batch_options.h"
 #include "batch/private_folder.h"
 #include "batch/progress.h"
+#include "io/field_format.h"
+#include "io/free_form_reader.h"
 #include "io/workbook.h"
 #include "model/cross_validation.h"
 #include "platform/file_units.h"

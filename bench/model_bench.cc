@@ -6,11 +6,15 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdint>
 #include <random>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/cross_validation.h"
 #include "model/model.h"
+#include "model/model_file.h"
 
 namespace {
 
@@ -49,12 +53,14 @@ Model makeModel(int entries) {
   Model m;
   for (int j = 0; j < kPredictors; ++j) {
     Variable v;
-    v.code = 1;
+    v.name = v.source = "X" + std::to_string(j + 1);
+    v.flag = tavel::model::VarFlag::Orderable;
     for (int k = 0; k < entries; ++k) v.values.push_back((k + u(gen) * 0.5) / entries);
     for (double value : v.values) v.transforms.push_back(std::sin(3.0 * value + j));
     m.predictors.push_back(std::move(v));
   }
-  m.response.code = 3;
+  m.response.name = m.response.source = "Y";
+  m.response.flag = tavel::model::VarFlag::Monotone;
   for (int k = 0; k < entries; ++k) {
     m.response.values.push_back(-10.0 + 20.0 * k / entries);
     m.response.transforms.push_back(-3.0 + 6.0 * k / entries);
@@ -74,6 +80,34 @@ void BM_PredictRows(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_PredictRows)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The model file of such a fit: written as a stream (here into a counter of
+// bytes) and read back.
+void BM_WriteModelFile(benchmark::State& state) {
+  const Model model = makeModel(static_cast<int>(state.range(0)));
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    bytes = 0;
+    tavel::model::writeModelJson(model, [&bytes](std::string_view piece) {
+      bytes += piece.size();
+      return true;
+    });
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_WriteModelFile)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ReadModelFile(benchmark::State& state) {
+  const std::string text = tavel::model::modelToJson(makeModel(static_cast<int>(state.range(0))));
+  for (auto _ : state) {
+    Model back;
+    std::string message;
+    if (!tavel::model::modelFromJson(text, back, message)) state.SkipWithError(message.c_str());
+    benchmark::DoNotOptimize(back.response.values.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_ReadModelFile)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_CrossValidate(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));

@@ -5,12 +5,16 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ace/ace.h"
 #include "model/column_scale.h"
 #include "model/model.h"
+#include "model/parallel_for.h"
 
 namespace tavel::model {
 namespace {
@@ -107,6 +111,7 @@ ace::AceSummary fitFold(const CvInput& in, Fold& fold) {
 struct HeldOutRows {
   std::vector<double> score, target, yPred;
   std::vector<RowStatus> status;
+  HeldOutRows() = default;
   explicit HeldOutRows(int n) : score(n, 0.0), target(n, 0.0), yPred(n, 0.0), status(n) {}
 };
 
@@ -118,14 +123,14 @@ void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>&
                                      fold.ty.data(), fold.m.data()},
                            descriptions);
   // A linear transformation inverts through its table as a monotone one does.
-  if (inverse) model.response.code = kCodeMonotone;
+  if (inverse) model.response.flag = VarFlag::Monotone;
   model.extrapolate = in.extrapolate;
   Predictions pred;
   predictRows(model, fold.held, fold.xh.data(), pred);
   // The held-out target: the fold's response table read forwards, its end
   // values held, whatever the response's code.
   Variable responseTable = model.response;
-  responseTable.code = kCodeOrderable;
+  responseTable.flag = VarFlag::Orderable;
   for (int ih = 0; ih < fold.held; ++ih) {
     const int i = fold.heldRows[ih];
     rows.status[i] = pred.status[ih];
@@ -248,7 +253,7 @@ bool scaleInput(CvInput& in, ScaledInput& scaled) {
   std::vector<double> shifted;
   for (int j = 0; j <= in.p; ++j) {
     const double* column = j < in.p ? in.x + at(0, j, in.n) : in.y;
-    const bool circular = in.codes[j] == kCodeCircular || in.codes[j] == -kCodeCircular;
+    const bool circular = std::abs(in.codes[j]) == engineCode(VarFlag::Circular);
     const double offset = columnOffset(column, in.n, circular);
     if (offset != 0.0) {
       shifted.assign(column, column + in.n);
@@ -280,42 +285,147 @@ bool scaleInput(CvInput& in, ScaledInput& scaled) {
 
 }  // namespace
 
-CvResult crossValidate(const CvInput& input, const LineSink& progress) {
+namespace {
+
+// One cross-validation under way. Its folds may be fitted side by side, each
+// with its own arrays, each scoring only its own held-out rows; what they
+// found is reported and summed in fold order once they are done, so the
+// lines and figures are those of one fold after another.
+struct CvRun {
+  CvInput in;
+  ScaledInput scaled;
+  bool errors = false;   // response code 3
+  bool inverse = false;  // response code 3 or 4
+  std::vector<Variable> descriptions;
+  HeldOutRows rows;
+  struct Outcome {
+    ace::AceSummary fit;
+    int nt = 0;
+  };
+  std::vector<Outcome> outcomes;
   CvResult result;
+  bool prepared = false;  // folds may be fitted
+  bool stopped = false;   // a fold failed: the refusal is set
+};
+
+// False, with the refusal in run.result, when no fold may be fitted.
+bool prepare(const CvInput& input, CvRun& run) {
+  CvResult& result = run.result;
   const int K = input.folds;
   result.refusal = crossValidationRefusal(input.n, input.p, K);
-  if (!result.refusal.empty()) return result;
-  CvInput in = input;
-  ScaledInput scaled;
-  if (!scaleInput(in, scaled)) {
+  if (!result.refusal.empty()) return false;
+  run.in = input;
+  CvInput& in = run.in;
+  if (!scaleInput(in, run.scaled)) {
     result.refusal =
         "cross-validation cannot use columns with values that are not finite or "
         "span too many orders of magnitude";
-    return result;
+    return false;
   }
-
-  HeldOutRows rows(in.n);
+  run.rows = HeldOutRows(in.n);
   const int responseCode = in.codes[in.p];
-  const bool errors = responseCode == kCodeMonotone;
-  const bool inverse = errors || responseCode == kCodeLinear;
-  std::vector<Variable> descriptions(in.p + 1);
-  for (int j = 0; j <= in.p; ++j) descriptions[j].code = in.codes[j];
-  for (int f = 1; f <= K; ++f) {
-    Fold fold = splitFold(in, f);
-    const ace::AceSummary fit = fitFold(in, fold);
-    if (fit.error != ace::AceError::kNone) {
-      result.refusal = "cross-validation stopped: the fit of fold " + text(f) + " of " + text(K) +
-                       " failed (engine error " + text(static_cast<int>(fit.error)) + ")";
-      return result;
-    }
-    if (progress) {
-      progress(" Cross-validation fold " + text(f) + " of " + text(K) + ": fitted on " +
-               text(fold.nt) + " rows, r**2 =" + ace::ace_rsq_field(fit.rsq));
-    }
-    scoreFold(in, fold, descriptions, inverse, scaled.yExponent, rows);
+  run.errors = responseCode == engineCode(VarFlag::Monotone);
+  run.inverse = run.errors || responseCode == engineCode(VarFlag::Linear);
+  run.descriptions.resize(static_cast<std::size_t>(in.p) + 1);
+  // The engine smooths a variable by the size of its code (a negative one
+  // only says where the first pass starts), and so the folds' tables apply it.
+  for (int j = 0; j <= in.p; ++j)
+    run.descriptions[j].flag = flagFromCode(std::abs(in.codes[j])).value_or(VarFlag::Orderable);
+  run.outcomes.resize(static_cast<std::size_t>(K));
+  run.prepared = true;
+  return true;
+}
+
+// Fold k (0-based): its fit and the scores of its held-out rows. Touches only
+// its own outcome and its own rows of run.rows.
+void fitAndScore(CvRun& run, int k) {
+  Fold fold = splitFold(run.in, k + 1);
+  CvRun::Outcome& o = run.outcomes[static_cast<std::size_t>(k)];
+  o.fit = fitFold(run.in, fold);
+  o.nt = fold.nt;
+  if (o.fit.error == ace::AceError::kNone)
+    scoreFold(run.in, fold, run.descriptions, run.inverse, run.scaled.yExponent, run.rows);
+}
+
+// Reports fold k once the folds before it are done; false when it failed.
+bool reportFold(CvRun& run, int k, const LineSink& progress) {
+  const CvRun::Outcome& o = run.outcomes[static_cast<std::size_t>(k)];
+  const int f = k + 1;
+  const int K = run.in.folds;
+  if (o.fit.error != ace::AceError::kNone) {
+    run.result.refusal = "cross-validation stopped: the fit of fold " + text(f) + " of " + text(K) +
+                         " failed (engine error " + text(static_cast<int>(o.fit.error)) + ")";
+    run.stopped = true;
+    return false;
   }
-  summarise(in, rows, errors, inverse, scaled.yExponent, scaled.yOffset, result);
-  return result;
+  if (progress) {
+    progress(" Cross-validation fold " + text(f) + " of " + text(K) + ": fitted on " + text(o.nt) +
+             " rows, r**2 =" + ace::ace_rsq_field(o.fit.rsq));
+  }
+  return true;
+}
+
+void finish(CvRun& run) {
+  if (!run.prepared || run.stopped) return;
+  summarise(run.in, run.rows, run.errors, run.inverse, run.scaled.yExponent, run.scaled.yOffset,
+            run.result);
+  // The rows are not needed any more; a search over many settings keeps
+  // only the figures.
+  run.rows = HeldOutRows();
+}
+
+}  // namespace
+
+CvResult crossValidate(const CvInput& input, const LineSink& progress) {
+  CvRun run;
+  if (!prepare(input, run)) return run.result;
+  parallelFor(
+      run.in.folds, run.in.threads, [&](int k) { fitAndScore(run, k); },
+      [&](int k) { return reportFold(run, k, progress); });
+  finish(run);
+  return run.result;
+}
+
+std::vector<CvResult> crossValidateEach(const std::vector<CvInput>& inputs,
+                                        const std::function<void(int, const CvResult&)>& done) {
+  const int count = static_cast<int>(inputs.size());
+  std::vector<CvRun> runs(inputs.size());
+  // Every fold of every input is one job: (input, fold) in order.
+  std::vector<std::pair<int, int>> jobs;
+  int threads = 1;
+  for (int c = 0; c < count; ++c) {
+    if (!prepare(inputs[static_cast<std::size_t>(c)], runs[static_cast<std::size_t>(c)])) continue;
+    for (int k = 0; k < inputs[static_cast<std::size_t>(c)].folds; ++k) jobs.emplace_back(c, k);
+    threads = std::max(threads, inputs[static_cast<std::size_t>(c)].threads);
+    if (inputs[static_cast<std::size_t>(c)].threads == 0) threads = 0;
+  }
+  int next = 0;  // the next input to hand to done
+  const auto doneUpTo = [&](int last) {
+    for (; next <= last; ++next) {
+      CvRun& run = runs[static_cast<std::size_t>(next)];
+      finish(run);
+      if (done) done(next, run.result);
+    }
+  };
+  parallelFor(
+      static_cast<int>(jobs.size()), threads,
+      [&](int t) {
+        const auto [c, k] = jobs[static_cast<std::size_t>(t)];
+        CvRun& run = runs[static_cast<std::size_t>(c)];
+        fitAndScore(run, k);
+      },
+      [&](int t) {
+        const auto [c, k] = jobs[static_cast<std::size_t>(t)];
+        CvRun& run = runs[static_cast<std::size_t>(c)];
+        doneUpTo(c - 1);  // inputs refused before any fit, and finished ones
+        if (!run.stopped) reportFold(run, k, {});
+        return true;
+      });
+  doneUpTo(count - 1);
+  std::vector<CvResult> out;
+  out.reserve(runs.size());
+  for (CvRun& run : runs) out.push_back(std::move(run.result));
+  return out;
 }
 
 namespace {
@@ -335,15 +445,21 @@ std::string responseScaleLine(int folds, double rsq, double rmse, bool exponenti
          std::to_string(folds) + " folds, pooled)";
 }
 
-ResponseScaleCv responseScaleCv(const CvInput& input) {
-  ResponseScaleCv out;
+namespace {
+
+// Why the response of input cannot be scored on its own scale, or nothing.
+std::string responseScaleRefusal(const CvInput& input) {
   const int code = input.p >= 0 && input.codes ? input.codes[input.p] : 0;
-  if (code != kCodeMonotone && code != kCodeLinear) {
-    out.refusal =
-        "the response is scored on its own scale only when its flag is Monotone Tr or Linear Tr";
-    return out;
-  }
-  const CvResult cv = crossValidate(input);
+  if (code != engineCode(VarFlag::Monotone) && code != engineCode(VarFlag::Linear))
+    return "the response is scored on its own scale only when its flag is Monotone Tr or Linear "
+           "Tr";
+  return {};
+}
+
+}  // namespace
+
+ResponseScaleCv responseScaleOf(const CvResult& cv) {
+  ResponseScaleCv out;
   out.refusal = cv.refusal;
   if (cv.done && !cv.responseScale) {
     out.refusal = "the held-out responses are all equal on their own scale";
@@ -354,6 +470,40 @@ ResponseScaleCv responseScaleCv(const CvInput& input) {
   out.rmse = cv.responseRmse;
   out.scored = cv.scored;
   return out;
+}
+
+std::vector<ResponseScaleCv> responseScaleCvEach(
+    const std::vector<CvInput>& inputs,
+    const std::function<void(int, const ResponseScaleCv&)>& scored) {
+  std::vector<ResponseScaleCv> out(inputs.size());
+  // Those that cannot be scored are not cross-validated at all.
+  std::vector<CvInput> run;
+  std::vector<int> which;
+  for (std::size_t c = 0; c < inputs.size(); ++c) {
+    out[c].refusal = responseScaleRefusal(inputs[c]);
+    if (!out[c].refusal.empty()) continue;
+    run.push_back(inputs[c]);
+    which.push_back(static_cast<int>(c));
+  }
+  int told = 0;
+  const auto tellUpTo = [&](int last) {
+    for (; told <= last; ++told)
+      if (scored) scored(told, out[static_cast<std::size_t>(told)]);
+  };
+  crossValidateEach(run, [&](int r, const CvResult& cv) {
+    const int c = which[static_cast<std::size_t>(r)];
+    out[static_cast<std::size_t>(c)] = responseScaleOf(cv);
+    tellUpTo(c);
+  });
+  tellUpTo(static_cast<int>(inputs.size()) - 1);
+  return out;
+}
+
+ResponseScaleCv responseScaleCv(const CvInput& input) {
+  ResponseScaleCv out;
+  out.refusal = responseScaleRefusal(input);
+  if (!out.refusal.empty()) return out;
+  return responseScaleOf(crossValidate(input));
 }
 
 }  // namespace tavel::model

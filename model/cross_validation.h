@@ -26,6 +26,7 @@
 // the figures are on the raw scale of the file's column.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,9 @@ struct CvInput {
   int folds = 0;             // K
   bool logResponse = false;  // y holds natural logarithms (a "_ln_" response)
   Extrapolation extrapolate = Extrapolation::Hold;  // held-out scores beyond the fitted range
+  // Folds fitted at the same time (0: defaultThreadCount()); the results are
+  // the same for any number.
+  int threads = 0;
 };
 
 struct CvResult {
@@ -75,8 +79,10 @@ std::string crossValidationRefusal(int n, int p, int folds);
 
 // Refuses before any fit (K outside 2..n, a training part below
 // kMinFoldTraining rows or below p rows); an engine error in a fold refuses
-// the whole cross-validation, naming the fold. progress receives one line
-// per fold; the engine's own lines are not passed on.
+// the whole cross-validation, naming the fold (the first failed one). The
+// folds are fitted in parallel (CvInput::threads); progress receives one
+// line per fold, in fold order and on the calling thread, as soon as the
+// folds before it are done; the engine's own lines are not passed on.
 CvResult crossValidate(const CvInput& input, const LineSink& progress = {});
 
 // The response-scale score of one setting (codes, engine settings, folds):
@@ -91,6 +97,24 @@ struct ResponseScaleCv {
   int scored = 0;
 };
 ResponseScaleCv responseScaleCv(const CvInput& input);
+
+// Several cross-validations at once, every fold of every input one job on
+// the same threads (the largest CvInput::threads asked, 0 winning), so that
+// few folds per input still keep every core busy. Each result is the one
+// crossValidate(inputs[c]) gives (without progress lines); done(c, result)
+// is called on the calling thread in the order of c, as soon as the folds of
+// inputs 0 .. c are done.
+std::vector<CvResult> crossValidateEach(const std::vector<CvInput>& inputs,
+                                        const std::function<void(int, const CvResult&)>& done = {});
+
+// What responseScaleCv makes of a cross-validation's result.
+ResponseScaleCv responseScaleOf(const CvResult& cv);
+
+// responseScaleCv of every input, on the threads of crossValidateEach;
+// scored(c, score) in the order of c as each is known.
+std::vector<ResponseScaleCv> responseScaleCvEach(
+    const std::vector<CvInput>& inputs,
+    const std::function<void(int, const ResponseScaleCv&)>& scored = {});
 
 // " CV on the response scale: R^2 = 1 - SSE/SST = 0.595   RMSE = 21.3   (5
 // folds, pooled)"; for a log response " CV on the response scale,

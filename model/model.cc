@@ -39,7 +39,7 @@ int beyondFittedRange(const Variable& r, double t) {
 // The engine smooths a circular variable with period 1 only when all its
 // values lie in [0, 1]; otherwise it treats it as an ordinary one.
 bool isPeriodic(const Variable& v) {
-  return v.code == kCodeCircular && !v.values.empty() && v.values.front() >= 0.0 &&
+  return v.flag == VarFlag::Circular && !v.values.empty() && v.values.front() >= 0.0 &&
          v.values.back() <= 1.0;
 }
 
@@ -184,7 +184,7 @@ double transformWith(const Variable& variable, const Locator& locator, double va
   }
   const std::size_t k = locator.lowerBound(value);
   if (k < n && vs[k] == value) return ts[k];  // a fitted value: its own transform, exactly
-  if (variable.code == kCodeUnorderable) {
+  if (variable.flag == VarFlag::Unorderable) {
     raise(status, RowStatus::Unknown);
     return 0.0;
   }

@@ -3,7 +3,7 @@
 // of its distinct values (ascending) beside their transformed values, so the
 // transformations can be applied to observations the Run never saw.
 //
-// Worked example: a predictor with code 1 fitted on x = 1, 2, 2, 4 with
+// Worked example: an Orderable predictor fitted on x = 1, 2, 2, 4 with
 // tx = -1, 0, 0, 1 keeps values {1, 2, 4} and transforms {-1, 0, 1}. A new
 // x = 3 gives tx = 0.5 (linear between 2 and 4); x = 9 gives 1 (the end value
 // held) and marks its row out of range.
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "model/inverse_table.h"
+#include "model/variable_flag.h"
 
 namespace tavel::model {
 
@@ -29,20 +30,13 @@ inline std::size_t at(int i, int j, int n) {
 
 }  // namespace detail
 
-// Variable codes as the engine knows them.
-inline constexpr int kCodeOrderable = 1;
-inline constexpr int kCodeCircular = 2;
-inline constexpr int kCodeMonotone = 3;
-inline constexpr int kCodeLinear = 4;
-inline constexpr int kCodeUnorderable = 5;
-
 struct Variable {
   std::string name;    // as the data file's header names it, without trailing blanks
   std::string source;  // the file column read: name itself, or for a log variable its column
   bool isLog = false;  // the variable is ln(source)
-  int code = kCodeOrderable;
-  std::vector<double> values;      // distinct, strictly ascending
-  std::vector<double> transforms;  // transforms[k] belongs to values[k]
+  VarFlag flag = VarFlag::Orderable;  // the engine's code is engineCode(flag)
+  std::vector<double> values;         // distinct, strictly ascending
+  std::vector<double> transforms;     // transforms[k] belongs to values[k]
   // A category of text labels: label k (0-based) was read as the value k + 1.
   std::vector<std::string> labels;
 };
@@ -89,7 +83,7 @@ struct Model {
 void fillTable(int n, const int* order, const double* raw, const double* transformed,
                Variable& variable);
 
-// The model of a fit: names/sources/isLog/codes per engine position (p
+// The model of a fit: names/sources/isLog/flags per engine position (p
 // predictors, then the response), column-major x and tx of n rows, the
 // engine's sort orders m (n, p+1).
 struct FitArrays {
@@ -113,8 +107,8 @@ std::string_view statusText(RowStatus status);
 
 // tx of one value: linear interpolation between the neighbouring values of
 // the table; outside the fitted range the end value is held and status
-// becomes OutOfRange. Code 5 needs an exact match (else Unknown, result 0);
-// code 2 on a table within [0, 1] (the engine's periodic case) interpolates
+// becomes OutOfRange. Unorderable needs an exact match (else Unknown, result
+// 0); Circular on a table within [0, 1] (the engine's periodic case) interpolates
 // with period 1 and is never out of range. A NaN value is Unknown. status is
 // only ever raised (Ok -> OutOfRange -> Held -> Unknown), so one variable can be
 // applied after another to the same row.
@@ -122,7 +116,7 @@ double transformValue(const Variable& variable, double value, RowStatus& status)
 
 // Predictions for n rows. x is column-major (n, p) in the model's predictor
 // order. tx (n, p), score (n) and status (n) are always filled; response
-// (n) only when the response's code is 3: the score inverted through the
+// (n) only when the response is Monotone: the score inverted through the
 // response table as the Run does (interpolateTable) and exponentiated for a
 // log response. A score beyond the table's fitted range is held at the
 // nearer end of the response's values under Extrapolation::Hold and extended
@@ -142,7 +136,9 @@ struct Predictions {
 void predictRows(const Model& model, int n, const double* x, Predictions& out,
                  const LineSink& sink = {});
 
-// True when the response is inverted (its code is 3).
-inline bool predictsResponse(const Model& model) { return model.response.code == kCodeMonotone; }
+// True when the response is inverted (it is Monotone).
+inline bool predictsResponse(const Model& model) {
+  return model.response.flag == VarFlag::Monotone;
+}
 
 }  // namespace tavel::model

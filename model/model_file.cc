@@ -4,18 +4,15 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
 namespace tavel::model {
 namespace {
 
 using nlohmann::json;
-
-std::string doubleText(double v) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
 
 bool textDouble(std::string_view s, double& v) {
   // from_chars takes neither a leading "+" nor leading blanks: a written
@@ -24,28 +21,276 @@ bool textDouble(std::string_view s, double& v) {
   return r.ec == std::errc() && r.ptr == s.data() + s.size() && !s.empty();
 }
 
-// Written in a fixed key order (format and version first), read in any.
-using ordered_json = nlohmann::ordered_json;
+// The file is written piece by piece into a buffer handed on in blocks, so
+// a model of millions of values never exists as a document in memory: the
+// layout is the one a JSON serializer gives with an indent of one blank
+// (one entry per line), which older files have too.
+class Writer {
+ public:
+  explicit Writer(const ModelPieceSink& sink) : sink_(sink) { buffer_.reserve(kBlock + 4096); }
 
-ordered_json numbers(const std::vector<double>& vs) {
-  ordered_json a = ordered_json::array();
-  for (double v : vs) a.push_back(doubleText(v));
-  return a;
+  bool finish() {
+    flush();
+    return ok_;
+  }
+
+  void raw(std::string_view s) {
+    buffer_ += s;
+    if (buffer_.size() >= kBlock) flush();
+  }
+
+  // Names come from data files of any encoding; bytes that are not UTF-8
+  // are written as the replacement character rather than refusing the save.
+  // Plain printable ASCII, the usual case, needs no escaping at all.
+  void text(std::string_view s) {
+    const bool plain = std::all_of(s.begin(), s.end(), [](char c) {
+      const auto u = static_cast<unsigned char>(c);
+      return u >= 0x20 && u < 0x80 && c != '"' && c != '\\';
+    });
+    if (plain) {
+      buffer_ += '"';
+      buffer_ += s;
+      buffer_ += '"';
+    } else {
+      raw(json(std::string(s)).dump(-1, ' ', false, json::error_handler_t::replace));
+      return;
+    }
+    if (buffer_.size() >= kBlock) flush();
+  }
+
+  void number(double v) {
+    // The shortest form that reads back to the same double; its characters
+    // (digits, sign, point, exponent, "nan", "inf") need no escaping.
+    char buf[64];
+    buf[0] = '"';
+    const auto r = std::to_chars(buf + 1, buf + sizeof buf - 1, v);
+    *r.ptr = '"';
+    raw(std::string_view(buf, static_cast<std::size_t>(r.ptr + 1 - buf)));
+  }
+
+  void integer(long long v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    raw(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+  }
+
+  void logical(bool v) { raw(v ? "true" : "false"); }
+
+  // Containers: open, then one item() or key() before each entry, close.
+  void open(char bracket) {
+    raw(std::string_view(&bracket, 1));
+    first_.push_back(true);
+  }
+  void close(char bracket) {
+    const bool empty = first_.back();
+    first_.pop_back();
+    if (!empty) {
+      raw("\n");
+      indent();
+    }
+    raw(std::string_view(&bracket, 1));
+  }
+  void item() {
+    raw(first_.back() ? "\n" : ",\n");
+    first_.back() = false;
+    indent();
+  }
+  void key(std::string_view k) {
+    item();
+    text(k);
+    raw(": ");
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{1} << 16;
+
+  void indent() { buffer_.append(first_.size(), ' '); }
+
+  void flush() {
+    if (ok_ && !buffer_.empty()) ok_ = sink_(buffer_);
+    buffer_.clear();
+  }
+
+  const ModelPieceSink& sink_;
+  std::string buffer_;
+  std::vector<bool> first_;  // per open container: nothing in it yet
+  bool ok_ = true;
+};
+
+void writeNumbers(Writer& w, const std::vector<double>& vs) {
+  w.open('[');
+  for (double v : vs) {
+    w.item();
+    w.number(v);
+  }
+  w.close(']');
 }
 
-ordered_json variableJson(const Variable& v) {
-  ordered_json j{
-      {"name", v.name}, {"source", v.source},          {"log", v.isLog},
-      {"code", v.code}, {"values", numbers(v.values)}, {"transforms", numbers(v.transforms)}};
+void writeVariable(Writer& w, const Variable& v) {
+  w.open('{');
+  w.key("name");
+  w.text(v.name);
+  w.key("source");
+  w.text(v.source);
+  w.key("log");
+  w.logical(v.isLog);
+  w.key("code");
+  w.integer(engineCode(v.flag));
+  w.key("values");
+  writeNumbers(w, v.values);
+  w.key("transforms");
+  writeNumbers(w, v.transforms);
   // A category's labels by number; absent for other variables, so files of
   // numbers alone read as before.
-  if (!v.labels.empty()) j["labels"] = v.labels;
-  return j;
+  if (!v.labels.empty()) {
+    w.key("labels");
+    w.open('[');
+    for (const std::string& label : v.labels) {
+      w.item();
+      w.text(label);
+    }
+    w.close(']');
+  }
+  w.close('}');
 }
+
+// While the file is read, everything but the tables is kept as a small
+// document; each "values" and "transforms" list of a variable goes straight
+// into numbers, and the document holds a placeholder (a binary value, which
+// JSON text cannot produce) naming the list. A file of a million values
+// then costs its numbers, not a million strings.
+struct NumberList {
+  std::vector<double> values;
+  bool allNumbers = true;  // every entry was a text holding a number
+};
+
+class ModelSax : public json::json_sax_t {
+ public:
+  json root;
+  std::vector<NumberList> lists;
+  std::string parseError;
+
+  bool null() override { return scalar(json(nullptr)); }
+  bool boolean(bool v) override { return scalar(json(v)); }
+  bool number_integer(number_integer_t v) override { return scalar(json(v)); }
+  bool number_unsigned(number_unsigned_t v) override { return scalar(json(v)); }
+  bool number_float(number_float_t v, const string_t&) override { return scalar(json(v)); }
+  bool binary(binary_t& v) override { return scalar(json(v)); }
+
+  bool string(string_t& v) override {
+    if (listDepth_ == 1) {
+      NumberList& list = lists.back();
+      double d = 0.0;
+      if (list.allNumbers && textDouble(v, d))
+        list.values.push_back(d);
+      else
+        list.allNumbers = false;
+      return true;
+    }
+    return scalar(json(std::move(v)));
+  }
+
+  bool start_object(std::size_t) override {
+    if (listDepth_ > 0) return nested();
+    open(json::object());
+    return true;
+  }
+  bool end_object() override {
+    if (listDepth_ > 0) {
+      --listDepth_;
+      return true;
+    }
+    stack_.pop_back();
+    keys_.pop_back();
+    return true;
+  }
+  bool start_array(std::size_t) override {
+    if (listDepth_ > 0) return nested();
+    if (atTable()) {
+      json placeholder = json::binary({}, static_cast<std::uint64_t>(lists.size()));
+      lists.emplace_back();
+      place(std::move(placeholder));
+      listDepth_ = 1;
+      return true;
+    }
+    open(json::array());
+    return true;
+  }
+  bool end_array() override {
+    if (listDepth_ > 0) {
+      --listDepth_;
+      return true;
+    }
+    stack_.pop_back();
+    keys_.pop_back();
+    return true;
+  }
+  bool key(string_t& k) override {
+    if (listDepth_ == 0) key_ = std::move(k);
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
+    parseError = e.what();
+    return false;
+  }
+
+ private:
+  bool scalar(json&& v) {
+    if (listDepth_ > 0) {
+      lists.back().allNumbers = false;
+      return true;
+    }
+    place(std::move(v));
+    return true;
+  }
+
+  // An object or a list inside a table: the table is not numbers.
+  bool nested() {
+    lists.back().allNumbers = false;
+    ++listDepth_;
+    return true;
+  }
+
+  json* place(json&& v) {
+    if (stack_.empty()) {
+      root = std::move(v);
+      return &root;
+    }
+    json& top = *stack_.back();
+    if (top.is_array()) {
+      top.push_back(std::move(v));
+      return &top.back();
+    }
+    json& slot = top[key_];
+    slot = std::move(v);
+    return &slot;
+  }
+
+  void open(json&& container) {
+    const std::string under = !stack_.empty() && stack_.back()->is_object() ? key_ : std::string();
+    stack_.push_back(place(std::move(container)));
+    keys_.push_back(under);
+  }
+
+  // The list about to open is a variable's "values" or "transforms": the
+  // response's, or those of an entry of "predictors".
+  bool atTable() const {
+    if (key_ != "values" && key_ != "transforms") return false;
+    if (stack_.empty() || !stack_.front()->is_object() || !stack_.back()->is_object()) return false;
+    if (stack_.size() == 2) return keys_[1] == "response";
+    return stack_.size() == 3 && stack_[1]->is_array() && keys_[1] == "predictors";
+  }
+
+  std::vector<json*> stack_;       // the open containers, outermost first
+  std::vector<std::string> keys_;  // the key each was opened under ("" in a list)
+  std::string key_;                // the key of the next value in an object
+  int listDepth_ = 0;              // inside a table: 1, deeper in a stray container
+};
 
 // Reading with one message for the first thing that is wrong.
 class Reader {
  public:
+  explicit Reader(std::vector<NumberList>& lists) : lists_(lists) {}
   bool ok() const { return message_.empty(); }
   const std::string& message() const { return message_; }
 
@@ -94,20 +339,16 @@ class Reader {
     std::vector<double> out;
     const json* m = member(o, key, where);
     if (!m) return out;
-    if (!m->is_array()) {
+    if (!m->is_binary() || m->get_binary().subtype() >= lists_.size()) {
       fail("\"" + std::string(key) + "\"" + where + " is not a list");
       return out;
     }
-    out.reserve(m->size());
-    for (const json& e : *m) {
-      double v = 0.0;
-      if (!(e.is_string() && textDouble(e.get_ref<const std::string&>(), v))) {
-        fail("an entry of \"" + std::string(key) + "\"" + where +
-             " is not a number written as text");
-        break;
-      }
-      out.push_back(v);
+    NumberList& list = lists_[static_cast<std::size_t>(m->get_binary().subtype())];
+    if (!list.allNumbers) {
+      fail("an entry of \"" + std::string(key) + "\"" + where + " is not a number written as text");
+      return out;
     }
+    out = std::move(list.values);
     return out;
   }
 
@@ -133,7 +374,7 @@ class Reader {
     }
     if (!ok()) return v;
     if (code < 1 || code > 5) fail("the code" + where + " is not 1 to 5");
-    v.code = static_cast<int>(code);
+    if (ok()) v.flag = *flagFromCode(static_cast<int>(code));
     if (v.name.empty() || v.source.empty()) fail("a name" + where + " is empty");
     if (v.values.empty()) fail("the table" + where + " is empty");
     if (v.values.size() != v.transforms.size())
@@ -147,6 +388,7 @@ class Reader {
   }
 
  private:
+  std::vector<NumberList>& lists_;
   std::string message_;
 };
 
@@ -190,48 +432,81 @@ std::string modelProblem(const Model& model) {
   return {};
 }
 
-std::string modelToJson(const Model& model) {
-  ordered_json predictors = ordered_json::array();
-  for (const Variable& v : model.predictors) predictors.push_back(variableJson(v));
-  ordered_json doc = {
-      {"format", kModelFormatName},
-      {"version", kModelFormatVersion},
-      {"data_file", model.dataFileName},
-      {"observations", model.observations},
-      {"options",
-       {{"NumTerm", model.NumTerm},
-        {"DelRsq", doubleText(model.DelRsq)},
-        {"bass", doubleText(model.bass)},
-        {"span", doubleText(model.span)},
-        {"extrapolate", model.extrapolate == Extrapolation::Linear ? "linear" : "hold"}}},
-      {"rsq", doubleText(model.rsq)},
-      {"predictors", predictors},
-      {"response", variableJson(model.response)},
-  };
+bool writeModelJson(const Model& model, const ModelPieceSink& sink) {
+  Writer w(sink);
+  w.open('{');
+  w.key("format");
+  w.text(kModelFormatName);
+  w.key("version");
+  w.integer(kModelFormatVersion);
+  w.key("data_file");
+  w.text(model.dataFileName);
+  w.key("observations");
+  w.integer(model.observations);
+  w.key("options");
+  w.open('{');
+  w.key("NumTerm");
+  w.integer(model.NumTerm);
+  w.key("DelRsq");
+  w.number(model.DelRsq);
+  w.key("bass");
+  w.number(model.bass);
+  w.key("span");
+  w.number(model.span);
+  w.key("extrapolate");
+  w.text(model.extrapolate == Extrapolation::Linear ? "linear" : "hold");
+  w.close('}');
+  w.key("rsq");
+  w.number(model.rsq);
+  w.key("predictors");
+  w.open('[');
+  for (const Variable& v : model.predictors) {
+    w.item();
+    writeVariable(w, v);
+  }
+  w.close(']');
+  w.key("response");
+  writeVariable(w, model.response);
   // How the fit predicted rows it was not fitted on, when it was
   // cross-validated; absent otherwise, so other files read as before.
   if (const auto& cv = model.crossValidation) {
-    ordered_json summary = {{"folds", cv->folds}, {"rsq", doubleText(cv->rsq)}};
+    w.key("cross_validation");
+    w.open('{');
+    w.key("folds");
+    w.integer(cv->folds);
+    w.key("rsq");
+    w.number(cv->rsq);
     if (cv->responseScale) {
-      summary["response_rsq"] = doubleText(cv->responseRsq);
-      summary["response_rmse"] = doubleText(cv->responseRmse);
-      summary["response_scale"] = cv->exponentiated ? "exponentiated" : "as fitted";
+      w.key("response_rsq");
+      w.number(cv->responseRsq);
+      w.key("response_rmse");
+      w.number(cv->responseRmse);
+      w.key("response_scale");
+      w.text(cv->exponentiated ? "exponentiated" : "as fitted");
     }
-    doc["cross_validation"] = summary;
+    w.close('}');
   }
-  // Names come from data files of any encoding; bytes that are not UTF-8
-  // are written as the replacement character rather than refusing the save.
-  return doc.dump(1, ' ', false, ordered_json::error_handler_t::replace) + "\n";
+  w.close('}');
+  w.raw("\n");
+  return w.finish();
+}
+
+std::string modelToJson(const Model& model) {
+  std::string text;
+  writeModelJson(model, [&text](std::string_view piece) {
+    text += piece;
+    return true;
+  });
+  return text;
 }
 
 bool modelFromJson(std::string_view text, Model& model, std::string& message) {
-  json doc;
-  try {
-    doc = json::parse(text.begin(), text.end());
-  } catch (const json::exception& e) {
-    message = "not a Tavel model: the file is not JSON (" + std::string(e.what()) + ")";
+  ModelSax sax;
+  if (!json::sax_parse(text.begin(), text.end(), &sax)) {
+    message = "not a Tavel model: the file is not JSON (" + sax.parseError + ")";
     return false;
   }
+  const json& doc = sax.root;
   if (!doc.is_object() || !doc.contains("format") || !doc["format"].is_string() ||
       doc["format"].get<std::string>() != kModelFormatName) {
     message = "not a Tavel model: \"format\" is not \"" + std::string(kModelFormatName) + "\"";
@@ -244,7 +519,7 @@ bool modelFromJson(std::string_view text, Model& model, std::string& message) {
               std::to_string(kModelFormatVersion) + ")";
     return false;
   }
-  Reader r;
+  Reader r(sax.lists);
   Model m;
   m.dataFileName = r.text(doc, "data_file", "");
   const long long observations = r.integer(doc, "observations", "");

@@ -28,6 +28,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,15 @@ namespace tavel::model {
 inline constexpr std::string_view kModelFormatName = "tavel-model";
 inline constexpr int kModelFormatVersion = 1;
 
+// Receives the file text in order, in pieces of about 64 KiB; false stops
+// the writing (a write that failed).
+using ModelPieceSink = std::function<bool(std::string_view piece)>;
+
+// Writes the file text to sink piece by piece, never holding more than a
+// piece of it: a model of millions of values costs no memory of its own to
+// save. False when sink refused a piece (nothing more is handed to it then).
+bool writeModelJson(const Model& model, const ModelPieceSink& sink);
+
 // The whole file text (one line per table entry keeps large models diffable).
 std::string modelToJson(const Model& model);
 
@@ -47,7 +57,8 @@ std::string modelToJson(const Model& model);
 // or of its column) holding control characters.
 std::string modelProblem(const Model& model);
 
-// Reads a model; false with one line for the user in message when the text
+// Reads a model as it is parsed (the tables go straight into numbers, no
+// document of the whole file is built); false with one line for the user in message when the text
 // is not JSON, not a Tavel model, of an unknown version, inconsistent
 // (tables of unequal lengths, values not ascending, codes out of range) or
 // unable to predict (modelProblem).

@@ -2,6 +2,7 @@
 #include "model/tuning.h"
 
 #include <charconv>
+#include <cstdlib>
 
 #include "model/model.h"
 
@@ -45,13 +46,13 @@ std::vector<TuningCandidate> tuningCandidates(const int* codes, int p,
   linear.codes = given;
   bool any = false;
   for (int j = 0; j < p; ++j) {
-    if (linear.codes[j] == kCodeOrderable || linear.codes[j] == -kCodeOrderable) {
-      linear.codes[j] = kCodeLinear;
+    if (std::abs(linear.codes[j]) == engineCode(VarFlag::Orderable)) {
+      linear.codes[j] = engineCode(VarFlag::Linear);
       any = true;
     }
   }
   int& dependent = linear.codes[static_cast<std::size_t>(p)];
-  if (dependent == kCodeMonotone || dependent == -kCodeMonotone) dependent = kCodeLinear;
+  if (std::abs(dependent) == engineCode(VarFlag::Monotone)) dependent = engineCode(VarFlag::Linear);
   if (any) out.push_back(std::move(linear));
   return out;
 }
@@ -60,22 +61,28 @@ TuningResult tuneSmoothness(const CvInput& input,
                             const std::function<void(const TuningResult&, int)>& scored) {
   TuningResult result;
   result.candidates = tuningCandidates(input.codes, input.p, input.settings);
-  for (std::size_t k = 0; k < result.candidates.size(); ++k) {
-    TuningCandidate& c = result.candidates[k];
+  std::vector<CvInput> inputs;
+  for (const TuningCandidate& c : result.candidates) {
     CvInput in = input;
     in.codes = c.codes.data();
     in.settings = c.settings;
-    c.score = responseScaleCv(in);
+    inputs.push_back(in);
+  }
+  // Every candidate's folds share the cores; each candidate is ranked, in
+  // order, as soon as its own folds are done.
+  responseScaleCvEach(inputs, [&](int k, const ResponseScaleCv& score) {
+    TuningCandidate& c = result.candidates[static_cast<std::size_t>(k)];
+    c.score = score;
     if (c.score.done) {
       const bool better =
           result.best < 0 ||
           c.score.rmse < result.candidates[static_cast<std::size_t>(result.best)].score.rmse;
-      if (better) result.best = static_cast<int>(k);
+      if (better) result.best = k;
     } else if (result.refusal.empty()) {
       result.refusal = c.score.refusal;
     }
-    if (scored) scored(result, static_cast<int>(k));
-  }
+    if (scored) scored(result, k);
+  });
   result.done = result.best >= 0;
   return result;
 }

@@ -174,6 +174,13 @@ bool wouldReplace(const std::string& output, const std::string& other) {
 }
 
 bool replaceFileWith(const std::string& path, std::string_view bytes, std::string& why) {
+  return replaceFileWithPieces(
+      path, [bytes](const PieceWriter& write) { return write(bytes); }, why);
+}
+
+bool replaceFileWithPieces(const std::string& path,
+                           const std::function<bool(const PieceWriter&)>& produce,
+                           std::string& why) {
   struct stat st {};
   if (path.empty()) {
     why = "has no name";
@@ -188,8 +195,23 @@ bool replaceFileWith(const std::string& path, std::string_view bytes, std::strin
     why = "could not be written: " + errorText(errno);
     return false;
   }
-  bool ok = writeAll(r.fd, bytes.data(), bytes.size());
-  int error = errno;
+  int error = 0;
+  bool wrote = true;
+  const PieceWriter write = [&](std::string_view piece) {
+    wrote = wrote && writeAll(r.fd, piece.data(), piece.size());
+    if (!wrote && error == 0) error = errno;
+    return wrote;
+  };
+  bool ok = false;
+  try {
+    ok = produce(write) && wrote;
+  } catch (...) {
+    // Out of memory half way: the temporary file goes, an earlier one stays.
+    ::close(r.fd);
+    finishReplacement(false, r, path);
+    throw;
+  }
+  if (!ok && error == 0) error = EIO;
   if (::close(r.fd) != 0 && ok) {
     ok = false;
     error = errno;

@@ -101,6 +101,15 @@ bool wouldReplace(const std::string& output, const std::string& other);
 // when path does not hold the bytes afterwards.
 bool replaceFileWith(const std::string& path, std::string_view bytes, std::string& why);
 
+// The same for content made piece by piece, so that it never has to be held
+// whole: produce(write) hands every piece to write in order and returns
+// false when it could not make them all; write returns false once a write
+// has failed. The file takes path's place only when both succeeded.
+using PieceWriter = std::function<bool(std::string_view piece)>;
+bool replaceFileWithPieces(const std::string& path,
+                           const std::function<bool(const PieceWriter&)>& produce,
+                           std::string& why);
+
 // Reads the whole of a regular file of at most limit bytes. Anything else is
 // refused without waiting on it or reading it: a folder, a FIFO, a device
 // (which could be endless), a larger file. False with the reason in why

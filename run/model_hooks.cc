@@ -11,7 +11,7 @@ namespace {
 
 model::Variable describe(const app::DataTable& data, int v, int code) {
   model::Variable d;
-  d.code = code;
+  d.flag = model::flagFromCode(code).value_or(model::VarFlag::Orderable);
   d.name = std::string(trimmedName(data.colName[static_cast<std::size_t>(v - 1)]));
   d.isLog = v > data.numCol1;
   d.source = d.isLog ? std::string(trimmedName(

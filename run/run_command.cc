@@ -861,7 +861,8 @@ void keepModel(RunContext& run, const model::FitArrays& fit) {
     // A dependent the tuning made Linear Tr is inverted through its table
     // as the Monotone Tr it was asked to be: a linear transformation is
     // monotone.
-    if (run.prediction && run.state.model) run.state.model->response.code = model::kCodeMonotone;
+    if (run.prediction && run.state.model)
+      run.state.model->response.flag = model::VarFlag::Monotone;
     timer.reset();
   }
   if (run.state.options.CvFolds != 0) timer.emplace(run.state.timings, "cross-validation");

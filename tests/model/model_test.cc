@@ -25,10 +25,10 @@ namespace {
 // Interpolation of a handful of values: a few ulps.
 constexpr double kRounding = 1e-12;
 
-Variable table(int code, std::vector<double> values, std::vector<double> transforms) {
+Variable table(VarFlag flag, std::vector<double> values, std::vector<double> transforms) {
   Variable v;
   v.name = v.source = "X";
-  v.code = code;
+  v.flag = flag;
   v.values = std::move(values);
   v.transforms = std::move(transforms);
   return v;
@@ -83,7 +83,7 @@ TEST(ModelTable, EngineGivesTiesEqualTransforms) {
 }
 
 TEST(ModelApply, InterpolatesHoldsEndsAndMarksRows) {
-  const Variable v = table(kCodeOrderable, {1.0, 2.0, 4.0}, {-1.0, 0.0, 1.0});
+  const Variable v = table(VarFlag::Orderable, {1.0, 2.0, 4.0}, {-1.0, 0.0, 1.0});
   RowStatus s = RowStatus::Ok;
   EXPECT_EQ(tx(v, 2.0, s), 0.0);
   EXPECT_NEAR(tx(v, 3.0, s), 0.5, kRounding);
@@ -104,7 +104,7 @@ TEST(ModelApply, InterpolatesHoldsEndsAndMarksRows) {
 }
 
 TEST(ModelApply, CategoriesNeedAnExactMatch) {
-  const Variable v = table(kCodeUnorderable, {1.0, 2.0, 3.0}, {0.3, -0.7, 0.4});
+  const Variable v = table(VarFlag::Unorderable, {1.0, 2.0, 3.0}, {0.3, -0.7, 0.4});
   RowStatus s = RowStatus::Ok;
   EXPECT_EQ(tx(v, 3.0, s), 0.4);
   EXPECT_EQ(s, RowStatus::Ok);
@@ -117,7 +117,7 @@ TEST(ModelApply, CategoriesNeedAnExactMatch) {
 
 TEST(ModelApply, CircularWrapsWithPeriodOne) {
   // Angles as fractions of a turn: 0.1 -> 1, 0.5 -> -1, 0.8 -> 0.
-  const Variable v = table(kCodeCircular, {0.1, 0.5, 0.8}, {1.0, -1.0, 0.0});
+  const Variable v = table(VarFlag::Circular, {0.1, 0.5, 0.8}, {1.0, -1.0, 0.0});
   RowStatus s = RowStatus::Ok;
   // Across the wrap, between 0.8 (0) and 1.1 (1): 0.95 lies half-way.
   EXPECT_NEAR(tx(v, 0.95, s), 0.5, kRounding);
@@ -126,7 +126,7 @@ TEST(ModelApply, CircularWrapsWithPeriodOne) {
   EXPECT_NEAR(tx(v, -0.5, s), -1.0, kRounding);       // 0.5 a turn earlier
   EXPECT_EQ(s, RowStatus::Ok);
   // Values beyond [0, 1] were smoothed as an ordinary variable: ends held.
-  const Variable wide = table(kCodeCircular, {0.0, 180.0, 270.0}, {1.0, -1.0, 0.0});
+  const Variable wide = table(VarFlag::Circular, {0.0, 180.0, 270.0}, {1.0, -1.0, 0.0});
   tx(wide, 300.0, s);
   EXPECT_EQ(s, RowStatus::OutOfRange);
 }
@@ -142,7 +142,8 @@ TEST(ModelPredict, LinearModelPredictsNewPointsExactly) {
     x[n + i] = 0.5 * ((i * 3) % 11);  // 0..5
     y.push_back(2.0 * x[i] + 3.0 * x[n + i]);
   }
-  const int codes[] = {kCodeLinear, kCodeLinear, kCodeMonotone};
+  const int codes[] = {engineCode(VarFlag::Linear), engineCode(VarFlag::Linear),
+                       engineCode(VarFlag::Monotone)};
   std::vector<double> tx(2 * n), ty(n), w(n, 1.0), z(12 * n);
   std::vector<int> m(3 * n);
   double rsq = 0;
@@ -152,7 +153,7 @@ TEST(ModelPredict, LinearModelPredictsNewPointsExactly) {
                     ierr, m.data(), z.data(), n, ace::AceSettings{}, numTerm, h, {});
   ASSERT_EQ(ierr, 0);
   std::vector<Variable> d(3);
-  for (int j = 0; j < 3; ++j) d[j].code = codes[j];
+  for (int j = 0; j < 3; ++j) d[j].flag = *flagFromCode(codes[j]);
   const Model model =
       buildModel(FitArrays{n, 2, x.data(), y.data(), tx.data(), ty.data(), m.data()}, d);
 
@@ -187,12 +188,12 @@ TEST(ModelPredict, ManyRowsFindTheSameNeighboursAsOne) {
   std::mt19937 gen(5);
   std::uniform_real_distribution<double> u(0.0, 1.0);
   Model model;
-  Variable crowded = table(kCodeOrderable, {}, {});
+  Variable crowded = table(VarFlag::Orderable, {}, {});
   for (int k = 0; k < 5000; ++k) crowded.values.push_back(std::exp(20.0 * k / 5000.0));
   for (int k = 0; k < 5000; ++k) crowded.transforms.push_back(u(gen));
-  Variable spaced = table(kCodeOrderable, {-1.0, 0.0, 1e-300, 3.0}, {1.0, 2.0, 3.0, 4.0});
+  Variable spaced = table(VarFlag::Orderable, {-1.0, 0.0, 1e-300, 3.0}, {1.0, 2.0, 3.0, 4.0});
   model.predictors = {crowded, spaced};
-  model.response = table(kCodeLinear, {0.0, 1.0}, {0.0, 1.0});
+  model.response = table(VarFlag::Linear, {0.0, 1.0}, {0.0, 1.0});
   const int n = 60000;  // enough rows to be split between threads
   std::vector<double> x(2 * n);
   for (int i = 0; i < n; ++i) {
@@ -214,10 +215,10 @@ TEST(ModelPredict, ManyRowsFindTheSameNeighboursAsOne) {
 
 TEST(ModelPredict, StatusesCountsAndLogResponse) {
   Model model;
-  model.predictors = {table(kCodeOrderable, {0.0, 1.0}, {-1.0, 1.0}),
-                      table(kCodeUnorderable, {1.0, 2.0}, {0.5, -0.5})};
+  model.predictors = {table(VarFlag::Orderable, {0.0, 1.0}, {-1.0, 1.0}),
+                      table(VarFlag::Unorderable, {1.0, 2.0}, {0.5, -0.5})};
   // Response: ln y from 0 to 2, transform = ln y - 1.
-  model.response = table(kCodeMonotone, {0.0, 2.0}, {-1.0, 1.0});
+  model.response = table(VarFlag::Monotone, {0.0, 2.0}, {-1.0, 1.0});
   model.response.isLog = true;
   const std::vector<double> x = {0.5, 3.0, 0.5, /* categories: */ 1.0, 2.0, 9.0};
   Predictions out;
@@ -239,12 +240,12 @@ Model sampleModel() {
   m.NumTerm = 2;
   m.DelRsq = static_cast<double>(1.0e-4f);
   m.rsq = 0.1 + 0.2;  // not a short decimal
-  m.predictors = {table(kCodeMonotone, {300.0, 1.0 / 3.0 + 310.0, 320.0}, {-M_PI, 1e-300, 2.0}),
-                  table(kCodeUnorderable, {1.0, 2.0}, {0.5, -0.5})};
+  m.predictors = {table(VarFlag::Monotone, {300.0, 1.0 / 3.0 + 310.0, 320.0}, {-M_PI, 1e-300, 2.0}),
+                  table(VarFlag::Unorderable, {1.0, 2.0}, {0.5, -0.5})};
   m.predictors[1].name = "_ln_P";
   m.predictors[1].source = "P";
   m.predictors[1].isLog = true;
-  m.response = table(kCodeMonotone, {-1.0, 5e-324, 2.0}, {-1.0, std::sqrt(2.0), 1.5});
+  m.response = table(VarFlag::Monotone, {-1.0, 5e-324, 2.0}, {-1.0, std::sqrt(2.0), 1.5});
   return m;
 }
 
@@ -313,7 +314,7 @@ TEST(ModelFile, RefusesModelsThatCannotPredict) {
     const char* reason;
   };
   const Case cases[] = {
-      {"one response value", [](Model& m) { m.response = table(kCodeMonotone, {2.0}, {0.0}); },
+      {"one response value", [](Model& m) { m.response = table(VarFlag::Monotone, {2.0}, {0.0}); },
        "response's table holds one value"},
       {"equal response transforms",
        [](Model& m) { m.response.transforms.assign(m.response.values.size(), 0.25); },
@@ -344,7 +345,7 @@ TEST(ModelFile, RefusesModelsThatCannotPredict) {
   // other scripts (UTF-8 letters, not controls), a log twin beside its column.
   Model edge = sampleModel();
   edge.rsq = 1.0;
-  edge.response = table(kCodeMonotone, {1.0, 2.0}, {-1.0, 1.0});
+  edge.response = table(VarFlag::Monotone, {1.0, 2.0}, {-1.0, 1.0});
   edge.predictors[0].name =
       "Temp\xc3\xa9"
       "rature \xc2\xb0"
@@ -449,7 +450,8 @@ TEST(CrossValidation, IndependentResponseScoresNearOrBelowZero) {
   // Many categories of noise: the fit finds structure that is not there.
   Data d = makeData(120, 0.0, true, 11);
   for (int i = 0; i < d.n; ++i) d.x[i] = std::floor(d.x[i] * 30.0);
-  const int codes[] = {kCodeUnorderable, kCodeOrderable, kCodeMonotone};
+  const int codes[] = {engineCode(VarFlag::Unorderable), engineCode(VarFlag::Orderable),
+                       engineCode(VarFlag::Monotone)};
   const double in = inSampleRsq(d, codes);
   EXPECT_GT(in, 0.25);
   const CvResult cv = crossValidate(cvInput(d, codes, 4));
@@ -470,7 +472,8 @@ TEST(CrossValidation, ResponseScaleOfAnExactPlaneAndOfALogResponse) {
     d.x[d.n + i] = 0.5 * ((i * 2) % 11);
     d.y[i] = 2.0 * d.x[i] + 3.0 * d.x[d.n + i] + 5.0;
   }
-  const int linear[] = {kCodeLinear, kCodeLinear, kCodeLinear};
+  const int linear[] = {engineCode(VarFlag::Linear), engineCode(VarFlag::Linear),
+                        engineCode(VarFlag::Linear)};
   // Extended: a fold without the largest y still predicts it on the plane.
   CvInput planeInput = cvInput(d, linear, 5);
   planeInput.extrapolate = Extrapolation::Linear;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <optional>
 #include <sstream>
 
@@ -354,6 +355,47 @@ TEST_F(FileUnitsTest, WholeFilesAreReplacedAndReadOnlyWhenRegularAndBounded) {
   std::vector<std::string> expected = {"m.json", "pipe", "sub", "victim"};
   if (refused.size() == 3) expected.push_back("zero");
   EXPECT_EQ(listing(dir_), expected);
+}
+
+// Content made piece by piece takes the file's place only when every piece
+// was made and written: a maker that gives up or throws, or a write past the
+// size limit (which stops the maker), leaves the earlier file and no other.
+TEST_F(FileUnitsTest, APieceByPieceReplacementCommitsOnlyWhole) {
+  write("m.json", "earlier\n");
+  const std::string path = dir_ + "/m.json";
+  std::string why;
+  EXPECT_FALSE(replaceFileWithPieces(
+      path, [](const PieceWriter& put) { return put("half") && false; }, why));
+  EXPECT_THROW(replaceFileWithPieces(
+                   path,
+                   [](const PieceWriter& put) -> bool {
+                     put("half");
+                     throw std::bad_alloc();
+                   },
+                   why),
+               std::bad_alloc);
+  int calls = 0;
+  {
+    FileSizeLimit limit(4096);
+    EXPECT_FALSE(replaceFileWithPieces(
+        path,
+        [&](const PieceWriter& put) {
+          for (int k = 0; k < 4; ++k) {
+            ++calls;
+            if (!put(std::string(3000, 'x'))) return false;
+          }
+          return true;
+        },
+        why));
+  }
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(why, "could not be written: File too large");
+  EXPECT_EQ(read("m.json"), "earlier\n");
+  EXPECT_EQ(listing(dir_), (std::vector<std::string>{"m.json"}));
+  ASSERT_TRUE(replaceFileWithPieces(
+      path, [](const PieceWriter& put) { return put("{") && put("}\n"); }, why))
+      << why;
+  EXPECT_EQ(read("m.json"), "{}\n");
 }
 
 // A unit that replaces a file commits only when it is closed: a runtime that
