@@ -6,12 +6,12 @@
 #include <cmath>
 
 #include "app/data_file.h"
-#include "io/field_format.h"
 #include "app/model_commands.h"
 #include "app/options_dialog.h"
 #include "app/prepare_dialog.h"
 #include "app/results_export.h"
 #include "app/shell.h"
+#include "io/field_format.h"
 #include "io/trace.h"
 #include "model/cross_validation.h"
 #include "platform/list_order.h"
