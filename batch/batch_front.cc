@@ -140,6 +140,136 @@ std::string refusedOption(const std::string& arg) {
   return "option " + inQuotes("--" + name) + " is ambiguous (" + list + ")";
 }
 
+// Takes one option of the command line (a: "--name"; v: its value when
+// hasValue); an exit status when the program should stop.
+std::optional<int> takeOption(const std::string& a, bool hasValue, const std::string& v, Options& o,
+                              const Reporter& r) {
+  auto value = [&]() -> bool { return hasValue; };
+  // An option taking a whole number of at least `least`, given once.
+  auto whole = [&](std::optional<int>& target, int least,
+                   const std::string& what) -> std::optional<int> {
+    if (!value()) return r.usage(a + " needs " + what);
+    const auto n = wholeNumber(v);
+    if (!n || *n < least) return r.usage(a + " needs " + what + ", not " + inQuotes(v));
+    if (target) return r.usage(a + " given twice");
+    target = n;
+    return std::nullopt;
+  };
+  if (a == "--help") {
+    r.out(batchHelpText());
+    return kExitDone;
+  } else if (a == "--version") {
+    r.out("tavel-batch " + std::string(kVersion) + "\n");
+    return kExitDone;
+  } else if (a == "--dep") {
+    if (!value()) return r.usage("--dep needs a name");
+    if (o.dep) return r.usage("--dep given twice; the analysis has one dependent variable");
+    o.dep = v;
+  } else if (a == "--indep") {
+    if (!value()) return r.usage("--indep needs a name");
+    o.indep.push_back(v);
+  } else if (a == "--flag") {
+    if (!value()) return r.usage("--flag needs NAME=CODE");
+    const auto eq = v.rfind('=');
+    if (eq == std::string::npos || eq == 0) return r.usage("--flag needs NAME=CODE");
+    const auto code = model::parseFlag(v.substr(eq + 1));
+    if (!code) return r.usage("--flag: unknown flag code " + inQuotes(v.substr(eq + 1)));
+    o.flags.emplace_back(v.substr(0, eq), *code);
+  } else if (a == "--numterm") {
+    if (auto status = whole(o.numTerm, 1, "a whole number of at least 1")) return status;
+  } else if (a == "--delrsq") {
+    if (!value()) return r.usage("--delrsq needs a finite number");
+    const auto x = finiteNumber(v);
+    if (!x) return r.usage("--delrsq needs a finite number such as 1e-4, not " + inQuotes(v));
+    if (o.delRsq) return r.usage("--delrsq given twice");
+    o.delRsq = x;
+  } else if (a == "--equilibration") {
+    o.equilibration = true;
+  } else if (a == "--captures") {
+    o.captures = true;
+  } else if (a == "--csv") {
+    o.csv = true;
+  } else if (a == "--tsv") {
+    o.tsv = true;
+  } else if (a == "--sheet") {
+    if (!value() || v.empty()) return r.usage("--sheet needs a sheet name or number");
+    if (o.sheet) return r.usage("--sheet given twice");
+    o.sheet = v;
+  } else if (a == "--outdir") {
+    if (!value() || v.empty()) return r.usage("--outdir needs a folder");
+    if (o.outDir) return r.usage("--outdir given twice");
+    o.outDir = v;
+  } else if (a == "--cv") {
+    if (auto status = whole(o.cvFolds, 2, "a whole number of folds from 2 up")) return status;
+  } else if (a == "--bass" || a == "--span") {
+    const bool bass = a == "--bass";
+    const double most = bass ? app::kMaxBass : 1.0;
+    const std::string what =
+        bass ? "a number from 0 to 10, such as 2.5" : "a number from 0 to 1, such as 0.3";
+    if (!value()) return r.usage(a + " needs " + what);
+    const auto x = finiteNumber(v);
+    if (!x || *x < 0.0 || *x > most) return r.usage(a + " needs " + what + ", not " + inQuotes(v));
+    std::optional<double>& target = bass ? o.bass : o.span;
+    if (target) return r.usage(a + " given twice");
+    target = x;
+  } else if (a == "--tune") {
+    o.tune = true;
+  } else if (a == "--timings") {
+    o.timings = true;
+  } else if (a == "--extrapolate") {
+    if (!value()) return r.usage("--extrapolate needs hold or linear");
+    if (v != "hold" && v != "linear")
+      return r.usage("--extrapolate needs hold or linear, not " + inQuotes(v));
+    if (o.extrapolate) return r.usage("--extrapolate given twice");
+    o.extrapolate = v == "linear" ? model::Extrapolation::Linear : model::Extrapolation::Hold;
+  } else if (a == "--save-model") {
+    if (!value() || v.empty()) return r.usage("--save-model needs a file name");
+    if (o.saveModel) return r.usage("--save-model given twice");
+    o.saveModel = v;
+  } else if (a == "--export") {
+    if (!value() || !(app::isXlsxExportName(v) || app::isCsvFileName(v)))
+      return r.usage("--export needs a file name ending in .xlsx or .csv");
+    if (o.exportTo) return r.usage("--export given twice");
+    o.exportTo = v;
+  } else if (a == "--model") {
+    if (!value() || v.empty()) return r.usage("--model needs a model file");
+    if (o.model) return r.usage("--model given twice");
+    o.model = v;
+  } else if (a == "--predict") {
+    if (!value() || v.empty()) return r.usage("--predict needs a data file");
+    if (o.predict) return r.usage("--predict given twice");
+    o.predict = v;
+  } else if (a == "--quiet") {
+    o.quiet = true;
+  } else {
+    return r.usage("unknown option " + inQuotes(a));
+  }
+  return std::nullopt;
+}
+
+// The options that go against each other or need another; an exit status
+// when the program should stop.
+std::optional<int> checkCombination(const Options& o, bool haveFile, const Reporter& r) {
+  if (o.csv && o.tsv)
+    return r.usage("--csv and --tsv go against each other: a file has one separator");
+  if (o.tune && !o.cvFolds) return r.usage("--tune needs --cv K: the folds score the candidates");
+  if (o.tune && (o.bass || o.span))
+    return r.usage("--tune chooses the smoothness itself: give it without --bass and --span");
+  if (o.sheet && !app::isWorkbookFileName(o.predict.value_or(o.dataFile)))
+    return r.usage("--sheet is for a workbook (.xlsx or .ods), not " +
+                   inQuotes(o.predict.value_or(o.dataFile)));
+  if (o.model || o.predict) {
+    if (!o.model || !o.predict) return r.usage("--model and --predict go together");
+    if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || o.exportTo ||
+        !o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures || o.bass ||
+        o.span || o.tune)
+      return r.usage("--model/--predict take no DATAFILE and no fitting options");
+    return std::nullopt;
+  }
+  if (!haveFile) return r.usage("no data file given");
+  return std::nullopt;
+}
+
 // Reads the command line; an exit status when the program should stop.
 std::optional<int> parse(const std::vector<std::string>& args, Options& o, const Reporter& r) {
   const std::vector<OptionSpec>& specs = batchOptions();
@@ -192,129 +322,12 @@ std::optional<int> parse(const std::vector<std::string>& args, Options& o, const
     }
     const std::string a = "--" + name;
     const bool hasValue = !missing && optarg != nullptr;
-    const std::string v = hasValue ? std::string(optarg) : std::string();
-    auto value = [&]() -> bool { return hasValue; };
-    // An option taking a whole number of at least `least`, given once.
-    auto whole = [&](std::optional<int>& target, int least,
-                     const std::string& what) -> std::optional<int> {
-      if (!value()) return r.usage(a + " needs " + what);
-      const auto n = wholeNumber(v);
-      if (!n || *n < least) return r.usage(a + " needs " + what + ", not " + inQuotes(v));
-      if (target) return r.usage(a + " given twice");
-      target = n;
-      return std::nullopt;
-    };
-    if (a == "--help") {
-      r.out(batchHelpText());
-      return kExitDone;
-    } else if (a == "--version") {
-      r.out("tavel-batch " + std::string(kVersion) + "\n");
-      return kExitDone;
-    } else if (a == "--dep") {
-      if (!value()) return r.usage("--dep needs a name");
-      if (o.dep) return r.usage("--dep given twice; the analysis has one dependent variable");
-      o.dep = v;
-    } else if (a == "--indep") {
-      if (!value()) return r.usage("--indep needs a name");
-      o.indep.push_back(v);
-    } else if (a == "--flag") {
-      if (!value()) return r.usage("--flag needs NAME=CODE");
-      const auto eq = v.rfind('=');
-      if (eq == std::string::npos || eq == 0) return r.usage("--flag needs NAME=CODE");
-      const auto code = model::parseFlag(v.substr(eq + 1));
-      if (!code) return r.usage("--flag: unknown flag code " + inQuotes(v.substr(eq + 1)));
-      o.flags.emplace_back(v.substr(0, eq), *code);
-    } else if (a == "--numterm") {
-      if (auto status = whole(o.numTerm, 1, "a whole number of at least 1")) return status;
-    } else if (a == "--delrsq") {
-      if (!value()) return r.usage("--delrsq needs a finite number");
-      const auto x = finiteNumber(v);
-      if (!x) return r.usage("--delrsq needs a finite number such as 1e-4, not " + inQuotes(v));
-      if (o.delRsq) return r.usage("--delrsq given twice");
-      o.delRsq = x;
-    } else if (a == "--equilibration") {
-      o.equilibration = true;
-    } else if (a == "--captures") {
-      o.captures = true;
-    } else if (a == "--csv") {
-      o.csv = true;
-    } else if (a == "--tsv") {
-      o.tsv = true;
-    } else if (a == "--sheet") {
-      if (!value() || v.empty()) return r.usage("--sheet needs a sheet name or number");
-      if (o.sheet) return r.usage("--sheet given twice");
-      o.sheet = v;
-    } else if (a == "--outdir") {
-      if (!value() || v.empty()) return r.usage("--outdir needs a folder");
-      if (o.outDir) return r.usage("--outdir given twice");
-      o.outDir = v;
-    } else if (a == "--cv") {
-      if (auto status = whole(o.cvFolds, 2, "a whole number of folds from 2 up")) return status;
-    } else if (a == "--bass" || a == "--span") {
-      const bool bass = a == "--bass";
-      const double most = bass ? app::kMaxBass : 1.0;
-      const std::string what =
-          bass ? "a number from 0 to 10, such as 2.5" : "a number from 0 to 1, such as 0.3";
-      if (!value()) return r.usage(a + " needs " + what);
-      const auto x = finiteNumber(v);
-      if (!x || *x < 0.0 || *x > most)
-        return r.usage(a + " needs " + what + ", not " + inQuotes(v));
-      std::optional<double>& target = bass ? o.bass : o.span;
-      if (target) return r.usage(a + " given twice");
-      target = x;
-    } else if (a == "--tune") {
-      o.tune = true;
-    } else if (a == "--timings") {
-      o.timings = true;
-    } else if (a == "--extrapolate") {
-      if (!value()) return r.usage("--extrapolate needs hold or linear");
-      if (v != "hold" && v != "linear")
-        return r.usage("--extrapolate needs hold or linear, not " + inQuotes(v));
-      if (o.extrapolate) return r.usage("--extrapolate given twice");
-      o.extrapolate = v == "linear" ? model::Extrapolation::Linear : model::Extrapolation::Hold;
-    } else if (a == "--save-model") {
-      if (!value() || v.empty()) return r.usage("--save-model needs a file name");
-      if (o.saveModel) return r.usage("--save-model given twice");
-      o.saveModel = v;
-    } else if (a == "--export") {
-      if (!value() || !(app::isXlsxExportName(v) || app::isCsvFileName(v)))
-        return r.usage("--export needs a file name ending in .xlsx or .csv");
-      if (o.exportTo) return r.usage("--export given twice");
-      o.exportTo = v;
-    } else if (a == "--model") {
-      if (!value() || v.empty()) return r.usage("--model needs a model file");
-      if (o.model) return r.usage("--model given twice");
-      o.model = v;
-    } else if (a == "--predict") {
-      if (!value() || v.empty()) return r.usage("--predict needs a data file");
-      if (o.predict) return r.usage("--predict given twice");
-      o.predict = v;
-    } else if (a == "--quiet") {
-      o.quiet = true;
-    } else {
-      return r.usage("unknown option " + inQuotes(a));
-    }
+    if (auto status = takeOption(a, hasValue, hasValue ? std::string(optarg) : std::string(), o, r))
+      return status;
   }
   for (int k = optind; k < argc; ++k)
     if (auto status = operand(storage[static_cast<std::size_t>(k)])) return status;
-  if (o.csv && o.tsv)
-    return r.usage("--csv and --tsv go against each other: a file has one separator");
-  if (o.tune && !o.cvFolds) return r.usage("--tune needs --cv K: the folds score the candidates");
-  if (o.tune && (o.bass || o.span))
-    return r.usage("--tune chooses the smoothness itself: give it without --bass and --span");
-  if (o.sheet && !app::isWorkbookFileName(o.predict.value_or(o.dataFile)))
-    return r.usage("--sheet is for a workbook (.xlsx or .ods), not " +
-                   inQuotes(o.predict.value_or(o.dataFile)));
-  if (o.model || o.predict) {
-    if (!o.model || !o.predict) return r.usage("--model and --predict go together");
-    if (haveFile || !o.indep.empty() || o.dep || o.cvFolds || o.saveModel || o.exportTo ||
-        !o.flags.empty() || o.numTerm || o.delRsq || o.equilibration || o.captures || o.bass ||
-        o.span || o.tune)
-      return r.usage("--model/--predict take no DATAFILE and no fitting options");
-    return std::nullopt;
-  }
-  if (!haveFile) return r.usage("no data file given");
-  return std::nullopt;
+  return checkCombination(o, haveFile, r);
 }
 
 // ---- The data file
