@@ -239,6 +239,7 @@ bool exportResults(platform::Runtime& runtime, AppState& state, const std::strin
     refuse(runtime, state, " There are no results to export: run an analysis first.");
     return false;
   }
+  const StageTimer timer(state.timings, "export");
   const RunResults& r = *state.results;
   const ResultsTable table = resultsTable(r);
   const std::vector<SummaryRow> summary = summaryRows(r);

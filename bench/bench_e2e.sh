@@ -21,6 +21,8 @@
 #   --repeat    runs of each pair; the medians are reported (default 1)
 #   --work      folder for the data and the outputs; default /tmp/tavel-bench
 #               (data files are kept there and reused)
+#   --keep      keep every run's outputs (at 1e7 rows some 8 GB a run); by
+#               default they go once compared, only stdout and stderr stay
 #
 # Exit status 1 when a run failed or the two binaries' outputs differ.
 set -euo pipefail
@@ -32,6 +34,7 @@ binary=build/main/tavel-batch
 baseline=
 repeat=1
 work=/tmp/tavel-bench
+keep=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --sizes) sizes=$2; shift 2 ;;
@@ -40,7 +43,8 @@ while [ $# -gt 0 ]; do
     --baseline) baseline=$2; shift 2 ;;
     --repeat) repeat=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
-    -h|--help) sed -n '3,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --keep) keep=1; shift ;;
+    -h|--help) sed -n '3,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench_e2e.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -156,6 +160,11 @@ for size in "${size_list[@]}"; do
       done
       if [ -n "$baseline" ] && [ "$r" = 1 ]; then
         compare_outputs "$work/out/$n/$case/baseline" "$work/out/$n/$case/binary" "n=$n $case"
+      fi
+      if [ "$keep" = 0 ]; then
+        for who in baseline binary; do
+          rm -f "$work/out/$n/$case/$who"/{Tavel.log,Taveltr.xls,Tavelcr.xls,Tavelpr.xls,model.json}
+        done
       fi
     done
   done

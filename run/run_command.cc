@@ -786,6 +786,7 @@ void writeSheets(RunContext& run) {
 // storage: what points into them stays valid.
 void keepResults(RunContext& run) {
   if (!run.state.keepResults) return;
+  const app::StageTimer timer(run.state.timings, "results");
   const ReportArrays r = reportArrays(run);
   const app::AppState& state = run.state;
   app::RunResults k;
@@ -982,7 +983,7 @@ void onRun(platform::Runtime& runtime, app::AppState& state, app::Shell& shell) 
   timed(state, "report", [&] { writeFinalReport(run); });
   timed(state, "sheets", [&] { writeSheets(run); });
   const model::FitArrays fit = fitArrays(run);
-  timed(state, "results", [&] { keepResults(run); });
+  keepResults(run);
   // Nothing reads the scratch any more: the model and the folds get its memory.
   run.a.z = std::vector<double>();
   run.r = ResultColumns{};
