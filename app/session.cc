@@ -300,38 +300,33 @@ Outcome Session::run() {
   return outcome;
 }
 
-Outcome Session::saveModel(const std::string& path) {
+// A command of the shell that says whether it did its work; its lines are
+// the problems it left.
+Outcome Session::tracked(const std::function<bool()>& command) const {
   const std::size_t before = state_.problems.size();
   Outcome outcome;
-  outcome.ok = app::saveModel(runtime_, state_, path);
+  outcome.ok = command();
   outcome.lines = problemsSince(before);
+  return outcome;
+}
+
+Outcome Session::saveModel(const std::string& path) {
+  Outcome outcome = tracked([&] { return app::saveModel(runtime_, state_, path); });
   if (!outcome.ok && outcome.lines.empty()) outcome.lines.push_back("the model could not be saved");
   return outcome;
 }
 
 Outcome Session::openModel(const std::string& path) {
-  const std::size_t before = state_.problems.size();
-  Outcome outcome;
-  outcome.ok = app::openModel(runtime_, state_, path);
-  outcome.lines = problemsSince(before);
-  return outcome;
+  return tracked([&] { return app::openModel(runtime_, state_, path); });
 }
 
 Outcome Session::predict(const std::string& path) {
   if (!state_.model) return refused("there is no model: run an analysis or open a model first");
-  const std::size_t before = state_.problems.size();
-  Outcome outcome;
-  outcome.ok = predictDataFile(runtime_, state_, *state_.model, path);
-  outcome.lines = problemsSince(before);
-  return outcome;
+  return tracked([&] { return predictDataFile(runtime_, state_, *state_.model, path); });
 }
 
 Outcome Session::exportResults(const std::string& path) {
-  const std::size_t before = state_.problems.size();
-  Outcome outcome;
-  outcome.ok = app::exportResults(runtime_, state_, path);
-  outcome.lines = problemsSince(before);
-  return outcome;
+  return tracked([&] { return app::exportResults(runtime_, state_, path); });
 }
 
 }  // namespace tavel::app

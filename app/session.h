@@ -140,6 +140,7 @@ class Session {
  private:
   std::vector<std::string> problemsSince(std::size_t before) const;
   Outcome withProblemsSince(std::size_t before, Outcome outcome) const;
+  Outcome tracked(const std::function<bool()>& command) const;
   void endCommand() {
     if (end_) end_();
   }
