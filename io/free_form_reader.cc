@@ -447,4 +447,17 @@ bool readFreeFormNumber(std::string_view text, double& value) { return readOne(t
 bool readRealValue(std::string_view token, float& value) { return toReal(token, value); }
 bool readRealValue(std::string_view token, double& value) { return toReal(token, value); }
 
+bool isRealValue(std::string_view token) {
+  std::size_t exponentAt = 0;
+  if (!isRealSyntax(token, exponentAt)) return false;
+  // Without an exponent a value is beyond the double range only with more
+  // than 308 digits before its point; a value too small for a double reads
+  // as zero. Anything else is converted to tell.
+  constexpr std::size_t kSafeDigits = 300;
+  const std::size_t wholeDigits = std::min(token.find('.'), token.size());
+  if (exponentAt == std::string_view::npos && wholeDigits <= kSafeDigits) return true;
+  double value = 0;
+  return toReal(token, value);
+}
+
 }  // namespace tavel::io

@@ -118,6 +118,28 @@ TEST_F(FreeFormReaderTest, UnitThatCannotBeReadEndsTheRead) {
   EXPECT_TRUE(r.inputFailed());
 }
 
+// The survey's quick test of a cell and the reading of its value agree,
+// also where only the conversion can tell (the double range's edges).
+TEST(FreeFormNumber, QuickTestOfACellAgreesWithItsReading) {
+  const std::string digits309 = "1" + std::string(308, '0');  // 1e308: still a double
+  const std::string digits310 = "1" + std::string(309, '0');  // 1e309: beyond
+  const std::string zeros = std::string(400, '0') + "1";      // leading zeros: 1
+  const std::string tiny = "0." + std::string(400, '0') + "1";
+  const std::string bigFraction = digits310 + ".5";
+  const std::vector<std::pair<std::string, bool>> cells = {
+      {"1", true},        {"-0.5", true},   {"+.5", true},     {"5.", true},
+      {"1.5d2", true},    {"1e308", true},  {"1e309", false},  {"-1e309", false},
+      {"1e-400", true},   {"1d-400", true}, {digits309, true}, {"-" + digits309, true},
+      {digits310, false}, {zeros, true},    {tiny, true},      {bigFraction, false},
+      {"", false},        {".", false},     {"+-1", false},    {"1e", false},
+      {"nan", false},     {"inf", false},   {"1,5", false},    {"2024-01-05", false}};
+  for (const auto& [cell, number] : cells) {
+    double v = 0;
+    EXPECT_EQ(isRealValue(cell), number) << cell.substr(0, 20);
+    EXPECT_EQ(readRealValue(cell, v), number) << cell.substr(0, 20);
+  }
+}
+
 TEST(FreeFormNumber, EditBoxTexts) {
   int i = 7;
   double d = 1;
