@@ -154,7 +154,7 @@ TEST_F(FileUnitsTest, PiecesOfARecordNeverExceedTheirSize) {
 // split by a block's end, and a line longer than a block, read as they do
 // byte by byte. The expectation is the file cut by hand at its line ends.
 TEST_F(FileUnitsTest, LinesReadAlikeWhereverTheFileIsCutIntoBlocks) {
-  constexpr std::size_t kBlock = std::size_t{1} << 18;  // a read's size, or a multiple of it
+  constexpr std::size_t kBlock = std::size_t{1} << 20;  // a read's size, or a multiple of it
   for (std::size_t lead : {kBlock - 2, kBlock - 1, kBlock, kBlock + 1, 3 * kBlock - 1}) {
     const std::string first(lead, 'a');
     const std::string text = first + "\r\n1 2\r\rx\n" + std::string(kBlock + 5, 'b') + "\r";
