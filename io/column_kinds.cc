@@ -119,7 +119,7 @@ bool readIsoDate(std::string_view t, double& decimalYear) {
 void ColumnCells::add(std::string_view cell, int line, bool decimalComma) {
   if (isMissingMark(cell)) return;
   double v = 0.0;
-  if (decimalComma ? readDecimalCommaNumber(cell, v) : readRealValue(cell, v)) {
+  if (decimalComma ? readDecimalCommaNumber(cell, v) : isRealValue(cell)) {
     ++numbers;
     return;
   }
@@ -145,7 +145,7 @@ void ColumnSurvey::addLine(const std::vector<std::string>& fields, int line, boo
     // in it is an unreadable row, said as such.
     for (const std::string& f : fields) {
       double v = 0.0;
-      if (!isMissingMark(f) && !readRealValue(f, v) && !readIsoDate(f, v)) return;
+      if (!isMissingMark(f) && !isRealValue(f) && !readIsoDate(f, v)) return;
     }
   }
   if (pendingFields > 0 || fields.size() < columns) {

@@ -101,24 +101,33 @@ void forEachWordLine(platform::Runtime& runtime, int unit, OnLine&& onLine) {
   bool comma = false;  // a comma since the last field: a second one is an empty field
   bool anyComma = false;
   int line = 1;
+  const auto separates = [](char c) { return c == ' ' || c == '\t' || c == ',' || c == '/'; };
   while (runtime.readPiece(unit, piece, kPiece, ended) == platform::ReadResult::Success) {
-    for (char c : piece) {
-      if (slash) break;
-      if (c == ' ' || c == '\t' || c == ',' || c == '/') {
-        if (!word.empty()) {
-          words.push_back(std::move(word));
-          comma = false;
-        }
-        word.clear();
-        if (c == ',') {
-          if (comma || words.empty()) words.emplace_back();
-          comma = true;
-          anyComma = true;
-        }
-        slash = c == '/';
-      } else if (word.size() < FreeFormReader::kMaxFieldChars) {
-        word += c;
+    const std::size_t size = piece.size();
+    for (std::size_t i = 0; i < size && !slash;) {
+      const char c = piece[i];
+      if (!separates(c)) {
+        // A field's characters are taken as one run, up to the longest
+        // field a row may have.
+        std::size_t j = i + 1;
+        while (j < size && !separates(piece[j])) ++j;
+        const std::size_t room = FreeFormReader::kMaxFieldChars - word.size();
+        word.append(piece, i, std::min(j - i, room));
+        i = j;
+        continue;
       }
+      ++i;
+      if (!word.empty()) {
+        words.push_back(std::move(word));
+        comma = false;
+      }
+      word.clear();
+      if (c == ',') {
+        if (comma || words.empty()) words.emplace_back();
+        comma = true;
+        anyComma = true;
+      }
+      slash = c == '/';
     }
     if (!ended) continue;
     if (!word.empty()) words.push_back(std::move(word));

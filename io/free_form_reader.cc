@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <system_error>
@@ -109,6 +110,37 @@ std::errc parseReal(std::string_view token, std::size_t exponentAt, T& value) {
   return r.ec;
 }
 
+// A plain decimal without an exponent whose digits make a whole number
+// that T holds exactly, over a power of ten that T holds exactly: one
+// division then rounds it correctly, as the full conversion would (the
+// classic fast path of decimal conversion). False for anything else, which
+// the full conversion reads.
+template <typename T>
+bool plainDecimal(std::string_view t, T& value) {
+  constexpr bool kFloat = std::is_same_v<T, float>;
+  constexpr std::uint64_t kMaxWhole = kFloat ? std::uint64_t{1} << 24 : std::uint64_t{1} << 53;
+  constexpr std::size_t kMaxScale = kFloat ? 10 : 22;
+  static constexpr T kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  std::size_t i = 0;
+  const std::size_t n = t.size();
+  const bool negative = n > 0 && t[0] == '-';
+  if (n > 0 && (t[0] == '+' || t[0] == '-')) ++i;
+  std::uint64_t whole = 0;
+  std::size_t digits = 0;
+  std::size_t scale = 0;
+  for (; i < n && isDigit(t[i]); ++i, ++digits) whole = whole * 10 + (t[i] - '0');
+  if (i < n && t[i] == '.') {
+    for (++i; i < n && isDigit(t[i]); ++i, ++digits, ++scale) whole = whole * 10 + (t[i] - '0');
+  }
+  // 19 digits cannot overflow the counter.
+  if (i != n || digits == 0 || digits > 19 || whole > kMaxWhole || scale > kMaxScale) return false;
+  const T q = static_cast<T>(whole) / kPowers[scale];
+  value = negative ? -q : q;
+  return true;
+}
+
 // A real value of the row. Values beyond the double range are unreadable in
 // both precisions, so the scan and the re-read accept the same rows; a value
 // that fits a double but not a float becomes an infinity in single
@@ -116,6 +148,7 @@ std::errc parseReal(std::string_view token, std::size_t exponentAt, T& value) {
 // becomes a subnormal or zero.
 template <typename T>
 bool toReal(std::string_view token, T& value) {
+  if (plainDecimal(token, value)) return true;
   std::size_t exponentAt = 0;
   if (!isRealSyntax(token, exponentAt)) return false;
   T v{};
@@ -446,5 +479,18 @@ bool readFreeFormNumber(std::string_view text, double& value) { return readOne(t
 
 bool readRealValue(std::string_view token, float& value) { return toReal(token, value); }
 bool readRealValue(std::string_view token, double& value) { return toReal(token, value); }
+
+bool isRealValue(std::string_view token) {
+  std::size_t exponentAt = 0;
+  if (!isRealSyntax(token, exponentAt)) return false;
+  // Without an exponent a value is beyond the double range only with more
+  // than 308 digits before its point; a value too small for a double reads
+  // as zero. Anything else is converted to tell.
+  constexpr std::size_t kSafeDigits = 300;
+  const std::size_t wholeDigits = std::min(token.find('.'), token.size());
+  if (exponentAt == std::string_view::npos && wholeDigits <= kSafeDigits) return true;
+  double value = 0;
+  return toReal(token, value);
+}
 
 }  // namespace tavel::io

@@ -147,5 +147,8 @@ bool readFreeFormNumber(std::string_view text, double& value);
 // the CSV reader uses it so both kinds of data file read numbers alike.
 bool readRealValue(std::string_view token, float& value);
 bool readRealValue(std::string_view token, double& value);
+// Whether readRealValue reads token as a double, without converting it when
+// its form alone tells (the column survey asks this of every cell).
+bool isRealValue(std::string_view token);
 
 }  // namespace tavel::io

@@ -22,6 +22,9 @@ namespace {
 
 constexpr std::size_t kFileBuffer = 1 << 20;
 constexpr std::size_t kLinePiece = 1 << 16;
+// What one read of a data file takes: the file's whole buffer, so the
+// bytes come straight from the file rather than through that buffer.
+constexpr std::size_t kReadBlock = kFileBuffer;
 
 std::string randomNamePart() {
   static constexpr char kAlphabet[] =
@@ -452,8 +455,26 @@ void FileUnits::closeAll() {
 bool FileUnits::rewind(int unit) {
   auto it = units_.find(unit);
   if (it == units_.end()) return false;
+  it->second.in.clear();
+  it->second.inAt = 0;
   std::clearerr(it->second.file);
   return std::fseek(it->second.file, 0, SEEK_SET) == 0;
+}
+
+bool FileUnits::fillInput(Unit& u) {
+  if (u.inAt < u.in.size()) return true;
+  u.in.resize(kReadBlock);
+  const std::size_t got = std::fread(u.in.data(), 1, u.in.size(), u.file);
+  u.in.resize(got);
+  u.inAt = 0;
+  return got > 0;
+}
+
+void FileUnits::dropInput(Unit& u) {
+  const std::size_t ahead = u.in.size() - u.inAt;
+  u.in.clear();
+  u.inAt = 0;
+  if (ahead > 0) std::fseek(u.file, -static_cast<long>(ahead), SEEK_CUR);
 }
 
 ReadResult FileUnits::readPiece(int unit, std::string& piece, std::size_t maxChars,
@@ -462,44 +483,32 @@ ReadResult FileUnits::readPiece(int unit, std::string& piece, std::size_t maxCha
   lineEnded = false;
   auto it = units_.find(unit);
   if (it == units_.end()) return ReadResult::Error;
-  std::FILE* f = it->second.file;
+  Unit& u = it->second;
   if (maxChars == 0) maxChars = 1;
-  int c = getc_unlocked(f);
-  if (c == EOF) return std::ferror(f) ? ReadResult::Error : ReadResult::EndOfFile;
-  // Characters gather in a small buffer and join the piece in blocks.
-  char block[4096];
-  std::size_t inBlock = 0;
-  std::size_t taken = 0;
-  auto finish = [&](ReadResult r) {
-    piece.append(block, inBlock);
-    return std::ferror(f) ? ReadResult::Error : r;
-  };
+  if (!fillInput(u)) return std::ferror(u.file) ? ReadResult::Error : ReadResult::EndOfFile;
   while (true) {
-    if (c == '\n') {
+    // The bytes up to a line end, or up to the piece's limit.
+    const char* begin = u.in.data() + u.inAt;
+    const std::size_t room = std::min(u.in.size() - u.inAt, maxChars - piece.size());
+    const char* stop =
+        std::find_if(begin, begin + room, [](char c) { return c == '\n' || c == '\r'; });
+    piece.append(begin, stop);
+    u.inAt += static_cast<std::size_t>(stop - begin);
+    // A piece that is full still takes the line end that follows it, and
+    // ends the line when the file ends there.
+    if (!fillInput(u)) {
       lineEnded = true;
-      return finish(ReadResult::Success);
+      return std::ferror(u.file) ? ReadResult::Error : ReadResult::Success;
     }
-    if (c == '\r') {  // CR LF, or a lone CR of old Mac files
-      const int next = getc_unlocked(f);
-      if (next != '\n' && next != EOF) std::ungetc(next, f);
+    const char c = u.in[u.inAt];
+    if (c == '\n' || c == '\r') {
+      ++u.inAt;
+      // CR LF, or a lone CR of old Mac files.
+      if (c == '\r' && fillInput(u) && u.in[u.inAt] == '\n') ++u.inAt;
       lineEnded = true;
-      return finish(ReadResult::Success);
+      return std::ferror(u.file) ? ReadResult::Error : ReadResult::Success;
     }
-    if (inBlock == sizeof block) {
-      piece.append(block, inBlock);
-      inBlock = 0;
-    }
-    block[inBlock++] = static_cast<char>(c);
-    ++taken;
-    c = getc_unlocked(f);
-    if (c == EOF) {
-      lineEnded = true;
-      return finish(ReadResult::Success);
-    }
-    if (taken >= maxChars && c != '\n' && c != '\r') {
-      std::ungetc(c, f);
-      return finish(ReadResult::Success);
-    }
+    if (piece.size() >= maxChars) return ReadResult::Success;
   }
 }
 
@@ -507,8 +516,7 @@ ReadResult FileUnits::readLine(int unit, std::string& line) {
   line.clear();
   std::string piece;
   bool ended = false;
-  ReadResult r = readPiece(unit, piece, kLinePiece, ended);
-  line = piece;
+  ReadResult r = readPiece(unit, line, kLinePiece, ended);
   while (r == ReadResult::Success && !ended) {
     r = readPiece(unit, piece, kLinePiece, ended);
     line += piece;
@@ -521,6 +529,7 @@ bool FileUnits::writeLine(int unit, std::string_view line) {
   if (it == units_.end()) return false;
   Unit& u = it->second;
   if (u.readOnly) return false;
+  dropInput(u);
   if (u.replacePending) {
     u.replacePending = false;
     if (!replaceAtPosition(u)) {

@@ -67,7 +67,17 @@ class FileUnits {
     std::string finalPath;  // replacing: renamed to this on close
     std::string namePath;   // status "unknown": the name a pending replacement takes
     int tempSlot = -1;      // replacing: its entry in the interrupt clean-up list
+    // Bytes read from the file ahead of the reader: reads take whole blocks
+    // and hand lines out of them; inAt is the next byte not yet handed out.
+    std::string in;
+    std::size_t inAt = 0;
   };
+  // Refills u.in when it has been handed out; false at the end of the file
+  // or on a read error (ferror then tells which).
+  static bool fillInput(Unit& u);
+  // Gives the bytes read ahead back to the file, so that its position is
+  // the reader's again before a write, a seek or a flush.
+  static void dropInput(Unit& u);
   bool adopt(int unit, int fd, const char* mode, Unit u);
   bool replaceAtPosition(Unit& u);
   void discard(Unit& u);

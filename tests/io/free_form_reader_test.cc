@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "io/free_form_reader.h"
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <random>
 
 #include "io_test_support.h"
 
@@ -116,6 +120,74 @@ TEST_F(FreeFormReaderTest, UnitThatCannotBeReadEndsTheRead) {
   FreeFormReader r(*runtime_, 9);  // nothing open on unit 9
   EXPECT_FALSE(r.nextRow(std::span<double>(buf)));
   EXPECT_TRUE(r.inputFailed());
+}
+
+// The survey's quick test of a cell and the reading of its value agree,
+// also where only the conversion can tell (the double range's edges).
+TEST(FreeFormNumber, QuickTestOfACellAgreesWithItsReading) {
+  const std::string digits309 = "1" + std::string(308, '0');  // 1e308: still a double
+  const std::string digits310 = "1" + std::string(309, '0');  // 1e309: beyond
+  const std::string zeros = std::string(400, '0') + "1";      // leading zeros: 1
+  const std::string tiny = "0." + std::string(400, '0') + "1";
+  const std::string bigFraction = digits310 + ".5";
+  const std::vector<std::pair<std::string, bool>> cells = {
+      {"1", true},        {"-0.5", true},   {"+.5", true},     {"5.", true},
+      {"1.5d2", true},    {"1e308", true},  {"1e309", false},  {"-1e309", false},
+      {"1e-400", true},   {"1d-400", true}, {digits309, true}, {"-" + digits309, true},
+      {digits310, false}, {zeros, true},    {tiny, true},      {bigFraction, false},
+      {"", false},        {".", false},     {"+-1", false},    {"1e", false},
+      {"nan", false},     {"inf", false},   {"1,5", false},    {"2024-01-05", false}};
+  for (const auto& [cell, number] : cells) {
+    double v = 0;
+    EXPECT_EQ(isRealValue(cell), number) << cell.substr(0, 20);
+    EXPECT_EQ(readRealValue(cell, v), number) << cell.substr(0, 20);
+  }
+}
+
+// Short decimals take a quicker conversion: every value must still be the
+// correctly rounded one that the standard conversion gives, in both
+// precisions, also at the edges of what the quick way takes.
+TEST(FreeFormNumber, DecimalsReadAsTheStandardConversionReadsThem) {
+  std::vector<std::string> texts = {"16777216",
+                                    "16777217",
+                                    "1.6777217",
+                                    "0.16777215",
+                                    "9007199254740992",
+                                    "9007199254740993",
+                                    "0.1",
+                                    "-0",
+                                    "-0.0",
+                                    "+0.5",
+                                    "5.",
+                                    ".5",
+                                    "0.3",
+                                    "2.968148",
+                                    "1234567.0",
+                                    "0.0000000001",
+                                    "0.00000000001",
+                                    "1.00000000000000000001"};
+  std::mt19937_64 random(7);
+  for (int k = 0; k < 20000; ++k) {
+    std::string t = random() % 2 ? "-" : "";
+    const int whole = static_cast<int>(random() % 10);
+    const int fraction = static_cast<int>(random() % 16);
+    for (int d = 0; d < whole; ++d) t += static_cast<char>('0' + random() % 10);
+    if (whole == 0 || fraction > 0) t += '.';
+    for (int d = 0; d < std::max(fraction, whole == 0 ? 1 : 0); ++d)
+      t += static_cast<char>('0' + random() % 10);
+    texts.push_back(t);
+  }
+  for (const std::string& t : texts) {
+    const std::string_view plain =
+        t[0] == '+' ? std::string_view(t).substr(1) : std::string_view(t);
+    float f = 0, fExpected = 0;
+    double d = 0, dExpected = 0;
+    std::from_chars(plain.data(), plain.data() + plain.size(), fExpected);
+    std::from_chars(plain.data(), plain.data() + plain.size(), dExpected);
+    ASSERT_TRUE(readRealValue(t, f) && readRealValue(t, d)) << t;
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(f), std::bit_cast<std::uint32_t>(fExpected)) << t;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(d), std::bit_cast<std::uint64_t>(dExpected)) << t;
+  }
 }
 
 TEST(FreeFormNumber, EditBoxTexts) {

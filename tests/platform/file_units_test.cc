@@ -150,6 +150,51 @@ TEST_F(FileUnitsTest, PiecesOfARecordNeverExceedTheirSize) {
                                                             {"t", true}}));
 }
 
+// Reading takes the file in large blocks: a line end, a CR LF or a field
+// split by a block's end, and a line longer than a block, read as they do
+// byte by byte. The expectation is the file cut by hand at its line ends.
+TEST_F(FileUnitsTest, LinesReadAlikeWhereverTheFileIsCutIntoBlocks) {
+  constexpr std::size_t kBlock = std::size_t{1} << 20;  // a read's size, or a multiple of it
+  for (std::size_t lead : {kBlock - 2, kBlock - 1, kBlock, kBlock + 1, 3 * kBlock - 1}) {
+    const std::string first(lead, 'a');
+    const std::string text = first + "\r\n1 2\r\rx\n" + std::string(kBlock + 5, 'b') + "\r";
+    write("d.dat", text);
+    FileUnits units(dir_);
+    ASSERT_TRUE(units.openForReading(1, "d.dat"));
+    std::vector<std::string> lines;
+    std::string line;
+    while (units.readLine(1, line) == ReadResult::Success) lines.push_back(line);
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{first, "1 2", "", "x", std::string(kBlock + 5, 'b')}))
+        << "lead " << lead;
+    // Pieces of a bounded size end where they did.
+    ASSERT_TRUE(units.rewind(1));
+    std::string piece;
+    bool ended = false;
+    std::size_t total = 0;
+    while (units.readPiece(1, piece, 1000, ended) == ReadResult::Success && !ended) {
+      ASSERT_EQ(piece.size(), 1000u);
+      total += piece.size();
+    }
+    EXPECT_EQ(total + piece.size(), lead);
+    ASSERT_EQ(units.readLine(1, line), ReadResult::Success);
+    EXPECT_EQ(line, "1 2");
+  }
+}
+
+// A file read and then written is cut where the reader is, not where the
+// reading had read ahead to.
+TEST_F(FileUnitsTest, AWriteAfterReadingCutsTheFileAtTheLineRead) {
+  write("Tavel.log", "one\ntwo\nthree\n");
+  FileUnits units(dir_);
+  ASSERT_TRUE(units.open(2, "Tavel.log", false));
+  std::string line;
+  ASSERT_EQ(units.readLine(2, line), ReadResult::Success);
+  ASSERT_TRUE(units.writeLine(2, "new"));
+  ASSERT_TRUE(units.closeChecked(2));
+  EXPECT_EQ(read("Tavel.log"), "one\nnew\n");
+}
+
 TEST_F(FileUnitsTest, FolderCannotBeOpenedAsAFile) {
   fs::create_directory(dir_ + "/sub");
   FileUnits units(dir_);
