@@ -97,11 +97,12 @@ inline bool fastMantissa(double magnitude, int sig, std::int64_t& mantissa, int&
   const int estimate = ((biased - 1023) * 78913) >> 18;
   const int q = sig - 1 - estimate;
   if (q > kMaxPow10 || q - 1 < -kMaxPow10) return false;
-  const double low = magnitude * kScale[q + kMaxPow10];
-  const double high = magnitude * kScale[q - 1 + kMaxPow10];
-  const bool above = low >= kPow10[sig];
-  const double scaled = above ? high : low;
-  e10 = estimate + static_cast<int>(above);
+  // One power further when the estimate was one short: chosen by index, as
+  // a choice between two products becomes a branch that random values
+  // mispredict half the time.
+  const int above = static_cast<int>(magnitude * kScale[q + kMaxPow10] >= kPow10[sig]);
+  const double scaled = magnitude * kScale[q - above + kMaxPow10];
+  e10 = estimate + above;
   if (scaled >= kPow10[sig] || scaled < kPow10[sig - 1]) return false;
   // scaled is positive and below 10^7: truncation is the floor.
   mantissa = static_cast<std::int64_t>(scaled);
