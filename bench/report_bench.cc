@@ -44,6 +44,42 @@ struct BigRun {
   }
 };
 
+// The three writing stages of a Run one at a time, as --timings splits
+// them: wall time and the CPU of both threads (the formatting helper's too).
+enum class Stage { kEcho, kReport, kSheets };
+
+void writeStage(const BigRun& run, const std::string& dir, Stage stage) {
+  tavel::platform::headless::HeadlessRuntime runtime(dir);
+  runtime.openFile(tavel::app::kLogUnit, "Tavel.log", false);
+  switch (stage) {
+    case Stage::kEcho:
+      tavel::run::writeInputEcho(runtime, run.names, run.codes.data(), run.arrays());
+      break;
+    case Stage::kReport:
+      tavel::run::writeClosingReport(runtime, 0.9, run.arrays());
+      break;
+    case Stage::kSheets:
+      tavel::run::writeSpreadsheets(runtime, run.names, run.arrays(), true, false, false);
+      break;
+  }
+  runtime.close(tavel::app::kLogUnit);
+}
+
+void BM_Stage(benchmark::State& state) {
+  static const BigRun run(1000000, 10);
+  char tmpl[] = "/tmp/tavel_report_bench_XXXXXX";
+  const std::string dir = ::mkdtemp(tmpl);
+  for (auto _ : state) writeStage(run, dir, static_cast<Stage>(state.range(0)));
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_Stage)
+    ->ArgName("echo0_report1_sheets2")
+    ->DenseRange(0, 2)
+    ->Iterations(3)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
 void BM_LogAndSpreadsheets(benchmark::State& state) {
   const BigRun run(static_cast<int>(state.range(0)), 10);
   char tmpl[] = "/tmp/tavel_report_bench_XXXXXX";

@@ -69,16 +69,15 @@ void roundTo(Decimal& dec, int keep) {
 
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-// The doubles nearest to 10^-k.
-constexpr double kPow10Negative[] = {1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
-                                     1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15,
-                                     1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
 constexpr int kMaxPow10 = 22;
+// The doubles nearest to 10^k for k = -22..22, at kScale[k + 22]: one load
+// whatever the sign of k, so the scaling takes no branch.
+constexpr double kScale[] = {1e-22, 1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14,
+                             1e-13, 1e-12, 1e-11, 1e-10, 1e-9,  1e-8,  1e-7,  1e-6,  1e-5,
+                             1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,   1e4,
+                             1e5,   1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,
+                             1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,  1e22};
 constexpr std::int64_t kPow10Int[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
-
-inline double scaleByPow10(double magnitude, int q) {
-  return q >= 0 ? magnitude * kPow10[q] : magnitude * kPow10Negative[-q];
-}
 
 // Fast route to the digits that toDecimal + roundTo give for up to 7
 // significant digits. The value is scaled by a power of ten in one or two
@@ -86,8 +85,10 @@ inline double scaleByPow10(double magnitude, int q) {
 // a scaled value under 10^7), and the rounding is trusted only when the
 // scaled value lies clearly away from a half; otherwise the exact route
 // decides. On success mantissa has exactly sig digits and e10 is the
-// decimal exponent of its first digit.
-bool fastMantissa(double magnitude, int sig, std::int64_t& mantissa, int& e10) {
+// decimal exponent of its first digit. Inline and free of data-dependent
+// branches on the common route: report columns of random values would
+// otherwise mispredict at every field.
+inline bool fastMantissa(double magnitude, int sig, std::int64_t& mantissa, int& e10) {
   if (sig < 1 || sig > 7) return false;
   const auto biased = static_cast<int>(std::bit_cast<std::uint64_t>(magnitude) >> 52) & 0x7ff;
   if (biased == 0 || biased == 0x7ff) return false;  // subnormal, or not finite
@@ -96,17 +97,18 @@ bool fastMantissa(double magnitude, int sig, std::int64_t& mantissa, int& e10) {
   const int estimate = ((biased - 1023) * 78913) >> 18;
   const int q = sig - 1 - estimate;
   if (q > kMaxPow10 || q - 1 < -kMaxPow10) return false;
-  const double low = scaleByPow10(magnitude, q);
-  const double high = scaleByPow10(magnitude, q - 1);
-  const bool above = low >= kPow10[sig];
-  const double scaled = above ? high : low;
-  e10 = estimate + (above ? 1 : 0);
+  // One power further when the estimate was one short: chosen by index, as
+  // a choice between two products becomes a branch that random values
+  // mispredict half the time.
+  const int above = static_cast<int>(magnitude * kScale[q + kMaxPow10] >= kPow10[sig]);
+  const double scaled = magnitude * kScale[q - above + kMaxPow10];
+  e10 = estimate + above;
   if (scaled >= kPow10[sig] || scaled < kPow10[sig - 1]) return false;
   // scaled is positive and below 10^7: truncation is the floor.
   mantissa = static_cast<std::int64_t>(scaled);
   const double fraction = scaled - static_cast<double>(mantissa);
   if (std::fabs(fraction - 0.5) < 1e-7) return false;
-  if (fraction > 0.5) ++mantissa;
+  mantissa += static_cast<std::int64_t>(fraction > 0.5);
   if (mantissa >= kPow10Int[sig]) {
     mantissa = kPow10Int[sig - 1];
     ++e10;
@@ -119,8 +121,9 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Writes the sig digits of mantissa into out[0..sig), two at a time.
-void putMantissaDigits(char* out, std::int64_t mantissa, int sig) {
+// Writes the sig digits of mantissa into out[0..sig), two at a time
+// (unrolled where sig is a constant).
+inline void putMantissaDigits(char* out, std::int64_t mantissa, int sig) {
   int i = sig;
   while (i >= 2) {
     const std::int64_t q = mantissa / 100;
@@ -131,6 +134,24 @@ void putMantissaDigits(char* out, std::int64_t mantissa, int sig) {
     i -= 2;
   }
   if (i == 1) out[0] = static_cast<char>('0' + mantissa);
+}
+
+// The same for a number of digits known here (Sig <= 8): the number is split
+// in halves whose digits come out side by side, not one pair after another.
+template <int Sig>
+inline void putDigits(char* out, std::uint32_t m) {
+  static_assert(Sig >= 1 && Sig <= 8);
+  if constexpr (Sig == 1) {
+    out[0] = static_cast<char>('0' + m);
+  } else if constexpr (Sig == 2) {
+    std::memcpy(out, kDigitPairs + 2 * m, 2);
+  } else {
+    constexpr int kLow = Sig >= 6 ? 4 : 2;
+    constexpr std::uint32_t kSplit = kLow == 4 ? 10000 : 100;
+    const std::uint32_t high = m / kSplit;
+    putDigits<Sig - kLow>(out, high);
+    putDigits<kLow>(out + (Sig - kLow), m - high * kSplit);
+  }
 }
 
 // The magnitude rounded to sig (1..kMaxDigits) significant digits:
@@ -217,78 +238,125 @@ int putExponent(char* buf, int exponent) {
   return len;
 }
 
-// The common E field, written in place: a finite non-zero value whose
-// digits the fast route decides and whose exponent has two digits, with at
-// most 8 blanks of padding. False when the general route must write it.
-bool putCommonE(char* p, double value, int w, int d) {
-  if (d < 0 || d > 6 || w < 8) return false;
-  const double magnitude = std::fabs(value);
-  if (!(magnitude > 0.0)) return false;
-  std::int64_t mantissa = 0;
-  int e10 = 0;
-  if (!fastMantissa(magnitude, d + 1, mantissa, e10) || e10 <= -100 || e10 >= 100) return false;
-  const bool negative = value < 0;
-  const int len = (negative ? 1 : 0) + d + 6;  // [-]d.dddE+xx
-  const int pad = w - len;
-  if (pad < 0 || pad > 8) return false;
-  std::memcpy(p, "        ", 8);  // the text overwrites what is not padding
-  char* q = p + pad;
-  if (negative) *q++ = '-';
-  // All digits one place to the right, then the first one moved before the point.
-  putMantissaDigits(q + 1, mantissa, d + 1);
-  q[0] = q[1];
-  q[1] = '.';
-  q += d + 2;
-  q[0] = 'E';
-  q[1] = e10 < 0 ? '-' : '+';
-  const int a = e10 < 0 ? -e10 : e10;
-  q[2] = kDigitPairs[2 * a];
-  q[3] = kDigitPairs[2 * a + 1];
-  return true;
-}
+// The common fields are written straight into place: 8 blanks first (the
+// padding, which is never longer), then the text over them, ending at the
+// field's end. Built elsewhere and copied in, the field would be read back
+// while its bytes are still being stored, which costs more than the rest.
+constexpr int kMaxPad = 8;
 
-// The common G field, written in place as putCommonE.
-bool putCommonG(char* p, double value, int w, int d) {
-  if (d < 1 || d > 7 || w < 8) return false;
-  const double magnitude = std::fabs(value);
-  if (!(magnitude > 0.0)) return false;
-  std::int64_t mantissa = 0;
-  int e10 = 0;
-  if (!fastMantissa(magnitude, d, mantissa, e10) || e10 <= -99 || e10 >= 99) return false;
-  const bool negative = value < 0;
-  char digits[8];
-  putMantissaDigits(digits, mantissa, d);
-  const bool fixed = e10 >= -1 && e10 < d;
-  // Fixed: [-]0.ddd or [-]dd.d in w - 4 characters, then 4 blanks.
-  // Otherwise [-]0.dddE+xx in w characters.
-  const int len = (negative ? 1 : 0) + (fixed ? (e10 == -1 ? d + 2 : d + 1) : d + 6);
-  const int pad = (fixed ? w - 4 : w) - len;
-  if (pad < 0 || pad > 8) return false;
-  std::memcpy(p, "        ", 8);
-  char* q = p + pad;
-  if (negative) *q++ = '-';
-  if (fixed && e10 >= 0) {
-    for (int k = 0; k < d; ++k) {
-      *q++ = digits[k];
-      if (k == e10) *q++ = '.';
-    }
-    std::memcpy(p + w - 4, "    ", 4);
-    return true;
-  }
-  *q++ = '0';
-  *q++ = '.';
-  for (int k = 0; k < d; ++k) *q++ = digits[k];
-  if (fixed) {
-    std::memcpy(p + w - 4, "    ", 4);
-    return true;
-  }
-  const int exponent = e10 + 1;
+inline void putPadding(char* p) { std::memcpy(p, "        ", kMaxPad); }
+
+// "E+xx" at q for an exponent of two digits.
+inline void putShortExponent(char* q, int exponent) {
   q[0] = 'E';
   q[1] = exponent < 0 ? '-' : '+';
   const int a = exponent < 0 ? -exponent : exponent;
   q[2] = kDigitPairs[2 * a];
   q[3] = kDigitPairs[2 * a + 1];
+}
+
+// The common E field with D decimals, written in place: a finite non-zero
+// value whose digits the fast route decides, whose exponent has two digits,
+// in a field with room for a sign. False when the general route must write
+// it.
+template <int D>
+bool putCommonE(char* p, double value, int w) {
+  constexpr int kText = D + 6;  // d.dddE+xx
+  if (w < kText + 1 || w < kMaxPad || w - kText - 1 > kMaxPad) return false;
+  const double magnitude = std::fabs(value);
+  if (!(magnitude > 0.0)) return false;
+  std::int64_t mantissa = 0;
+  int e10 = 0;
+  if (!fastMantissa(magnitude, D + 1, mantissa, e10) || e10 <= -100 || e10 >= 100) return false;
+  putPadding(p);
+  char* t = p + w - kText;
+  t[-1] = value < 0 ? '-' : ' ';
+  // All digits one place to the right, then the first one moved before the point.
+  putDigits<D + 1>(t + 1, static_cast<std::uint32_t>(mantissa));
+  t[0] = t[1];
+  t[1] = '.';
+  putShortExponent(t + D + 2, e10);
   return true;
+}
+
+// The common G field with D significant digits, written in place as
+// putCommonE.
+template <int D>
+bool putCommonG(char* p, double value, int w) {
+  // The longest text, -0.dddE+xx, fits, and so does the padding before the
+  // shortest, ddd. and its 4 blanks.
+  if (w < D + 7 || w < kMaxPad || w - (D + 6) > kMaxPad) return false;
+  const double magnitude = std::fabs(value);
+  if (!(magnitude > 0.0)) return false;
+  std::int64_t mantissa = 0;
+  int e10 = 0;
+  if (!fastMantissa(magnitude, D, mantissa, e10) || e10 <= -99 || e10 >= 99) return false;
+  putPadding(p);
+  const char sign = value < 0 ? '-' : ' ';
+  if (e10 >= 0 && e10 < D) {
+    // [-]dd.d ending 4 before the field's end; the point follows digit e10.
+    char digits[8];
+    putDigits<D>(digits, static_cast<std::uint32_t>(mantissa));
+    char* t = p + w - 4 - (D + 1);
+    t[-1] = sign;
+    for (int k = 0; k < D; ++k) t[k + static_cast<int>(k > e10)] = digits[k];
+    t[e10 + 1] = '.';
+    std::memcpy(p + w - 4, "    ", 4);
+    return true;
+  }
+  // [-]0.ddd, then 4 blanks or the exponent of 0.ddd.
+  const bool fixed = e10 == -1;
+  char* t = p + w - (D + 6);  // 0.ddd and its 4 blanks are as long as 0.dddE+xx
+  t[-1] = sign;
+  t[0] = '0';
+  t[1] = '.';
+  putDigits<D>(t + 2, static_cast<std::uint32_t>(mantissa));
+  if (fixed) {
+    std::memcpy(p + w - 4, "    ", 4);
+  } else {
+    putShortExponent(t + D + 2, e10 + 1);
+  }
+  return true;
+}
+
+bool putCommonE(char* p, double value, int w, int d) {
+  switch (d) {
+    case 1:
+      return putCommonE<1>(p, value, w);
+    case 2:
+      return putCommonE<2>(p, value, w);
+    case 3:
+      return putCommonE<3>(p, value, w);
+    case 4:
+      return putCommonE<4>(p, value, w);
+    case 5:
+      return putCommonE<5>(p, value, w);
+    case 6:
+      return putCommonE<6>(p, value, w);
+    default:
+      return false;
+  }
+}
+
+bool putCommonG(char* p, double value, int w, int d) {
+  switch (d) {
+    case 1:
+      return putCommonG<1>(p, value, w);
+    case 2:
+      return putCommonG<2>(p, value, w);
+    case 3:
+      return putCommonG<3>(p, value, w);
+    case 4:
+      return putCommonG<4>(p, value, w);
+    case 5:
+      return putCommonG<5>(p, value, w);
+    case 6:
+      return putCommonG<6>(p, value, w);
+    case 7:
+      return putCommonG<7>(p, value, w);
+    default:
+      return false;
+  }
 }
 
 }  // namespace

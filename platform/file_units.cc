@@ -524,17 +524,17 @@ ReadResult FileUnits::readLine(int unit, std::string& line) {
   return r;
 }
 
-bool FileUnits::writeLine(int unit, std::string_view line) {
+FileUnits::Unit* FileUnits::unitForWriting(int unit) {
   auto it = units_.find(unit);
-  if (it == units_.end()) return false;
+  if (it == units_.end()) return nullptr;
   Unit& u = it->second;
-  if (u.readOnly) return false;
+  if (u.readOnly) return nullptr;
   dropInput(u);
   if (u.replacePending) {
     u.replacePending = false;
     if (!replaceAtPosition(u)) {
       noteFailure(unit, u);
-      return false;
+      return nullptr;
     }
   }
   if (u.truncatePending) {
@@ -545,11 +545,33 @@ bool FileUnits::writeLine(int unit, std::string_view line) {
     if (pos < 0 || ::ftruncate(::fileno(u.file), pos) != 0) noteFailure(unit, u);
     std::fseek(u.file, pos < 0 ? 0 : pos, SEEK_SET);
   }
-  if (std::fwrite(line.data(), 1, line.size(), u.file) != line.size() ||
-      std::fputc('\n', u.file) == EOF) {
-    noteFailure(unit, u);
+  return &u;
+}
+
+// A unit's stream belongs to the one thread of the command writing it, so
+// the stream's own lock is left out of the per-line calls.
+bool FileUnits::writeLine(int unit, std::string_view line) {
+  Unit* u = unitForWriting(unit);
+  if (u == nullptr) return false;
+  if (fwrite_unlocked(line.data(), 1, line.size(), u->file) != line.size() ||
+      fputc_unlocked('\n', u->file) == EOF) {
+    noteFailure(unit, *u);
   }
-  return !u.writeFailed;
+  return !u->writeFailed;
+}
+
+bool FileUnits::writeLines(int unit, std::string_view lines) {
+  if (lines.empty()) {
+    const auto it = units_.find(unit);
+    return it != units_.end() && !it->second.readOnly && !it->second.writeFailed;
+  }
+  Unit* u = unitForWriting(unit);
+  if (u == nullptr) return false;
+  if (fwrite_unlocked(lines.data(), 1, lines.size(), u->file) != lines.size() ||
+      (lines.back() != '\n' && fputc_unlocked('\n', u->file) == EOF)) {
+    noteFailure(unit, *u);
+  }
+  return !u->writeFailed;
 }
 
 bool FileUnits::flush(int unit) {

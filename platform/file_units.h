@@ -48,6 +48,9 @@ class FileUnits {
   ReadResult readLine(int unit, std::string& line);
   ReadResult readPiece(int unit, std::string& piece, std::size_t maxChars, bool& lineEnded);
   bool writeLine(int unit, std::string_view line);
+  // Lines each ended by '\n' (a last one without it gets it), in one write:
+  // the same bytes and the same failures as a writeLine for each.
+  bool writeLines(int unit, std::string_view lines);
   bool flush(int unit);
   // True once a write, flush or close on this unit number has failed.
   bool writeFailed(int unit) const { return failedUnits_.count(unit) != 0; }
@@ -79,6 +82,9 @@ class FileUnits {
   // the reader's again before a write, a seek or a flush.
   static void dropInput(Unit& u);
   bool adopt(int unit, int fd, const char* mode, Unit u);
+  // The unit ready for its next line (a pending cut or replacement done),
+  // or null when it cannot take one.
+  Unit* unitForWriting(int unit);
   bool replaceAtPosition(Unit& u);
   void discard(Unit& u);
   void noteFailure(int unit, Unit& u);

@@ -127,6 +127,20 @@ class Runtime {
                                bool& lineEnded) = 0;
   // Writes one line (the line end is added). False when it cannot be written.
   virtual bool writeLine(int unit, std::string_view line) = 0;
+  // Writes many lines at once, each ended by '\n' (a last one without it
+  // gets it): the same bytes as a writeLine for each, which a runtime may
+  // hand to a file in one write. False when any of them could not be
+  // written; the others are still tried.
+  virtual bool writeLines(int unit, std::string_view lines) {
+    bool ok = true;
+    while (!lines.empty()) {
+      const std::size_t end = lines.find('\n');
+      ok = writeLine(unit, lines.substr(0, end)) && ok;
+      if (end == std::string_view::npos) break;
+      lines.remove_prefix(end + 1);
+    }
+    return ok;
+  }
   // Flushes a file unit; false when buffered output could not be written.
   virtual bool flush(int unit) = 0;
   // True once a write, flush or close of a file on this unit number has

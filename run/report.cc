@@ -122,8 +122,8 @@ void writeTable(Runtime& runtime, int unit, int rows, Rows rowsOf) {
         rowsOf([&block](std::string_view text) { block.add(0, text); }, first, last, line);
       },
       // The log goes on after a line it could not write, as it always has.
-      [&runtime, unit](int, std::string_view text) {
-        runtime.writeLine(unit, text);
+      [&runtime, unit](int, std::string_view lines) {
+        runtime.writeLines(unit, lines);
         return true;
       });
 }
@@ -531,8 +531,8 @@ void writeSheets(Runtime& runtime, const std::vector<std::string>& names, const 
     }
   };
   bool ok[2] = {tr, cr};
-  writeRowLines(n, 2, ok, records, [&runtime](int stream, std::string_view record) {
-    return runtime.writeLine(stream == 0 ? kTr : kCr, record);
+  writeRowLines(n, 2, ok, records, [&runtime](int stream, std::string_view records) {
+    return runtime.writeLines(stream == 0 ? kTr : kCr, records);
   });
   tr = ok[0];
   cr = ok[1];

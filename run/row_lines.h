@@ -11,7 +11,7 @@
 //                 [&](int first, int last, LineBlock& block) {
 //                   for (int i = first; i < last; ++i) block.add(0, lineOf(i));
 //                 },
-//                 [&](int, std::string_view line) { return runtime.writeLine(unit, line); });
+//                 [&](int, std::string_view lines) { return runtime.writeLines(unit, lines); });
 #pragma once
 
 #include <algorithm>
@@ -48,9 +48,10 @@ struct LineBlock {
 // format(first, last, block) adds the lines of rows [first, last) to
 // block.text[s] for every wanted output s (0 <= s < streams); it may run on
 // the helper thread while put runs, so it reads only what nobody writes.
-// put(s, line) writes one line of output s and returns false when that
-// failed; an output that failed gets no further lines. ok[s] on entry:
-// whether output s is written at all; on return: whether it still is.
+// put(s, lines) writes lines of output s (a block's, each ended by '\n',
+// in one call so that a file takes them in one write) and returns false
+// when that failed; an output that failed gets no further lines. ok[s] on
+// entry: whether output s is written at all; on return: whether it still is.
 template <typename Format, typename Put>
 void writeRowLines(int rows, int streams, bool* ok, Format&& format, Put&& put) {
   const int blocks = rows > 0 ? (rows - 1) / kLineBlockRows + 1 : 0;
@@ -70,12 +71,7 @@ void writeRowLines(int rows, int streams, bool* ok, Format&& format, Put&& put) 
   };
   const auto writeBlock = [&](const LineBlock& block) {
     for (int s = 0; s < streams; ++s) {
-      std::string_view text = block.text[s];
-      while (ok[s] && block.wanted[s] && !text.empty()) {
-        const std::size_t end = text.find('\n');
-        ok[s] = put(s, text.substr(0, end));
-        text.remove_prefix(end + 1);
-      }
+      if (ok[s] && block.wanted[s] && !block.text[s].empty()) ok[s] = put(s, block.text[s]);
     }
   };
   std::optional<ace::HelperThread> helper;

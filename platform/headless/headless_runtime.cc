@@ -137,6 +137,12 @@ bool HeadlessRuntime::writeLine(int unit, std::string_view line) {
   return files_.writeLine(unit, line);
 }
 
+bool HeadlessRuntime::writeLines(int unit, std::string_view lines) {
+  // The screen keeps its lines one by one; a file takes the block whole.
+  if (unit == kScreenUnit) return Runtime::writeLines(unit, lines);
+  return files_.writeLines(unit, lines);
+}
+
 Canvas* HeadlessRuntime::activeCanvas() {
   return windows_.empty() ? nullptr : windows_.back().canvas.get();
 }

@@ -79,6 +79,7 @@ class HeadlessRuntime : public Runtime {
     return files_.readPiece(unit, piece, maxChars, lineEnded);
   }
   bool writeLine(int unit, std::string_view line) override;
+  bool writeLines(int unit, std::string_view lines) override;
   bool flush(int unit) override { return files_.flush(unit); }
   bool writeFailed(int unit) override { return files_.writeFailed(unit); }
   void clearFocusedWindow() override { screen_.clear(); }

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -102,18 +103,20 @@ std::string referenceE(double v, int w, int d) {
       w);
 }
 
-// G11.3 for a value that is not zero.
-std::string referenceG(double v) {
+// Gw.d for a value that is not zero. The zero before the point of a fixed
+// 0.ddd goes when only that makes the text fit.
+std::string referenceG(double v, int w = 11, int d = 3) {
   int exponent = 0;
-  const std::string digits = roundedShortest(v, 3, exponent);
+  const std::string digits = roundedShortest(v, d, exponent);
   const std::string sign = v < 0 ? "-" : "";
-  if (exponent >= -1 && exponent <= 2) {
+  if (exponent >= -1 && exponent < d) {
     std::string fixed = exponent == -1
                             ? "0." + digits
                             : digits.substr(0, exponent + 1) + "." + digits.substr(exponent + 1);
-    return padded(sign + fixed, 7) + "    ";
+    if (exponent == -1 && static_cast<int>(sign.size() + fixed.size()) > w - 4) fixed.erase(0, 1);
+    return padded(sign + fixed, static_cast<size_t>(w - 4)) + "    ";
   }
-  return padded(sign + "0." + digits + exponentText(exponent + 1), 11);
+  return padded(sign + "0." + digits + exponentText(exponent + 1), static_cast<size_t>(w));
 }
 
 TEST(FieldFormatTest, ExponentAndGeneralFormsAgreeWithDecimalRoundingEverywhere) {
@@ -137,6 +140,60 @@ TEST(FieldFormatTest, ExponentAndGeneralFormsAgreeWithDecimalRoundingEverywhere)
     EXPECT_EQ(fieldE(v, 15, 5), referenceE(v, 15, 5)) << v;
     EXPECT_EQ(fieldE(-v, 11, 3), referenceE(-v, 11, 3)) << v;
   }
+}
+
+// Every width and number of digits, not only the report's: the sign's
+// place, padding up to and past 8 blanks, fields that just fit and fields
+// one short, and the two-to-three digit exponent step.
+TEST(FieldFormatTest, ExponentAndGeneralFormsAtEveryWidthMatchDecimalRounding) {
+  std::mt19937_64 rng(99);
+  std::uniform_int_distribution<long> digits(-9999999, 9999999);
+  std::uniform_int_distribution<int> power(-110, 110);
+  for (int k = 0; k < 20000; ++k) {
+    const double v = static_cast<double>(digits(rng)) * std::pow(10.0, power(rng) - 3);
+    if (v == 0.0 || !std::isfinite(v)) continue;
+    for (int d = 0; d <= 7; ++d) {
+      for (int w = d + 5; w <= 19; ++w) {
+        ASSERT_EQ(fieldE(v, w, d), referenceE(v, w, d)) << v << " E" << w << "." << d;
+        if (d > 0) {
+          ASSERT_EQ(fieldG(v, w, d), referenceG(v, w, d)) << v << " G" << w << "." << d;
+        }
+      }
+    }
+  }
+}
+
+TEST(FieldFormatTest, FieldEdges) {
+  // A field exactly as long as the text: no room for a sign.
+  EXPECT_EQ(fieldE(1.5, 9, 3), "1.500E+00");
+  EXPECT_EQ(fieldE(-1.5, 9, 3), "*********");
+  EXPECT_EQ(fieldE(-1.5, 10, 3), "-1.500E+00");
+  // Nine blanks and more before the text.
+  EXPECT_EQ(fieldE(-2.5, 20, 3), "          -2.500E+00");
+  EXPECT_EQ(fieldE(2.5, 18, 3), "         2.500E+00");
+  // Rounding up across the exponent's second digit, both ways.
+  EXPECT_EQ(fieldE(9.9995e99, 11, 3), " 1.000E+100");
+  EXPECT_EQ(fieldE(9.9994e99, 11, 3), "  9.999E+99");
+  EXPECT_EQ(fieldE(9.99951e-100, 11, 3), "  1.000E-99");
+  EXPECT_EQ(fieldE(-9.99949e-100, 11, 3), "-9.999E-100");
+  EXPECT_EQ(fieldG(1.234e98, 11, 3), "  0.123E+99");
+  EXPECT_EQ(fieldG(-1.234e99, 11, 3), "-0.123E+100");
+  EXPECT_EQ(fieldG(9.9951e-101, 11, 3), "  0.100E-99");
+  // G with one and with seven significant digits, and wider than 11.
+  EXPECT_EQ(fieldG(5.0, 8, 1), "  5.    ");
+  EXPECT_EQ(fieldG(-0.25, 8, 1), "-0.3    ");
+  EXPECT_EQ(fieldG(25.0, 8, 1), " 0.3E+02");
+  EXPECT_EQ(fieldG(1234567.4, 14, 7), "  1234567.    ");
+  EXPECT_EQ(fieldG(-12.345, 16, 3), "       -12.3    ");
+  EXPECT_EQ(fieldG(-0.0, 16, 3), "       0.000E+00");
+  // The in-place writers fill exactly w characters.
+  char buf[20];
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(putE(buf + 1, -1.0, 11, 3), buf + 12);
+  EXPECT_EQ(std::string(buf, 13), "# -1.000E+00#");
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(putG(buf + 1, 0.5, 8, 1), buf + 9);
+  EXPECT_EQ(std::string(buf, 10), "# 0.5    #");
 }
 
 TEST(FieldFormatTest, FixedForm) {

@@ -247,6 +247,38 @@ TEST_F(FileUnitsTest, FullDiskFailsTheCloseKeepsTheEarlierFileAndIsRemembered) {
     EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos);
 }
 
+TEST_F(FileUnitsTest, BlockWritesAreTheirLinesAndFailAsLinesDo) {
+  write("Tavel.log", "an earlier, longer log\n");
+  FileUnits units(dir_);
+  ASSERT_TRUE(units.open(2, "Tavel.log", false));
+  EXPECT_TRUE(units.writeLines(2, ""));  // no line: the earlier log is not cut yet
+  EXPECT_TRUE(units.flush(2));
+  EXPECT_EQ(read("Tavel.log"), "an earlier, longer log\n");
+  EXPECT_TRUE(units.writeLine(2, "a"));
+  EXPECT_TRUE(units.writeLines(2, "b\nc\n"));
+  EXPECT_TRUE(units.writeLines(2, "d"));  // a last line without its end gets one
+  EXPECT_TRUE(units.writeLines(2, "\n"));
+  EXPECT_TRUE(units.closeChecked(2));
+  EXPECT_EQ(read("Tavel.log"), "a\nb\nc\nd\n\n");
+
+  ASSERT_TRUE(units.openForReading(1, "Tavel.log"));
+  EXPECT_FALSE(units.writeLines(1, "x\n"));
+  EXPECT_FALSE(units.writeLines(7, "x\n"));  // not open
+
+  // A block larger than the stream's buffer goes out at once and fails at
+  // once on a full disk; the earlier file stays.
+  write("Taveltr.xls", "earlier\n");
+  std::optional<FileSizeLimit> limit(4096);
+  ASSERT_TRUE(units.openReplacing(21, "Taveltr.xls"));
+  const std::string block = std::string(3 << 20, 'x') + "\n";
+  EXPECT_FALSE(units.writeLines(21, block));
+  EXPECT_TRUE(units.writeFailed(21));
+  EXPECT_FALSE(units.writeLines(21, "y\n"));
+  EXPECT_FALSE(units.closeChecked(21));
+  limit.reset();
+  EXPECT_EQ(read("Taveltr.xls"), "earlier\n");
+}
+
 // Names in the folder, sorted.
 std::vector<std::string> listing(const std::string& dir) {
   std::vector<std::string> names;

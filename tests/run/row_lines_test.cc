@@ -29,9 +29,14 @@ Written writeTwo(int rows, bool* ok, const int failAt[2], std::vector<int>* form
           for (int s = 0; s < 2; ++s)
             if (block.wanted[s]) block.add(s, lineOf(s, i));
       },
-      [&](int s, std::string_view line) {
-        if (static_cast<int>(w.lines[s].size()) == failAt[s]) return false;
-        w.lines[s].emplace_back(line);
+      [&](int s, std::string_view lines) {
+        EXPECT_EQ(lines.back(), '\n');
+        while (!lines.empty()) {
+          if (static_cast<int>(w.lines[s].size()) == failAt[s]) return false;
+          const std::size_t end = lines.find('\n');
+          w.lines[s].emplace_back(lines.substr(0, end));
+          lines.remove_prefix(end + 1);
+        }
         return true;
       });
   return w;
@@ -89,8 +94,11 @@ TEST(RowLines, AFormatThatFailsOnTheHelperFailsTheCallAfterTheLinesBeforeIt) {
     if (first == 2 * kLineBlockRows) throw std::runtime_error("no memory");
     for (int i = first; i < last; ++i) block.add(0, lineOf(0, i));
   };
-  const auto put = [&](int, std::string_view line) {
-    lines.emplace_back(line);
+  const auto put = [&](int, std::string_view text) {
+    for (std::size_t end; (end = text.find('\n')) != std::string_view::npos;) {
+      lines.emplace_back(text.substr(0, end));
+      text.remove_prefix(end + 1);
+    }
     return true;
   };
   EXPECT_THROW(writeRowLines(4 * kLineBlockRows, 1, ok, failing, put), std::runtime_error);
