@@ -108,14 +108,21 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
 bool openModel(platform::Runtime& runtime, AppState& state, const std::string& path) {
   const StageTimer timer(state.timings, "model open");
   model::Model m;
-  std::string text, message;
-  if (!platform::readRegularFile(runtime.resolvePath(path), model::kMaxModelFileBytes, text,
-                                 message)) {
+  std::string message;
+  // Parsed as it is read: a model of millions of values never exists twice,
+  // once as text and once as numbers.
+  platform::RegularFilePieces file(runtime.resolvePath(path), model::kMaxModelFileBytes);
+  const bool parsed = file.why().empty() &&
+                      model::modelFromJsonPieces(
+                          [&file](std::string& piece) { return file.next(piece); }, m, message);
+  // A file that could not be read to its end is not called a bad model.
+  if (!file.why().empty()) {
+    message = file.why();
     if (message.starts_with("is larger")) message += ", the most a model file may hold";
     refuseCommand(runtime, state, "The model file " + path + " " + message + "; nothing opened.");
     return false;
   }
-  if (!model::modelFromJson(text, m, message)) {
+  if (!parsed) {
     refuseCommand(runtime, state, path + ": " + message);
     return false;
   }

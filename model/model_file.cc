@@ -5,7 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <istream>
 #include <nlohmann/json.hpp>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -500,12 +502,54 @@ std::string modelToJson(const Model& model) {
   return text;
 }
 
+namespace {
+
+// The pieces of a model file as a stream for the parser, one piece held at a time.
+class PieceBuffer : public std::streambuf {
+ public:
+  explicit PieceBuffer(const ModelPieceSource& source) : source_(source) {}
+
+ protected:
+  int_type underflow() override {
+    do {
+      if (!source_(piece_)) return traits_type::eof();
+    } while (piece_.empty());
+    setg(piece_.data(), piece_.data(), piece_.data() + piece_.size());
+    return traits_type::to_int_type(piece_[0]);
+  }
+
+ private:
+  const ModelPieceSource& source_;
+  std::string piece_;
+};
+
+bool modelFromParsed(ModelSax& sax, Model& model, std::string& message);
+
+}  // namespace
+
 bool modelFromJson(std::string_view text, Model& model, std::string& message) {
   ModelSax sax;
   if (!json::sax_parse(text.begin(), text.end(), &sax)) {
     message = "not a Tavel model: the file is not JSON (" + sax.parseError + ")";
     return false;
   }
+  return modelFromParsed(sax, model, message);
+}
+
+bool modelFromJsonPieces(const ModelPieceSource& source, Model& model, std::string& message) {
+  PieceBuffer buffer(source);
+  std::istream in(&buffer);
+  ModelSax sax;
+  if (!json::sax_parse(in, &sax)) {
+    message = "not a Tavel model: the file is not JSON (" + sax.parseError + ")";
+    return false;
+  }
+  return modelFromParsed(sax, model, message);
+}
+
+namespace {
+
+bool modelFromParsed(ModelSax& sax, Model& model, std::string& message) {
   const json& doc = sax.root;
   if (!doc.is_object() || !doc.contains("format") || !doc["format"].is_string() ||
       doc["format"].get<std::string>() != kModelFormatName) {
@@ -578,5 +622,7 @@ bool modelFromJson(std::string_view text, Model& model, std::string& message) {
   model = std::move(m);
   return true;
 }
+
+}  // namespace
 
 }  // namespace tavel::model
