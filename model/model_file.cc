@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <istream>
 #include <nlohmann/json.hpp>
 #include <streambuf>
@@ -78,6 +79,40 @@ class Writer {
 
   void logical(bool v) { raw(v ? "true" : "false"); }
 
+  // A list of numbers, one a line: the bulk of a large file. Each entry is
+  // made whole in a small buffer and appended once, as item() and number()
+  // would write it.
+  void numbers(const std::vector<double>& vs) {
+    open('[');
+    const std::size_t depth = first_.size();
+    char line[96];
+    if (vs.empty() || depth > sizeof line - 40) {
+      for (double v : vs) {
+        item();
+        number(v);
+      }
+      close(']');
+      return;
+    }
+    line[0] = ',';
+    line[1] = '\n';
+    std::memset(line + 2, ' ', depth);
+    char* const digits = line + 2 + depth + 1;
+    digits[-1] = '"';
+    bool first = true;
+    for (double v : vs) {
+      char* const end = std::to_chars(digits, line + sizeof line - 1, v).ptr;
+      *end = '"';
+      // The first entry has no comma before its line end.
+      const char* const from = first ? line + 1 : line;
+      buffer_.append(from, static_cast<std::size_t>(end + 1 - from));
+      first = false;
+      if (buffer_.size() >= kBlock) flush();
+    }
+    first_.back() = false;
+    close(']');
+  }
+
   // Containers: open, then one item() or key() before each entry, close.
   void open(char bracket) {
     raw(std::string_view(&bracket, 1));
@@ -119,14 +154,7 @@ class Writer {
   bool ok_ = true;
 };
 
-void writeNumbers(Writer& w, const std::vector<double>& vs) {
-  w.open('[');
-  for (double v : vs) {
-    w.item();
-    w.number(v);
-  }
-  w.close(']');
-}
+void writeNumbers(Writer& w, const std::vector<double>& vs) { w.numbers(vs); }
 
 void writeVariable(Writer& w, const Variable& v) {
   w.open('{');
