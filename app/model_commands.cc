@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/model_commands.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -106,14 +108,21 @@ bool saveModel(platform::Runtime& runtime, AppState& state, const std::string& p
 bool openModel(platform::Runtime& runtime, AppState& state, const std::string& path) {
   const StageTimer timer(state.timings, "model open");
   model::Model m;
-  std::string text, message;
-  if (!platform::readRegularFile(runtime.resolvePath(path), model::kMaxModelFileBytes, text,
-                                 message)) {
+  std::string message;
+  // Parsed as it is read: a model of millions of values never exists twice,
+  // once as text and once as numbers.
+  platform::RegularFilePieces file(runtime.resolvePath(path), model::kMaxModelFileBytes);
+  const bool parsed = file.why().empty() &&
+                      model::modelFromJsonPieces(
+                          [&file](std::string& piece) { return file.next(piece); }, m, message);
+  // A file that could not be read to its end is not called a bad model.
+  if (!file.why().empty()) {
+    message = file.why();
     if (message.starts_with("is larger")) message += ", the most a model file may hold";
     refuseCommand(runtime, state, "The model file " + path + " " + message + "; nothing opened.");
     return false;
   }
-  if (!model::modelFromJson(text, m, message)) {
+  if (!parsed) {
     refuseCommand(runtime, state, path + ": " + message);
     return false;
   }
@@ -207,18 +216,27 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
   io::RowReader rows(runtime, kPredictDataUnit, std::move(format));
   const CellPlan& plan = rows.plan();
 
-  // Every row of the file in order: the readable ones column by column as
-  // the model takes them, the others only by what became of them.
+  // Every row of the file in order, the readable ones kept only as the
+  // model takes them (p values a row, in blocks that never move once
+  // filled), the others only by what became of them. The whole file is read
+  // before Tavelpr.xls is begun, so a file that fails half way leaves an
+  // earlier sheet as it was; the predictions themselves never exist for more
+  // than a block of rows.
   enum class Read : std::uint8_t { Ok, Missing, Unreadable };
   std::vector<Read> read;
-  std::vector<std::vector<double>> columns(static_cast<std::size_t>(p));
+  const auto blockSize = static_cast<std::size_t>(kPredictBlockRows) * p;
+  std::vector<std::vector<double>> blocks;  // row-major, kPredictBlockRows rows each
   std::vector<double> row(plan.columns(), 0.0);
+  std::size_t kept = 0;
   const auto keep = [&] {
     read.push_back(Read::Ok);
+    if (kept % kPredictBlockRows == 0) blocks.emplace_back().reserve(blockSize);
+    std::vector<double>& block = blocks.back();
     for (int j = 0; j < p; ++j) {
       const double v = row[static_cast<std::size_t>(plan.column(column[j]))];
-      columns[j].push_back(model.predictors[static_cast<std::size_t>(j)].isLog ? std::log(v) : v);
+      block.push_back(model.predictors[static_cast<std::size_t>(j)].isLog ? std::log(v) : v);
     }
+    ++kept;
   };
   for (io::RowRead r;
        !row.empty() && (r = rows.readRow(std::span<double>(row))) != io::RowRead::End;) {
@@ -238,18 +256,10 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
                   "The data file " + path + " has no data rows; nothing predicted.");
     return false;
   }
-  const int n = p > 0 ? static_cast<int>(columns[0].size()) : 0;
-  std::vector<double> x;
-  x.reserve(static_cast<std::size_t>(n) * p);
-  for (const auto& c : columns) x.insert(x.end(), c.begin(), c.end());
-
-  timer.emplace(state.timings, "predict: rows");
-  model::Predictions pred;
-  model::predictRows(model, n, x.data(), pred,
-                     [&runtime](std::string_view line) { traceScreen(runtime, line); });
 
   // One record per row of the file, numbered as the file's rows are.
   timer.emplace(state.timings, "predict: sheet");
+  const bool predictsResponse = model::predictsResponse(model);
   bool ok = runtime.openFileReplacing(kPredictionSheetUnit, kPredictionSheetName);
   Record r;
   if (ok) {
@@ -257,14 +267,25 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
     for (const model::Variable& v : model.predictors) r.text(v.name);
     for (const model::Variable& v : model.predictors) r.text(v.name + "_Tr");
     r.text("Score");
-    if (pred.predictsResponse) r.text(responseColumnName(model.response));
+    if (predictsResponse) r.text(responseColumnName(model.response));
     r.text("Status");
     ok = runtime.writeLine(kPredictionSheetUnit, r.view());
   }
-  const auto at = [n](int i, int j) { return static_cast<std::size_t>(j) * n + i; };
-  const int fields = 2 * p + 1 + (pred.predictsResponse ? 1 : 0);
+  const int fields = 2 * p + 1 + (predictsResponse ? 1 : 0);
   int missing = 0, notRead = 0;
-  for (std::size_t k = 0, i = 0; ok && k < read.size(); ++k) {
+  int predictedOk = 0, outOfRange = 0, held = 0, unknown = 0;
+  // A degenerate response table says so for every row: once is enough.
+  bool told = false;
+  const model::LineSink tell = [&](std::string_view line) {
+    if (!told) traceScreen(runtime, line);
+    told = true;
+  };
+  model::Predictions pred;
+  std::vector<double> x;  // the block's rows column-major, as predictRows takes them
+  int n = 0;              // rows of the block
+  int fitted = 0;         // the next of them to write
+  std::size_t block = 0;
+  for (std::size_t k = 0; ok && k < read.size(); ++k) {
     r.clear();
     r.text(std::to_string(k + 1));
     if (read[k] != Read::Ok) {
@@ -274,13 +295,33 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
       ok = runtime.writeLine(kPredictionSheetUnit, r.view());
       continue;
     }
-    const int fitted = static_cast<int>(i++);
-    for (int j = 0; j < p; ++j) r.value(x[at(fitted, j)]);
-    const bool predicted = pred.status[fitted] != model::RowStatus::Unknown;
-    for (int j = 0; j < p; ++j) predicted ? r.value(pred.tx[at(fitted, j)]) : r.text("");
-    predicted ? r.value(pred.score[fitted]) : r.text("");
-    if (pred.predictsResponse) predicted ? r.value(pred.response[fitted]) : r.text("");
-    r.text(model::statusText(pred.status[fitted]));
+    if (fitted == n) {
+      timer.emplace(state.timings, "predict: rows");
+      std::vector<double>& rowsOf = blocks[block];
+      n = static_cast<int>(
+          std::min<std::size_t>(kPredictBlockRows, kept - block * kPredictBlockRows));
+      x.resize(rowsOf.size());
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < p; ++j)
+          x[static_cast<std::size_t>(j) * n + i] = rowsOf[static_cast<std::size_t>(i) * p + j];
+      std::vector<double>().swap(rowsOf);  // written once: its memory goes now
+      ++block;
+      fitted = 0;
+      model::predictRows(model, n, x.data(), pred, tell);
+      predictedOk += pred.ok;
+      outOfRange += pred.outOfRange;
+      held += pred.held;
+      unknown += pred.unknown;
+      timer.emplace(state.timings, "predict: sheet");
+    }
+    const auto at = [n](int i, int j) { return static_cast<std::size_t>(j) * n + i; };
+    const int i = fitted++;
+    for (int j = 0; j < p; ++j) r.value(x[at(i, j)]);
+    const bool predicted = pred.status[i] != model::RowStatus::Unknown;
+    for (int j = 0; j < p; ++j) predicted ? r.value(pred.tx[at(i, j)]) : r.text("");
+    predicted ? r.value(pred.score[i]) : r.text("");
+    if (predictsResponse) predicted ? r.value(pred.response[i]) : r.text("");
+    r.text(model::statusText(pred.status[i]));
     ok = runtime.writeLine(kPredictionSheetUnit, r.view());
   }
   ok = runtime.closeChecked(kPredictionSheetUnit) && ok;
@@ -290,17 +331,17 @@ bool predictDataFile(platform::Runtime& runtime, AppState& state, const model::M
                       " could not be written; an earlier one is left unchanged.");
     return false;
   }
-  traceBoth(runtime, " Predicted " + std::to_string(pred.ok + pred.outOfRange + pred.held) +
-                         " of " + std::to_string(read.size()) + " rows of " + path + ": " +
-                         std::to_string(pred.outOfRange) + " out of range, " +
-                         (pred.predictsResponse
-                              ? std::to_string(pred.held) + " response held at the fitted range, "
-                              : std::string()) +
-                         std::to_string(pred.unknown) + " not predicted (unknown category), " +
-                         std::to_string(missing) + " with a missing value, " +
-                         std::to_string(notRead) + " unreadable.");
+  traceBoth(runtime,
+            " Predicted " + std::to_string(predictedOk + outOfRange + held) + " of " +
+                std::to_string(read.size()) + " rows of " + path + ": " +
+                std::to_string(outOfRange) + " out of range, " +
+                (predictsResponse ? std::to_string(held) + " response held at the fitted range, "
+                                  : std::string()) +
+                std::to_string(unknown) + " not predicted (unknown category), " +
+                std::to_string(missing) + " with a missing value, " + std::to_string(notRead) +
+                " unreadable.");
   traceScreen(runtime, listLine({std::string(kPredictionSheetName) + " is done"}));
-  state.status = "Predicted " + std::to_string(pred.ok + pred.outOfRange) + " of " +
+  state.status = "Predicted " + std::to_string(predictedOk + outOfRange) + " of " +
                  std::to_string(read.size()) +
                  " rows: " + runtime.resolvePath(kPredictionSheetName) + " written";
   return true;

@@ -17,6 +17,9 @@ inline constexpr std::string_view kPredictionSheetName = "Tavelpr.xls";
 // Units of the new data file and of Tavelpr.xls: above every plot window.
 inline constexpr int kPredictDataUnit = 91;
 inline constexpr int kPredictionSheetUnit = 92;
+// Rows predicted at a time: enough for two threads to share a block, few
+// enough that a block's predictions are a few MiB whatever the file's size.
+inline constexpr int kPredictBlockRows = 1 << 16;
 
 // Writes the current model as JSON to path (relative names from the
 // runtime's current folder). False when there is no model or the file could

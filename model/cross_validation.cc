@@ -117,11 +117,19 @@ struct HeldOutRows {
 
 // Predicts the fold's held-out rows with the fold's model and finds their
 // targets; when the response is inverted also their y on its own scale.
-void scoreFold(const CvInput& in, const Fold& fold, const std::vector<Variable>& descriptions,
+void scoreFold(const CvInput& in, Fold& fold, const std::vector<Variable>& descriptions,
                bool inverse, int yExponent, HeldOutRows& rows) {
   Model model = buildModel(FitArrays{fold.nt, in.p, fold.xt.data(), fold.yt.data(), fold.tx.data(),
                                      fold.ty.data(), fold.m.data()},
                            descriptions);
+  // The tables hold what the scoring needs of the fit: its arrays go now,
+  // so that a fold being scored costs little more than its model while
+  // another fold is fitted beside it.
+  std::vector<double>().swap(fold.xt);
+  std::vector<double>().swap(fold.yt);
+  std::vector<double>().swap(fold.tx);
+  std::vector<double>().swap(fold.ty);
+  std::vector<int>().swap(fold.m);
   // A linear transformation inverts through its table as a monotone one does.
   if (inverse) model.response.flag = VarFlag::Monotone;
   model.extrapolate = in.extrapolate;

@@ -5,7 +5,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <istream>
 #include <nlohmann/json.hpp>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -76,6 +79,40 @@ class Writer {
 
   void logical(bool v) { raw(v ? "true" : "false"); }
 
+  // A list of numbers, one a line: the bulk of a large file. Each entry is
+  // made whole in a small buffer and appended once, as item() and number()
+  // would write it.
+  void numbers(const std::vector<double>& vs) {
+    open('[');
+    const std::size_t depth = first_.size();
+    char line[96];
+    if (vs.empty() || depth > sizeof line - 40) {
+      for (double v : vs) {
+        item();
+        number(v);
+      }
+      close(']');
+      return;
+    }
+    line[0] = ',';
+    line[1] = '\n';
+    std::memset(line + 2, ' ', depth);
+    char* const digits = line + 2 + depth + 1;
+    digits[-1] = '"';
+    bool first = true;
+    for (double v : vs) {
+      char* const end = std::to_chars(digits, line + sizeof line - 1, v).ptr;
+      *end = '"';
+      // The first entry has no comma before its line end.
+      const char* const from = first ? line + 1 : line;
+      buffer_.append(from, static_cast<std::size_t>(end + 1 - from));
+      first = false;
+      if (buffer_.size() >= kBlock) flush();
+    }
+    first_.back() = false;
+    close(']');
+  }
+
   // Containers: open, then one item() or key() before each entry, close.
   void open(char bracket) {
     raw(std::string_view(&bracket, 1));
@@ -117,14 +154,7 @@ class Writer {
   bool ok_ = true;
 };
 
-void writeNumbers(Writer& w, const std::vector<double>& vs) {
-  w.open('[');
-  for (double v : vs) {
-    w.item();
-    w.number(v);
-  }
-  w.close(']');
-}
+void writeNumbers(Writer& w, const std::vector<double>& vs) { w.numbers(vs); }
 
 void writeVariable(Writer& w, const Variable& v) {
   w.open('{');
@@ -500,12 +530,54 @@ std::string modelToJson(const Model& model) {
   return text;
 }
 
+namespace {
+
+// The pieces of a model file as a stream for the parser, one piece held at a time.
+class PieceBuffer : public std::streambuf {
+ public:
+  explicit PieceBuffer(const ModelPieceSource& source) : source_(source) {}
+
+ protected:
+  int_type underflow() override {
+    do {
+      if (!source_(piece_)) return traits_type::eof();
+    } while (piece_.empty());
+    setg(piece_.data(), piece_.data(), piece_.data() + piece_.size());
+    return traits_type::to_int_type(piece_[0]);
+  }
+
+ private:
+  const ModelPieceSource& source_;
+  std::string piece_;
+};
+
+bool modelFromParsed(ModelSax& sax, Model& model, std::string& message);
+
+}  // namespace
+
 bool modelFromJson(std::string_view text, Model& model, std::string& message) {
   ModelSax sax;
   if (!json::sax_parse(text.begin(), text.end(), &sax)) {
     message = "not a Tavel model: the file is not JSON (" + sax.parseError + ")";
     return false;
   }
+  return modelFromParsed(sax, model, message);
+}
+
+bool modelFromJsonPieces(const ModelPieceSource& source, Model& model, std::string& message) {
+  PieceBuffer buffer(source);
+  std::istream in(&buffer);
+  ModelSax sax;
+  if (!json::sax_parse(in, &sax)) {
+    message = "not a Tavel model: the file is not JSON (" + sax.parseError + ")";
+    return false;
+  }
+  return modelFromParsed(sax, model, message);
+}
+
+namespace {
+
+bool modelFromParsed(ModelSax& sax, Model& model, std::string& message) {
   const json& doc = sax.root;
   if (!doc.is_object() || !doc.contains("format") || !doc["format"].is_string() ||
       doc["format"].get<std::string>() != kModelFormatName) {
@@ -578,5 +650,7 @@ bool modelFromJson(std::string_view text, Model& model, std::string& message) {
   model = std::move(m);
   return true;
 }
+
+}  // namespace
 
 }  // namespace tavel::model

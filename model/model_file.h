@@ -64,6 +64,13 @@ std::string modelProblem(const Model& model);
 // unable to predict (modelProblem).
 bool modelFromJson(std::string_view text, Model& model, std::string& message);
 
+// Gives the next piece of a file's text; false at its end.
+using ModelPieceSource = std::function<bool(std::string& piece)>;
+
+// The same reading from a text handed over in pieces, so that a model file
+// need never be held whole: a file of a million values costs its numbers.
+bool modelFromJsonPieces(const ModelPieceSource& source, Model& model, std::string& message);
+
 // The largest model file read: a model of 10^7 distinct values, each written
 // with its transform in at most 64 bytes, fits in 640 MB; anything larger is
 // refused rather than read until memory runs out.

@@ -277,6 +277,51 @@ bool readRegularFile(const std::string& path, std::size_t limit, std::string& te
   return ok;
 }
 
+RegularFilePieces::RegularFilePieces(const std::string& path, std::size_t limit) : limit_(limit) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    why_ = "cannot be read: " + errorText(path.empty() ? ENOENT : errno);
+    return;
+  }
+  if (!isRegular(st)) {
+    why_ = "is " + kindText(st) + ", not a regular file";
+    return;
+  }
+  if (static_cast<unsigned long long>(st.st_size) > limit) {
+    why_ = "is larger than " + std::to_string(limit) + " bytes";
+    return;
+  }
+  fd_ = openRegular(path, O_RDONLY);
+  if (fd_ < 0)
+    why_ = errno == EINVAL ? "is not a regular file" : "cannot be read: " + errorText(errno);
+}
+
+RegularFilePieces::~RegularFilePieces() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool RegularFilePieces::next(std::string& piece) {
+  piece.clear();
+  if (fd_ < 0 || !why_.empty()) return false;
+  piece.resize(std::size_t{1} << 16);
+  for (;;) {
+    const ssize_t got = ::read(fd_, piece.data(), piece.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) why_ = "cannot be read: " + errorText(errno);
+    if (got > 0) have_ += static_cast<std::size_t>(got);
+    // The file may have grown since it was measured.
+    if (have_ > limit_) why_ = "is larger than " + std::to_string(limit_) + " bytes";
+    if (got <= 0 || !why_.empty()) {
+      piece.clear();
+      ::close(fd_);
+      fd_ = -1;
+      return false;
+    }
+    piece.resize(static_cast<std::size_t>(got));
+    return true;
+  }
+}
+
 FileUnits::~FileUnits() {
   abandonReplacing();
   closeAll();

@@ -133,6 +133,30 @@ bool replaceFileWithPieces(const std::string& path,
 bool readRegularFile(const std::string& path, std::size_t limit, std::string& text,
                      std::string& why);
 
+// The same file read piece by piece, for a reader that takes the text as it
+// comes and need never hold it whole. The same refusals as readRegularFile,
+// the size found as the pieces come: once more than limit bytes were read,
+// the reading fails as too large.
+class RegularFilePieces {
+ public:
+  RegularFilePieces(const std::string& path, std::size_t limit);
+  ~RegularFilePieces();
+  RegularFilePieces(const RegularFilePieces&) = delete;
+  RegularFilePieces& operator=(const RegularFilePieces&) = delete;
+
+  // The next piece (at most 64 KiB); false at the end of the file or once
+  // the reading failed.
+  bool next(std::string& piece);
+  // Why the file could not be read, or empty.
+  const std::string& why() const { return why_; }
+
+ private:
+  int fd_ = -1;
+  std::size_t limit_ = 0;
+  std::size_t have_ = 0;
+  std::string why_;
+};
+
 // Creates a new file for writing named prefix + a generated part + suffix.
 // An existing name is never reused or followed (not even a dangling link
 // planted there): each try takes a fresh part from nextName (default: six

@@ -305,6 +305,39 @@ TEST(ModelFileStream, RefusesFilesCutShortOrSpoilt) {
       "not a usable Tavel model: the model has no \"values\" of predictor 1");
 }
 
+// A file handed over in pieces reads as the whole text does, wherever the
+// pieces end (within a number, a name, between a key and its value), and a
+// file whose pieces stop early is no JSON.
+TEST(ModelFileStream, ReadsAFileHandedOverInPieces) {
+  Model whole;
+  std::string message;
+  ASSERT_TRUE(modelFromJson(kHandFile, whole, message)) << message;
+  for (std::size_t size : {std::size_t{1}, std::size_t{3}, std::size_t{4096}}) {
+    SCOPED_TRACE(size);
+    std::size_t at = 0;
+    bool empty = false;
+    const ModelPieceSource source = [&](std::string& piece) {
+      if (at >= kHandFile.size()) return false;
+      empty = !empty;  // every other piece is empty: it must not end the text
+      piece = empty ? std::string() : kHandFile.substr(at, size);
+      at += piece.size();
+      return true;
+    };
+    Model m;
+    ASSERT_TRUE(modelFromJsonPieces(source, m, message)) << message;
+    EXPECT_EQ(modelToJson(m), kHandFile);
+  }
+  std::size_t calls = 0;
+  Model m;
+  EXPECT_FALSE(modelFromJsonPieces(
+      [&](std::string& piece) {
+        piece = kHandFile.substr(0, 100);
+        return calls++ == 0;
+      },
+      m, message));
+  EXPECT_EQ(message.rfind("not a Tavel model: the file is not JSON (", 0), 0u) << message;
+}
+
 TEST(ModelFileStream, ListsOutsideTheTablesAndRepeatedKeysReadAsADocumentWould) {
   // "values" elsewhere is no table and is passed over; of a key given twice
   // the later one counts.

@@ -434,6 +434,38 @@ TEST_F(FileUnitsTest, WholeFilesAreReplacedAndReadOnlyWhenRegularAndBounded) {
   EXPECT_EQ(listing(dir_), expected);
 }
 
+// A file read in pieces: all of it in order, and refused as a whole read
+// refuses (not a regular file, missing, larger than the limit, found only
+// while reading).
+TEST_F(FileUnitsTest, AFileReadInPiecesIsWholeAndBounded) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += std::to_string(i) + "\n";
+  write("m.json", text);
+  std::string got, piece;
+  RegularFilePieces pieces(dir_ + "/m.json", text.size());
+  int count = 0;
+  while (pieces.next(piece)) {
+    EXPECT_LE(piece.size(), std::size_t{1} << 16);
+    got += piece;
+    ++count;
+  }
+  EXPECT_EQ(pieces.why(), "");
+  EXPECT_EQ(got, text);
+  EXPECT_GT(count, 1);
+
+  fs::create_directory(dir_ + "/sub");
+  EXPECT_EQ(RegularFilePieces(dir_ + "/sub", 10).why(), "is a folder, not a regular file");
+  EXPECT_EQ(RegularFilePieces(dir_ + "/none", 10).why().rfind("cannot be read: ", 0), 0u);
+  EXPECT_EQ(RegularFilePieces(dir_ + "/m.json", text.size() - 1).why(),
+            "is larger than " + std::to_string(text.size() - 1) + " bytes");
+  // Grown after it was measured: the reading stops past the limit.
+  RegularFilePieces growing(dir_ + "/m.json", text.size());
+  write("m.json", text + text);
+  while (growing.next(piece)) {
+  }
+  EXPECT_EQ(growing.why(), "is larger than " + std::to_string(text.size()) + " bytes");
+}
+
 // Content made piece by piece takes the file's place only when every piece
 // was made and written: a maker that gives up or throws, or a write past the
 // size limit (which stops the maker), leaves the earlier file and no other.

@@ -160,6 +160,67 @@ TEST_F(ModelRunTest, SavedModelOpensAndAppliesToNewRows) {
   EXPECT_FALSE(std::filesystem::exists(other.path("none.dat")));  // never created by reading
 }
 
+// Rows are predicted a block at a time: a row's record must not depend on
+// where the blocks fall. Each new file below is built of the rows of a small
+// one (in range, beyond the fitted range, an unknown catalyst, a missing
+// value, an unreadable one), whose records predicted in one go are the
+// expectation, renumbered.
+TEST_F(ModelRunTest, PredictionRecordsDoNotDependOnBlockBoundaries) {
+  fit();
+  const std::vector<std::string> patterns = {"2,0,2.0,330", "1,0,2.0,900", "7,0,2.0,330",
+                                             "3,0,2.0,", "3,0,2.0,abc"};
+  std::string small = "CAT,X,P,T\n";
+  for (const std::string& row : patterns) small += row + "\n";
+  s.writeFile("small.csv", small);
+  ASSERT_TRUE(app::predictDataFile(s.runtime, s.state, *s.state.model, "small.csv"))
+      << s.state.problems.back();
+  const std::vector<std::string> one = fileLines(s.path("Tavelpr.xls"));
+  ASSERT_EQ(one.size(), patterns.size() + 1);
+  ASSERT_NE(one[4].find("missing value"), std::string::npos) << one[4];
+  ASSERT_NE(one[5].find("unreadable"), std::string::npos) << one[5];
+  // A record without its row number (the text up to the first tab).
+  const auto body = [](const std::string& record) { return record.substr(record.find('\t')); };
+
+  // pick[k]: which small row the file's row k is.
+  const auto check = [&](const std::vector<std::size_t>& pick, int readable) {
+    std::string text = "CAT,X,P,T\n";
+    for (std::size_t k : pick) text += patterns[k] + "\n";
+    s.writeFile("big.csv", text);
+    ASSERT_TRUE(app::predictDataFile(s.runtime, s.state, *s.state.model, "big.csv"));
+    const std::vector<std::string> lines = fileLines(s.path("Tavelpr.xls"));
+    ASSERT_EQ(lines.size(), pick.size() + 1);
+    EXPECT_EQ(lines[0], one[0]);
+    int wrong = 0;
+    for (std::size_t k = 0; k < pick.size(); ++k) {
+      const std::string expected = std::to_string(k + 1) + body(one[pick[k] + 1]);
+      if (lines[k + 1] != expected && wrong++ < 3)
+        ADD_FAILURE() << "row " << k + 1 << ": " << lines[k + 1] << " is not " << expected;
+    }
+    EXPECT_EQ(wrong, 0);
+    const std::string& said = s.runtime.screen().end()[-2];
+    EXPECT_EQ(said.rfind(" Predicted ", 0), 0u) << said;
+    EXPECT_NE(said.find(" of " + std::to_string(pick.size()) + " rows"), std::string::npos) << said;
+    int unknown = 0;
+    for (std::size_t k : pick) unknown += k == 2 ? 1 : 0;
+    EXPECT_NE(said.find(", " + std::to_string(unknown) + " not predicted"), std::string::npos)
+        << said;
+    EXPECT_NE(said.find("Predicted " + std::to_string(readable - unknown) + " of"),
+              std::string::npos)
+        << said;
+  };
+  constexpr int kBlock = app::kPredictBlockRows;
+  // Exactly one block of readable rows.
+  std::vector<std::size_t> pick;
+  for (int i = 0; i < kBlock; ++i) pick.push_back(static_cast<std::size_t>(i % 3));
+  check(pick, kBlock);
+  // One block and one row, with refused rows between and after them.
+  pick.insert(pick.begin() + 5, 3);
+  pick.push_back(3);
+  pick.push_back(1);
+  pick.push_back(4);
+  check(pick, kBlock + 1);
+}
+
 TEST_F(ModelRunTest, CrossValidationFollowsTheClosingReport) {
   fit(4);  // 3 folds would hold out exactly the one catalyst each fold lacks
   const std::vector<std::string> log = s.runLog();
