@@ -349,11 +349,11 @@ struct Passes {
 // The same passes as the plain form, but the three trial smooths run as lanes
 // of one sweep, and so do the three residual smooths. The trial residuals all
 // need a home at once: the second goes to the result vector (written only by
-// the last pass) and the first to the one scratch vector of the call; the
-// third stays in column 7 as in the plain form.
+// the last pass) and the first to the caller's spare vector, or else to one
+// of the call's own; the third stays in column 7 as in the plain form.
 void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, const double* w,
                             int iper, double span, double alpha, double* smo, double* sc_data,
-                            const AceSettings& settings, HelperThread* helper) {
+                            const AceSettings& settings, HelperThread* helper, double* spare) {
   const Prologue pro = supersmoother_prologue(n, x, y, w, iper, smo, settings);
   if (pro.done) return;
   const int jper = pro.jper;
@@ -365,16 +365,20 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
   }
   const auto& s = settings.trial_spans;
   const bool ties = has_ties(n, x);
-  std::unique_ptr<double[]> h(new (std::nothrow) double[static_cast<std::size_t>(n)]);
-  if (!h) {
+  std::unique_ptr<double[]> own;
+  if (spare == nullptr) {
+    own.reset(new (std::nothrow) double[static_cast<std::size_t>(n)]);
+    spare = own.get();
+  }
+  if (spare == nullptr) {
     // Without room for the second trial's residuals the passes run one after
     // the other, which needs no more than the caller's scratch.
     plain::supersmoother(n, ld, x, y, w, iper, span, alpha, smo, sc_data, settings);
     return;
   }
   const RunningLineLane trial_lanes[3] = {
-      {y, s[0], sc.col(1), h.get()}, {y, s[1], sc.col(3), smo}, {y, s[2], sc.col(5), sc.col(7)}};
-  const RunningLineLane residual_lanes[3] = {{h.get(), s[1], sc.col(2), nullptr},
+      {y, s[0], sc.col(1), spare}, {y, s[1], sc.col(3), smo}, {y, s[2], sc.col(5), sc.col(7)}};
+  const RunningLineLane residual_lanes[3] = {{spare, s[1], sc.col(2), nullptr},
                                              {smo, s[1], sc.col(4), nullptr},
                                              {sc.col(7), s[1], sc.col(6), nullptr}};
   const RunningLineLane span_lane{sc.col(7), s[1], sc.col(2), nullptr};
