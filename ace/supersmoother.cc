@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <thread>
@@ -228,6 +230,14 @@ bool has_ties(int n, const double* x) {
   return false;
 }
 
+bool all_weights_equal(int n, const double* w) {
+  const auto first = std::bit_cast<std::uint64_t>(w[0]);
+  for (int j = 1; j < n; ++j) {
+    if (std::bit_cast<std::uint64_t>(w[j]) != first) return false;
+  }
+  return true;
+}
+
 // Points produced between two looks at the other thread's progress.
 constexpr int kChunk = 4096;
 
@@ -365,6 +375,7 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
   }
   const auto& s = settings.trial_spans;
   const bool ties = has_ties(n, x);
+  const bool equal_w = all_weights_equal(n, w);
   std::unique_ptr<double[]> own;
   if (spare == nullptr) {
     own.reset(new (std::nothrow) double[static_cast<std::size_t>(n)]);
@@ -383,10 +394,10 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
                                              {sc.col(7), s[1], sc.col(6), nullptr}};
   const RunningLineLane span_lane{sc.col(7), s[1], sc.col(2), nullptr};
   const RunningLineLane result_lane{sc.col(4), s[0], smo, nullptr};
-  RunningLineSweep trials(n, x, w, jper, true, vsmlsp, trial_lanes, 3, ties);
-  RunningLineSweep residuals(n, x, w, jper, false, vsmlsp, residual_lanes, 3, ties);
-  RunningLineSweep spans(n, x, w, jper, false, vsmlsp, &span_lane, 1, ties);
-  RunningLineSweep result(n, x, w, jper, false, vsmlsp, &result_lane, 1, ties);
+  RunningLineSweep trials(n, x, w, jper, true, vsmlsp, trial_lanes, 3, ties, equal_w);
+  RunningLineSweep residuals(n, x, w, jper, false, vsmlsp, residual_lanes, 3, ties, equal_w);
+  RunningLineSweep spans(n, x, w, jper, false, vsmlsp, &span_lane, 1, ties, equal_w);
+  RunningLineSweep result(n, x, w, jper, false, vsmlsp, &result_lane, 1, ties, equal_w);
   Passes passes{n, ld, sc_data, alpha, settings, trials, residuals, spans, result};
   // A periodic pass reads the far end of its input first, so it cannot follow
   // its producer; those passes run one after the other.
