@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -131,9 +133,17 @@ struct Call {
   int np = 0;       // predictors with a nonzero code
   HelperThread* helper = nullptr;
   // All weights the same (as the Run passes them), on the fast path: the
-  // gathered weights are that one value, nothing to fetch.
+  // weights in any order are w itself, nothing to gather, and column 4 of z
+  // is free to hold the supersmoother's spare vector.
   bool equal_weights = false;
+  // n doubles for the fast supersmoother: column 4 of z or the call's own.
+  double* spare = nullptr;
   double rsq = 0.0;
+
+  // The weights in the order of a sort, as the smoothers get them.
+  Vec1<const double> sorted_weights() const {
+    return equal_weights ? w : Vec1<const double>(z.col(4));
+  }
 
   int resp() const { return p + 1; }
   // The sum of the used predictors' transformations of observation k, in
@@ -250,6 +260,7 @@ void smooth_predictor(Call& c, int i) {
   Vec1<double> z3 = c.z.column(3);
   Vec1<double> z4 = c.z.column(4);
   Vec1<double> z5 = c.z.column(5);
+  const Vec1<const double> ws = c.sorted_weights();
   Vec1<const int> order = Vec1<const int>(c.m.col(i));
   Vec1<const double> xi(c.x.col(i));
   Vec1<double> txi = c.tx.column(i);
@@ -265,18 +276,18 @@ void smooth_predictor(Call& c, int i) {
     const int k = order(j);
     z1(j) = z5(k) + txi(k);
     z2(j) = xi(k);
-    z4(j) = c.equal_weights ? c.w(1) : c.w(k);
+    if (!c.equal_weights) z4(j) = c.w(k);
   }
-  smooth_variable_on(c.paths, std::abs(c.l(i)), n, c.z.ld(), z2.data(), z1.data(), z4.data(),
-                     z3.data(), c.z.col(6), c.settings, c.helper);
+  smooth_variable_on(c.paths, std::abs(c.l(i)), n, c.z.ld(), z2.data(), z1.data(), ws.data(),
+                     z3.data(), c.z.col(6), c.settings, c.helper, c.spare);
   double s = 0.0;
-  for (int j = 1; j <= n; ++j) s += z3(j) * z4(j);
+  for (int j = 1; j <= n; ++j) s += z3(j) * ws(j);
   s = s / c.sw;
   for (int j = 1; j <= n; ++j) z3(j) -= s;
   double e = 0.0;
   for (int j = 1; j <= n; ++j) {
     const double d = z1(j) - z3(j);
-    e += z4(j) * (d * d);
+    e += ws(j) * (d * d);
   }
   const double candidate = 1.0 - e / c.sw;
   if (!(candidate > c.rsq)) return;
@@ -338,7 +349,7 @@ void gather_response(Call& c) {
       }
       const int k = order(j);
       z2(j) = c.y(k);
-      z4(j) = c.equal_weights ? c.w(1) : c.w(k);
+      if (!c.equal_weights) z4(j) = c.w(k);
       z1(j) = z6(k);
     }
     return;
@@ -359,21 +370,21 @@ AceError response_step(Call& c, int outer) {
   Vec1<double> z1 = c.z.column(1);
   Vec1<double> z2 = c.z.column(2);
   Vec1<double> z3 = c.z.column(3);
-  Vec1<double> z4 = c.z.column(4);
+  const Vec1<const double> ws = c.sorted_weights();
   Vec1<const int> order(c.m.col(c.resp()));
   const int n = c.n;
-  smooth_variable_on(c.paths, std::abs(c.l(c.resp())), n, c.z.ld(), z2.data(), z1.data(), z4.data(),
-                     z3.data(), c.z.col(6), c.settings, c.helper);
+  smooth_variable_on(c.paths, std::abs(c.l(c.resp())), n, c.z.ld(), z2.data(), z1.data(), ws.data(),
+                     z3.data(), c.z.col(6), c.settings, c.helper, c.spare);
   double s = 0.0;
   for (int j = 1; j <= n; ++j) {
     if (j + kAhead <= n) __builtin_prefetch(&z2(order(j + kAhead)), 1);
-    s += z4(j) * z3(j);  // z4(j) is w(k)
+    s += ws(j) * z3(j);  // ws(j) is w(k)
     z2(order(j)) = z1(j);
   }
   s = s / c.sw;
   for (int j = 1; j <= n; ++j) z3(j) -= s;
   double v = 0.0;
-  for (int j = 1; j <= n; ++j) v += (z3(j) * z3(j)) * z4(j);
+  for (int j = 1; j <= n; ++j) v += (z3(j) * z3(j)) * ws(j);
   v = v / c.sw;
   if (v <= 0.0) {
     emit(c.sink, " ier = 3: ty has zero variance.");
@@ -517,6 +528,14 @@ AceSummary ace_solve_on(Paths paths, const AceProblem& problem, const AceOptions
   c.equal_weights = paths == Paths::kFast;
   for (int j = 2; j <= n && c.equal_weights; ++j) {
     c.equal_weights = std::bit_cast<std::uint64_t>(c.w(j)) == std::bit_cast<std::uint64_t>(c.w(1));
+  }
+  // One spare vector for every smooth of the call, never one per smooth.
+  std::unique_ptr<double[]> own_spare;
+  if (c.equal_weights) {
+    c.spare = c.z.col(4);
+  } else if (paths == Paths::kFast) {
+    own_spare.reset(new (std::nothrow) double[static_cast<std::size_t>(n)]);
+    c.spare = own_spare.get();
   }
   summary.error = iterate(c, summary);
   summary.rsq = c.rsq;

@@ -97,7 +97,8 @@ struct AceSummary {
 
 // Estimates the transformations. Any n >= 5 and p >= 0 keep every access
 // inside the arrays described above. Besides the work arrays it leaves to the
-// engine, a call allocates only the supersmoother's scratch vector and, with
+// engine, a call allocates only the supersmoother's scratch vector (n doubles,
+// once for all its smooths, and none when every weight is the same) and, with
 // more than 7 ld / 5 predictors, one block of 5 p coefficients for the
 // initial scaling; long inputs are sorted and smoothed on two threads, same
 // digits.

@@ -14,9 +14,12 @@ enum class Paths { kFast, kPlain };
 class HelperThread;
 
 // helper: a started helper thread for the fast path, or null (one thread).
+// spare: n doubles the fast supersmoother may use instead of allocating
+// them, or null.
 void smooth_variable_on(Paths paths, int code, int n, int ld, const double* abscissa,
                         const double* ordinate, const double* weights, double* result,
-                        double* scratch, const AceSettings& settings, HelperThread* helper);
+                        double* scratch, const AceSettings& settings, HelperThread* helper,
+                        double* spare = nullptr);
 
 // ace_solve on the chosen paths.
 AceSummary ace_solve_on(Paths paths, const AceProblem& problem, const AceOptions& options,

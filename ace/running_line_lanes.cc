@@ -67,6 +67,7 @@ struct Kernel {
   int n;
   const double* x;  // x[j] is x(j)
   const double* w;
+  double w0;  // w(1), which every weight equals in a kEqualW kernel
   double vsmlsp;
   int count;
   int ibw[kMaxLanes];
@@ -164,7 +165,9 @@ struct Windows {
   }
 };
 
-template <int L>
+// With equal weights (kEqualW) the weight of every point is w(1), to the bit,
+// so it is not fetched.
+template <int L, bool kEqualW>
 TAVEL_INLINE void ReadPoints(const Kernel& k, const Lanes& g, int pos, typename Pack<L>::V& xv,
                              typename Pack<L>::V& yv, typename Pack<L>::V& wv) {
   using P = Pack<L>;
@@ -173,7 +176,7 @@ TAVEL_INLINE void ReadPoints(const Kernel& k, const Lanes& g, int pos, typename 
   xv = P::gather(k.x, idx);
   xv = P::sel(P::mask(g.lower), xv - P::splat(1.0), xv);
   yv = P::gather(k.y, idx);
-  wv = P::gather(k.w, idx);
+  wv = kEqualW ? P::splat(k.w0) : P::gather(k.w, idx);
 }
 
 // Positions where some lane changes how it reads: each lane's cut points,
@@ -197,7 +200,7 @@ TAVEL_INLINE int Cuts(int lo, int hi, const int* lane_cuts, int ncuts, int* out)
 
 // The first window of every lane: points 1..2*ibw+1, or -ibw..ibw wrapped
 // for a periodic fit.
-template <int L, bool kPeriodic>
+template <int L, bool kPeriodic, bool kEqualW>
 TAVEL_INLINE void FirstWindowsBody(const Kernel& k) {
   using P = Pack<L>;
   Windows<L> win(k.state);
@@ -228,14 +231,14 @@ TAVEL_INLINE void FirstWindowsBody(const Kernel& k) {
     const auto take = P::mask(g.active);
     for (int i = first; i <= last; ++i) {
       typename P::V xv, yv, wv;
-      ReadPoints<L>(k, g, i, xv, yv, wv);
+      ReadPoints<L, kEqualW>(k, g, i, xv, yv, wv);
       win.add(xv, yv, wv, take);
     }
   }
   win.save(k.state);
 }
 
-template <int L, bool kPeriodic, bool kResiduals>
+template <int L, bool kPeriodic, bool kResiduals, bool kEqualW>
 TAVEL_INLINE void StepsBody(const Kernel& k, int from, int to) {
   using P = Pack<L>;
   using V = typename P::V;
@@ -283,8 +286,8 @@ TAVEL_INLINE void StepsBody(const Kernel& k, int from, int to) {
     const auto raise = P::mask(g.in_raised);
     for (int j = first; j <= last; ++j) {
       V xo, yo, wo, xi, yi, wi;
-      ReadPoints<L>(k, g.out, j, xo, yo, wo);
-      ReadPoints<L>(k, g.in, j, xi, yi, wi);
+      ReadPoints<L, kEqualW>(k, g.out, j, xo, yo, wo);
+      ReadPoints<L, kEqualW>(k, g.in, j, xi, yi, wi);
       xi = P::sel(raise, xi + one, xi);
       win.slide(xo, yo, wo, xi, yi, wi, take);
 
@@ -295,7 +298,7 @@ TAVEL_INLINE void StepsBody(const Kernel& k, int from, int to) {
       if (kResiduals) {
         V h = P::sel(win.fbw > zero, one / win.fbw, zero);
         h = P::sel(sloped, h + dx * dx / win.var, h);
-        const V d = one - P::splat(k.w[j]) * h;
+        const V d = one - P::splat(kEqualW ? k.w0 : k.w[j]) * h;
         int idx[kMaxLanes] = {j, j, j, j};
         const V r = P::abs(P::gather(k.y, idx) - smo) / d;
         win.prev = P::sel(d > zero, r, win.prev);
@@ -318,25 +321,25 @@ TAVEL_INLINE void StepsBody(const Kernel& k, int from, int to) {
 // compiler maps the four lanes onto the vectors it has (two NEON registers on
 // ARM64) or onto plain doubles; every path does the same operations per
 // lane, so the results agree to the last bit.
-template <int L, bool kPeriodic>
+template <int L, bool kPeriodic, bool kEqualW>
 void FirstWindowsBase(const Kernel& k) {
-  FirstWindowsBody<L, kPeriodic>(k);
+  FirstWindowsBody<L, kPeriodic, kEqualW>(k);
 }
 
-template <int L, bool kPeriodic, bool kResiduals>
+template <int L, bool kPeriodic, bool kResiduals, bool kEqualW>
 void StepsBase(const Kernel& k, int from, int to) {
-  StepsBody<L, kPeriodic, kResiduals>(k, from, to);
+  StepsBody<L, kPeriodic, kResiduals, kEqualW>(k, from, to);
 }
 
 #if defined(__x86_64__)
-template <int L, bool kPeriodic>
+template <int L, bool kPeriodic, bool kEqualW>
 __attribute__((target("avx2"))) void FirstWindowsAvx2(const Kernel& k) {
-  FirstWindowsBody<L, kPeriodic>(k);
+  FirstWindowsBody<L, kPeriodic, kEqualW>(k);
 }
 
-template <int L, bool kPeriodic, bool kResiduals>
+template <int L, bool kPeriodic, bool kResiduals, bool kEqualW>
 __attribute__((target("avx2"))) void StepsAvx2(const Kernel& k, int from, int to) {
-  StepsBody<L, kPeriodic, kResiduals>(k, from, to);
+  StepsBody<L, kPeriodic, kResiduals, kEqualW>(k, from, to);
 }
 
 bool HasAvx2() {
@@ -345,33 +348,52 @@ bool HasAvx2() {
 }
 #endif
 
-template <int L, bool kPeriodic>
+template <int L, bool kPeriodic, bool kEqualW>
 void FirstWindows(const Kernel& k) {
 #if defined(__x86_64__)
   if (HasAvx2()) {
-    FirstWindowsAvx2<L, kPeriodic>(k);
+    FirstWindowsAvx2<L, kPeriodic, kEqualW>(k);
     return;
   }
 #endif
-  FirstWindowsBase<L, kPeriodic>(k);
+  FirstWindowsBase<L, kPeriodic, kEqualW>(k);
 }
 
-template <int L, bool kPeriodic, bool kResiduals>
+template <int L, bool kPeriodic, bool kResiduals, bool kEqualW>
 void Steps(const Kernel& k, int from, int to) {
 #if defined(__x86_64__)
   if (HasAvx2()) {
-    StepsAvx2<L, kPeriodic, kResiduals>(k, from, to);
+    StepsAvx2<L, kPeriodic, kResiduals, kEqualW>(k, from, to);
     return;
   }
 #endif
-  StepsBase<L, kPeriodic, kResiduals>(k, from, to);
+  StepsBase<L, kPeriodic, kResiduals, kEqualW>(k, from, to);
+}
+
+// The kernel for the sweep's periodicity, residuals and weights.
+template <int L, bool kPeriodic, bool kResiduals>
+void StepsFor(const Kernel& k, int from, int to, bool equal_w) {
+  if (equal_w) {
+    Steps<L, kPeriodic, kResiduals, true>(k, from, to);
+  } else {
+    Steps<L, kPeriodic, kResiduals, false>(k, from, to);
+  }
+}
+
+template <int L, bool kPeriodic>
+void FirstWindowsFor(const Kernel& k, bool equal_w) {
+  if (equal_w) {
+    FirstWindows<L, kPeriodic, true>(k);
+  } else {
+    FirstWindows<L, kPeriodic, false>(k);
+  }
 }
 
 }  // namespace
 
 RunningLineSweep::RunningLineSweep(int n, const double* x, const double* w, int jper,
                                    bool residuals, double vsmlsp, const RunningLineLane* lanes,
-                                   int count, bool ties)
+                                   int count, bool ties, bool equal_weights)
     : n_(n),
       x_(x),
       w_(w),
@@ -379,7 +401,8 @@ RunningLineSweep::RunningLineSweep(int n, const double* x, const double* w, int 
       residuals_(residuals),
       vsmlsp_(vsmlsp),
       count_(count),
-      ties_(ties) {
+      ties_(ties),
+      equal_weights_(equal_weights) {
   for (int l = 0; l < kMaxLanes; ++l) {
     // Unused lanes repeat the first one; their results are not stored.
     const RunningLineLane& lane = lanes[l < count ? l : 0];
@@ -411,6 +434,7 @@ void RunningLineSweep::run(int from, int to) {
   k.n = n_;
   k.x = x_ - 1;
   k.w = w_ - 1;
+  k.w0 = w_[0];
   k.vsmlsp = vsmlsp_;
   k.count = count_;
   for (int l = 0; l < kMaxLanes; ++l) {
@@ -423,24 +447,24 @@ void RunningLineSweep::run(int from, int to) {
   const bool periodic = jper_ == 2;
   if (!started_) {
     if (periodic) {
-      FirstWindows<L, true>(k);
+      FirstWindowsFor<L, true>(k, equal_weights_);
     } else {
-      FirstWindows<L, false>(k);
+      FirstWindowsFor<L, false>(k, equal_weights_);
     }
     started_ = true;
   }
   if (from > to) return;
   if (periodic) {
     if (residuals_) {
-      Steps<L, true, true>(k, from, to);
+      StepsFor<L, true, true>(k, from, to, equal_weights_);
     } else {
-      Steps<L, true, false>(k, from, to);
+      StepsFor<L, true, false>(k, from, to, equal_weights_);
     }
   } else {
     if (residuals_) {
-      Steps<L, false, true>(k, from, to);
+      StepsFor<L, false, true>(k, from, to, equal_weights_);
     } else {
-      Steps<L, false, false>(k, from, to);
+      StepsFor<L, false, false>(k, from, to, equal_weights_);
     }
   }
 }

@@ -23,9 +23,10 @@ class RunningLineSweep {
   // jper: 2 periodic, anything else plain. residuals: fill each lane's acvr
   // (as running_line_smooth does for a positive iper). ties: whether some
   // neighbouring abscissae are equal (x(j+1) <= x(j)); without ties the
-  // averaging over equal abscissae has nothing to do.
+  // averaging over equal abscissae has nothing to do. equal_weights: every
+  // w(j) has the bits of w(1), so the windows need not fetch them.
   RunningLineSweep(int n, const double* x, const double* w, int jper, bool residuals, double vsmlsp,
-                   const RunningLineLane* lanes, int count, bool ties);
+                   const RunningLineLane* lanes, int count, bool ties, bool equal_weights = false);
 
   // The highest input point read before the outputs of point j exist (a
   // periodic sweep reads the far end at once).
@@ -53,6 +54,7 @@ class RunningLineSweep {
   double vsmlsp_;
   int count_;
   bool ties_;
+  bool equal_weights_;
   int ibw_[kMaxLanes];
   const double* y_[kMaxLanes];
   double* smo_[kMaxLanes];

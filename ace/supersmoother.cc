@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <thread>
@@ -228,6 +230,14 @@ bool has_ties(int n, const double* x) {
   return false;
 }
 
+bool all_weights_equal(int n, const double* w) {
+  const auto first = std::bit_cast<std::uint64_t>(w[0]);
+  for (int j = 1; j < n; ++j) {
+    if (std::bit_cast<std::uint64_t>(w[j]) != first) return false;
+  }
+  return true;
+}
+
 // Points produced between two looks at the other thread's progress.
 constexpr int kChunk = 4096;
 
@@ -349,11 +359,11 @@ struct Passes {
 // The same passes as the plain form, but the three trial smooths run as lanes
 // of one sweep, and so do the three residual smooths. The trial residuals all
 // need a home at once: the second goes to the result vector (written only by
-// the last pass) and the first to the one scratch vector of the call; the
-// third stays in column 7 as in the plain form.
+// the last pass) and the first to the caller's spare vector, or else to one
+// of the call's own; the third stays in column 7 as in the plain form.
 void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, const double* w,
                             int iper, double span, double alpha, double* smo, double* sc_data,
-                            const AceSettings& settings, HelperThread* helper) {
+                            const AceSettings& settings, HelperThread* helper, double* spare) {
   const Prologue pro = supersmoother_prologue(n, x, y, w, iper, smo, settings);
   if (pro.done) return;
   const int jper = pro.jper;
@@ -365,24 +375,29 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
   }
   const auto& s = settings.trial_spans;
   const bool ties = has_ties(n, x);
-  std::unique_ptr<double[]> h(new (std::nothrow) double[static_cast<std::size_t>(n)]);
-  if (!h) {
+  const bool equal_w = all_weights_equal(n, w);
+  std::unique_ptr<double[]> own;
+  if (spare == nullptr) {
+    own.reset(new (std::nothrow) double[static_cast<std::size_t>(n)]);
+    spare = own.get();
+  }
+  if (spare == nullptr) {
     // Without room for the second trial's residuals the passes run one after
     // the other, which needs no more than the caller's scratch.
     plain::supersmoother(n, ld, x, y, w, iper, span, alpha, smo, sc_data, settings);
     return;
   }
   const RunningLineLane trial_lanes[3] = {
-      {y, s[0], sc.col(1), h.get()}, {y, s[1], sc.col(3), smo}, {y, s[2], sc.col(5), sc.col(7)}};
-  const RunningLineLane residual_lanes[3] = {{h.get(), s[1], sc.col(2), nullptr},
+      {y, s[0], sc.col(1), spare}, {y, s[1], sc.col(3), smo}, {y, s[2], sc.col(5), sc.col(7)}};
+  const RunningLineLane residual_lanes[3] = {{spare, s[1], sc.col(2), nullptr},
                                              {smo, s[1], sc.col(4), nullptr},
                                              {sc.col(7), s[1], sc.col(6), nullptr}};
   const RunningLineLane span_lane{sc.col(7), s[1], sc.col(2), nullptr};
   const RunningLineLane result_lane{sc.col(4), s[0], smo, nullptr};
-  RunningLineSweep trials(n, x, w, jper, true, vsmlsp, trial_lanes, 3, ties);
-  RunningLineSweep residuals(n, x, w, jper, false, vsmlsp, residual_lanes, 3, ties);
-  RunningLineSweep spans(n, x, w, jper, false, vsmlsp, &span_lane, 1, ties);
-  RunningLineSweep result(n, x, w, jper, false, vsmlsp, &result_lane, 1, ties);
+  RunningLineSweep trials(n, x, w, jper, true, vsmlsp, trial_lanes, 3, ties, equal_w);
+  RunningLineSweep residuals(n, x, w, jper, false, vsmlsp, residual_lanes, 3, ties, equal_w);
+  RunningLineSweep spans(n, x, w, jper, false, vsmlsp, &span_lane, 1, ties, equal_w);
+  RunningLineSweep result(n, x, w, jper, false, vsmlsp, &result_lane, 1, ties, equal_w);
   Passes passes{n, ld, sc_data, alpha, settings, trials, residuals, spans, result};
   // A periodic pass reads the far end of its input first, so it cannot follow
   // its producer; those passes run one after the other.

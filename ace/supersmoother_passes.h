@@ -22,9 +22,12 @@ class HelperThread;
 // The supersmoother with its independent passes as vector lanes, and, given
 // a helper thread (for long, non-periodic inputs), its dependent passes
 // following each other on two threads. Same digits as the plain form.
+// spare: n doubles of the caller's for the first trial's residuals, or null,
+// and the call allocates them itself.
 void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, const double* w,
                             int iper, double span, double alpha, double* smo, double* sc,
-                            const AceSettings& settings, HelperThread* helper);
+                            const AceSettings& settings, HelperThread* helper,
+                            double* spare = nullptr);
 
 // Inputs shorter than this are smoothed on one thread.
 inline constexpr int kPipelineMinPoints = 16384;

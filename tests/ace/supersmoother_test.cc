@@ -245,11 +245,13 @@ TEST(Supersmoother, FastPathsMatchThePlainOneBitForBit) {
   int case_no = 0;
   for (int n : {5, 6, 7, 11, 40, 203, 1000, 20011, 70001}) {
     for (int iper : {1, 2, 3}) {
-      for (int kind = 0; kind < 4; ++kind) {
+      for (int kind = 0; kind < 5; ++kind) {
         ++case_no;
         if (n > 20011 && iper == 3) continue;
-        const bool ties = kind == 1 || kind == 3;
-        Data d = Wavy(n, 100 + case_no, iper == 2, ties, kind >= 2);
+        const bool ties = kind == 1 || kind == 3 || kind == 4;
+        Data d = Wavy(n, 100 + case_no, iper == 2, ties, kind == 2 || kind == 3);
+        // Equal weights other than 1: the windows then take w(1) for every point.
+        if (kind == 4) std::fill(d.w.begin(), d.w.end(), 0.37);
         if (kind == 3) {
           // Zero weights in stretches, and a run of equal abscissae a fifth long.
           for (int j = n / 3; j < n / 3 + n / 10 + 2 && j < n; ++j) d.w[j] = 0.0;
@@ -261,9 +263,11 @@ TEST(Supersmoother, FastPathsMatchThePlainOneBitForBit) {
         plain::supersmoother(n, ld, d.x.data(), d.y.data(), d.w.data(), iper, 0.0, 5.0,
                              plain_out.data(), sc0.data(), settings);
         for (bool two_threads : {false, true}) {
-          std::vector<double> fast(n), sc(ld * 7, -1.0);
+          // Two threads also get the caller's spare vector instead of their own.
+          std::vector<double> fast(n), sc(ld * 7, -1.0), spare(n, -1.0);
           supersmoother_in_lanes(n, ld, d.x.data(), d.y.data(), d.w.data(), iper, 0.0, 5.0,
-                                 fast.data(), sc.data(), settings, two_threads ? &helper : nullptr);
+                                 fast.data(), sc.data(), settings, two_threads ? &helper : nullptr,
+                                 two_threads ? spare.data() : nullptr);
           ASSERT_EQ(0, std::memcmp(fast.data(), plain_out.data(), n * sizeof(double)))
               << "n=" << n << " iper=" << iper << " kind=" << kind
               << " two_threads=" << two_threads;
