@@ -334,7 +334,15 @@ TEST_F(DataFileTest, HugeLinesAreReadInBoundedPieces) {
   EXPECT_EQ(state_.data.nRows, 2);
   struct rusage after {};
   ::getrusage(RUSAGE_SELF, &after);
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer keeps freed blocks in quarantine, so the peak resident
+  // size counts every piece ever read, not the pieces alive at once; the
+  // plain builds check the bound.
+  (void)before;
+  (void)after;
+#else
   EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 8 * 1024);  // kilobytes
+#endif
 }
 
 }  // namespace
