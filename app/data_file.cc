@@ -2,6 +2,7 @@
 #include "app/data_file.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/prepare_dialog.h"
@@ -42,6 +43,18 @@ bool readDataFile(platform::Runtime& runtime, AppState& state, std::string_view 
   if (!io::scanDataFile(runtime, request, fileName, state.data, state.problems, state.warnings))
     return false;
   // A new data file starts from the default options.
+  resetRunOptions(state.options);
+  return true;
+}
+
+bool takeDataFileScan(platform::Runtime& runtime, AppState& state, EarlierScan scan) {
+  for (const std::string& line : scan.lines) io::traceBoth(runtime, line);
+  state.warnings = std::move(scan.warnings);
+  if (!io::openScannedFile(runtime, scan.table)) {
+    refuse(runtime, state, " error: cannot read " + scan.table.dataFileName);
+    return false;
+  }
+  state.data = std::move(scan.table);
   resetRunOptions(state.options);
   return true;
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 #include "app/data_file.h"
 #include "app/model_commands.h"
@@ -154,6 +155,21 @@ std::vector<std::string> Session::problemsSince(std::size_t before) const {
 }
 
 ScanOutcome Session::load(const std::string& path, const ReadingRequest& reading) {
+  return loadBy(reading, [&] {
+    // The scan would create a missing file empty.
+    if (runtime_.pathKind(path) == platform::PathKind::Missing) {
+      refuse(runtime_, state_, listLine({"error: cannot read ", path, ": no such file"}));
+      return false;
+    }
+    return readDataFile(runtime_, state_, path);
+  });
+}
+
+ScanOutcome Session::load(EarlierScan scan, const ReadingRequest& reading) {
+  return loadBy(reading, [&] { return takeDataFileScan(runtime_, state_, std::move(scan)); });
+}
+
+ScanOutcome Session::loadBy(const ReadingRequest& reading, const std::function<bool()>& scan) {
   state_.readAsCsv = reading.csv;
   state_.readAsTsv = reading.tsv;
   state_.sheetAsked = reading.sheet;
@@ -164,13 +180,7 @@ ScanOutcome Session::load(const std::string& path, const ReadingRequest& reading
     for (int u = state_.firstPlotUnit; u <= state_.lastPlotUnit; ++u) runtime_.close(u);
   state_.firstPlotUnit = 0;
   state_.lastPlotUnit = 0;
-  // The scan would create a missing file empty.
-  if (runtime_.pathKind(path) == platform::PathKind::Missing) {
-    refuse(runtime_, state_, listLine({"error: cannot read ", path, ": no such file"}));
-    outcome.ok = false;
-  } else {
-    outcome.ok = readDataFile(runtime_, state_, path);
-  }
+  outcome.ok = scan();
   endCommand();
   outcome.lines = problemsSince(before);
   outcome.ok = outcome.ok && outcome.lines.empty();

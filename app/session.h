@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/data_file.h"
 #include "app/records.h"
 #include "model/variable_flag.h"
 #include "platform/runtime.h"
@@ -107,6 +108,10 @@ class Session {
   // run are closed first); the options go back to their defaults. A workbook
   // of several sheets without a sheet asked for reads its first.
   ScanOutcome load(const std::string& path, const ReadingRequest& reading = {});
+  // load without reading the file again: a scan that reached its end on
+  // another runtime, with the same reading, is taken over (its lines said
+  // here as the scan said them; app/data_file.h).
+  ScanOutcome load(EarlierScan scan, const ReadingRequest& reading = {});
 
   // The variables of the analysis, as the Prepare dialog stores them when
   // its include list holds these and the dependent's radio button is
@@ -141,6 +146,7 @@ class Session {
   std::vector<std::string> problemsSince(std::size_t before) const;
   Outcome withProblemsSince(std::size_t before, Outcome outcome) const;
   Outcome tracked(const std::function<bool()>& command) const;
+  ScanOutcome loadBy(const ReadingRequest& reading, const std::function<bool()>& scan);
   void endCommand() {
     if (end_) end_();
   }

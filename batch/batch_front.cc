@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "app/data_file.h"
 #include "app/model_commands.h"
@@ -647,6 +648,8 @@ struct BatchRun {
   fs::path outDir{};
   Request request{};
   bool modelWritten = false;
+  // The scan made before anything was written, taken over by the analysis.
+  std::optional<app::EarlierScan> scanned{};
 };
 
 // A scanned table without names or rows ends the command.
@@ -709,15 +712,18 @@ Stop prepareFiles(BatchRun& b) {
 
 // The command line against the data file, before anything is deleted or
 // written: the names asked for, the flags and the folds. The file is scanned
-// as Input Dat File scans it, on a runtime of its own whose lines go nowhere
-// (the real scan says them again).
+// as Input Dat File scans it, on a runtime of its own that keeps the lines;
+// the analysis takes that scan over and says them (loadAndChoose), so a
+// large file is not scanned twice.
 Stop checkAgainstData(BatchRun& b) {
   platform::headless::HeadlessRuntime scratch(b.outDir.string());
   app::AppState probe;
   probe.readAsCsv = b.state.readAsCsv;
   probe.readAsTsv = b.state.readAsTsv;
   probe.sheetAsked = b.state.sheetAsked;
-  app::readDataFile(scratch, probe, b.dataPath);
+  probe.timings.enabled = b.state.timings.enabled;
+  const bool scanned = app::readDataFile(scratch, probe, b.dataPath);
+  b.state.timings = probe.timings;
   if (!probe.problems.empty()) return b.report.failed(probe.problems);
   if (Stop stop = noDataStop(b, probe.data)) return stop;
   Request request;
@@ -734,6 +740,10 @@ Stop checkAgainstData(BatchRun& b) {
       return b.report.failed("--cv " + std::to_string(*b.o.cvFolds) + ": " + why +
                              "; nothing was run");
   }
+  if (scanned)
+    b.scanned = app::EarlierScan{.table = std::move(probe.data),
+                                 .lines = scratch.screenHistory(),
+                                 .warnings = std::move(probe.warnings)};
   return std::nullopt;
 }
 
@@ -754,8 +764,15 @@ Stop startProgram(BatchRun& b, platform::headless::HeadlessRuntime& runtime, app
 
 // The scan of the data file and the variables asked for.
 Stop loadAndChoose(BatchRun& b, app::Session& session) {
-  const app::ScanOutcome scan = session.load(
-      b.dataPath, {.csv = b.o.csv, .tsv = b.o.tsv, .sheet = b.o.sheet.value_or(std::string())});
+  const app::ReadingRequest reading{
+      .csv = b.o.csv, .tsv = b.o.tsv, .sheet = b.o.sheet.value_or(std::string())};
+  app::ScanOutcome scan;
+  if (b.scanned) {
+    scan = session.load(std::move(*b.scanned), reading);
+    b.scanned.reset();
+  } else {
+    scan = session.load(b.dataPath, reading);
+  }
   for (const std::string& w : scan.warnings) b.report.warn(w);
   if (!scan.lines.empty()) return b.report.failed(scan.lines);
   if (Stop stop = noDataStop(b, b.state.data)) return stop;

@@ -47,14 +47,7 @@ std::string nameList(const std::vector<std::string>& names) {
 void reopenPrevious(platform::Runtime& runtime, const DataTable& data, bool wasOpen) {
   runtime.close(kDataUnit);
   if (!wasOpen || data.dataFileName.empty()) return;
-  if (data.sheetName.empty()) {
-    runtime.openFileForReading(kDataUnit, data.dataFileName);
-    return;
-  }
-  SheetRead read;
-  std::string why;
-  openWorkbookForReading(runtime, kDataUnit, runtime.resolvePath(data.dataFileName), data.sheetName,
-                         read, why);
+  openScannedFile(runtime, data);
 }
 
 void clearTable(DataTable& data) {
@@ -331,6 +324,16 @@ ColumnSurvey surveyColumns(platform::Runtime& runtime, int unit, char csvSeparat
   }
   runtime.rewind(unit);
   return survey;
+}
+
+bool openScannedFile(platform::Runtime& runtime, const DataTable& data) {
+  runtime.close(kDataUnit);
+  if (data.dataFileName.empty()) return false;
+  if (data.sheetName.empty()) return runtime.openFileForReading(kDataUnit, data.dataFileName);
+  SheetRead read;
+  std::string why;
+  return openWorkbookForReading(runtime, kDataUnit, runtime.resolvePath(data.dataFileName),
+                                data.sheetName, read, why);
 }
 
 bool scanDataFile(platform::Runtime& runtime, const ReadingRequest& request,

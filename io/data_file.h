@@ -57,4 +57,8 @@ bool scanDataFile(platform::Runtime& runtime, const ReadingRequest& request,
                   std::string_view fileName, DataTable& data, std::vector<std::string>& problems,
                   std::vector<std::string>& warnings);
 
+// Opens the file a scan read (its worksheet, for a workbook) on the data
+// unit, rewound, as the scan leaves it; false when that is not possible.
+bool openScannedFile(platform::Runtime& runtime, const DataTable& data);
+
 }  // namespace tavel::io
