@@ -252,6 +252,23 @@ void initial_scaling(Call& c) {
                    c.z.col(5), coefficients);
 }
 
+// Runs part(first, last) over the points 1..n, as two halves side by side
+// when the call has a helper thread. Only for loops whose points are
+// independent of each other (gathers and scatters through a sort order, one
+// value per point): no sum is split, so the digits are those of one loop.
+template <typename Part>
+void over_points(Call& c, Part&& part) {
+  if (c.helper == nullptr) {
+    part(1, c.n);
+    return;
+  }
+  const int mid = c.n / 2;
+  auto first_half = [&] { part(1, mid); };
+  c.helper->start(first_half);
+  part(mid + 1, c.n);
+  c.helper->wait();
+}
+
 // Smooths predictor i's partial residual (z(., 5) + tx(., i)) against x(., i)
 // and keeps the centred smooth only when it raises rsq.
 void smooth_predictor(Call& c, int i) {
@@ -265,19 +282,21 @@ void smooth_predictor(Call& c, int i) {
   Vec1<const double> xi(c.x.col(i));
   Vec1<double> txi = c.tx.column(i);
   const int n = c.n;
-  for (int j = 1; j <= n; ++j) {
-    if (j + kAhead <= n) {
-      const int ka = order(j + kAhead);
-      __builtin_prefetch(&z5(ka));
-      __builtin_prefetch(&txi(ka));
-      __builtin_prefetch(&xi(ka));
-      if (!c.equal_weights) __builtin_prefetch(&c.w(ka));
+  over_points(c, [&](int first, int last) {
+    for (int j = first; j <= last; ++j) {
+      if (j + kAhead <= last) {
+        const int ka = order(j + kAhead);
+        __builtin_prefetch(&z5(ka));
+        __builtin_prefetch(&txi(ka));
+        __builtin_prefetch(&xi(ka));
+        if (!c.equal_weights) __builtin_prefetch(&c.w(ka));
+      }
+      const int k = order(j);
+      z1(j) = z5(k) + txi(k);
+      z2(j) = xi(k);
+      if (!c.equal_weights) z4(j) = c.w(k);
     }
-    const int k = order(j);
-    z1(j) = z5(k) + txi(k);
-    z2(j) = xi(k);
-    if (!c.equal_weights) z4(j) = c.w(k);
-  }
+  });
   smooth_variable_on(c.paths, std::abs(c.l(i)), n, c.z.ld(), z2.data(), z1.data(), ws.data(),
                      z3.data(), c.z.col(6), c.settings, c.helper, c.spare);
   double s = 0.0;
@@ -292,23 +311,27 @@ void smooth_predictor(Call& c, int i) {
   const double candidate = 1.0 - e / c.sw;
   if (!(candidate > c.rsq)) return;
   c.rsq = candidate;
-  for (int j = 1; j <= n; ++j) {
-    if (j + kAhead <= n) {
-      const int ka = order(j + kAhead);
-      __builtin_prefetch(&txi(ka), 1);
-      __builtin_prefetch(&z5(ka), 1);
+  over_points(c, [&](int first, int last) {
+    for (int j = first; j <= last; ++j) {
+      if (j + kAhead <= last) {
+        const int ka = order(j + kAhead);
+        __builtin_prefetch(&txi(ka), 1);
+        __builtin_prefetch(&z5(ka), 1);
+      }
+      const int k = order(j);
+      txi(k) = z3(j);
+      z5(k) = z1(j) - z3(j);
     }
-    const int k = order(j);
-    txi(k) = z3(j);
-    z5(k) = z1(j) - z3(j);
-  }
+  });
 }
 
 // One backfitting pass: the residuals ty - sum of tx, then every used
 // predictor in index order against its partial residual.
 void inner_pass(Call& c) {
   Vec1<double> z5 = c.z.column(5);
-  for (int j = 1; j <= c.n; ++j) z5(j) = c.ty(j) - c.predictor_sum(j);
+  over_points(c, [&](int first, int last) {
+    for (int j = first; j <= last; ++j) z5(j) = c.ty(j) - c.predictor_sum(j);
+  });
   for (int i = 1; i <= c.p; ++i) {
     if (c.l(i) != 0) smooth_predictor(c, i);
   }
@@ -339,19 +362,23 @@ void gather_response(Call& c) {
   Vec1<const int> order(c.m.col(c.resp()));
   const int n = c.n;
   if (c.paths == Paths::kFast) {
-    for (int j = 1; j <= n; ++j) z6(j) = c.predictor_sum(j);
-    for (int j = 1; j <= n; ++j) {
-      if (j + kAhead <= n) {
-        const int ka = order(j + kAhead);
-        __builtin_prefetch(&c.y(ka));
-        __builtin_prefetch(&z6(ka));
-        if (!c.equal_weights) __builtin_prefetch(&c.w(ka));
+    over_points(c, [&](int first, int last) {
+      for (int j = first; j <= last; ++j) z6(j) = c.predictor_sum(j);
+    });
+    over_points(c, [&](int first, int last) {
+      for (int j = first; j <= last; ++j) {
+        if (j + kAhead <= last) {
+          const int ka = order(j + kAhead);
+          __builtin_prefetch(&c.y(ka));
+          __builtin_prefetch(&z6(ka));
+          if (!c.equal_weights) __builtin_prefetch(&c.w(ka));
+        }
+        const int k = order(j);
+        z2(j) = c.y(k);
+        if (!c.equal_weights) z4(j) = c.w(k);
+        z1(j) = z6(k);
       }
-      const int k = order(j);
-      z2(j) = c.y(k);
-      if (!c.equal_weights) z4(j) = c.w(k);
-      z1(j) = z6(k);
-    }
+    });
     return;
   }
   for (int j = 1; j <= n; ++j) {
@@ -376,11 +403,14 @@ AceError response_step(Call& c, int outer) {
   smooth_variable_on(c.paths, std::abs(c.l(c.resp())), n, c.z.ld(), z2.data(), z1.data(), ws.data(),
                      z3.data(), c.z.col(6), c.settings, c.helper, c.spare);
   double s = 0.0;
-  for (int j = 1; j <= n; ++j) {
-    if (j + kAhead <= n) __builtin_prefetch(&z2(order(j + kAhead)), 1);
-    s += ws(j) * z3(j);  // ws(j) is w(k)
-    z2(order(j)) = z1(j);
-  }
+  for (int j = 1; j <= n; ++j) s += ws(j) * z3(j);  // ws(j) is w(k)
+  // The sums of the transformations back in observation order.
+  over_points(c, [&](int first, int last) {
+    for (int j = first; j <= last; ++j) {
+      if (j + kAhead <= last) __builtin_prefetch(&z2(order(j + kAhead)), 1);
+      z2(order(j)) = z1(j);
+    }
+  });
   s = s / c.sw;
   for (int j = 1; j <= n; ++j) z3(j) -= s;
   double v = 0.0;
@@ -391,7 +421,9 @@ AceError response_step(Call& c, int outer) {
     return AceError::kTyZeroVariance;
   }
   const double root = std::sqrt(v);
-  for (int j = 1; j <= n; ++j) c.ty(order(j)) = z3(j) / root;
+  over_points(c, [&](int first, int last) {
+    for (int j = first; j <= last; ++j) c.ty(order(j)) = z3(j) / root;
+  });
   double e = 0.0;
   for (int j = 1; j <= n; ++j) {
     const double d = c.ty(j) - z2(j);

@@ -98,10 +98,11 @@ struct AceSummary {
 // Estimates the transformations. Any n >= 5 and p >= 0 keep every access
 // inside the arrays described above. Besides the work arrays it leaves to the
 // engine, a call allocates only the supersmoother's scratch vector (n doubles,
-// once for all its smooths, and none when every weight is the same) and, with
-// more than 7 ld / 5 predictors, one block of 5 p coefficients for the
-// initial scaling; long inputs are sorted and smoothed on two threads, same
-// digits.
+// once for all its smooths, and none when every weight is the same), with
+// more than 7 ld / 5 predictors one block of 5 p coefficients for the
+// initial scaling, and for a smooth over tied abscissae the list of their
+// groups (two ints a group, freed when the smooth ends); long inputs are
+// sorted and smoothed on two threads, same digits.
 // sink receives the iteration and error lines (none when empty); it is not
 // copied, so passing it costs nothing.
 AceSummary ace_solve(const AceProblem& problem, const AceOptions& options,

@@ -393,7 +393,8 @@ void FirstWindowsFor(const Kernel& k, bool equal_w) {
 
 RunningLineSweep::RunningLineSweep(int n, const double* x, const double* w, int jper,
                                    bool residuals, double vsmlsp, const RunningLineLane* lanes,
-                                   int count, bool ties, bool equal_weights)
+                                   int count, bool ties, bool equal_weights,
+                                   const std::vector<TieGroup>* groups)
     : n_(n),
       x_(x),
       w_(w),
@@ -402,7 +403,8 @@ RunningLineSweep::RunningLineSweep(int n, const double* x, const double* w, int 
       vsmlsp_(vsmlsp),
       count_(count),
       ties_(ties),
-      equal_weights_(equal_weights) {
+      equal_weights_(equal_weights),
+      groups_(groups) {
   for (int l = 0; l < kMaxLanes; ++l) {
     // Unused lanes repeat the first one; their results are not stored.
     const RunningLineLane& lane = lanes[l < count ? l : 0];
@@ -477,7 +479,9 @@ int RunningLineSweep::advance(int last) {
     run<4>(next_, last);
   }
   if (last >= next_) next_ = last + 1;
-  if (!ties_) {
+  if (groups_ != nullptr) {
+    average_listed_groups();
+  } else if (!ties_) {
     final_ = next_ - 1;
   } else {
     average_complete_groups();
@@ -485,29 +489,62 @@ int RunningLineSweep::advance(int last) {
   return final_;
 }
 
-// Same groups and sums as average_ties, one complete group at a time.
+// Same sums as average_ties for the group first..last.
+void RunningLineSweep::average_group(int first, int last) {
+  const double* w = w_ - 1;
+  for (int l = 0; l < count_; ++l) {
+    double* smo = smo_[l] - 1;
+    double sw = 0.0;
+    double swy = 0.0;
+    for (int t = first; t <= last; ++t) {
+      sw += w[t];
+      swy += w[t] * smo[t];
+    }
+    const double mean = sw > 0.0 ? swy / sw : 0.0;
+    for (int t = first; t <= last; ++t) smo[t] = mean;
+  }
+}
+
+// Same groups as average_ties, one complete group at a time.
 void RunningLineSweep::average_complete_groups() {
   const double* x = x_ - 1;
-  const double* w = w_ - 1;
   for (int j = scanned_; j < next_; ++j) {
     if (j < n_ && x[j + 1] <= x[j]) continue;
-    if (j > group_start_) {
-      for (int l = 0; l < count_; ++l) {
-        double* smo = smo_[l] - 1;
-        double sw = 0.0;
-        double swy = 0.0;
-        for (int t = group_start_; t <= j; ++t) {
-          sw += w[t];
-          swy += w[t] * smo[t];
-        }
-        const double mean = sw > 0.0 ? swy / sw : 0.0;
-        for (int t = group_start_; t <= j; ++t) smo[t] = mean;
-      }
-    }
+    if (j > group_start_) average_group(group_start_, j);
     group_start_ = j + 1;
   }
   scanned_ = next_;
   final_ = group_start_ - 1;
+}
+
+// The same from the list of groups: those produced to their last point are
+// averaged, and the outputs are final up to the start of the one still open.
+void RunningLineSweep::average_listed_groups() {
+  const int produced = next_ - 1;
+  const std::vector<TieGroup>& groups = *groups_;
+  while (next_group_ < groups.size() && groups[next_group_].last <= produced) {
+    average_group(groups[next_group_].first, groups[next_group_].last);
+    ++next_group_;
+  }
+  final_ = next_group_ < groups.size() && groups[next_group_].first <= produced
+               ? groups[next_group_].first - 1
+               : produced;
+}
+
+std::vector<TieGroup> tie_groups(int n, const double* x) {
+  std::vector<TieGroup> groups;
+  int j = 0;  // 0-based here; the groups are 1-based
+  while (j < n - 1) {
+    if (!(x[j + 1] <= x[j])) {
+      ++j;
+      continue;
+    }
+    const int first = j;
+    while (j < n - 1 && x[j + 1] <= x[j]) ++j;
+    groups.push_back({first + 1, j + 1});
+    ++j;
+  }
+  return groups;
 }
 
 void running_line_lanes(int n, const double* x, const double* w, int jper, bool residuals,

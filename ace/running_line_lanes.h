@@ -7,6 +7,9 @@
 // so that another thread may consume what it has finished.
 #pragma once
 
+#include <cstddef>
+#include <vector>
+
 namespace tavel::ace {
 
 struct RunningLineLane {
@@ -18,6 +21,18 @@ struct RunningLineLane {
 
 inline constexpr int kMaxLanes = 4;
 
+// A run of equal neighbouring abscissae (x(j+1) <= x(j) for j = first ..
+// last-1), 1-based, of at least two points.
+struct TieGroup {
+  int first = 0;
+  int last = 0;
+};
+
+// The tie groups of a sorted abscissa, in order; empty when it has no ties.
+// The sweeps over one abscissa share this list instead of each testing
+// every neighbour again.
+std::vector<TieGroup> tie_groups(int n, const double* x);
+
 class RunningLineSweep {
  public:
   // jper: 2 periodic, anything else plain. residuals: fill each lane's acvr
@@ -25,8 +40,11 @@ class RunningLineSweep {
   // neighbouring abscissae are equal (x(j+1) <= x(j)); without ties the
   // averaging over equal abscissae has nothing to do. equal_weights: every
   // w(j) has the bits of w(1), so the windows need not fetch them.
+  // groups: the abscissa's tie groups (tie_groups), or null, and the sweep
+  // finds them itself where ties is true; it must outlive the sweep.
   RunningLineSweep(int n, const double* x, const double* w, int jper, bool residuals, double vsmlsp,
-                   const RunningLineLane* lanes, int count, bool ties, bool equal_weights = false);
+                   const RunningLineLane* lanes, int count, bool ties, bool equal_weights = false,
+                   const std::vector<TieGroup>* groups = nullptr);
 
   // The highest input point read before the outputs of point j exist (a
   // periodic sweep reads the far end at once).
@@ -45,6 +63,8 @@ class RunningLineSweep {
   template <int L>
   void run(int from, int to);
   void average_complete_groups();
+  void average_listed_groups();
+  void average_group(int first, int last);
 
   int n_;
   const double* x_;
@@ -55,6 +75,8 @@ class RunningLineSweep {
   int count_;
   bool ties_;
   bool equal_weights_;
+  const std::vector<TieGroup>* groups_;
+  std::size_t next_group_ = 0;  // the first listed group not yet averaged
   int ibw_[kMaxLanes];
   const double* y_[kMaxLanes];
   double* smo_[kMaxLanes];

@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <thread>
+#include <vector>
 
 #include "ace/helper_thread.h"
 #include "ace/running_line.h"
@@ -374,7 +375,17 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
     return;
   }
   const auto& s = settings.trial_spans;
+  // The four sweeps share one list of the abscissa's tie groups; without
+  // room for it each finds them as it goes.
   const bool ties = has_ties(n, x);
+  std::vector<TieGroup> groups;
+  if (ties) {
+    try {
+      groups = tie_groups(n, x);
+    } catch (const std::bad_alloc&) {
+      groups.clear();
+    }
+  }
   const bool equal_w = all_weights_equal(n, w);
   std::unique_ptr<double[]> own;
   if (spare == nullptr) {
@@ -394,10 +405,12 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
                                              {sc.col(7), s[1], sc.col(6), nullptr}};
   const RunningLineLane span_lane{sc.col(7), s[1], sc.col(2), nullptr};
   const RunningLineLane result_lane{sc.col(4), s[0], smo, nullptr};
-  RunningLineSweep trials(n, x, w, jper, true, vsmlsp, trial_lanes, 3, ties, equal_w);
-  RunningLineSweep residuals(n, x, w, jper, false, vsmlsp, residual_lanes, 3, ties, equal_w);
-  RunningLineSweep spans(n, x, w, jper, false, vsmlsp, &span_lane, 1, ties, equal_w);
-  RunningLineSweep result(n, x, w, jper, false, vsmlsp, &result_lane, 1, ties, equal_w);
+  const std::vector<TieGroup>* listed = groups.empty() ? nullptr : &groups;
+  RunningLineSweep trials(n, x, w, jper, true, vsmlsp, trial_lanes, 3, ties, equal_w, listed);
+  RunningLineSweep residuals(n, x, w, jper, false, vsmlsp, residual_lanes, 3, ties, equal_w,
+                             listed);
+  RunningLineSweep spans(n, x, w, jper, false, vsmlsp, &span_lane, 1, ties, equal_w, listed);
+  RunningLineSweep result(n, x, w, jper, false, vsmlsp, &result_lane, 1, ties, equal_w, listed);
   Passes passes{n, ld, sc_data, alpha, settings, trials, residuals, spans, result};
   // A periodic pass reads the far end of its input first, so it cannot follow
   // its producer; those passes run one after the other.

@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "ace/helper_thread.h"
+#include "ace/running_line_lanes.h"
 #include "ace/supersmoother_passes.h"
 
 namespace tavel::ace {
@@ -238,6 +240,20 @@ TEST(Supersmoother, BlendClampsAndInterpolates) {
 // The lane-parallel passes, on one thread or two, must give exactly the
 // plain method's digits, also where windows lose all their weight and where
 // long runs of equal abscissae hold up the thread that follows.
+TEST(RunningLine, TieGroupsAreTheRunsOfEqualNeighbours) {
+  const auto groups = [](std::vector<double> x) {
+    std::vector<std::pair<int, int>> out;
+    for (const TieGroup& g : tie_groups(static_cast<int>(x.size()), x.data()))
+      out.emplace_back(g.first, g.last);
+    return out;
+  };
+  using G = std::vector<std::pair<int, int>>;
+  EXPECT_EQ(groups({1, 1, 2, 3, 3, 3, 4}), (G{{1, 2}, {4, 6}}));
+  EXPECT_EQ(groups({1, 2, 3, 4, 4}), (G{{4, 5}}));  // a group that ends the data
+  EXPECT_EQ(groups({1, 2, 3}), G{});
+  EXPECT_EQ(groups({5, 5, 5}), (G{{1, 3}}));
+}
+
 TEST(Supersmoother, FastPathsMatchThePlainOneBitForBit) {
   AceSettings settings;
   HelperThread helper;
