@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "model/parallel_for.h"
+
 namespace tavel::model {
 namespace {
 
@@ -85,8 +87,7 @@ class Writer {
   void numbers(const std::vector<double>& vs) {
     open('[');
     const std::size_t depth = first_.size();
-    char line[96];
-    if (vs.empty() || depth > sizeof line - 40) {
+    if (vs.empty() || depth > kLine - 40) {
       for (double v : vs) {
         item();
         number(v);
@@ -94,20 +95,34 @@ class Writer {
       close(']');
       return;
     }
-    line[0] = ',';
-    line[1] = '\n';
-    std::memset(line + 2, ' ', depth);
-    char* const digits = line + 2 + depth + 1;
-    digits[-1] = '"';
-    bool first = true;
-    for (double v : vs) {
-      char* const end = std::to_chars(digits, line + sizeof line - 1, v).ptr;
-      *end = '"';
-      // The first entry has no comma before its line end.
-      const char* const from = first ? line + 1 : line;
-      buffer_.append(from, static_cast<std::size_t>(end + 1 - from));
-      first = false;
-      if (buffer_.size() >= kBlock) flush();
+    if (vs.size() < 2 * kChunk) {
+      // A few entries at a time, so that no piece is much over a block.
+      constexpr std::size_t kFew = 64;
+      for (std::size_t i = 0; i < vs.size(); i += kFew) {
+        entries(vs, i, std::min(vs.size(), i + kFew), depth, buffer_, i == 0);
+        if (buffer_.size() >= kBlock) flush();
+      }
+    } else {
+      // A long list is made a few chunks at a time on every core, and the
+      // chunks are handed on in their order: the same text, in less time,
+      // with at most a window of chunks in memory.
+      const std::size_t chunks = (vs.size() + kChunk - 1) / kChunk;
+      std::vector<std::string> made(kWindow);
+      for (std::size_t from = 0; from < chunks; from += kWindow) {
+        const int count = static_cast<int>(std::min(kWindow, chunks - from));
+        parallelFor(
+            count, 0,
+            [&](int k) {
+              const std::size_t c = from + static_cast<std::size_t>(k);
+              std::string& text = made[static_cast<std::size_t>(k)];
+              text.clear();
+              entries(vs, c * kChunk, std::min(vs.size(), (c + 1) * kChunk), depth, text, c == 0);
+            },
+            [&](int k) {
+              pour(made[static_cast<std::size_t>(k)]);
+              return true;
+            });
+      }
     }
     first_.back() = false;
     close(']');
@@ -140,8 +155,41 @@ class Writer {
 
  private:
   static constexpr std::size_t kBlock = std::size_t{1} << 16;
+  static constexpr std::size_t kLine = 96;
+  static constexpr std::size_t kChunk = std::size_t{1} << 15;  // entries made by one job
+  static constexpr std::size_t kWindow = 4;                    // chunks made side by side
+
+  // Entries first .. last-1 of a list at this depth, appended to text as
+  // item() and number() would write them; the list's first entry (first)
+  // has no comma before its line end.
+  static void entries(const std::vector<double>& vs, std::size_t first, std::size_t last,
+                      std::size_t depth, std::string& text, bool first_in_list) {
+    char line[kLine];
+    line[0] = ',';
+    line[1] = '\n';
+    std::memset(line + 2, ' ', depth);
+    char* const digits = line + 2 + depth + 1;
+    digits[-1] = '"';
+    for (std::size_t i = first; i < last; ++i) {
+      char* const end = std::to_chars(digits, line + sizeof line - 1, vs[i]).ptr;
+      *end = '"';
+      const char* const from = i == first && first_in_list ? line + 1 : line;
+      text.append(from, static_cast<std::size_t>(end + 1 - from));
+    }
+  }
 
   void indent() { buffer_.append(first_.size(), ' '); }
+
+  // Long text handed on in blocks, as raw() hands on short pieces.
+  void pour(std::string_view text) {
+    while (!text.empty()) {
+      const std::size_t room = kBlock > buffer_.size() ? kBlock - buffer_.size() : 0;
+      const std::size_t take = std::min(text.size(), std::max<std::size_t>(room, 1));
+      buffer_.append(text.substr(0, take));
+      text.remove_prefix(take);
+      if (buffer_.size() >= kBlock) flush();
+    }
+  }
 
   void flush() {
     if (ok_ && !buffer_.empty()) ok_ = sink_(buffer_);
