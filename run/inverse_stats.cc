@@ -7,12 +7,18 @@
 #include <cstddef>
 #include <string>
 
+#include "model/parallel_for.h"
+
 namespace tavel::run {
 namespace {
 
 inline std::size_t at(int i, int j, int n) {
   return static_cast<std::size_t>(j) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i);
 }
+
+// The parts of a long prediction, and the rows below which it is one.
+constexpr int kParts = 4;
+constexpr int kRowsPerPart = 1 << 16;
 
 void say(const LineSink& sink, std::string_view line) {
   if (sink) sink(line);
@@ -94,10 +100,18 @@ PredictionStats predictResponse(const RunArrays& run, const double* sumTx, doubl
   InvTable table{tableRaw, tableTransformed, 0};
   const int k = buildInvTable(n, run.m + at(0, run.p, n), run.y, run.ty, table);
   const bool monotone = isMonotoneTable(k, table.transformed);
+  // Each row is looked up on its own: long runs are cut into parts predicted
+  // side by side, each counting its own failures.
+  const int parts = n >= kRowsPerPart ? kParts : 1;
+  int failedIn[kParts] = {};
+  model::parallelFor(parts, 0, [&](int part) {
+    const LineSink counter = counting(failedIn[part]);
+    const int last = static_cast<int>(static_cast<long long>(n) * (part + 1) / parts);
+    for (int i = static_cast<int>(static_cast<long long>(n) * part / parts); i < last; ++i)
+      interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], counter, monotone);
+  });
   int failed = 0;
-  const LineSink counter = counting(failed);
-  for (int i = 0; i < n; ++i)
-    interpolateTable(k, table.raw, table.transformed, sumTx[i], yPred[i], counter, monotone);
+  for (int part = 0; part < parts; ++part) failed += failedIn[part];
   sayCount(sink, failed, "hold 0.0");
   return errorStats(n, run.y, yPred);
 }
