@@ -139,6 +139,25 @@ struct Call {
   // n doubles for the fast supersmoother: column 4 of z or the call's own.
   double* spare = nullptr;
   double rsq = 0.0;
+  // On the fast path, the tie groups of each variable's sorted values
+  // (index i, the response at p+1), found at its first smooth: the values
+  // stay the same for the whole call. Empty slots are not known yet.
+  std::vector<std::optional<std::vector<TieGroup>>> ties{};
+
+  // Variable i's tie groups for sorted values x, or null (plain path, a
+  // smoother that does not use them, or no room to keep them).
+  const std::vector<TieGroup>* tie_groups_of(int i, const double* x) {
+    if (paths != Paths::kFast || std::abs(l(i)) > 3) return nullptr;
+    try {
+      if (ties.empty()) ties.resize(static_cast<std::size_t>(p) + 2);
+      std::optional<std::vector<TieGroup>>& slot = ties[static_cast<std::size_t>(i)];
+      if (!slot) slot = tie_groups(n, x);
+      return &*slot;
+    } catch (const std::bad_alloc&) {
+      ties.clear();
+      return nullptr;
+    }
+  }
 
   // The weights in the order of a sort, as the smoothers get them.
   Vec1<const double> sorted_weights() const {
@@ -248,8 +267,13 @@ void initial_scaling(Call& c) {
     coefficient_block.resize(static_cast<std::size_t>(kScaleColumns) * c.p);
     coefficients = coefficient_block.data();
   }
+  // With the coefficients in columns 6 and 7, column 8 takes the direction's
+  // values and the sweeps run on both threads.
+  const bool room = static_cast<std::ptrdiff_t>(kScaleColumns) * c.p <=
+                    static_cast<std::ptrdiff_t>(2) * c.z.ld();
+  double* u = c.helper != nullptr && room ? c.z.col(8) : nullptr;
   scale_predictors(c.n, c.p, c.z.ld(), c.w.data(), c.sw, c.ty.data(), c.tx.col(1), c.DelRsq, c.p,
-                   c.z.col(5), coefficients);
+                   c.z.col(5), coefficients, c.helper, u);
 }
 
 // Runs part(first, last) over the points 1..n, as two halves side by side
@@ -298,7 +322,8 @@ void smooth_predictor(Call& c, int i) {
     }
   });
   smooth_variable_on(c.paths, std::abs(c.l(i)), n, c.z.ld(), z2.data(), z1.data(), ws.data(),
-                     z3.data(), c.z.col(6), c.settings, c.helper, c.spare);
+                     z3.data(), c.z.col(6), c.settings, c.helper, c.spare,
+                     c.tie_groups_of(i, z2.data()));
   double s = 0.0;
   for (int j = 1; j <= n; ++j) s += z3(j) * ws(j);
   s = s / c.sw;
@@ -401,7 +426,8 @@ AceError response_step(Call& c, int outer) {
   Vec1<const int> order(c.m.col(c.resp()));
   const int n = c.n;
   smooth_variable_on(c.paths, std::abs(c.l(c.resp())), n, c.z.ld(), z2.data(), z1.data(), ws.data(),
-                     z3.data(), c.z.col(6), c.settings, c.helper, c.spare);
+                     z3.data(), c.z.col(6), c.settings, c.helper, c.spare,
+                     c.tie_groups_of(c.resp(), z2.data()));
   double s = 0.0;
   for (int j = 1; j <= n; ++j) s += ws(j) * z3(j);  // ws(j) is w(k)
   // The sums of the transformations back in observation order.

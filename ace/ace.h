@@ -100,9 +100,9 @@ struct AceSummary {
 // engine, a call allocates only the supersmoother's scratch vector (n doubles,
 // once for all its smooths, and none when every weight is the same), with
 // more than 7 ld / 5 predictors one block of 5 p coefficients for the
-// initial scaling, and for a smooth over tied abscissae the list of their
-// groups (two ints a group, freed when the smooth ends); long inputs are
-// sorted and smoothed on two threads, same digits.
+// initial scaling, and for each variable with tied values the list of their
+// groups (two ints a group, kept for the call); long inputs are sorted and
+// smoothed on two threads, same digits.
 // sink receives the iteration and error lines (none when empty); it is not
 // copied, so passing it costs nothing.
 AceSummary ace_solve(const AceProblem& problem, const AceOptions& options,

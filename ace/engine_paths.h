@@ -4,8 +4,11 @@
 // follows the method step by step. Tests run both and compare every bit.
 #pragma once
 
+#include <vector>
+
 #include "ace/ace.h"
 #include "ace/ace_settings.h"
+#include "ace/running_line_lanes.h"
 
 namespace tavel::ace {
 
@@ -15,11 +18,12 @@ class HelperThread;
 
 // helper: a started helper thread for the fast path, or null (one thread).
 // spare: n doubles the fast supersmoother may use instead of allocating
-// them, or null.
+// them, or null. groups: the abscissa's tie groups (tie_groups) when the
+// caller keeps them, or null, and the fast supersmoother finds them.
 void smooth_variable_on(Paths paths, int code, int n, int ld, const double* abscissa,
                         const double* ordinate, const double* weights, double* result,
                         double* scratch, const AceSettings& settings, HelperThread* helper,
-                        double* spare = nullptr);
+                        double* spare = nullptr, const std::vector<TieGroup>* groups = nullptr);
 
 // ace_solve on the chosen paths.
 AceSummary ace_solve_on(Paths paths, const AceProblem& problem, const AceOptions& options,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "ace/helper_thread.h"
 #include "ace/view.h"
 
 namespace tavel::ace {
@@ -129,12 +130,66 @@ void sort_with_index(double* v_data, int* a_data, int ii, int jj) {
   }
 }
 
+namespace {
+
+// Two jobs at once: job(0) on this thread and job(1) on the helper.
+template <typename Job>
+void on_both(HelperThread& helper, Job&& job) {
+  auto second = [&] { job(1); };
+  helper.start(second);
+  job(0);
+  helper.wait();
+}
+
+// The points 1..n in two halves, one per thread.
+template <typename Part>
+void in_halves(HelperThread& helper, int n, Part&& part) {
+  on_both(helper, [&](int side) { side == 0 ? part(n / 2 + 1, n) : part(1, n / 2); });
+}
+
+// sum_j r(j) tx(j,i) in the order of j, for the columns side+1, side+3, ...
+// of tx, four columns to a pass over r; into sc(i, 2).
+void gradient_columns(int side, int n, int p, Vec1<const double> r, Mat1<double> tx,
+                      Mat1<double> sc) {
+  int cols[4];
+  int count = 0;
+  auto pass = [&] {
+    double g[4] = {0.0, 0.0, 0.0, 0.0};
+    const double* t[4];
+    for (int k = 0; k < count; ++k) t[k] = tx.col(cols[k]);
+    if (count == 4) {
+      for (int j = 1; j <= n; ++j) {
+        const double rj = r(j);
+        g[0] += rj * t[0][j - 1];
+        g[1] += rj * t[1][j - 1];
+        g[2] += rj * t[2][j - 1];
+        g[3] += rj * t[3][j - 1];
+      }
+    } else {
+      for (int j = 1; j <= n; ++j)
+        for (int k = 0; k < count; ++k) g[k] += r(j) * t[k][j - 1];
+    }
+    for (int k = 0; k < count; ++k) sc(cols[k], 2) = g[k];
+    count = 0;
+  };
+  for (int i = side + 1; i <= p; i += 2) {
+    cols[count++] = i;
+    if (count == 4) pass();
+  }
+  if (count > 0) pass();
+}
+
+}  // namespace
+
 void scale_predictors(int n, int p, int ld, const double* w_data, double sw, const double* ty_data,
-                      double* tx_data, double eps, int maxit, double* r_data, double* sc_data) {
+                      double* tx_data, double eps, int maxit, double* r_data, double* sc_data,
+                      HelperThread* helper, double* u_data) {
   Vec1<const double> w(w_data);
   Vec1<const double> ty(ty_data);
   Mat1<double> tx(tx_data, ld);
   Vec1<double> r(r_data);
+  Vec1<double> u_of(u_data);
+  const bool split = helper != nullptr && u_data != nullptr;
   // Rows of sc are predictors, so its row count is p, never ld: with more
   // predictors than observations a row count of ld would make the columns
   // overlap and run past the caller's storage.
@@ -151,12 +206,27 @@ void scale_predictors(int n, int p, int ld, const double* w_data, double sw, con
       // Residuals and gradient in one sweep; every gradient component still
       // sums its terms in observation order.
       for (int i = 1; i <= p; ++i) sc(i, 2) = 0.0;
-      for (int j = 1; j <= n; ++j) {
-        double fit = 0.0;
-        for (int i = 1; i <= p; ++i) fit += sc(i, 1) * tx(j, i);
-        const double rj = (ty(j) - fit) * w(j);
-        r(j) = rj;
-        for (int i = 1; i <= p; ++i) sc(i, 2) += rj * tx(j, i);
+      if (split) {
+        // The residuals point by point, then each gradient component as
+        // its own sum, the components shared between the threads.
+        in_halves(*helper, n, [&](int first, int last) {
+          for (int j = first; j <= last; ++j) {
+            double fit = 0.0;
+            for (int i = 1; i <= p; ++i) fit += sc(i, 1) * tx(j, i);
+            r(j) = (ty(j) - fit) * w(j);
+          }
+        });
+        on_both(*helper, [&](int side) {
+          gradient_columns(side, n, p, Vec1<const double>(r_data), tx, sc);
+        });
+      } else {
+        for (int j = 1; j <= n; ++j) {
+          double fit = 0.0;
+          for (int i = 1; i <= p; ++i) fit += sc(i, 1) * tx(j, i);
+          const double rj = (ty(j) - fit) * w(j);
+          r(j) = rj;
+          for (int i = 1; i <= p; ++i) sc(i, 2) += rj * tx(j, i);
+        }
       }
       double q = 0.0;
       for (int i = 1; i <= p; ++i) {
@@ -172,11 +242,29 @@ void scale_predictors(int n, int p, int ld, const double* w_data, double sw, con
       h = q;
       double num = 0.0;
       double den = 0.0;
-      for (int j = 1; j <= n; ++j) {
-        double u = 0.0;
-        for (int i = 1; i <= p; ++i) u += sc(i, 3) * tx(j, i);
-        num += u * r(j);
-        den += w(j) * (u * u);
+      if (split) {
+        // The direction's values point by point, then the two sums, one a thread.
+        in_halves(*helper, n, [&](int first, int last) {
+          for (int j = first; j <= last; ++j) {
+            double u = 0.0;
+            for (int i = 1; i <= p; ++i) u += sc(i, 3) * tx(j, i);
+            u_of(j) = u;
+          }
+        });
+        on_both(*helper, [&](int side) {
+          if (side == 0) {
+            for (int j = 1; j <= n; ++j) num += u_of(j) * r(j);
+          } else {
+            for (int j = 1; j <= n; ++j) den += w(j) * (u_of(j) * u_of(j));
+          }
+        });
+      } else {
+        for (int j = 1; j <= n; ++j) {
+          double u = 0.0;
+          for (int i = 1; i <= p; ++i) u += sc(i, 3) * tx(j, i);
+          num += u * r(j);
+          den += w(j) * (u * u);
+        }
       }
       // A direction that no observation with weight sees cannot be
       // followed; stop this restart instead of stepping by 0/0.

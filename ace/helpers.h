@@ -17,7 +17,12 @@ void sort_with_index(double* v, int* a, int ii, int jj);
 // coefficients each (sc[0..p-1] holds c on return), so it is sized by the
 // number of predictors whatever n and ld are. maxit limits the restarts, eps
 // the change of c per restart.
+// Given a helper thread and u, n doubles of work, the sweeps over the
+// observations run on two threads: every sum still adds its terms in
+// observation order, so c and tx are those of one thread to the last bit.
+class HelperThread;
 void scale_predictors(int n, int p, int ld, const double* w, double sw, const double* ty,
-                      double* tx, double eps, int maxit, double* r, double* sc);
+                      double* tx, double eps, int maxit, double* r, double* sc,
+                      HelperThread* helper = nullptr, double* u = nullptr);
 
 }  // namespace tavel::ace

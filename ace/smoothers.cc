@@ -150,7 +150,7 @@ void smooth_variable(int code, int n, int ld, const double* abscissa, const doub
 void smooth_variable_on(Paths paths, int code, int n, int ld, const double* abscissa,
                         const double* ordinate, const double* weights, double* result,
                         double* scratch, const AceSettings& settings, HelperThread* helper,
-                        double* spare) {
+                        double* spare, const std::vector<TieGroup>* groups) {
   Vec1<const double> x(abscissa);
   Vec1<const double> y(ordinate);
   Vec1<const double> w(weights);
@@ -161,7 +161,7 @@ void smooth_variable_on(Paths paths, int code, int n, int ld, const double* absc
     case 3:
       if (paths == Paths::kFast) {
         supersmoother_in_lanes(n, ld, abscissa, ordinate, weights, code, settings.fixed_span,
-                               settings.bass, result, scratch, settings, helper, spare);
+                               settings.bass, result, scratch, settings, helper, spare, groups);
       } else {
         plain::supersmoother(n, ld, abscissa, ordinate, weights, code, settings.fixed_span,
                              settings.bass, result, scratch, settings);

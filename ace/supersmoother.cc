@@ -364,7 +364,8 @@ struct Passes {
 // of the call's own; the third stays in column 7 as in the plain form.
 void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, const double* w,
                             int iper, double span, double alpha, double* smo, double* sc_data,
-                            const AceSettings& settings, HelperThread* helper, double* spare) {
+                            const AceSettings& settings, HelperThread* helper, double* spare,
+                            const std::vector<TieGroup>* given_groups) {
   const Prologue pro = supersmoother_prologue(n, x, y, w, iper, smo, settings);
   if (pro.done) return;
   const int jper = pro.jper;
@@ -377,9 +378,9 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
   const auto& s = settings.trial_spans;
   // The four sweeps share one list of the abscissa's tie groups; without
   // room for it each finds them as it goes.
-  const bool ties = has_ties(n, x);
+  const bool ties = given_groups != nullptr ? !given_groups->empty() : has_ties(n, x);
   std::vector<TieGroup> groups;
-  if (ties) {
+  if (ties && given_groups == nullptr) {
     try {
       groups = tie_groups(n, x);
     } catch (const std::bad_alloc&) {
@@ -405,7 +406,10 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
                                              {sc.col(7), s[1], sc.col(6), nullptr}};
   const RunningLineLane span_lane{sc.col(7), s[1], sc.col(2), nullptr};
   const RunningLineLane result_lane{sc.col(4), s[0], smo, nullptr};
-  const std::vector<TieGroup>* listed = groups.empty() ? nullptr : &groups;
+  const std::vector<TieGroup>* listed = !ties             ? nullptr
+                                        : given_groups != nullptr ? given_groups
+                                        : groups.empty()          ? nullptr
+                                                                  : &groups;
   RunningLineSweep trials(n, x, w, jper, true, vsmlsp, trial_lanes, 3, ties, equal_w, listed);
   RunningLineSweep residuals(n, x, w, jper, false, vsmlsp, residual_lanes, 3, ties, equal_w,
                              listed);

@@ -4,7 +4,10 @@
 // bit).
 #pragma once
 
+#include <vector>
+
 #include "ace/ace_settings.h"
+#include "ace/running_line_lanes.h"
 
 namespace tavel::ace {
 
@@ -23,11 +26,12 @@ class HelperThread;
 // a helper thread (for long, non-periodic inputs), its dependent passes
 // following each other on two threads. Same digits as the plain form.
 // spare: n doubles of the caller's for the first trial's residuals, or null,
-// and the call allocates them itself.
+// and the call allocates them itself. groups: x's tie groups (tie_groups),
+// or null, and the call finds them.
 void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, const double* w,
                             int iper, double span, double alpha, double* smo, double* sc,
                             const AceSettings& settings, HelperThread* helper,
-                            double* spare = nullptr);
+                            double* spare = nullptr, const std::vector<TieGroup>* groups = nullptr);
 
 // Inputs shorter than this are smoothed on one thread.
 inline constexpr int kPipelineMinPoints = 16384;

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
+#include <random>
 #include <vector>
+
+#include "ace/helper_thread.h"
 
 namespace tavel::ace {
 namespace {
@@ -168,6 +172,31 @@ TEST(ScalePredictors, MorePredictorsThanObservations) {
   EXPECT_NEAR(sc[2], 1.0, kCgTolerance);
   EXPECT_NEAR(tx[0] + tx[2] + tx[4], 1.0, kCgTolerance);
   EXPECT_NEAR(tx[1] + tx[3] + tx[5], 2.0, kCgTolerance);
+}
+
+TEST(ScalePredictors, TwoThreadsGiveTheBitsOfOne) {
+  // Odd p (a pass of fewer than four columns), unequal weights, ld > n.
+  for (int p : {1, 5, 7}) {
+    const int n = 20011, ld = n + 5;
+    std::mt19937 gen(17 + p);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::vector<double> tx(static_cast<std::size_t>(ld) * p), ty(n), w(n);
+    double sw = 0.0;
+    for (int j = 0; j < n; ++j) {
+      w[j] = 0.5 + 0.5 * (u(gen) + 1.0);
+      sw += w[j];
+      ty[j] = u(gen);
+      for (int i = 0; i < p; ++i) tx[static_cast<std::size_t>(i) * ld + j] = u(gen) + 0.3 * ty[j];
+    }
+    std::vector<double> one = tx, two = tx, r(n), u_work(n), sc1(5 * p), sc2(5 * p);
+    scale_predictors(n, p, ld, w.data(), sw, ty.data(), one.data(), 1e-4, p, r.data(), sc1.data());
+    HelperThread helper;
+    ASSERT_TRUE(helper.started());
+    scale_predictors(n, p, ld, w.data(), sw, ty.data(), two.data(), 1e-4, p, r.data(), sc2.data(),
+                     &helper, u_work.data());
+    EXPECT_EQ(0, std::memcmp(one.data(), two.data(), one.size() * sizeof(double))) << "p=" << p;
+    EXPECT_EQ(0, std::memcmp(sc1.data(), sc2.data(), p * sizeof(double))) << "p=" << p;
+  }
 }
 
 }  // namespace
