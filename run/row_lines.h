@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Writes the lines of many rows in order while formatting them on a second
-// thread: a helper formats the next block of rows while the calling thread
-// writes the current one. Only the calling thread writes, so the runtime
+// Writes the lines of many rows in order while formatting them on two
+// threads: a helper formats the first half of the next block of rows while
+// the calling thread writes the current block and then formats the second
+// half. Only the calling thread writes, so the runtime
 // sees one writer, and memory stays at two blocks however many rows there
 // are. For the log's tables and the spreadsheets of large runs, whose
 // formatting costs about as much as their writing.
@@ -48,40 +49,53 @@ struct LineBlock {
 // format(first, last, block) adds the lines of rows [first, last) to
 // block.text[s] for every wanted output s (0 <= s < streams); it may run on
 // the helper thread while put runs, so it reads only what nobody writes.
-// put(s, lines) writes lines of output s (a block's, each ended by '\n',
+// put(s, lines) writes lines of output s (half a block's, each ended by '\n',
 // in one call so that a file takes them in one write) and returns false
 // when that failed; an output that failed gets no further lines. ok[s] on
 // entry: whether output s is written at all; on return: whether it still is.
 template <typename Format, typename Put>
 void writeRowLines(int rows, int streams, bool* ok, Format&& format, Put&& put) {
   const int blocks = rows > 0 ? (rows - 1) / kLineBlockRows + 1 : 0;
-  LineBlock slots[2];
+  // A block is formatted in two parts: its first half of rows on the helper
+  // while this thread writes the block before, and then the second half
+  // here. Each part is written after the other.
+  struct Slot {
+    LineBlock part[2];
+  };
+  Slot slots[2];
   const auto anyWanted = [&] { return std::any_of(ok, ok + streams, [](bool b) { return b; }); };
   // The outputs still wanted are noted here, on the writing thread, so that
   // the helper never reads ok while put changes it.
-  const auto prepare = [&](LineBlock& block) {
-    for (int s = 0; s < streams; ++s) {
-      block.text[s].clear();
-      block.wanted[s] = ok[s];
-    }
+  const auto prepare = [&](Slot& slot) {
+    for (LineBlock& block : slot.part)
+      for (int s = 0; s < streams; ++s) {
+        block.text[s].clear();
+        block.wanted[s] = ok[s];
+      }
   };
-  const auto formatBlock = [&](int b, LineBlock& block) {
+  const auto formatPart = [&](int b, int half, LineBlock& block) {
     const int first = b * kLineBlockRows;
-    format(first, std::min(rows, first + kLineBlockRows), block);
-  };
-  const auto writeBlock = [&](const LineBlock& block) {
-    for (int s = 0; s < streams; ++s) {
-      if (ok[s] && block.wanted[s] && !block.text[s].empty()) ok[s] = put(s, block.text[s]);
+    const int last = std::min(rows, first + kLineBlockRows);
+    const int mid = first + (last - first) / 2;
+    if (half == 0) {
+      if (mid > first) format(first, mid, block);
+    } else {
+      format(mid, last, block);
     }
+  };
+  const auto writeSlot = [&](const Slot& slot) {
+    for (int s = 0; s < streams; ++s)
+      for (const LineBlock& block : slot.part)
+        if (ok[s] && block.wanted[s] && !block.text[s].empty()) ok[s] = put(s, block.text[s]);
   };
   std::optional<ace::HelperThread> helper;
   if (blocks > 1) {
     helper.emplace();
     if (!helper->started()) helper.reset();
   }
-  // A block being formatted is waited for however this call ends (a
-  // failed allocation while writing), before what it uses goes; what the
-  // helper failed with is thrown here.
+  // A part being formatted is waited for however this call ends (a failed
+  // allocation while writing), before what it uses goes; what the helper
+  // failed with is thrown here.
   std::exception_ptr failed;
   bool inFlight = false;
   const auto finish = [&] {
@@ -95,14 +109,15 @@ void writeRowLines(int rows, int streams, bool* ok, Format&& format, Put&& put) 
   } const waitOnExit{finish};
   if (blocks == 0 || !anyWanted()) return;
   prepare(slots[0]);
-  formatBlock(0, slots[0]);
+  formatPart(0, 0, slots[0].part[0]);
+  formatPart(0, 1, slots[0].part[1]);
   for (int b = 0; b < blocks; ++b) {
-    LineBlock& current = slots[b % 2];
-    LineBlock& next = slots[(b + 1) % 2];
+    Slot& current = slots[b % 2];
+    Slot& next = slots[(b + 1) % 2];
     const bool more = b + 1 < blocks;
     auto job = [&] {
       try {
-        formatBlock(b + 1, next);
+        formatPart(b + 1, 0, next.part[0]);
       } catch (...) {
         failed = std::current_exception();
       }
@@ -114,13 +129,11 @@ void writeRowLines(int rows, int streams, bool* ok, Format&& format, Put&& put) 
         inFlight = true;
       }
     }
-    writeBlock(current);
+    writeSlot(current);
     if (more) {
-      if (helper) {
-        finish();
-      } else {
-        job();
-      }
+      if (!helper) job();
+      formatPart(b + 1, 1, next.part[1]);
+      finish();
       if (failed) std::rethrow_exception(failed);
     }
     if (!anyWanted()) return;
