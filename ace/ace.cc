@@ -142,16 +142,16 @@ struct Call {
   // On the fast path, the tie groups of each variable's sorted values
   // (index i, the response at p+1), found at its first smooth: the values
   // stay the same for the whole call. Empty slots are not known yet.
-  std::vector<std::optional<std::vector<TieGroup>>> ties{};
+  std::vector<std::optional<TieMarks>> ties{};
 
   // Variable i's tie groups for sorted values x, or null (plain path, a
   // smoother that does not use them, or no room to keep them).
-  const std::vector<TieGroup>* tie_groups_of(int i, const double* x) {
+  const TieMarks* tie_groups_of(int i, const double* x) {
     if (paths != Paths::kFast || std::abs(l(i)) > 3) return nullptr;
     try {
       if (ties.empty()) ties.resize(static_cast<std::size_t>(p) + 2);
-      std::optional<std::vector<TieGroup>>& slot = ties[static_cast<std::size_t>(i)];
-      if (!slot) slot = tie_groups(n, x);
+      std::optional<TieMarks>& slot = ties[static_cast<std::size_t>(i)];
+      if (!slot) slot.emplace(n, x);
       return &*slot;
     } catch (const std::bad_alloc&) {
       ties.clear();
@@ -269,8 +269,8 @@ void initial_scaling(Call& c) {
   }
   // With the coefficients in columns 6 and 7, column 8 takes the direction's
   // values and the sweeps run on both threads.
-  const bool room = static_cast<std::ptrdiff_t>(kScaleColumns) * c.p <=
-                    static_cast<std::ptrdiff_t>(2) * c.z.ld();
+  const bool room =
+      static_cast<std::ptrdiff_t>(kScaleColumns) * c.p <= static_cast<std::ptrdiff_t>(2) * c.z.ld();
   double* u = c.helper != nullptr && room ? c.z.col(8) : nullptr;
   scale_predictors(c.n, c.p, c.z.ld(), c.w.data(), c.sw, c.ty.data(), c.tx.col(1), c.DelRsq, c.p,
                    c.z.col(5), coefficients, c.helper, u);
@@ -575,7 +575,8 @@ AceSummary ace_solve_on(Paths paths, const AceProblem& problem, const AceOptions
   // One helper thread for the whole call (sorting and smoothing), started
   // here so that the loops below start none.
   std::optional<HelperThread> helper_thread;
-  if (paths == Paths::kFast && n >= kTwoThreadsMinRows) helper_thread.emplace();
+  if (paths == Paths::kFast && n >= kTwoThreadsMinRows && options.threads != 1)
+    helper_thread.emplace();
   c.helper = helper_thread && helper_thread->started() ? &*helper_thread : nullptr;
   // Each variable is sorted once; every later pass goes through these orders.
   sort_orders(c.helper, n, p, ld, problem.l.data(), problem.x.data(), m, z);

@@ -82,6 +82,10 @@ struct AceOptions {
   // The history the call starts from: it resets entries 0..NumTerm-1 and
   // hands the rest back unchanged in the summary.
   RsqHistory rsq_history{};
+  // 1: the whole call on the calling thread (for callers that keep every
+  // core busy with calls of their own); otherwise long inputs are sorted and
+  // smoothed on two threads. The digits are the same either way.
+  int threads = 0;
 };
 
 struct AceSummary {
@@ -101,7 +105,7 @@ struct AceSummary {
 // once for all its smooths, and none when every weight is the same), with
 // more than 7 ld / 5 predictors one block of 5 p coefficients for the
 // initial scaling, and for each variable with tied values the list of their
-// groups (two ints a group, kept for the call); long inputs are sorted and
+// groups (a bit a point, kept for the call); long inputs are sorted and
 // smoothed on two threads, same digits.
 // sink receives the iteration and error lines (none when empty); it is not
 // copied, so passing it costs nothing.

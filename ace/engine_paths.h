@@ -18,12 +18,12 @@ class HelperThread;
 
 // helper: a started helper thread for the fast path, or null (one thread).
 // spare: n doubles the fast supersmoother may use instead of allocating
-// them, or null. groups: the abscissa's tie groups (tie_groups) when the
-// caller keeps them, or null, and the fast supersmoother finds them.
+// them, or null. groups: the abscissa's tie groups when the caller keeps
+// them, or null, and the fast supersmoother finds them.
 void smooth_variable_on(Paths paths, int code, int n, int ld, const double* abscissa,
                         const double* ordinate, const double* weights, double* result,
                         double* scratch, const AceSettings& settings, HelperThread* helper,
-                        double* spare = nullptr, const std::vector<TieGroup>* groups = nullptr);
+                        double* spare = nullptr, const TieMarks* groups = nullptr);
 
 // ace_solve on the chosen paths.
 AceSummary ace_solve_on(Paths paths, const AceProblem& problem, const AceOptions& options,

@@ -2,6 +2,7 @@
 #include "ace/running_line_lanes.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -393,8 +394,7 @@ void FirstWindowsFor(const Kernel& k, bool equal_w) {
 
 RunningLineSweep::RunningLineSweep(int n, const double* x, const double* w, int jper,
                                    bool residuals, double vsmlsp, const RunningLineLane* lanes,
-                                   int count, bool ties, bool equal_weights,
-                                   const std::vector<TieGroup>* groups)
+                                   int count, bool ties, bool equal_weights, const TieMarks* groups)
     : n_(n),
       x_(x),
       w_(w),
@@ -517,34 +517,49 @@ void RunningLineSweep::average_complete_groups() {
   final_ = group_start_ - 1;
 }
 
-// The same from the list of groups: those produced to their last point are
+// The same from the marked groups: those produced to their last point are
 // averaged, and the outputs are final up to the start of the one still open.
 void RunningLineSweep::average_listed_groups() {
   const int produced = next_ - 1;
-  const std::vector<TieGroup>& groups = *groups_;
-  while (next_group_ < groups.size() && groups[next_group_].last <= produced) {
-    average_group(groups[next_group_].first, groups[next_group_].last);
-    ++next_group_;
+  if (!pending_known_) {
+    pending_ = groups_->next_group(1);
+    pending_known_ = true;
   }
-  final_ = next_group_ < groups.size() && groups[next_group_].first <= produced
-               ? groups[next_group_].first - 1
-               : produced;
+  while (pending_.first != 0 && pending_.last <= produced) {
+    average_group(pending_.first, pending_.last);
+    pending_ = groups_->next_group(pending_.last + 1);
+  }
+  final_ = pending_.first != 0 && pending_.first <= produced ? pending_.first - 1 : produced;
 }
 
-std::vector<TieGroup> tie_groups(int n, const double* x) {
-  std::vector<TieGroup> groups;
-  int j = 0;  // 0-based here; the groups are 1-based
-  while (j < n - 1) {
-    if (!(x[j + 1] <= x[j])) {
-      ++j;
-      continue;
-    }
-    const int first = j;
-    while (j < n - 1 && x[j + 1] <= x[j]) ++j;
-    groups.push_back({first + 1, j + 1});
-    ++j;
+TieMarks::TieMarks(int n, const double* x) : n_(n) {
+  bits_.assign(static_cast<std::size_t>(n) / 64 + 1, 0);
+  for (int i = 0; i + 1 < n; ++i) {
+    const std::uint64_t tie = x[i + 1] <= x[i] ? 1 : 0;
+    bits_[static_cast<std::size_t>(i) / 64] |= tie << (i % 64);
   }
-  return groups;
+  any_ = std::any_of(bits_.begin(), bits_.end(), [](std::uint64_t w) { return w != 0; });
+}
+
+int TieMarks::next_bit(int i, bool set) const {
+  if (i >= n_) return n_;
+  std::size_t w = static_cast<std::size_t>(i) / 64;
+  std::uint64_t word = set ? bits_[w] : ~bits_[w];
+  word &= ~std::uint64_t{0} << (i % 64);
+  while (word == 0) {
+    if (++w >= bits_.size()) return n_;
+    word = set ? bits_[w] : ~bits_[w];
+  }
+  return std::min(n_, static_cast<int>(w * 64) + std::countr_zero(word));
+}
+
+TieGroup TieMarks::next_group(int from) const {
+  const int a = next_bit(from - 1, true);
+  if (a >= n_) return {};
+  // The last point of a group is the first whose bit is clear; the last
+  // point of the data never ties with a next one.
+  const int b = next_bit(a, false);
+  return {a + 1, b + 1};
 }
 
 void running_line_lanes(int n, const double* x, const double* w, int jper, bool residuals,

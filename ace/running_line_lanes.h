@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace tavel::ace {
@@ -22,16 +23,31 @@ struct RunningLineLane {
 inline constexpr int kMaxLanes = 4;
 
 // A run of equal neighbouring abscissae (x(j+1) <= x(j) for j = first ..
-// last-1), 1-based, of at least two points.
+// last-1), 1-based, of at least two points; first 0: none.
 struct TieGroup {
   int first = 0;
   int last = 0;
 };
 
-// The tie groups of a sorted abscissa, in order; empty when it has no ties.
-// The sweeps over one abscissa share this list instead of each testing
-// every neighbour again.
-std::vector<TieGroup> tie_groups(int n, const double* x);
+// The tie groups of a sorted abscissa as one bit per point (whether it ties
+// with the next): the sweeps over one abscissa share them instead of each
+// testing every neighbour again, at an eighth of a byte a point.
+class TieMarks {
+ public:
+  TieMarks() = default;
+  TieMarks(int n, const double* x);
+  bool empty() const { return !any_; }
+  // The first group that begins at point `from` (1-based) or later.
+  TieGroup next_group(int from) const;
+
+ private:
+  // The first point index (0-based) at or after i whose bit is `set`.
+  int next_bit(int i, bool set) const;
+
+  int n_ = 0;
+  bool any_ = false;
+  std::vector<std::uint64_t> bits_;
+};
 
 class RunningLineSweep {
  public:
@@ -40,11 +56,11 @@ class RunningLineSweep {
   // neighbouring abscissae are equal (x(j+1) <= x(j)); without ties the
   // averaging over equal abscissae has nothing to do. equal_weights: every
   // w(j) has the bits of w(1), so the windows need not fetch them.
-  // groups: the abscissa's tie groups (tie_groups), or null, and the sweep
-  // finds them itself where ties is true; it must outlive the sweep.
+  // groups: the abscissa's tie groups, or null, and the sweep finds them
+  // itself where ties is true; it must outlive the sweep.
   RunningLineSweep(int n, const double* x, const double* w, int jper, bool residuals, double vsmlsp,
                    const RunningLineLane* lanes, int count, bool ties, bool equal_weights = false,
-                   const std::vector<TieGroup>* groups = nullptr);
+                   const TieMarks* groups = nullptr);
 
   // The highest input point read before the outputs of point j exist (a
   // periodic sweep reads the far end at once).
@@ -75,8 +91,9 @@ class RunningLineSweep {
   int count_;
   bool ties_;
   bool equal_weights_;
-  const std::vector<TieGroup>* groups_;
-  std::size_t next_group_ = 0;  // the first listed group not yet averaged
+  const TieMarks* groups_;
+  TieGroup pending_{};  // the first marked group not yet averaged
+  bool pending_known_ = false;
   int ibw_[kMaxLanes];
   const double* y_[kMaxLanes];
   double* smo_[kMaxLanes];

@@ -150,7 +150,7 @@ void smooth_variable(int code, int n, int ld, const double* abscissa, const doub
 void smooth_variable_on(Paths paths, int code, int n, int ld, const double* abscissa,
                         const double* ordinate, const double* weights, double* result,
                         double* scratch, const AceSettings& settings, HelperThread* helper,
-                        double* spare, const std::vector<TieGroup>* groups) {
+                        double* spare, const TieMarks* groups) {
   Vec1<const double> x(abscissa);
   Vec1<const double> y(ordinate);
   Vec1<const double> w(weights);

@@ -365,7 +365,7 @@ struct Passes {
 void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, const double* w,
                             int iper, double span, double alpha, double* smo, double* sc_data,
                             const AceSettings& settings, HelperThread* helper, double* spare,
-                            const std::vector<TieGroup>* given_groups) {
+                            const TieMarks* given_groups) {
   const Prologue pro = supersmoother_prologue(n, x, y, w, iper, smo, settings);
   if (pro.done) return;
   const int jper = pro.jper;
@@ -376,15 +376,15 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
     return;
   }
   const auto& s = settings.trial_spans;
-  // The four sweeps share one list of the abscissa's tie groups; without
+  // The four sweeps share one marking of the abscissa's tie groups; without
   // room for it each finds them as it goes.
   const bool ties = given_groups != nullptr ? !given_groups->empty() : has_ties(n, x);
-  std::vector<TieGroup> groups;
+  TieMarks marks;
   if (ties && given_groups == nullptr) {
     try {
-      groups = tie_groups(n, x);
+      marks = TieMarks(n, x);
     } catch (const std::bad_alloc&) {
-      groups.clear();
+      marks = TieMarks();
     }
   }
   const bool equal_w = all_weights_equal(n, w);
@@ -406,10 +406,10 @@ void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, con
                                              {sc.col(7), s[1], sc.col(6), nullptr}};
   const RunningLineLane span_lane{sc.col(7), s[1], sc.col(2), nullptr};
   const RunningLineLane result_lane{sc.col(4), s[0], smo, nullptr};
-  const std::vector<TieGroup>* listed = !ties             ? nullptr
-                                        : given_groups != nullptr ? given_groups
-                                        : groups.empty()          ? nullptr
-                                                                  : &groups;
+  const TieMarks* listed = !ties                     ? nullptr
+                           : given_groups != nullptr ? given_groups
+                           : marks.empty()           ? nullptr
+                                                     : &marks;
   RunningLineSweep trials(n, x, w, jper, true, vsmlsp, trial_lanes, 3, ties, equal_w, listed);
   RunningLineSweep residuals(n, x, w, jper, false, vsmlsp, residual_lanes, 3, ties, equal_w,
                              listed);

@@ -26,12 +26,12 @@ class HelperThread;
 // a helper thread (for long, non-periodic inputs), its dependent passes
 // following each other on two threads. Same digits as the plain form.
 // spare: n doubles of the caller's for the first trial's residuals, or null,
-// and the call allocates them itself. groups: x's tie groups (tie_groups),
-// or null, and the call finds them.
+// and the call allocates them itself. groups: x's tie groups, or null, and
+// the call finds them.
 void supersmoother_in_lanes(int n, int ld, const double* x, const double* y, const double* w,
                             int iper, double span, double alpha, double* smo, double* sc,
                             const AceSettings& settings, HelperThread* helper,
-                            double* spare = nullptr, const std::vector<TieGroup>* groups = nullptr);
+                            double* spare = nullptr, const TieMarks* groups = nullptr);
 
 // Inputs shorter than this are smoothed on one thread.
 inline constexpr int kPipelineMinPoints = 16384;

@@ -243,7 +243,8 @@ TEST(Supersmoother, BlendClampsAndInterpolates) {
 TEST(RunningLine, TieGroupsAreTheRunsOfEqualNeighbours) {
   const auto groups = [](std::vector<double> x) {
     std::vector<std::pair<int, int>> out;
-    for (const TieGroup& g : tie_groups(static_cast<int>(x.size()), x.data()))
+    const TieMarks marks(static_cast<int>(x.size()), x.data());
+    for (TieGroup g = marks.next_group(1); g.first != 0; g = marks.next_group(g.last + 1))
       out.emplace_back(g.first, g.last);
     return out;
   };
@@ -252,6 +253,12 @@ TEST(RunningLine, TieGroupsAreTheRunsOfEqualNeighbours) {
   EXPECT_EQ(groups({1, 2, 3, 4, 4}), (G{{4, 5}}));  // a group that ends the data
   EXPECT_EQ(groups({1, 2, 3}), G{});
   EXPECT_EQ(groups({5, 5, 5}), (G{{1, 3}}));
+  // Groups across and at the end of 64-point words.
+  std::vector<double> x(130);
+  for (int j = 0; j < 130; ++j) x[j] = j;
+  for (int j = 61; j <= 65; ++j) x[j] = 61;
+  for (int j = 127; j <= 129; ++j) x[j] = 127;
+  EXPECT_EQ(groups(x), (G{{62, 66}, {128, 130}}));
 }
 
 TEST(Supersmoother, FastPathsMatchThePlainOneBitForBit) {
