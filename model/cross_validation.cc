@@ -84,7 +84,7 @@ Fold splitFold(const CvInput& in, int f) {
 
 // The fold's fit with the whole fit's codes and settings, a fresh history
 // and unit weights; the engine's own lines are not passed on.
-ace::AceSummary fitFold(const CvInput& in, Fold& fold) {
+ace::AceSummary fitFold(const CvInput& in, Fold& fold, int engineThreads) {
   const int nt = fold.nt;
   const int p = in.p;
   const std::vector<double> w(nt, 1.0);
@@ -102,8 +102,11 @@ ace::AceSummary fitFold(const CvInput& in, Fold& fold) {
                                 .ty = fold.ty,
                                 .m = fold.m,
                                 .z = {}};  // the engine's own
-  const ace::AceOptions options{
-      .DelRsq = in.DelRsq, .NumTerm = in.NumTerm, .settings = in.settings, .rsq_history = {}};
+  const ace::AceOptions options{.DelRsq = in.DelRsq,
+                                .NumTerm = in.NumTerm,
+                                .settings = in.settings,
+                                .rsq_history = {},
+                                .threads = engineThreads};
   return ace::ace_solve(problem, options);
 }
 
@@ -346,10 +349,20 @@ bool prepare(const CvInput& input, CvRun& run) {
 
 // Fold k (0-based): its fit and the scores of its held-out rows. Touches only
 // its own outcome and its own rows of run.rows.
-void fitAndScore(CvRun& run, int k) {
+// The engine's threads for job `job` of `jobs` run on `threads` workers
+// (0: the default count): while the workers keep every core busy, each fit
+// runs on its own thread, as a second one would only wait for a core; the
+// jobs left over after the last full round get the engine's two.
+int engineThreadsFor(int job, int jobs, int threads) {
+  const int workers = std::min(threads > 0 ? threads : defaultThreadCount(), jobs);
+  if (workers <= 1) return 0;
+  return job < jobs - jobs % workers ? 1 : 0;
+}
+
+void fitAndScore(CvRun& run, int k, int engineThreads) {
   Fold fold = splitFold(run.in, k + 1);
   CvRun::Outcome& o = run.outcomes[static_cast<std::size_t>(k)];
-  o.fit = fitFold(run.in, fold);
+  o.fit = fitFold(run.in, fold, engineThreads);
   o.nt = fold.nt;
   if (o.fit.error == ace::AceError::kNone)
     scoreFold(run.in, fold, run.descriptions, run.inverse, run.scaled.yExponent, run.rows);
@@ -388,7 +401,8 @@ CvResult crossValidate(const CvInput& input, const LineSink& progress) {
   CvRun run;
   if (!prepare(input, run)) return run.result;
   parallelFor(
-      run.in.folds, run.in.threads, [&](int k) { fitAndScore(run, k); },
+      run.in.folds, run.in.threads,
+      [&](int k) { fitAndScore(run, k, engineThreadsFor(k, run.in.folds, run.in.threads)); },
       [&](int k) { return reportFold(run, k, progress); });
   finish(run);
   return run.result;
@@ -420,7 +434,7 @@ std::vector<CvResult> crossValidateEach(const std::vector<CvInput>& inputs,
       [&](int t) {
         const auto [c, k] = jobs[static_cast<std::size_t>(t)];
         CvRun& run = runs[static_cast<std::size_t>(c)];
-        fitAndScore(run, k);
+        fitAndScore(run, k, engineThreadsFor(t, static_cast<int>(jobs.size()), threads));
       },
       [&](int t) {
         const auto [c, k] = jobs[static_cast<std::size_t>(t)];
