@@ -35,10 +35,12 @@ export XDG_RUNTIME_DIR
 chmod 700 "$XDG_RUNTIME_DIR" 2>/dev/null || true
 
 # A display large enough for the frame and its plot windows; true colour so
-# the screenshot shows what a user sees.
+# the screenshot shows what a user sees. Each test suite starts its own
+# application: -noreset keeps the server up when the last one has closed,
+# instead of resetting it while the next one connects.
 status=0
 QT_QPA_PLATFORM=xcb TAVEL_SMOKE_ARTIFACTS="$artifacts" \
-  timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" \
   "$binary" --gtest_output="xml:$artifacts/smoke-results.xml" "${@:2}" || status=$?
 ls -l "$artifacts"
 exit $status
