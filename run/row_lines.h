@@ -47,8 +47,9 @@ struct LineBlock {
 };
 
 // format(first, last, block) adds the lines of rows [first, last) to
-// block.text[s] for every wanted output s (0 <= s < streams); it may run on
-// the helper thread while put runs, so it reads only what nobody writes.
+// block.text[s] for every wanted output s (0 <= s < streams); it runs on
+// both threads at once (the two halves of a block) and while put runs, so
+// it writes only its block and reads only what nobody writes.
 // put(s, lines) writes lines of output s (half a block's, each ended by '\n',
 // in one call so that a file takes them in one write) and returns false
 // when that failed; an output that failed gets no further lines. ok[s] on

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,10 +22,14 @@ struct Written {
 // (that line is not kept), -1 never.
 Written writeTwo(int rows, bool* ok, const int failAt[2], std::vector<int>* formatted = nullptr) {
   Written w;
+  std::mutex formatting;  // the two parts of a block are formatted at once
   writeRowLines(
       rows, 2, ok,
       [&](int first, int last, LineBlock& block) {
-        if (formatted) formatted->push_back(first);
+        if (formatted) {
+          const std::lock_guard lock(formatting);
+          formatted->push_back(first);
+        }
         for (int i = first; i < last; ++i)
           for (int s = 0; s < 2; ++s)
             if (block.wanted[s]) block.add(s, lineOf(s, i));
