@@ -130,10 +130,11 @@ std::string refusedOption(const std::string& arg) {
   const std::size_t eq = arg.find('=');
   const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
   std::vector<std::string> matches;
-  for (const OptionSpec& spec : batchOptions()) {
-    if (spec.name == name && eq != std::string::npos && spec.argument.empty())
+  for (const OptionSpec& option : batchOptions()) {
+    if (option.name == name && eq != std::string::npos && option.argument.empty())
       return "--" + name + " takes no value";
-    if (spec.name.substr(0, name.size()) == name) matches.push_back("--" + std::string(spec.name));
+    if (option.name.substr(0, name.size()) == name)
+      matches.push_back("--" + std::string(option.name));
   }
   if (matches.size() < 2 || name.empty()) return "unknown option " + inQuotes(arg.substr(0, eq));
   std::string list;
