@@ -51,8 +51,8 @@ char detectCsvSeparator(platform::Runtime& runtime, int unit) {
   return semicolon && !comma ? ';' : ',';
 }
 
-CsvReader::CsvReader(platform::Runtime& runtime, int unit, char separator)
-    : runtime_(runtime), unit_(unit), separator_(separator) {}
+CsvReader::CsvReader(platform::TextSource& source, int unit, char separator)
+    : source_(source), unit_(unit), separator_(separator) {}
 
 // Hands every cell of the next record to onCell. Cells are parsed as the
 // pieces come, so a huge line is never held whole; a cell keeps at most
@@ -61,7 +61,7 @@ template <typename OnCell>
 bool CsvReader::readRecord(bool multiLine, std::size_t keepChars, OnCell&& onCell) {
   if (inputFailed_) return false;
   bool ended = false;
-  ReadResult r = runtime_.readPiece(unit_, piece_, kPiece, ended);
+  ReadResult r = source_.readPiece(unit_, piece_, kPiece, ended);
   if (r != ReadResult::Success) {
     inputFailed_ = r == ReadResult::Error;
     return false;
@@ -141,7 +141,7 @@ bool CsvReader::readRecord(bool multiLine, std::size_t keepChars, OnCell&& onCel
     const bool newLine = ended;
     if (ended && !(state == State::Quoted && multiLine)) break;
     if (newLine) keep(' ');
-    r = runtime_.readPiece(unit_, piece_, kPiece, ended);
+    r = source_.readPiece(unit_, piece_, kPiece, ended);
     if (r != ReadResult::Success) {
       inputFailed_ = r == ReadResult::Error;
       break;

@@ -48,7 +48,7 @@ class CsvReader {
   static constexpr std::size_t kMaxCellChars = std::size_t{1} << 20;
 
   // Reads from the current position of the unit (its start).
-  CsvReader(platform::Runtime& runtime, int unit, char separator);
+  CsvReader(platform::TextSource& source, int unit, char separator);
 
   // The names of the first record: the quoted or trimmed cell texts, a
   // byte-order mark dropped, each kept to its first keepChars bytes. Empty
@@ -100,7 +100,7 @@ class CsvReader {
   template <typename T>
   bool numberCell(std::string_view text, T& value);
 
-  platform::Runtime& runtime_;
+  platform::TextSource& source_;
   int unit_;
   char separator_;
   int linesRead_ = 0;

@@ -2,7 +2,12 @@
 #include "io/data_file.h"
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <optional>
 #include <span>
+#include <system_error>
+#include <thread>
 
 #include "io/column_kinds.h"
 #include "io/csv_reader.h"
@@ -150,6 +155,104 @@ bool skipHeaderLine(platform::Runtime& runtime, int unit) {
 }
 
 std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+// What the scan's pass over the rows finds: how many rows read, and which
+// columns hold only positive values (single precision, as the scan has
+// always read them).
+struct RowCount {
+  int rows = 0;
+  std::vector<bool> allPositive;
+};
+
+// Every row the reader gives; stops early (with a count that is not used)
+// when stop is set.
+void countRows(RowReader& reader, std::size_t columns, RowCount& count,
+               const std::atomic<bool>* stop = nullptr) {
+  constexpr int kRowsBetweenLooks = 4096;
+  count.rows = 0;
+  count.allPositive.assign(std::max<std::size_t>(kMaxNames, columns), true);
+  std::vector<float> rowBuffer(columns, 0.0f);
+  const std::span<float> row(rowBuffer);
+  while (reader.nextRow(row)) {
+    for (std::size_t j = 0; j < columns; ++j)
+      count.allPositive[j] = count.allPositive[j] && row[j] > 0.0f;
+    ++count.rows;
+    if (stop != nullptr && count.rows % kRowsBetweenLooks == 0 &&
+        stop->load(std::memory_order_relaxed))
+      return;
+  }
+}
+
+// The pass over the rows, made on a second thread while the column survey
+// reads the file on this one, with every cell taken for a number, as in
+// most files. When the survey finds every column a number, the scan takes
+// this pass for its own (the same reader and rules over the same bytes, so
+// the same counts and lines); otherwise it is stopped, and the rows are read
+// again by the kinds found. The file is read through a reader of its own
+// (Runtime::readAgain); without one, there is no early pass.
+class EarlyRows {
+ public:
+  EarlyRows(platform::Runtime& runtime, const std::string& name, RowFormat format,
+            std::size_t columns)
+      : source_(runtime.readAgain(name)) {
+    if (!source_) return;
+    try {
+      thread_ = std::thread([this, format = std::move(format), columns]() mutable {
+        try {
+          reader_.emplace(*source_, 1, std::move(format));
+          countRows(*reader_, columns, count_, &stop_);
+          done_ = !stop_.load();
+        } catch (...) {
+          // (Memory, most likely.) The rows are read the ordinary way instead.
+          done_ = false;
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: no early pass.
+    }
+  }
+  EarlyRows(const EarlyRows&) = delete;
+  EarlyRows& operator=(const EarlyRows&) = delete;
+  ~EarlyRows() { stop(); }
+
+  // Gives the pass up, and waits for its thread to see that.
+  void stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  // Waits for the pass to end: its reader (for the counts of rows skipped)
+  // and its count, or null when it did not read the whole file.
+  RowReader* finish(RowCount& count) {
+    if (thread_.joinable()) thread_.join();
+    if (!done_ || !reader_ || reader_->inputFailed()) return nullptr;
+    count = std::move(count_);
+    return &*reader_;
+  }
+
+ private:
+  std::unique_ptr<platform::TextSource> source_;
+  std::optional<RowReader> reader_;
+  RowCount count_;
+  std::atomic<bool> stop_{false};
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// The format of the early pass: every one of the columns a number.
+RowFormat everyCellANumber(std::size_t columns, char csvSeparator, std::size_t headerKeepChars) {
+  RowFormat format;
+  format.csvSeparator = csvSeparator;
+  format.headerKeepChars = headerKeepChars;
+  format.plan = CellPlan(std::vector<ColumnKind>(columns, ColumnKind::Number), {},
+                         CellPlan::NewLabels::Collect);
+  format.carryIn.assign(columns, 0.0);
+  return format;
+}
+
+bool allNumbers(const std::vector<ColumnKind>& kinds) {
+  return std::all_of(kinds.begin(), kinds.end(),
+                     [](ColumnKind k) { return k == ColumnKind::Number; });
+}
 
 // The kinds of a file's columns from their survey; rowNames marks a first
 // column without a name. Says once what was found, column by column.
@@ -407,6 +510,7 @@ bool scanDataFile(platform::Runtime& runtime, const ReadingRequest& request,
   // that begins with a blank over lines with one field more is the layout of
   // a table with row names (pandas' to_csv with sep=" ").
   std::vector<std::string> cellNames = h.names;
+  EarlyRows earlyRows(runtime, name, everyCellANumber(cellNames.size(), 0, 0), cellNames.size());
   ColumnSurvey survey = surveyColumns(runtime, kDataUnit, 0, cellNames.size());
   const bool rowNames = survey.more > 0 && survey.oneMore == survey.more && survey.agreeing == 0 &&
                         survey.fewer == 0 && skipHeaderLine(runtime, kDataUnit);
@@ -425,19 +529,25 @@ bool scanDataFile(platform::Runtime& runtime, const ReadingRequest& request,
   // re-read alike, whatever file was read before.
   data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
 
-  data.nRows = 0;
-  // Past the header again for the rows.
-  RowFormat format;
-  format.plan = CellPlan(kinds, {}, CellPlan::NewLabels::Collect);
-  format.carryIn = data.rowCarryIn;
-  RowReader reader(runtime, kDataUnit, std::move(format));
-  std::vector<float> rowBuffer(static_cast<std::size_t>(data.numCol1), 0.0f);
-  const std::span<float> row(rowBuffer);
-  while (reader.nextRow(row)) {
-    for (int j = 0; j < data.numCol1; ++j)
-      data.allPositive[j] = data.allPositive[j] && row[static_cast<std::size_t>(j)] > 0.0f;
-    ++data.nRows;
+  const auto columns = static_cast<std::size_t>(data.numCol1);
+  RowCount count;
+  RowReader* early = nullptr;
+  if (!rowNames && allNumbers(kinds))
+    early = earlyRows.finish(count);
+  else
+    earlyRows.stop();
+  std::optional<RowReader> again;
+  if (early == nullptr) {
+    // Past the header again for the rows.
+    RowFormat format;
+    format.plan = CellPlan(kinds, {}, CellPlan::NewLabels::Collect);
+    format.carryIn = data.rowCarryIn;
+    again.emplace(runtime, kDataUnit, std::move(format));
+    countRows(*again, columns, count);
   }
+  RowReader& reader = early != nullptr ? *early : *again;
+  data.nRows = count.rows;
+  data.allPositive = std::move(count.allPositive);
   if (reader.inputFailed()) refuse(runtime, state, " error: cannot read " + name);
   keepLabels(runtime, data, reader.plan(), cellNames, survey);
   if (reader.incompleteRows() > 0)
@@ -511,14 +621,20 @@ bool scanCsv(platform::Runtime& runtime, ScanState& state, const std::string& na
   // The columns' kinds from every row's cells, then the rows by them. An
   // empty first name over the first column is R's and pandas' row names.
   const std::vector<std::string> cellNames = h.names;
+  constexpr std::size_t kHeaderKeep = kNameLength + 4;
+  std::optional<EarlyRows> earlyRows;
+  // (A worksheet's cells are on the data unit only.)
+  if (sheet == nullptr)
+    earlyRows.emplace(runtime, name, everyCellANumber(cellNames.size(), separator, kHeaderKeep),
+                      cellNames.size());
   const ColumnSurvey survey = surveyColumns(runtime, kDataUnit, separator, cellNames.size());
   // The rows from the start again, by a reader of their own (its lines
   // count from the header).
   RowFormat format;
   format.csvSeparator = separator;
-  format.headerKeepChars = kNameLength + 4;
-  RowReader rows(runtime, kDataUnit, std::move(format));
-  const std::vector<std::string>& first = rows.headerCells();
+  format.headerKeepChars = kHeaderKeep;
+  RowReader header(runtime, kDataUnit, std::move(format));
+  const std::vector<std::string>& first = header.headerCells();
   const bool rowNames = cellNames.size() > 1 && !first.empty() && first[0].empty();
   const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
   takeColumns(data, cellNames, kinds);
@@ -527,14 +643,19 @@ bool scanCsv(platform::Runtime& runtime, ScanState& state, const std::string& na
   data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
   data.csvSeparator = separator;
   data.sheetName = sheet != nullptr ? sheet->sheetName : std::string();
-  data.nRows = 0;
-  rows.setPlan(CellPlan(kinds, {}, CellPlan::NewLabels::Collect));
-  std::vector<float> row(static_cast<std::size_t>(data.numCol1), 0.0f);
-  while (rows.nextRow(std::span<float>(row))) {
-    for (int j = 0; j < data.numCol1; ++j)
-      data.allPositive[j] = data.allPositive[j] && row[static_cast<std::size_t>(j)] > 0.0f;
-    ++data.nRows;
+  RowCount count;
+  RowReader* early = nullptr;
+  if (earlyRows && allNumbers(kinds))
+    early = earlyRows->finish(count);
+  else if (earlyRows)
+    earlyRows->stop();
+  if (early == nullptr) {
+    header.setPlan(CellPlan(kinds, {}, CellPlan::NewLabels::Collect));
+    countRows(header, static_cast<std::size_t>(data.numCol1), count);
   }
+  RowReader& rows = early != nullptr ? *early : header;
+  data.nRows = count.rows;
+  data.allPositive = std::move(count.allPositive);
   if (rows.inputFailed()) refuse(runtime, state, " error: cannot read " + name);
   keepLabels(runtime, data, rows.plan(), cellNames, survey);
   if (rows.incompleteRows() > 0)

@@ -331,8 +331,8 @@ bool readOne(std::string_view text, T& value) {
 
 }  // namespace
 
-FreeFormReader::FreeFormReader(platform::Runtime& runtime, int unit, int linesBefore)
-    : runtime_(runtime), unit_(unit), linesBefore_(linesBefore) {}
+FreeFormReader::FreeFormReader(platform::TextSource& source, int unit, int linesBefore)
+    : source_(source), unit_(unit), linesBefore_(linesBefore) {}
 
 // Hands the next record to consume in chunks that end at a field separator
 // or at the record's end, so no field is ever split; stops handing over
@@ -342,7 +342,7 @@ FreeFormReader::RecordEnd FreeFormReader::readRecord(Consume&& consume) {
   constexpr std::size_t kPiece = std::size_t{1} << 16;
   if (inputFailed_) return RecordEnd::NoRecord;
   bool ended = false;
-  ReadResult r = runtime_.readPiece(unit_, piece_, kPiece, ended);
+  ReadResult r = source_.readPiece(unit_, piece_, kPiece, ended);
   if (r != ReadResult::Success) {
     inputFailed_ = r == ReadResult::Error;
     return RecordEnd::NoRecord;
@@ -372,7 +372,7 @@ FreeFormReader::RecordEnd FreeFormReader::readRecord(Consume&& consume) {
       }
     }
     if (ended) break;
-    r = runtime_.readPiece(unit_, piece_, kPiece, ended);
+    r = source_.readPiece(unit_, piece_, kPiece, ended);
     if (r != ReadResult::Success) {
       inputFailed_ = r == ReadResult::Error;
       break;

@@ -37,7 +37,8 @@
 
 namespace tavel::io {
 
-// Reads rows from one text unit of the runtime. One reader per pass over the
+// Reads rows from one text unit (of the runtime, or of a reader of its own
+// for another thread: Runtime::readAgain). One reader per pass over the
 // file; it holds its buffers so that reading allocates nothing per value
 // (and nothing per row once the buffers have grown). A record is taken in
 // pieces, so a huge line is never held whole: only a field being read is
@@ -49,7 +50,7 @@ class FreeFormReader {
   // linesBefore: records of the unit read before this reader starts (the
   // header line of a data file whose reader starts after it), so that line
   // numbers are those of the file.
-  FreeFormReader(platform::Runtime& runtime, int unit, int linesBefore = 0);
+  FreeFormReader(platform::TextSource& source, int unit, int linesBefore = 0);
 
   // Reads one row of values.size() values, starting at the next record.
   // Success: the buffer holds the row. EndOfFile: the file ended before the
@@ -111,7 +112,7 @@ class FreeFormReader {
   bool nextRowImpl(std::span<T> values);
   int currentLine() const { return linesBefore_ + recordsRead_; }
 
-  platform::Runtime& runtime_;
+  platform::TextSource& source_;
   int unit_;
   int linesBefore_;
   int recordsRead_ = 0;

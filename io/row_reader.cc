@@ -14,15 +14,15 @@ RowFormat rowFormat(const DataTable& data) {
   return format;
 }
 
-RowReader::RowReader(platform::Runtime& runtime, int unit, RowFormat format)
+RowReader::RowReader(platform::TextSource& source, int unit, RowFormat format)
     : format_(std::move(format)) {
-  runtime.rewind(unit);
+  source.rewind(unit);
   if (format_.csvSeparator != 0) {
-    csv_.emplace(runtime, unit, format_.csvSeparator);
+    csv_.emplace(source, unit, format_.csvSeparator);
     hadHeader_ = csv_->readHeader(headerCells_, format_.headerKeepChars);
     csv_->setPlan(planOrNone());
   } else {
-    freeForm_.emplace(runtime, unit);
+    freeForm_.emplace(source, unit);
     hadHeader_ = freeForm_->discardRecord() == platform::ReadResult::Success;
     freeForm_->setPlan(planOrNone());
   }

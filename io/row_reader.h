@@ -46,7 +46,7 @@ class RowReader {
  public:
   // Reads the file open on unit from its start; the first record, the
   // names, is read at once and not as a row.
-  RowReader(platform::Runtime& runtime, int unit, RowFormat format);
+  RowReader(platform::TextSource& source, int unit, RowFormat format);
   RowReader(const RowReader&) = delete;
   RowReader& operator=(const RowReader&) = delete;
 

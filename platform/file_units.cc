@@ -638,4 +638,12 @@ void FileUnits::deleteFiles(std::string_view pattern) const {
   }
 }
 
+std::unique_ptr<TextSource> FileSource::open(const FileUnits& like, std::string_view fileName) {
+  // Only an existing regular file: opening for reading creates a missing one.
+  if (like.kind(fileName) != PathKind::RegularFile) return nullptr;
+  std::unique_ptr<FileSource> source(new FileSource(like.baseDir()));
+  if (!source->files_.openForReading(1, fileName)) return nullptr;
+  return source;
+}
+
 }  // namespace tavel::platform

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -165,5 +166,23 @@ class RegularFilePieces {
 // be created.
 int createUniqueFile(const std::string& prefix, const std::string& suffix, std::string& path,
                      const TempNameSource& nextName = {});
+
+// One regular file read through units of its own (unit 1), by a thread that
+// is not the runtime's: Runtime::readAgain.
+class FileSource final : public TextSource {
+ public:
+  // Null when the name is not a regular file or does not open.
+  static std::unique_ptr<TextSource> open(const FileUnits& like, std::string_view fileName);
+
+  bool rewind(int unit) override { return files_.rewind(unit); }
+  ReadResult readPiece(int unit, std::string& piece, std::size_t maxChars,
+                       bool& lineEnded) override {
+    return files_.readPiece(unit, piece, maxChars, lineEnded);
+  }
+
+ private:
+  explicit FileSource(std::string baseDir) : files_(std::move(baseDir)) {}
+  FileUnits files_;
+};
 
 }  // namespace tavel::platform

@@ -39,13 +39,26 @@ struct FileFilter {
 
 enum class ReadResult { Success, EndOfFile, Error };
 
+// Where the readers of text files take their lines from: a runtime's units,
+// or a reader of its own over one file for another thread (readAgain).
+class TextSource {
+ public:
+  virtual ~TextSource() = default;
+  virtual bool rewind(int unit) = 0;
+  // Reads the next at most maxChars characters of the current record, so a
+  // huge line never has to be held whole. lineEnded is true when the record
+  // ended within them (its line end is consumed, not stored); a record
+  // that goes on gives at least one more character at the next call.
+  // EndOfFile only when no record is left at all.
+  virtual ReadResult readPiece(int unit, std::string& piece, std::size_t maxChars,
+                               bool& lineEnded) = 0;
+};
+
 // What a name stands for now, following links.
 enum class PathKind { Missing, RegularFile, Other };
 
-class Runtime {
+class Runtime : public TextSource {
  public:
-  virtual ~Runtime() = default;
-
   // ---- frame and menus
   // A menu number one above the current count adds a menu-bar title; further
   // calls add items to it. A title with a callback is a command on the bar.
@@ -114,17 +127,18 @@ class Runtime {
   // (a replacing file then leaves the earlier file untouched).
   virtual bool closeChecked(int unit) = 0;
   virtual bool isOpen(int unit) = 0;
-  virtual bool rewind(int unit) = 0;
+  // (rewind and readPiece: TextSource.)
   // Reads one record (one line, without its line end). A line ends at LF,
   // CR LF or a lone CR.
   virtual ReadResult readLine(int unit, std::string& line) = 0;
-  // Reads the next at most maxChars characters of the current record, so a
-  // huge line never has to be held whole. lineEnded is true when the record
-  // ended within them (its line end is consumed, not stored); a record
-  // that goes on gives at least one more character at the next call.
-  // EndOfFile only when no record is left at all.
-  virtual ReadResult readPiece(int unit, std::string& piece, std::size_t maxChars,
-                               bool& lineEnded) = 0;
+  // A reader of its own over the regular file of that name, rewound on
+  // unit 1, that another thread may use while this runtime goes on (the
+  // runtime's own units are for its thread only). Null when the runtime
+  // has no such reader or the file is not a regular file that opens.
+  virtual std::unique_ptr<TextSource> readAgain(std::string_view fileName) {
+    (void)fileName;
+    return nullptr;
+  }
   // Writes one line (the line end is added). False when it cannot be written.
   virtual bool writeLine(int unit, std::string_view line) = 0;
   // Writes many lines at once, each ended by '\n' (a last one without it

@@ -80,6 +80,9 @@ class QtRuntime : public Runtime {
   void deleteFiles(std::string_view pattern) override { files_.deleteFiles(pattern); }
   std::string resolvePath(std::string_view name) override { return files_.resolve(name); }
   PathKind pathKind(std::string_view fileName) override { return files_.kind(fileName); }
+  std::unique_ptr<TextSource> readAgain(std::string_view fileName) override {
+    return FileSource::open(files_, fileName);
+  }
   void addDialogResource(const DialogResource& resource) override;
   std::unique_ptr<Dialog> initDialog(int resourceId) override;
   bool openFile(int unit, std::string_view fileName, bool append) override;
