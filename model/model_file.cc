@@ -156,6 +156,9 @@ class Writer {
  private:
   static constexpr std::size_t kBlock = std::size_t{1} << 16;
   static constexpr std::size_t kLine = 96;
+  // Room for a number's shortest form (the longest, "-2.2250738585072014e-308",
+  // takes 24).
+  static constexpr std::size_t kLongestNumber = 32;
   static constexpr std::size_t kChunk = std::size_t{1} << 15;  // entries made by one job
   static constexpr std::size_t kWindow = 4;                    // chunks made side by side
 
@@ -164,18 +167,22 @@ class Writer {
   // has no comma before its line end.
   static void entries(const std::vector<double>& vs, std::size_t first, std::size_t last,
                       std::size_t depth, std::string& text, bool first_in_list) {
-    char line[kLine];
-    line[0] = ',';
-    line[1] = '\n';
-    std::memset(line + 2, ' ', depth);
-    char* const digits = line + 2 + depth + 1;
-    digits[-1] = '"';
+    // Each entry is written straight into the text, which is made long
+    // enough for the longest entries first and cut to what was written.
+    const std::size_t before = text.size();
+    const std::size_t longest = 2 + depth + 2 + kLongestNumber;
+    text.resize(before + (last - first) * longest);
+    char* at = text.data() + before;
     for (std::size_t i = first; i < last; ++i) {
-      char* const end = std::to_chars(digits, line + sizeof line - 1, vs[i]).ptr;
-      *end = '"';
-      const char* const from = i == first && first_in_list ? line + 1 : line;
-      text.append(from, static_cast<std::size_t>(end + 1 - from));
+      if (i != first || !first_in_list) *at++ = ',';
+      *at++ = '\n';
+      std::memset(at, ' ', depth);
+      at += depth;
+      *at++ = '"';
+      at = std::to_chars(at, at + kLongestNumber, vs[i]).ptr;
+      *at++ = '"';
     }
+    text.resize(static_cast<std::size_t>(at - text.data()));
   }
 
   void indent() { buffer_.append(first_.size(), ' '); }
