@@ -118,13 +118,13 @@ case "${1:-}" in
     setup
     need dpkg-dev lintian appstream desktop-file-utils man-db
     mapfile -t flags < <(debian_flags)
-    # The package needs the two programs only (installing does not build
-    # the tests first); every test has run at -O2 in `test`, and here the
-    # engine's and the model's run again at -O3, where the compiler
-    # vectorises loops the fast/plain comparisons are about.
+    # The package needs the two programs and their manual pages only
+    # (installing does not build the tests first); every test has run at -O2
+    # in `test`, and here the engine's and the model's run again at -O3,
+    # where the compiler vectorises loops the fast/plain comparisons are about.
     cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVEL_WERROR=ON \
       -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON "${flags[@]}" >/dev/null
-    ninja -C build-release tavel tavel-batch tavel_ace_tests tavel_model_tests
+    ninja -C build-release tavel tavel-batch tavel_manual tavel_ace_tests tavel_model_tests
     QT_QPA_PLATFORM=offscreen ctest --test-dir build-release --output-on-failure -j2 \
       -L 'tavel_(ace|model)_tests'
     bash tests/package/run_package_test.sh build-release
