@@ -220,9 +220,15 @@ class EarlyRows {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
   }
-  // Waits for the pass to end: its reader (for the counts of rows skipped)
-  // and its count, or null when it did not read the whole file.
-  RowReader* finish(RowCount& count) {
+  // When the pass is what the scan needs (usable: the survey found every
+  // column a number), waits for it to end and gives its reader (for the
+  // counts of rows skipped) and its count; null when it is not usable, was
+  // not made, or did not read the whole file. Otherwise gives it up.
+  RowReader* takeIf(bool usable, RowCount& count) {
+    if (!usable) {
+      stop();
+      return nullptr;
+    }
     if (thread_.joinable()) thread_.join();
     if (!done_ || !reader_ || reader_->inputFailed()) return nullptr;
     count = std::move(count_);
@@ -524,18 +530,13 @@ bool scanDataFile(platform::Runtime& runtime, const ReadingRequest& request,
   const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
   takeColumns(data, cellNames, kinds);
   if (refusedWithoutColumns(runtime, state, name)) return false;
-  data.allPositive.assign(kMaxNames, true);
   // Values left out of the first row are zero, in this scan and in the Run's
   // re-read alike, whatever file was read before.
   data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
 
   const auto columns = static_cast<std::size_t>(data.numCol1);
   RowCount count;
-  RowReader* early = nullptr;
-  if (!rowNames && allNumbers(kinds))
-    early = earlyRows.finish(count);
-  else
-    earlyRows.stop();
+  RowReader* const early = earlyRows.takeIf(!rowNames && allNumbers(kinds), count);
   std::optional<RowReader> again;
   if (early == nullptr) {
     // Past the header again for the rows.
@@ -639,16 +640,11 @@ bool scanCsv(platform::Runtime& runtime, ScanState& state, const std::string& na
   const std::vector<ColumnKind> kinds = kindsFromSurvey(runtime, survey, cellNames, rowNames);
   takeColumns(data, cellNames, kinds);
   if (refusedWithoutColumns(runtime, state, name)) return false;
-  data.allPositive.assign(kMaxNames, true);
   data.rowCarryIn.assign(static_cast<std::size_t>(data.numCol1), 0.0);
   data.csvSeparator = separator;
   data.sheetName = sheet != nullptr ? sheet->sheetName : std::string();
   RowCount count;
-  RowReader* early = nullptr;
-  if (earlyRows && allNumbers(kinds))
-    early = earlyRows->finish(count);
-  else if (earlyRows)
-    earlyRows->stop();
+  RowReader* const early = earlyRows ? earlyRows->takeIf(allNumbers(kinds), count) : nullptr;
   if (early == nullptr) {
     header.setPlan(CellPlan(kinds, {}, CellPlan::NewLabels::Collect));
     countRows(header, static_cast<std::size_t>(data.numCol1), count);
